@@ -1,0 +1,28 @@
+# Wraps CMake: `make run` and `make test` install what is missing, build and go.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build run test bench clean
+
+all: build
+
+deps:
+	@bash tools/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j$(JOBS)
+
+# The program writes its runtime files into its working directory: give it one of its own.
+run: build
+	@mkdir -p $(BUILD)/run
+	@cd $(BUILD)/run && ../src/TalvoUpdater
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+clean:
+	@rm -rf $(BUILD)

@@ -1,0 +1,96 @@
+#include "startup.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QQmlEngine>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace {
+
+const char *const DESCRIPTORS[] = {"QtQuick/Controls/qmldir", "QtQuick/Layouts/qmldir", "QtQuick/Window.2/qmldir",
+                                   "QtQuick.2/qmldir"};
+
+#ifdef Q_OS_WIN
+const char *const GRAPHICS_LIBRARIES[] = {"d3dcompiler_47.dll", "libEGL.dll", "libGLESv2.dll"};
+#endif
+
+} // namespace
+
+void extractFile(QString fileName, QString osPath, QString qrcPath)
+{
+    QFile source(QStringLiteral(":/") + qrcPath + fileName);
+    if (!source.open(QIODevice::ReadOnly)) {
+        qDebug() << "file_R.open() failed!";
+        return;
+    }
+    QFile destination(osPath + fileName);
+    if (!destination.open(QIODevice::WriteOnly)) {
+        qDebug() << "file_W.open() failed!";
+        source.close();
+        return;
+    }
+    while (!source.atEnd())
+        destination.write(source.readLine());
+    destination.close();
+    source.close();
+}
+
+bool createFiles()
+{
+    QDir here;
+    extractFile("TalvoUpdater.zip", "", "");
+
+    if (!QDir("QtQuick").exists()) {
+        here.mkdir("QtQuick");
+        here.mkdir("QtQuick/Controls");
+        extractFile("QtQuick/Controls/qmldir", "", "imp/");
+        here.mkdir("QtQuick/Layouts");
+        extractFile("QtQuick/Layouts/qmldir", "", "imp/");
+        here.mkdir("QtQuick/Window.2");
+        extractFile("QtQuick/Window.2/qmldir", "", "imp/");
+    }
+    if (!QDir("QtQuick.2").exists()) {
+        here.mkdir("QtQuick.2");
+        extractFile("QtQuick.2/qmldir", "", "imp/");
+    }
+    for (const char *descriptor : DESCRIPTORS) {
+        if (!QFile::exists(descriptor))
+            return false;
+    }
+
+#ifdef Q_OS_WIN
+    // The graphics runtime serves the Windows graphics stack only.
+    for (const char *library : GRAPHICS_LIBRARIES)
+        extractFile(library, "", "egl/");
+    for (const char *library : GRAPHICS_LIBRARIES) {
+        if (!QFile::exists(library))
+            return false;
+    }
+#endif
+    return true;
+}
+
+void prepareImportPaths(QQmlEngine &engine)
+{
+#ifndef QT_STATIC
+    // The descriptors name their plugins by class name, which only a statically linked Qt
+    // resolves. With a shared Qt, descriptors in the program's own folder (which the engine
+    // searches first) would hide the installed modules, so that folder is left out.
+    const QString appDir = QFileInfo(QCoreApplication::applicationDirPath()).canonicalFilePath();
+    QStringList paths = engine.importPathList();
+    paths.erase(std::remove_if(paths.begin(), paths.end(),
+                               [&](const QString &path) {
+                                   return !path.startsWith(QLatin1String("qrc:")) &&
+                                          QFileInfo(path).canonicalFilePath() == appDir;
+                               }),
+                paths.end());
+    engine.setImportPathList(paths);
+#else
+    Q_UNUSED(engine)
+#endif
+}

@@ -1,0 +1,165 @@
+#include "updatedriver.h"
+
+#include "driverplatform.h"
+#include "updateworker.h"
+
+#include <QDebug>
+#include <QDesktopServices>
+#include <QFile>
+#include <QStringList>
+#include <QUrl>
+
+const QString UpdateDriver::_changelogLocal = QStringLiteral("changelog.txt");
+const QString UpdateDriver::_documentationLocal = QStringLiteral("Instructions Windows - Follow those steps.pdf");
+
+UpdateDriver::UpdateDriver(QObject *parent) : QObject(parent), _active(false), _progress(0), _result(false)
+{
+    auto *worker = new UpdateWorker();
+    worker->moveToThread(&_thread);
+
+    connect(&_thread, SIGNAL(finished()), worker, SLOT(deleteLater()));
+    connect(this, SIGNAL(searchDevice(int, int)), worker, SLOT(doSearchDevice(int, int)));
+    connect(this, SIGNAL(stopSearching()), worker, SLOT(doStopSearching()));
+    connect(this, SIGNAL(installFirmware(const QString &, unsigned int)), worker,
+            SLOT(doInstallFirmware(const QString &, unsigned int)));
+    connect(worker, SIGNAL(versionChanged(const QString &, const QString &)), this,
+            SLOT(versionHandle(const QString &, const QString &)));
+    connect(worker, SIGNAL(progressChanged(const unsigned int &)), this, SLOT(progressHandle(const unsigned int &)));
+    connect(worker, SIGNAL(result(const bool &)), this, SLOT(resultHandle(const bool &)));
+
+    _thread.start();
+    _thread.setPriority(QThread::TimeCriticalPriority);
+}
+
+UpdateDriver::~UpdateDriver()
+{
+    // Waits for a running search or installation to return; the worker is deleted as the
+    // thread finishes.
+    _thread.quit();
+    _thread.wait();
+}
+
+QString UpdateDriver::modelPicture() const
+{
+    const QString logo = _target.firmwareLogo();
+    if (logo.isEmpty())
+        qDebug() << "Firmware is missing for model" << _target.name();
+    return logo;
+}
+
+bool UpdateDriver::isDriverAvailable()
+{
+    return DriverPlatform::isClassDriverInstalled();
+}
+
+bool UpdateDriver::isDriverLoaded()
+{
+    switch (DriverPlatform::classDriverLoadState()) {
+    case DriverPlatform::LoadState::Loaded:
+        return true;
+    case DriverPlatform::LoadState::NotLoaded:
+        return false;
+    case DriverPlatform::LoadState::EnumerationFailed:
+        break;
+    }
+    qDebug() << QStringLiteral("Can't enumerate drivers!");
+    return false;
+}
+
+void UpdateDriver::search(bool on)
+{
+    _active = on;
+    if (on)
+        emit searchDevice(_vendor, _product);
+    else
+        emit stopSearching();
+}
+
+void UpdateDriver::versionHandle(const QString &modelName, const QString &version)
+{
+    _target.setName(modelName);
+    _target.setVersion(version);
+}
+
+bool UpdateDriver::isUpdateAvailable()
+{
+    const QStringList current = _target.version().split(QLatin1Char('.'), Qt::KeepEmptyParts);
+    const QStringList carried = _target.firmwareVersion().split(QLatin1Char('.'), Qt::KeepEmptyParts);
+    if (current.size() != 2 || carried.size() != 2)
+        return false;
+
+    // A part that is not a decimal number counts as 0.
+    const int currentMajor = current.at(0).toInt(nullptr, 10);
+    const int currentMinor = current.at(1).toInt(nullptr, 10);
+    const int carriedMajor = carried.at(0).toInt(nullptr, 10);
+    const int carriedMinor = carried.at(1).toInt(nullptr, 10);
+    return carriedMajor > currentMajor || (carriedMajor == currentMajor && carriedMinor > currentMinor);
+}
+
+void UpdateDriver::openFileNatively(const QString &resourceFile, const QString &outputFile)
+{
+    QFile source(resourceFile);
+    if (!source.open(QIODevice::ReadOnly)) {
+        qDebug() << "file_R.open() failed!";
+        return;
+    }
+    QFile destination(outputFile);
+    if (!destination.open(QIODevice::WriteOnly)) {
+        qDebug() << "file_W.open() failed!";
+        source.close();
+        return;
+    }
+    while (!source.atEnd())
+        destination.write(source.readLine());
+    destination.close();
+    source.close();
+
+    QDesktopServices::openUrl(QUrl::fromLocalFile(outputFile));
+}
+
+void UpdateDriver::openChangelogNatively()
+{
+    const QString changelog = _target.firmwareChangelog();
+    if (changelog.isEmpty()) {
+        qDebug() << "Changelog is missing for model" << _target.name();
+        return;
+    }
+    openFileNatively(changelog, _changelogLocal);
+}
+
+void UpdateDriver::openDocumentationNatively()
+{
+    openFileNatively(QStringLiteral(":/doc/") + _documentationLocal, _documentationLocal);
+}
+
+void UpdateDriver::install()
+{
+    const QString image = _target.firmwareImage();
+    const unsigned int size = _target.firmwareSize();
+    if (image.isEmpty() || size == 0) {
+        qDebug() << "Firmware is missing for model" << _target.name();
+        return;
+    }
+    _active = true;
+    _progress = 0;
+    emit installFirmware(image, size);
+}
+
+void UpdateDriver::progressHandle(const unsigned int &progress)
+{
+    _progress = static_cast<int>(progress);
+    emit progressChanged();
+}
+
+void UpdateDriver::resultHandle(const bool &result)
+{
+    _active = false;
+    _result = result;
+    qDebug("Status       : %s", result ? "OK" : "NOK");
+    emit activeChanged();
+}
+
+bool UpdateDriver::result()
+{
+    return _result;
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "targetinfo.h"
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+// The one object the scene talks to: state of the current operation, identity of the found
+// unit, and the actions of the wizard. The work itself runs in an UpdateWorker on _thread.
+class UpdateDriver : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(UpdateDriver)
+    Q_PROPERTY(bool active READ active NOTIFY activeChanged)
+    Q_PROPERTY(int progress READ progress NOTIFY progressChanged)
+    Q_PROPERTY(int modelType READ modelType)
+    Q_PROPERTY(QString modelName READ modelName)
+    Q_PROPERTY(QString modelPicture READ modelPicture)
+    Q_PROPERTY(QString versionCurrent READ versionCurrent)
+    Q_PROPERTY(QString versionNew READ versionNew)
+
+public:
+    explicit UpdateDriver(QObject *parent = nullptr);
+    ~UpdateDriver() override;
+
+    bool active() const { return _active; }
+    int progress() const { return _progress; }
+    int modelType() const { return static_cast<int>(_target.type()); }
+    QString modelName() const { return _target.name(); }
+    QString modelPicture() const;
+    QString versionCurrent() const { return _target.version(); }
+    QString versionNew() const { return _target.firmwareVersion(); }
+
+    static const int _vendor = 1240;  // Microchip USB vendor identifier 0x04D8
+    static const int _product = 223;  // 0x00DF
+    static const QString _changelogLocal;
+    static const QString _documentationLocal;
+
+signals:
+    void activeChanged();
+    void progressChanged();
+    void searchDevice(int vendor, int product);
+    void stopSearching();
+    void installFirmware(const QString &firmware, unsigned int size);
+
+public slots:
+    bool isDriverAvailable();
+    bool isDriverLoaded();
+    void search(bool on);
+    void versionHandle(const QString &modelName, const QString &version);
+    bool isUpdateAvailable();
+    void openFileNatively(const QString &resourceFile, const QString &outputFile);
+    void openChangelogNatively();
+    void openDocumentationNatively();
+    void install();
+    void progressHandle(const unsigned int &progress);
+    void resultHandle(const bool &result);
+    bool result();
+
+private:
+    bool _active;
+    int _progress;
+    bool _result;
+    TargetInfo _target;
+    QThread _thread;
+};

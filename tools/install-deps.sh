@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing need,
+# skipping those already present. Runs as root or through sudo.
+set -euo pipefail
+
+packages=(
+  build-essential cmake make pkg-config python3
+  qtbase5-dev qtbase5-dev-tools qtdeclarative5-dev qtdeclarative5-dev-tools
+  libqt5serialport5-dev
+  qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-layouts
+  qml-module-qtquick-controls qml-module-qtquick-dialogs qml-module-qttest
+  qml-module-qtqml-models2
+  mingw-w64
+)
+# Extra sets, asked for by name: "wine" for the Win32 serial test, "fuzz" for libFuzzer.
+for extra in "$@"; do
+  case "$extra" in
+    wine) packages+=(wine wine64) ;;
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    *) echo "install-deps: unknown extra '$extra'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "install-deps: installing ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then
+  sudo=()
+elif command -v sudo >/dev/null 2>&1; then
+  sudo=(sudo)
+else
+  echo "install-deps: need root or sudo to install: ${missing[*]}" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq || true
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
