@@ -10,5 +10,9 @@ void extractFile(QString fileName, QString osPath, QString qrcPath);
 // Writes the runtime files into the working directory; true when every required one exists.
 bool createFiles();
 
+// The whole program: application object, runtime files, scene type, main scene, event loop.
+// Returns the exit code: -1 when the runtime files cannot be provided.
+int runTalvoUpdater(int &argc, char **argv);
+
 // Keeps the module descriptors that createFiles() writes from shadowing the installed modules.
 void prepareImportPaths(QQmlEngine &engine);
