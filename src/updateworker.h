@@ -3,6 +3,7 @@
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 // Runs the slow work (port search, probe, installation) on the controller's worker thread.
 class UpdateWorker : public QObject
@@ -13,6 +14,12 @@ class UpdateWorker : public QObject
 public:
     explicit UpdateWorker(QObject *parent = nullptr);
     ~UpdateWorker() override;
+
+    // The version text cut at every word boundary, empty pieces kept.
+    static QStringList versionTokens(const QString &text);
+    // Model name and version from a unit's version text; false (with a log line) when the text
+    // has none of the known shapes.
+    static bool parseVersionText(const QString &text, QString &model, QString &version);
 
 signals:
     void versionChanged(const QString &model, const QString &version);

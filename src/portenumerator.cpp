@@ -1,0 +1,76 @@
+#include "portenumerator.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSerialPortInfo>
+
+namespace {
+
+// Written by the thread that sets a tool or test up, read by the worker thread.
+QMutex registryMutex;
+QList<PortInfo> extraPorts;
+bool includeSystemPorts = true;
+
+} // namespace
+
+namespace PortEnumerator {
+
+QList<PortInfo> availablePorts()
+{
+    QList<PortInfo> extras;
+    bool includeSystem;
+    {
+        QMutexLocker locker(&registryMutex);
+        extras = extraPorts;
+        includeSystem = includeSystemPorts;
+    }
+
+    QList<PortInfo> ports;
+    if (includeSystem) {
+        const QList<QSerialPortInfo> system = QSerialPortInfo::availablePorts();
+        for (const QSerialPortInfo &info : system)
+            ports.append(PortInfo(info));
+    }
+    ports.append(extras);
+    return ports;
+}
+
+void addExtraPort(const PortInfo &port)
+{
+    QMutexLocker locker(&registryMutex);
+    extraPorts.append(port);
+}
+
+void clearExtraPorts()
+{
+    QMutexLocker locker(&registryMutex);
+    extraPorts.clear();
+}
+
+void setSystemPortsIncluded(bool included)
+{
+    QMutexLocker locker(&registryMutex);
+    includeSystemPorts = included;
+}
+
+bool systemPortsIncluded()
+{
+    QMutexLocker locker(&registryMutex);
+    return includeSystemPorts;
+}
+
+PortInfo portForDevice(const QString &path, quint16 vendor, quint16 product)
+{
+    PortInfo port;
+    // Qt names a port by its path below /dev ("ttyACM0", "pts/5"); other paths keep their form.
+    const QString devPrefix = QStringLiteral("/dev/");
+    port.portName = path.startsWith(devPrefix) ? path.mid(devPrefix.size()) : path;
+    port.systemLocation = path;
+    port.hasVendorIdentifier = true;
+    port.vendorIdentifier = vendor;
+    port.hasProductIdentifier = true;
+    port.productIdentifier = product;
+    return port;
+}
+
+} // namespace PortEnumerator
