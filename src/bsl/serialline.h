@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstddef>
+
+// The serial line below BSL_IO_UART: the few capabilities the transport needs of a COM port, with
+// one implementation per platform (serialline_win32.cpp on the Win32 communications functions,
+// serialline_posix.cpp on termios). No framework types here: the Win32 file must build without Qt.
+//
+// Contract, the same on every platform:
+// - open(path, rate, parity): opens the port exclusively (a port that another program holds fails
+//   in the first step), sets rate, 8 data bits, even parity when `parity` is non-zero else none,
+//   1 stop bit, no flow control, DTR and RTS asserted where the device supports it, turns all
+//   driver time-outs off, then purges both directions. Returns the first step that failed, or
+//   OpenOk. After a failure in any step but CreateFileFailed the port stays held until close().
+// - close(): restores the time-outs found at open and releases the port. Returns CloseOk also
+//   when nothing was held (then it makes no system call). A failed step leaves the port held and
+//   a later close() tries again.
+// - clearBuffers(): discards pending output, then pending input. clearInput(): input only.
+// - readByte(timeoutMs): one received byte if one arrives within timeoutMs of the call, else none.
+//   It never returns before the deadline without a byte, also when the line reports errors or
+//   has hung up, so callers that count attempts keep their timing and never spin.
+// - write(data, size): discards pending input, then sends all bytes; returns the count the
+//   driver accepted (0 on failure, with `failed` set).
+// - bytesWaiting(): received bytes not yet read, or -1 when the driver cannot tell.
+class SerialLine
+{
+public:
+    enum OpenResult
+    {
+        OpenOk,
+        CreateFileFailed,      // the port does not exist, cannot be opened, or another program holds it
+        SetupCommFailed,       // driver queues
+        GetCommTimeoutsFailed, // reading the port's time-outs
+        SetCommTimeoutsFailed, // switching the driver time-outs off
+        GetCommStateFailed,    // reading the line settings
+        SetCommStateFailed     // applying the line settings
+    };
+
+    enum CloseResult
+    {
+        CloseOk,
+        RestoreTimeoutsFailed,
+        CloseHandleFailed
+    };
+
+    struct ReadResult
+    {
+        bool received = false; // a byte was read: `byte` holds it
+        unsigned char byte = 0;
+        bool waitFailed = false; // asking the driver for the waiting count failed at least once
+        bool readFailed = false; // the read call itself failed (device gone, hang-up)
+    };
+
+    SerialLine();
+    ~SerialLine(); // releases a port that is still held, without restoring anything
+    SerialLine(const SerialLine &) = delete;
+    SerialLine &operator=(const SerialLine &) = delete;
+
+    OpenResult open(const wchar_t *path, long rate, unsigned char parity);
+    CloseResult close();
+    bool isHeld() const;
+
+    void clearBuffers();
+    void clearInput();
+    ReadResult readByte(int timeoutMs);
+    std::size_t write(const unsigned char *data, std::size_t size, bool *failed = nullptr);
+    long bytesWaiting();
+
+private:
+    struct State;
+    State *_state;
+};
