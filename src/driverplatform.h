@@ -8,7 +8,12 @@
 
 namespace DriverPlatform {
 
-enum class LoadState { Loaded, NotLoaded, EnumerationFailed };
+enum class LoadState
+{
+    Loaded,
+    NotLoaded,
+    EnumerationFailed
+};
 
 // Is the class driver's package installed on this system?
 bool isClassDriverInstalled();

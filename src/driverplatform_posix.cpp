@@ -18,7 +18,9 @@ LoadState classDriverLoadState()
 bool usbDriverRegistered(const std::string &sysfsRoot, const std::string &driverName)
 {
     const std::string path = sysfsRoot + "/bus/usb/drivers/" + driverName;
-    struct stat info {};
+    struct stat info
+    {
+    };
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 

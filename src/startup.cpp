@@ -8,16 +8,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QQmlApplicationEngine>
+#include <QStringList>
 #include <QUrl>
 #include <QtQml>
-#include <QStringList>
 
 #include <algorithm>
 
 namespace {
 
-const char *const DESCRIPTORS[] = {"QtQuick/Controls/qmldir", "QtQuick/Layouts/qmldir", "QtQuick/Window.2/qmldir",
-                                   "QtQuick.2/qmldir"};
+const char *const DESCRIPTORS[] = {"QtQuick/Controls/qmldir", "QtQuick/Layouts/qmldir",
+                                   "QtQuick/Window.2/qmldir", "QtQuick.2/qmldir"};
 
 #ifdef Q_OS_WIN
 const char *const GRAPHICS_LIBRARIES[] = {"d3dcompiler_47.dll", "libEGL.dll", "libGLESv2.dll"};

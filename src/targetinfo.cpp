@@ -16,10 +16,10 @@ TargetInfo::TargetInfo(QObject *parent) : QObject(parent)
                   << "Talvo 400 L"
                   << "Talvo 800 L";
 
-    _firmware.insert(TARGET_TALVO_S, new FirmwareInfo(":/fmw/s/image.txt", 124670, "49.09", ":/fmw/s/changelog.txt",
-                                                      "/fmw/s/logo.jpg"));
-    _firmware.insert(TARGET_TALVO_L, new FirmwareInfo(":/fmw/l/image.txt", 126452, "52.05", ":/fmw/l/changelog.txt",
-                                                      "/fmw/l/logo.jpg"));
+    _firmware.insert(TARGET_TALVO_S, new FirmwareInfo(":/fmw/s/image.txt", 124670, "49.09",
+                                                      ":/fmw/s/changelog.txt", "/fmw/s/logo.jpg"));
+    _firmware.insert(TARGET_TALVO_L, new FirmwareInfo(":/fmw/l/image.txt", 126452, "52.05",
+                                                      ":/fmw/l/changelog.txt", "/fmw/l/logo.jpg"));
 }
 
 TargetInfo::~TargetInfo()

@@ -15,7 +15,12 @@ class TargetInfo : public QObject
     Q_DISABLE_COPY(TargetInfo)
 
 public:
-    enum eTARGET_TYPE { TARGET_UNKNOWN = 0, TARGET_TALVO_S = 1, TARGET_TALVO_L = 2 };
+    enum eTARGET_TYPE
+    {
+        TARGET_UNKNOWN = 0,
+        TARGET_TALVO_S = 1,
+        TARGET_TALVO_L = 2
+    };
     Q_ENUM(eTARGET_TYPE)
 
     explicit TargetInfo(QObject *parent = nullptr);

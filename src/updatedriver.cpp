@@ -10,7 +10,8 @@
 #include <QUrl>
 
 const QString UpdateDriver::_changelogLocal = QStringLiteral("changelog.txt");
-const QString UpdateDriver::_documentationLocal = QStringLiteral("Instructions Windows - Follow those steps.pdf");
+const QString UpdateDriver::_documentationLocal =
+    QStringLiteral("Instructions Windows - Follow those steps.pdf");
 
 UpdateDriver::UpdateDriver(QObject *parent) : QObject(parent), _active(false), _progress(0), _result(false)
 {
@@ -24,7 +25,8 @@ UpdateDriver::UpdateDriver(QObject *parent) : QObject(parent), _active(false), _
             SLOT(doInstallFirmware(const QString &, unsigned int)));
     connect(worker, SIGNAL(versionChanged(const QString &, const QString &)), this,
             SLOT(versionHandle(const QString &, const QString &)));
-    connect(worker, SIGNAL(progressChanged(const unsigned int &)), this, SLOT(progressHandle(const unsigned int &)));
+    connect(worker, SIGNAL(progressChanged(const unsigned int &)), this,
+            SLOT(progressHandle(const unsigned int &)));
     connect(worker, SIGNAL(result(const bool &)), this, SLOT(resultHandle(const bool &)));
 
     _thread.start();

@@ -32,8 +32,8 @@ public:
     QString versionCurrent() const { return _target.version(); }
     QString versionNew() const { return _target.firmwareVersion(); }
 
-    static const int _vendor = 1240;  // Microchip USB vendor identifier 0x04D8
-    static const int _product = 223;  // 0x00DF
+    static const int _vendor = 1240; // Microchip USB vendor identifier 0x04D8
+    static const int _product = 223; // 0x00DF
     static const QString _changelogLocal;
     static const QString _documentationLocal;
 

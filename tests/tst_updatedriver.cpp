@@ -1,0 +1,368 @@
+// The controller the scene talks to: its meta-object, state, requests to the worker, version
+// comparison, file opening and driver checks.
+#include "driverplatform.h"
+#include "logcapture.h"
+#include "updatedriver.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QMetaMethod>
+#include <QMetaProperty>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+// Stands in for the desktop: records the files handed over for opening.
+class OpenedFiles : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
+class UpdateDriverTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void propertiesAreReadOnlyInTheirOrder();
+    void signalsAndSlotsAreInTheirOrder();
+
+    void updateAvailability_data();
+    void updateAvailability();
+
+    void searchRequestsTheUnitAndEndsWithTheWorkersResult();
+    void stopRequestGoesToTheWorker();
+    void installSendsTheFamilysImage_data();
+    void installSendsTheFamilysImage();
+    void installWithoutCatalogueEntryOnlyLogs();
+    void progressAndResultAreRelayed();
+    void modelPropertiesFollowTheReportedUnit();
+
+    void openFileCopiesAndHandsTheCopyToTheDesktop();
+    void openFileReportsFailuresAndOpensNothing();
+    void changelogOfAnUnknownUnitIsNotOpened();
+
+    void driverChecks();
+
+private:
+    OpenedFiles _opened;
+    QTemporaryDir _dir;
+    QString _previousDir;
+};
+
+void UpdateDriverTest::initTestCase()
+{
+    QDesktopServices::setUrlHandler("file", &_opened, "open");
+    _previousDir = QDir::currentPath();
+    QVERIFY(_dir.isValid());
+    QVERIFY(QDir::setCurrent(_dir.path()));
+}
+
+void UpdateDriverTest::cleanupTestCase()
+{
+    QDesktopServices::unsetUrlHandler("file");
+    QDir::setCurrent(_previousDir);
+}
+
+void UpdateDriverTest::propertiesAreReadOnlyInTheirOrder()
+{
+    const QMetaObject &meta = UpdateDriver::staticMetaObject;
+    const QList<QPair<QByteArray, QByteArray>> expected = {
+        {"active", "bool"},       {"progress", "int"},         {"modelType", "int"},
+        {"modelName", "QString"}, {"modelPicture", "QString"}, {"versionCurrent", "QString"},
+        {"versionNew", "QString"}};
+    QCOMPARE(meta.propertyCount() - meta.propertyOffset(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        const QMetaProperty property = meta.property(meta.propertyOffset() + i);
+        QCOMPARE(QByteArray(property.name()), expected[i].first);
+        QCOMPARE(QByteArray(property.typeName()), expected[i].second);
+        QVERIFY(!property.isWritable());
+        QVERIFY(!property.isResettable());
+        QCOMPARE(property.hasNotifySignal(), i < 2);
+    }
+    QCOMPARE(QByteArray(meta.property(meta.propertyOffset()).notifySignal().name()),
+             QByteArray("activeChanged"));
+    QCOMPARE(QByteArray(meta.property(meta.propertyOffset() + 1).notifySignal().name()),
+             QByteArray("progressChanged"));
+}
+
+void UpdateDriverTest::signalsAndSlotsAreInTheirOrder()
+{
+    struct Method
+    {
+        QMetaMethod::MethodType type;
+        const char *signature;
+        const char *parameterNames;
+        const char *returnType;
+    };
+    const Method expected[] = {
+        {QMetaMethod::Signal, "activeChanged()", "", "void"},
+        {QMetaMethod::Signal, "progressChanged()", "", "void"},
+        {QMetaMethod::Signal, "searchDevice(int,int)", "vendor,product", "void"},
+        {QMetaMethod::Signal, "stopSearching()", "", "void"},
+        {QMetaMethod::Signal, "installFirmware(QString,uint)", "firmware,size", "void"},
+        {QMetaMethod::Slot, "isDriverAvailable()", "", "bool"},
+        {QMetaMethod::Slot, "isDriverLoaded()", "", "bool"},
+        {QMetaMethod::Slot, "search(bool)", "on", "void"},
+        {QMetaMethod::Slot, "versionHandle(QString,QString)", "modelName,version", "void"},
+        {QMetaMethod::Slot, "isUpdateAvailable()", "", "bool"},
+        {QMetaMethod::Slot, "openFileNatively(QString,QString)", "resourceFile,outputFile", "void"},
+        {QMetaMethod::Slot, "openChangelogNatively()", "", "void"},
+        {QMetaMethod::Slot, "openDocumentationNatively()", "", "void"},
+        {QMetaMethod::Slot, "install()", "", "void"},
+        {QMetaMethod::Slot, "progressHandle(uint)", "progress", "void"},
+        {QMetaMethod::Slot, "resultHandle(bool)", "result", "void"},
+        {QMetaMethod::Slot, "result()", "", "bool"},
+    };
+    const QMetaObject &meta = UpdateDriver::staticMetaObject;
+    QCOMPARE(meta.methodCount() - meta.methodOffset(), int(std::size(expected)));
+    for (int i = 0; i < int(std::size(expected)); ++i) {
+        const QMetaMethod method = meta.method(meta.methodOffset() + i);
+        QCOMPARE(method.methodType(), expected[i].type);
+        QCOMPARE(method.methodSignature(), QByteArray(expected[i].signature));
+        QCOMPARE(method.parameterNames().join(','), QByteArray(expected[i].parameterNames));
+        QCOMPARE(QByteArray(method.typeName()), QByteArray(expected[i].returnType));
+        QCOMPARE(method.access(), QMetaMethod::Public);
+    }
+}
+
+void UpdateDriverTest::updateAvailability_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("installed");
+    QTest::addColumn<bool>("available");
+    QTest::newRow("older minor") << "Talvo 400 S"
+                                 << "49.07" << true;
+    QTest::newRow("same version") << "Talvo 400 S"
+                                  << "49.09" << false;
+    QTest::newRow("newer minor") << "Talvo 400 S"
+                                 << "49.10" << false;
+    QTest::newRow("newer major, older minor") << "Talvo 400 S"
+                                              << "50.01" << false;
+    QTest::newRow("older major, newer minor") << "Talvo 400 S"
+                                              << "48.99" << true;
+    QTest::newRow("older major against L") << "Talvo 400 L"
+                                           << "49.09" << true;
+    QTest::newRow("same as L") << "Talvo 400 L"
+                               << "52.05" << false;
+    QTest::newRow("minor compared as a number") << "Talvo 400 S"
+                                                << "49.9" << false;
+    QTest::newRow("one part") << "Talvo 400 S"
+                              << "49" << false;
+    QTest::newRow("three parts") << "Talvo 400 S"
+                                 << "49.01.1" << false;
+    QTest::newRow("empty") << "Talvo 400 S"
+                           << "" << false;
+    QTest::newRow("major not a number counts as 0") << "Talvo 400 S"
+                                                    << "x.05" << true;
+    QTest::newRow("empty minor counts as 0") << "Talvo 400 S"
+                                             << "49." << true;
+    QTest::newRow("no catalogue entry") << "Flash 9000"
+                                        << "01.00" << false;
+}
+
+void UpdateDriverTest::updateAvailability()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, installed);
+    UpdateDriver driver;
+    driver.versionHandle(model, installed);
+    QTEST(driver.isUpdateAvailable(), "available");
+}
+
+void UpdateDriverTest::searchRequestsTheUnitAndEndsWithTheWorkersResult()
+{
+    LogCapture log;
+    UpdateDriver driver;
+    QSignalSpy requests(&driver, &UpdateDriver::searchDevice);
+    QSignalSpy activeChanges(&driver, &UpdateDriver::activeChanged);
+    bool handledOnOwnThread = false;
+    connect(&driver, &UpdateDriver::activeChanged, this,
+            [&] { handledOnOwnThread = QThread::currentThread() == driver.thread(); });
+
+    driver.search(true);
+    QVERIFY(driver.active());
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0], (QVariantList{1240, 223}));
+    // The rising edge has no signal; only the result's falling edge does.
+    QCOMPARE(activeChanges.size(), 0);
+
+    QVERIFY(activeChanges.wait(15000));
+    QVERIFY(handledOnOwnThread);
+    QVERIFY(!driver.active());
+    QVERIFY(!driver.result()); // no unit on this machine
+    QVERIFY(log.contains("Status       : NOK"));
+    QCOMPARE(activeChanges.size(), 1);
+}
+
+void UpdateDriverTest::stopRequestGoesToTheWorker()
+{
+    UpdateDriver driver;
+    QSignalSpy stops(&driver, &UpdateDriver::stopSearching);
+    QSignalSpy activeChanges(&driver, &UpdateDriver::activeChanged);
+    driver.search(true);
+    driver.search(false);
+    QVERIFY(!driver.active());
+    QCOMPARE(stops.size(), 1);
+    // The running search still ends with its result.
+    QVERIFY(activeChanges.wait(15000));
+}
+
+void UpdateDriverTest::installSendsTheFamilysImage_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<uint>("size");
+    QTest::newRow("S") << "Talvo 800S"
+                       << ":/fmw/s/image.txt" << 124670u;
+    QTest::newRow("L") << "Talvo 800 L"
+                       << ":/fmw/l/image.txt" << 126452u;
+}
+
+void UpdateDriverTest::installSendsTheFamilysImage()
+{
+    QFETCH(QString, model);
+    UpdateDriver driver;
+    driver.versionHandle(model, "01.00");
+    driver.progressHandle(57);
+    QSignalSpy requests(&driver, &UpdateDriver::installFirmware);
+    QSignalSpy activeChanges(&driver, &UpdateDriver::activeChanged);
+    QSignalSpy progressChanges(&driver, &UpdateDriver::progressChanged);
+
+    driver.install();
+    QCOMPARE(requests.size(), 1);
+    QTEST(requests[0][0].toString(), "image");
+    QTEST(requests[0][1].toUInt(), "size");
+    QVERIFY(driver.active());
+    QCOMPARE(driver.progress(), 0);
+    QCOMPARE(progressChanges.size(), 0);
+    // No unit is open here, so the installation ends failed.
+    QVERIFY(activeChanges.wait(15000));
+    QVERIFY(!driver.result());
+}
+
+void UpdateDriverTest::installWithoutCatalogueEntryOnlyLogs()
+{
+    LogCapture log;
+    UpdateDriver driver;
+    QSignalSpy requests(&driver, &UpdateDriver::installFirmware);
+    driver.install();
+    QVERIFY(log.contains("Firmware is missing for model \"\""));
+    driver.versionHandle("Talvo 1200", "49.01");
+    driver.install();
+    QVERIFY(log.contains("Firmware is missing for model \"Talvo 1200\""));
+    QCOMPARE(requests.size(), 0);
+    QVERIFY(!driver.active());
+}
+
+void UpdateDriverTest::progressAndResultAreRelayed()
+{
+    LogCapture log;
+    UpdateDriver driver;
+    QSignalSpy progressChanges(&driver, &UpdateDriver::progressChanged);
+    QSignalSpy activeChanges(&driver, &UpdateDriver::activeChanged);
+    driver.progressHandle(42);
+    QCOMPARE(driver.progress(), 42);
+    QCOMPARE(progressChanges.size(), 1);
+
+    driver.resultHandle(true);
+    QVERIFY(driver.result());
+    QVERIFY(!driver.active());
+    QCOMPARE(activeChanges.size(), 1);
+    QVERIFY(log.contains("Status       : OK"));
+    // The result stays until the next one.
+    driver.search(false);
+    QVERIFY(driver.result());
+}
+
+void UpdateDriverTest::modelPropertiesFollowTheReportedUnit()
+{
+    LogCapture log;
+    UpdateDriver driver;
+    QCOMPARE(driver.property("modelPicture").toString(), QString());
+    QVERIFY(log.contains("Firmware is missing for model \"\""));
+
+    driver.versionHandle("Talvo 400 L", "52.02");
+    QCOMPARE(driver.property("modelType").toInt(), 2);
+    QCOMPARE(driver.property("modelName").toString(), QString("Talvo 400 L"));
+    QCOMPARE(driver.property("modelPicture").toString(), QString("/fmw/l/logo.jpg"));
+    QCOMPARE(driver.property("versionCurrent").toString(), QString("52.02"));
+    QCOMPARE(driver.property("versionNew").toString(), QString("52.05"));
+
+    driver.versionHandle("Talvo", "49.01");
+    QCOMPARE(driver.property("modelType").toInt(), 1);
+    QCOMPARE(driver.property("modelPicture").toString(), QString("/fmw/s/logo.jpg"));
+    QCOMPARE(driver.property("versionNew").toString(), QString("49.09"));
+}
+
+void UpdateDriverTest::openFileCopiesAndHandsTheCopyToTheDesktop()
+{
+    const QByteArray content("line one\r\nline two\nno line end \xff\x00 tail", 37);
+    {
+        QFile source("source.bin");
+        QVERIFY(source.open(QIODevice::WriteOnly));
+        source.write(content);
+    }
+    {
+        QFile old("copy.bin");
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(1000, 'x')); // an older, longer copy is overwritten
+    }
+    _opened.urls.clear();
+    UpdateDriver driver;
+    driver.openFileNatively("source.bin", "copy.bin");
+    QFile copy("copy.bin");
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    QCOMPARE(copy.readAll(), content);
+    QCOMPARE(_opened.urls, QList<QUrl>{QUrl::fromLocalFile("copy.bin")});
+}
+
+void UpdateDriverTest::openFileReportsFailuresAndOpensNothing()
+{
+    LogCapture log;
+    _opened.urls.clear();
+    UpdateDriver driver;
+    driver.openFileNatively(":/no/such/resource.txt", "out.txt");
+    QVERIFY(log.contains("file_R.open() failed!"));
+    QVERIFY(!QFile::exists("out.txt"));
+
+    QVERIFY(QDir().mkpath("a_folder"));
+    driver.openFileNatively(":/imp/QtQuick.2/qmldir", "a_folder");
+    QVERIFY(log.contains("file_W.open() failed!"));
+    QVERIFY(_opened.urls.isEmpty());
+}
+
+void UpdateDriverTest::changelogOfAnUnknownUnitIsNotOpened()
+{
+    LogCapture log;
+    _opened.urls.clear();
+    UpdateDriver driver;
+    driver.versionHandle("Talvo 1200", "49.01");
+    driver.openChangelogNatively();
+    QVERIFY(log.contains("Changelog is missing for model \"Talvo 1200\""));
+    QVERIFY(!QFile::exists(UpdateDriver::_changelogLocal));
+    QVERIFY(_opened.urls.isEmpty());
+}
+
+void UpdateDriverTest::driverChecks()
+{
+    UpdateDriver driver;
+    // The CDC-ACM class driver comes with the kernel.
+    QVERIFY(driver.isDriverAvailable());
+    QCOMPARE(driver.isDriverLoaded(), QFileInfo("/sys/bus/usb/drivers/cdc_acm").isDir());
+
+    QTemporaryDir sysfs;
+    QVERIFY(!DriverPlatform::usbDriverRegistered(sysfs.path().toStdString(), "cdc_acm"));
+    QVERIFY(QDir(sysfs.path()).mkpath("bus/usb/drivers/cdc_acm"));
+    QVERIFY(DriverPlatform::usbDriverRegistered(sysfs.path().toStdString(), "cdc_acm"));
+    QVERIFY(!DriverPlatform::usbDriverRegistered(sysfs.path().toStdString(), "ftdi_sio"));
+}
+
+QTEST_MAIN(UpdateDriverTest)
+#include "tst_updatedriver.moc"
