@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps test-deps configure build run test bench clean
 
 all: build
 
@@ -21,7 +21,11 @@ run: build
 	@mkdir -p $(BUILD)/run
 	@cd $(BUILD)/run && ../src/TalvoUpdater
 
-test: build
+# The wine tests run the Windows code: `make test` installs wine for them.
+test-deps: deps
+	@bash tools/install-deps.sh wine
+
+test: test-deps build
 	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
 clean:

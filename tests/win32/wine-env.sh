@@ -1,0 +1,26 @@
+# Sourced by the wine tests. Sets up the private wine prefix named by WINEPREFIX (under the
+# build folder), initialising it once per build folder, and exits 77 (a skipped test) with
+# the reason when wine cannot start. The caller's processes in the prefix are ended on exit.
+: "${WINEPREFIX:?WINEPREFIX must name the private prefix}"
+export WINEPREFIX
+export WINEDEBUG=-all
+# No Mono or Gecko: nothing here needs them, and asking for them would stall headless.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+if ! command -v wine >/dev/null 2>&1 || ! command -v wineboot >/dev/null 2>&1; then
+  echo "SKIP: wine is not installed (bash tools/install-deps.sh wine installs it)"
+  exit 77
+fi
+mkdir -p "$(dirname "$WINEPREFIX")"
+if ! (
+  flock 9
+  [ -f "$WINEPREFIX/.talvo-ready" ] && exit 0
+  rm -rf "$WINEPREFIX"
+  wineboot --init >"$WINEPREFIX.log" 2>&1 && wineserver -w && touch "$WINEPREFIX/.talvo-ready"
+) 9>"$WINEPREFIX.lock"; then
+  echo "SKIP: wine cannot start: wineboot --init failed; its output:"
+  tail -n 20 "$WINEPREFIX.log" 2>/dev/null
+  exit 77
+fi
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
