@@ -1,0 +1,198 @@
+import QtQuick 2.6
+
+// The found unit: picture, name, installed and carried versions, change log, model-L tip and,
+// for a downgrade, the password row in the footer band.
+Item {
+    id: page
+
+    property string logo: "/img/talvo.jpg"
+    // Plain values: a translated default would be a binding, whose first evaluation counts as a change.
+    property string name: "unknown"
+    property string status: "Update available"
+    property string versionCurrent: "Currently Installed: "
+    property string versionNew: "New Version: "
+    property bool isModelL: false
+    property bool downgrade: false
+
+    // Right column of the layout.
+    readonly property real columnX: width * 0.525
+    readonly property real columnWidth: width * 0.3
+
+    signal changelogClicked
+    signal passwordVerified
+
+    width: 768
+    height: 358
+
+    // The texts follow the properties only when they change, so the defaults show unchanged.
+    onLogoChanged: imageDeviceFoundLogo.source = logo
+    onNameChanged: textDeviceFoundName.text = name
+    onStatusChanged: textDeviceFoundStatus.text = status
+    onVersionCurrentChanged: textDeviceFoundCurrent.text = qsTr("Currently Installed: ") + versionCurrent
+    onVersionNewChanged: textDeviceFoundNew.text = qsTr("New Version: ") + versionNew
+    onIsModelLChanged: textModelLTip.opacity = isModelL ? 1 : 0
+    onDowngradeChanged: {
+        if (downgrade) {
+            textDowngradeTip.opacity = 1
+            textInputDowngradePassword.opacity = 1
+            textInputDowngradePassword.enabled = true
+            textInputDowngradePassword.forceActiveFocus()
+        } else {
+            textDowngradeTip.opacity = 0
+            textInputDowngradePassword.opacity = 0
+            textInputDowngradePassword.enabled = false
+            textInputDowngradePassword.text = ""
+        }
+    }
+
+    Text {
+        id: textDeviceFound
+        objectName: "textDeviceFound"
+        x: page.width * 0.1875
+        y: page.height * 0.1
+        width: page.width * 0.3125
+        height: page.height * 0.05
+        color: "#ffffff"
+        font.family: fontDinotBold.name
+        font.pointSize: height
+        text: qsTr("DEVICE FOUND")
+    }
+
+    Image {
+        id: imageDeviceFoundLogo
+        objectName: "imageDeviceFoundLogo"
+        x: page.width * 0.1875
+        y: page.height * 0.3
+        width: page.width * 0.3125
+        height: page.height * 0.4
+        source: "/img/talvo.jpg"
+    }
+
+    Text {
+        id: textDeviceFoundName
+        objectName: "textDeviceFoundName"
+        x: page.columnX
+        y: page.height * 0.3
+        width: page.columnWidth
+        height: page.height * 0.05
+        color: "#ffffff"
+        font.family: fontDinotBold.name
+        font.pointSize: height
+        text: qsTr("unknown")
+    }
+
+    Text {
+        id: textDeviceFoundStatus
+        objectName: "textDeviceFoundStatus"
+        x: page.columnX
+        y: page.height * 0.4
+        width: page.columnWidth
+        height: page.height * 0.05
+        color: "#ffffff"
+        font.family: fontDinotBold.name
+        font.pointSize: height * 0.625
+        text: qsTr("Update available")
+    }
+
+    Text {
+        id: textDeviceFoundCurrent
+        objectName: "textDeviceFoundCurrent"
+        x: page.columnX
+        y: page.height * 0.45
+        width: page.columnWidth
+        height: page.height * 0.05
+        color: "#777777"
+        font.family: fontDinotRegular.name
+        font.pointSize: height * 0.625
+        text: qsTr("Currently Installed: ")
+    }
+
+    Text {
+        id: textDeviceFoundNew
+        objectName: "textDeviceFoundNew"
+        x: page.columnX
+        y: page.height * 0.5
+        width: page.columnWidth
+        height: page.height * 0.05
+        color: "#ffffff"
+        font.family: fontDinotRegular.name
+        font.pointSize: height * 0.625
+        text: qsTr("New Version: ")
+    }
+
+    // The link is never followed: activating it asks the main window to open the change log.
+    Text {
+        id: textDeviceFoundChangelog
+        objectName: "textDeviceFoundChangelog"
+        x: page.columnX
+        y: page.height * 0.55
+        width: page.columnWidth
+        height: page.height * 0.05
+        color: "#5c99b5"
+        linkColor: "#5c99b5"
+        font.family: fontDinotRegular.name
+        font.pointSize: height * 0.625
+        textFormat: Text.RichText
+        text: "<a href=\"https://www.quellmark.com/\">" + qsTr("Changelog") + "</a>"
+        onLinkActivated: page.changelogClicked()
+    }
+
+    Text {
+        id: textModelLTip
+        objectName: "textModelLTip"
+        x: page.columnX
+        y: page.height * 0.65
+        width: page.columnWidth
+        height: page.height * 0.1
+        opacity: 0
+        visible: opacity > 0
+        enabled: opacity > 0
+        color: "#ffffff"
+        wrapMode: Text.WordWrap
+        font.family: fontDinotRegular.name
+        font.pointSize: height * 0.3
+        text: qsTr("Please make sure that your battery is half full before continuing.")
+    }
+
+    // The password row lies below the page, in the footer band where the main button would be.
+    Text {
+        id: textDowngradeTip
+        objectName: "textDowngradeTip"
+        x: page.width * 0.1875
+        y: page.height * 1.0625
+        width: page.width * 0.3125
+        height: page.height * 0.06
+        opacity: 0
+        visible: opacity > 0
+        enabled: opacity > 0
+        color: "#ffffff"
+        wrapMode: Text.WordWrap
+        horizontalAlignment: Text.AlignRight
+        font.family: fontDinotRegular.name
+        font.pointSize: height * 0.625
+        text: qsTr("Downgrade password:")
+    }
+
+    TextInput {
+        id: textInputDowngradePassword
+        objectName: "textInputDowngradePassword"
+        x: page.columnX
+        y: page.height * 1.0625
+        width: page.columnWidth
+        height: page.height * 0.06
+        opacity: 0
+        visible: opacity > 0
+        enabled: false
+        color: "#ffffff"
+        echoMode: TextInput.Password
+        font.family: fontDinotRegular.name
+        font.pointSize: height * 0.625
+        text: ""
+        onTextChanged: {
+            if (text === "Morwe") {
+                page.downgrade = false
+                page.passwordVerified()
+            }
+        }
+    }
+}

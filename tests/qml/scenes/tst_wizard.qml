@@ -1,0 +1,700 @@
+import QtQuick 2.6
+import QtTest 1.1
+
+// The wizard of qrc:/qml/main.qml against a scripted controller: states, transitions, timers,
+// pages and what the user can and cannot do on them.
+TestCase {
+    id: testCase
+    name: "Wizard"
+    when: windowShown
+
+    property var win: null
+    property var driver: null
+
+    readonly property var pageOfState: ({
+        "WELCOME": "pageWelcome",
+        "SEARCH": "pageSearch",
+        "SEARCH_ERROR": "pageStatus",
+        "DEVICE_FOUND": "pageDeviceFound",
+        "UPDATE": "pageUpdate",
+        "UPDATE_ERROR": "pageStatus",
+        "UPDATE_SUCCESS": "pageStatus"
+    })
+    readonly property var pageNames: ["pageWelcome", "pageSearch", "pageDeviceFound", "pageUpdate", "pageStatus"]
+
+    // The four 500 ms timers run for 20 ms in tests that are not about timing.
+    readonly property var postponeTimers: ["timerSearchStartPostpone", "timerSearchStatusPostpone",
+        "timerUpdateStartPostpone", "timerUpdateStatusPostpone"]
+
+    SignalSpy {
+        id: passwordSpy
+        signalName: "passwordVerified"
+    }
+
+    SignalSpy {
+        id: documentationSpy
+        signalName: "showDocumentationChanged"
+    }
+
+    function createWizard(options) {
+        options = options || {}
+        var component = Qt.createComponent("qrc:/qml/main.qml")
+        compare(component.status, Component.Ready, component.errorString())
+        win = createTemporaryObject(component, testCase)
+        verify(win, "main window")
+        driver = findChild(win, "updateDriver")
+        verify(driver, "controller")
+        if (!options.realTimers) {
+            for (var i = 0; i < postponeTimers.length; ++i)
+                item(postponeTimers[i]).interval = 20
+        }
+        if (!options.noActivation) {
+            win.requestActivate()
+            tryCompare(win, "active", true)
+        }
+        return win
+    }
+
+    function item(objectName) {
+        var found = findChild(win, objectName)
+        verify(found, objectName)
+        return found
+    }
+
+    function wizardState() {
+        return item("mainFrame").state
+    }
+
+    function press() {
+        mouseClick(item("mainButton"))
+    }
+
+    // A click at a window position, whatever lies there.
+    function clickAt(x, y) {
+        mouseClick(item("mainFrame"), x, y)
+    }
+
+    function waitForCalls(call, count) {
+        tryVerify(function () { return driver.count(call) >= count }, 3000,
+                  call + " called " + count + " times")
+    }
+
+    function expectState(stateName) {
+        tryCompare(item("mainFrame"), "state", stateName, 3000)
+        for (var i = 0; i < pageNames.length; ++i) {
+            var page = item(pageNames[i])
+            var shown = pageNames[i] === pageOfState[stateName]
+            compare(page.opacity, shown ? 1 : 0, pageNames[i] + " in " + stateName)
+            compare(page.enabled, shown && item("mainFrame").enabled, pageNames[i] + " takes input in " + stateName)
+        }
+    }
+
+    function expectButton(caption, shown) {
+        var button = item("mainButton")
+        compare(button.text, caption)
+        compare(button.opacity, shown ? 1 : 0, "main button shown")
+        compare(button.enabled && button.visible, shown, "main button takes input")
+    }
+
+    // From WELCOME to the device page of the unit the controller reports.
+    function findUnit(unit) {
+        driver.setUnit(unit.type, unit.name, unit.picture, unit.current, unit.carried)
+        driver.setUpdateAvailable(unit.updateAvailable)
+        var searches = driver.count("search(true)")
+        press()
+        expectState("SEARCH")
+        waitForCalls("search(true)", searches + 1)
+        driver.finish(true)
+        expectState("DEVICE_FOUND")
+    }
+
+    // From the device page through the installation to a status page.
+    function installFirmware(success) {
+        var installs = driver.count("install()")
+        press()
+        expectState("UPDATE")
+        waitForCalls("install()", installs + 1)
+        driver.report(100)
+        driver.finish(success)
+        expectState(success ? "UPDATE_SUCCESS" : "UPDATE_ERROR")
+    }
+
+    function unitS(current) {
+        return { type: 1, name: "Talvo 400 S", picture: "/fmw/s/logo.jpg", current: current || "49.07",
+                 carried: "49.09", updateAvailable: true }
+    }
+
+    function unitL(current) {
+        return { type: 2, name: "Talvo 400 L", picture: "/fmw/l/logo.jpg", current: current || "49.07",
+                 carried: "49.09", updateAvailable: true }
+    }
+
+    function cleanup() {
+        passwordSpy.clear()
+        passwordSpy.target = null
+        documentationSpy.clear()
+        documentationSpy.target = null
+        win = null
+        driver = null
+    }
+
+    // ---- start-up and timers -------------------------------------------------------------------
+
+    function test_start_stops_any_search_once_after_100_ms() {
+        var created = Date.now()
+        createWizard({ realTimers: true, noActivation: true })
+        expectState("WELCOME")
+        expectButton("SCAN FOR DEVICES", true)
+        compare(win.title, "quellmark Update Center")
+        waitForCalls("search(false)", 1)
+        verify(driver.lastCallTime("search(false)") - created >= 90, "not before 100 ms")
+        wait(300)
+        compare(driver.calls, ["search(false)"])
+    }
+
+    function test_scan_within_100_ms_stops_the_welcome_timer() {
+        createWizard({ realTimers: true, noActivation: true })
+        press()
+        expectState("SEARCH")
+        waitForCalls("search(true)", 1)
+        compare(driver.count("search(false)"), 0)
+    }
+
+    function test_search_and_install_start_500_ms_after_their_page_shows() {
+        createWizard({ realTimers: true })
+        driver.setUnit(1, "Talvo 400 S", "/fmw/s/logo.jpg", "49.07", "49.09")
+        var pressed = Date.now()
+        press()
+        waitForCalls("search(true)", 1)
+        verify(driver.lastCallTime("search(true)") - pressed >= 450, "search(true) after 500 ms")
+
+        var finished = Date.now()
+        driver.finish(true)
+        expectState("DEVICE_FOUND")
+        verify(Date.now() - finished >= 450, "search outcome after 500 ms")
+
+        pressed = Date.now()
+        press()
+        waitForCalls("install()", 1)
+        verify(driver.lastCallTime("install()") - pressed >= 450, "install() after 500 ms")
+
+        finished = Date.now()
+        driver.finish(true)
+        expectState("UPDATE_SUCCESS")
+        verify(Date.now() - finished >= 450, "update outcome after 500 ms")
+        compare(driver.count("result()"), 2)
+    }
+
+    // ---- transitions ---------------------------------------------------------------------------
+
+    function test_transitions_data() {
+        return [
+            { tag: "scan enters SEARCH",
+              steps: ["press", "state SEARCH", "button CANCEL shown", "searchStarted"] },
+            { tag: "a search with a unit leads to the device page",
+              steps: ["press", "searchStarted", "finish true", "state DEVICE_FOUND",
+                      "button INSTALL UPDATE shown"] },
+            { tag: "a search without a unit leads to the search error and back",
+              steps: ["press", "searchStarted", "finish false", "state SEARCH_ERROR", "button MAIN MENU shown",
+                      "head Sorry, we did not detect Talvo", "note Please use the TalvoUpdater_4901 first.",
+                      "press", "state WELCOME", "button SCAN FOR DEVICES shown", "searchStopped"] },
+            { tag: "an installation ending well leads to success and back",
+              steps: ["press", "searchStarted", "finish true", "state DEVICE_FOUND", "press", "state UPDATE",
+                      "button NO BUTTON hidden", "installStarted", "finish true", "state UPDATE_SUCCESS",
+                      "button MAIN MENU shown", "head Update successful!", "press", "state WELCOME",
+                      "button SCAN FOR DEVICES shown"] },
+            { tag: "a failed installation leads to the update error and back",
+              steps: ["press", "searchStarted", "finish true", "state DEVICE_FOUND", "press", "state UPDATE",
+                      "installStarted", "finish false", "state UPDATE_ERROR", "button MAIN MENU shown",
+                      "head Error: Update failed",
+                      "note Please unpower Talvo, disconnect the cable and contact your local service station or distributor for further help.",
+                      "press", "state WELCOME"] },
+            { tag: "a second search after an error starts afresh",
+              steps: ["press", "searchStarted", "finish false", "state SEARCH_ERROR", "press", "state WELCOME",
+                      "press", "state SEARCH", "finish true", "state DEVICE_FOUND"] }
+        ]
+    }
+
+    function test_transitions(data) {
+        createWizard()
+        driver.setUnit(1, "Talvo 400 S", "/fmw/s/logo.jpg", "49.07", "49.09")
+        var searches = 0, installs = 0, stops = driver.count("search(false)")
+        for (var i = 0; i < data.steps.length; ++i) {
+            var step = data.steps[i]
+            var word = step.split(" ")[0]
+            var rest = step.substring(word.length + 1)
+            if (word === "press") {
+                press()
+            } else if (word === "state") {
+                expectState(rest)
+            } else if (word === "button") {
+                var shown = rest.endsWith(" shown")
+                expectButton(rest.substring(0, rest.lastIndexOf(" ")), shown)
+            } else if (word === "searchStarted") {
+                waitForCalls("search(true)", ++searches)
+            } else if (word === "searchStopped") {
+                waitForCalls("search(false)", stops + 1)
+            } else if (word === "installStarted") {
+                waitForCalls("install()", ++installs)
+            } else if (word === "finish") {
+                driver.finish(rest === "true")
+            } else if (word === "head") {
+                compare(item("textStatusHead").text, rest)
+            } else if (word === "note") {
+                compare(item("textStatusNote").text, rest)
+            } else {
+                fail("unknown step " + step)
+            }
+        }
+    }
+
+    // ---- CANCEL --------------------------------------------------------------------------------
+
+    function test_cancel_data() {
+        return [
+            { tag: "before the search starts, no unit", cancelEarly: true, result: false, expected: "WELCOME" },
+            { tag: "before the search starts, a unit wins", cancelEarly: true, result: true, expected: "DEVICE_FOUND" },
+            { tag: "after the search starts, no unit", cancelEarly: false, result: false, expected: "WELCOME" },
+            { tag: "after the search starts, a unit wins", cancelEarly: false, result: true, expected: "DEVICE_FOUND" }
+        ]
+    }
+
+    function test_cancel(data) {
+        createWizard()
+        driver.setUnit(1, "Talvo 400 S", "/fmw/s/logo.jpg", "49.07", "49.09")
+        waitForCalls("search(false)", 1)
+        press()
+        expectState("SEARCH")
+        if (!data.cancelEarly)
+            waitForCalls("search(true)", 1)
+        press()
+        compare(driver.count("search(false)"), 2, "CANCEL stops the search")
+        expectState("SEARCH")
+        expectButton("CANCEL", true)
+        // A CANCEL before the search started does not keep it from starting.
+        waitForCalls("search(true)", 1)
+        driver.finish(data.result)
+        expectState(data.expected)
+    }
+
+    function test_cancel_while_the_outcome_is_postponed_returns_to_welcome() {
+        createWizard({ realTimers: true })
+        press()
+        waitForCalls("search(true)", 1)
+        driver.finish(false)
+        verify(item("timerSearchStatusPostpone").running)
+        press()
+        expectState("WELCOME")
+    }
+
+    function test_repeated_cancel_stops_again_and_waits_for_the_controller() {
+        createWizard()
+        waitForCalls("search(false)", 1)
+        press()
+        waitForCalls("search(true)", 1)
+        press()
+        press()
+        press()
+        compare(driver.count("search(false)"), 4)
+        wait(100)
+        expectState("SEARCH")
+        driver.finish(false)
+        expectState("WELCOME")
+    }
+
+    function test_a_new_scan_forgets_an_earlier_cancel() {
+        createWizard()
+        press()
+        waitForCalls("search(true)", 1)
+        press()
+        driver.finish(false)
+        expectState("WELCOME")
+        press()
+        waitForCalls("search(true)", 2)
+        driver.finish(false)
+        expectState("SEARCH_ERROR")
+    }
+
+    function test_end_of_an_operation_elsewhere_changes_nothing_data() {
+        return [
+            { tag: "WELCOME", path: [] },
+            { tag: "DEVICE_FOUND", path: ["unit"] },
+            { tag: "SEARCH_ERROR", path: ["noUnit"] },
+            { tag: "UPDATE_SUCCESS", path: ["unit", "install"] }
+        ]
+    }
+
+    function test_end_of_an_operation_elsewhere_changes_nothing(data) {
+        createWizard()
+        for (var i = 0; i < data.path.length; ++i) {
+            if (data.path[i] === "unit") {
+                findUnit(unitS())
+            } else if (data.path[i] === "noUnit") {
+                press()
+                waitForCalls("search(true)", 1)
+                driver.finish(false)
+            } else if (data.path[i] === "install") {
+                installFirmware(true)
+            }
+        }
+        expectState(data.tag)
+        var results = driver.count("result()")
+        driver.finish(false)
+        driver.finish(true)
+        wait(200)
+        expectState(data.tag)
+        compare(driver.count("result()"), results)
+    }
+
+    // ---- driver-missing message -----------------------------------------------------------------
+
+    function test_driver_missing_message_and_the_way_back() {
+        createWizard()
+        driver.setDriverAvailable(false)
+        var message = item("messageDriverMissing")
+        var frame = item("mainFrame")
+        compare(message.opacity, 0)
+        compare(message.visible, false)
+
+        press()
+        compare(driver.count("isDriverAvailable()"), 1)
+        compare(frame.opacity, 0)
+        compare(frame.visible || frame.enabled, false, "hidden frame takes no input")
+        compare(message.opacity, 1)
+        compare(message.enabled, true)
+        expectState("WELCOME")
+        compare(item("textPleaseInstallDriver").text, "Please install the driver.")
+        compare(item("buttonReadInstruction").text, "READ INSTRUCTION")
+
+        // The hidden main button does not answer.
+        clickAt(637.6, 474.95)
+        compare(driver.count("isDriverAvailable()"), 1)
+        compare(frame.opacity, 0)
+
+        documentationSpy.target = message
+        mouseClick(item("buttonReadInstruction"))
+        compare(driver.count("openDocumentationNatively()"), 1)
+        compare(documentationSpy.count, 2, "set once, and set back")
+        compare(message.showDocumentation, false)
+        compare(message.opacity, 0)
+        compare(frame.opacity, 1)
+        expectState("WELCOME")
+        expectButton("SCAN FOR DEVICES", true)
+
+        driver.setDriverAvailable(true)
+        press()
+        compare(driver.count("isDriverAvailable()"), 2, "the driver is tested again")
+        expectState("SEARCH")
+    }
+
+    // ---- device page ---------------------------------------------------------------------------
+
+    function test_device_page_outcomes_data() {
+        return [
+            { tag: "update", updateAvailable: true, current: "49.07", status: "Update available",
+              caption: "INSTALL UPDATE", buttonShown: true },
+            { tag: "reinstall", updateAvailable: false, current: "49.09", status: "No update necessary",
+              caption: "INSTALL FIRMWARE", buttonShown: true },
+            { tag: "downgrade", updateAvailable: false, current: "52.01", status: "No update necessary",
+              caption: "INSTALL FIRMWARE", buttonShown: false },
+            { tag: "version that cannot be compared", updateAvailable: false, current: "49",
+              status: "No update necessary", caption: "INSTALL FIRMWARE", buttonShown: false }
+        ]
+    }
+
+    function test_device_page_outcomes(data) {
+        createWizard()
+        var unit = unitS(data.current)
+        unit.updateAvailable = data.updateAvailable
+        findUnit(unit)
+        expectButton(data.caption, data.buttonShown)
+        compare(item("textDeviceFoundStatus").text, data.status)
+        compare(item("textDeviceFoundName").text, "Talvo 400 S")
+        compare(item("textDeviceFoundCurrent").text, "Currently Installed: " + data.current)
+        compare(item("textDeviceFoundNew").text, "New Version: 49.09")
+        compare(item("imageDeviceFoundLogo").source, "qrc:/fmw/s/logo.jpg")
+        compare(driver.count("isUpdateAvailable()"), 1)
+        var reads = ["modelPicture", "modelName", "versionCurrent", "versionNew"]
+        for (var i = 0; i < reads.length; ++i)
+            compare(driver.reads(reads[i]), 1, reads[i] + " read once")
+
+        var rowOpen = !data.buttonShown
+        compare(item("textDowngradeTip").opacity, rowOpen ? 1 : 0)
+        compare(item("textInputDowngradePassword").opacity, rowOpen ? 1 : 0)
+        compare(item("textInputDowngradePassword").enabled, rowOpen)
+        if (rowOpen)
+            verify(item("textInputDowngradePassword").activeFocus, "the password row takes the keys")
+
+        // Where the button lies: it starts the installation only when it is shown.
+        clickAt(637.6, 474.95)
+        if (data.buttonShown) {
+            expectState("UPDATE")
+            waitForCalls("install()", 1)
+        } else {
+            compare(wizardState(), "DEVICE_FOUND")
+            wait(100)
+            compare(driver.count("install()"), 0)
+        }
+    }
+
+    function test_device_page_defaults_before_the_first_unit() {
+        createWizard()
+        compare(item("textDeviceFound").text, "DEVICE FOUND")
+        compare(item("textDeviceFoundName").text, "unknown")
+        compare(item("textDeviceFoundStatus").text, "Update available")
+        compare(item("textDeviceFoundCurrent").text, "Currently Installed: ")
+        compare(item("textDeviceFoundNew").text, "New Version: ")
+        compare(item("imageDeviceFoundLogo").source, "qrc:/img/talvo.jpg")
+        compare(item("textModelLTip").opacity, 0)
+    }
+
+    function test_device_page_filled_twice_with_the_same_versions() {
+        createWizard()
+        for (var round = 0; round < 2; ++round) {
+            findUnit(unitS())
+            compare(item("textDeviceFoundCurrent").text, "Currently Installed: 49.07")
+            compare(item("textDeviceFoundNew").text, "New Version: 49.09")
+            installFirmware(true)
+            press()
+            expectState("WELCOME")
+        }
+    }
+
+    function test_changelog_link_only_while_the_device_page_shows() {
+        createWizard()
+        var link = item("textDeviceFoundChangelog")
+        verify(link.text.indexOf(">Changelog</a>") > 0, link.text)
+        // Hidden in WELCOME: a click there does nothing.
+        mouseClick(link, 5, link.height / 2)
+        compare(driver.count("openChangelogNatively()"), 0)
+
+        findUnit(unitS())
+        mouseClick(link, 5, link.height / 2)
+        compare(driver.count("openChangelogNatively()"), 1)
+        expectState("DEVICE_FOUND")
+    }
+
+    // ---- downgrade password ----------------------------------------------------------------------
+
+    function test_password_typed_letter_by_letter() {
+        createWizard()
+        var unit = unitS("52.01")
+        unit.updateAvailable = false
+        findUnit(unit)
+        var input = item("textInputDowngradePassword")
+        passwordSpy.target = item("pageDeviceFound")
+        verify(input.activeFocus)
+
+        var letters = ["M", "o", "r", "w"]
+        for (var i = 0; i < letters.length; ++i) {
+            keyClick(letters[i])
+            compare(input.text, "Morwe".substring(0, i + 1))
+            compare(input.opacity, 1, "row open after " + input.text)
+            compare(passwordSpy.count, 0)
+            expectButton("INSTALL FIRMWARE", false)
+        }
+        verify(input.displayText.indexOf("M") < 0, "typed letters are masked")
+
+        keyClick("e")
+        compare(passwordSpy.count, 1)
+        compare(input.opacity, 0)
+        compare(item("textDowngradeTip").opacity, 0)
+        compare(input.enabled, false)
+        compare(input.text, "")
+        compare(item("pageDeviceFound").downgrade, false)
+        expectButton("INSTALL FIRMWARE", true)
+        verify(item("mainButton").activeFocus, "the main button takes the keys")
+
+        // The closed row takes no more letters, and emptying it verified nothing again.
+        keyClick("x")
+        compare(input.text, "")
+        compare(passwordSpy.count, 1)
+
+        keyClick(Qt.Key_Space)
+        expectState("UPDATE")
+        waitForCalls("install()", 1)
+    }
+
+    function test_wrong_passwords_keep_the_row_open_data() {
+        return [
+            { tag: "lower case", typed: "morwe" },
+            { tag: "upper case", typed: "MORWE" },
+            { tag: "something before", typed: "xMorwe" },
+            { tag: "a letter too few", typed: "Morw" }
+        ]
+    }
+
+    function test_wrong_passwords_keep_the_row_open(data) {
+        createWizard()
+        var unit = unitS("52.01")
+        unit.updateAvailable = false
+        findUnit(unit)
+        passwordSpy.target = item("pageDeviceFound")
+        var input = item("textInputDowngradePassword")
+        for (var i = 0; i < data.typed.length; ++i)
+            keyClick(data.typed[i])
+        compare(input.text, data.typed)
+        compare(input.opacity, 1)
+        compare(passwordSpy.count, 0)
+        expectButton("INSTALL FIRMWARE", false)
+    }
+
+    // ---- update page -----------------------------------------------------------------------------
+
+    function test_two_updates_in_a_row_each_start_at_0_percent() {
+        createWizard()
+        var bar = item("progressBar")
+        var percentage = item("textUpdatePercentage")
+        for (var round = 0; round < 2; ++round) {
+            findUnit(unitS())
+            press()
+            expectState("UPDATE")
+            compare(percentage.text, "0%", "round " + round)
+            compare(bar.value, 0)
+            waitForCalls("install()", round + 1)
+            driver.report(57)
+            compare(bar.value, 57)
+            compare(percentage.text, "57%")
+            driver.report(100)
+            compare(percentage.text, "100%")
+            driver.finish(true)
+            expectState("UPDATE_SUCCESS")
+            press()
+            expectState("WELCOME")
+        }
+    }
+
+    // ---- model-L tip and note ------------------------------------------------------------------
+
+    function test_model_L_tip_and_note_then_their_absence_for_an_S_unit() {
+        createWizard()
+        var tip = item("textModelLTip")
+        var note = item("textStatusNote")
+
+        findUnit(unitL())
+        compare(tip.opacity, 1)
+        compare(tip.text, "Please make sure that your battery is half full before continuing.")
+        installFirmware(true)
+        compare(item("textStatusHead").text, "Update successful!")
+        compare(note.text, "Please unplug the USB cable\nthen the battery and restart Talvo L.")
+        compare(item("imageStatus").source, "qrc:/img/status_success.jpg")
+        press()
+
+        findUnit(unitS())
+        compare(tip.opacity, 0)
+        compare(tip.visible, false)
+        installFirmware(true)
+        compare(note.text, "Please unplug the USB cable\nand restart Talvo.")
+        verify(note.text.indexOf("battery") < 0)
+    }
+
+    function test_status_page_resets_between_outcomes() {
+        createWizard()
+        var status = item("pageStatus")
+        press()
+        waitForCalls("search(true)", 1)
+        driver.finish(false)
+        expectState("SEARCH_ERROR")
+        compare(status.state, "SEARCH_ERROR")
+        compare(item("imageStatus").source, "qrc:/img/status_error.jpg")
+        press()
+        expectState("WELCOME")
+        compare(status.state, "WELCOME")
+        // The hidden page keeps its texts.
+        compare(item("textStatusHead").text, "Sorry, we did not detect Talvo")
+
+        press()
+        waitForCalls("search(true)", 2)
+        driver.finish(false)
+        expectState("SEARCH_ERROR")
+        compare(item("textStatusHead").text, "Sorry, we did not detect Talvo")
+    }
+
+    // ---- search ring -----------------------------------------------------------------------------
+
+    function test_ring_turns_only_while_the_search_page_shows() {
+        createWizard()
+        var ring = item("imageSearch")
+        var animation = item("animationSearch")
+        compare(animation.running, false)
+        compare(ring.rotation, 0)
+        for (var round = 0; round < 2; ++round) {
+            press()
+            expectState("SEARCH")
+            verify(animation.running)
+            compare(animation.from, 0)
+            compare(animation.to, 360)
+            compare(animation.duration, 1000)
+            verify(ring.rotation < 90, "starts again at 0 degrees, not at " + ring.rotation)
+            tryVerify(function () { return ring.rotation > 30 }, 3000, "the ring turns")
+            waitForCalls("search(true)", round + 1)
+            driver.finish(false)
+            expectState("SEARCH_ERROR")
+            compare(animation.running, false)
+            compare(ring.rotation, 0)
+            press()
+            expectState("WELCOME")
+        }
+    }
+
+    // ---- geometry at 768 x 512 --------------------------------------------------------------------
+
+    function fuzzy(actual, expected, what) {
+        fuzzyCompare(actual, expected, 0.01, what)
+    }
+
+    function expectBox(objectName, x, y, width, height) {
+        var element = item(objectName)
+        var origin = element.mapToItem(item("mainFrame"), 0, 0)
+        fuzzy(origin.x, x, objectName + " x")
+        fuzzy(origin.y, y, objectName + " y")
+        fuzzy(element.width, width, objectName + " width")
+        fuzzy(element.height, height, objectName + " height")
+    }
+
+    function test_geometry_of_the_fixed_window() {
+        createWizard()
+        compare(win.width, 768)
+        compare(win.height, 512)
+        compare(win.minimumWidth, 768)
+        compare(win.maximumWidth, 768)
+        compare(win.minimumHeight, 512)
+        compare(win.maximumHeight, 512)
+        compare(win.headerHeight, 76)
+        compare(win.footerHeight, 76)
+        compare(win.bodyHeight, 360)
+        compare(win.bodyY, 76)
+        expectBox("mainFrame", 0, 0, 768, 512)
+        for (var i = 0; i < pageNames.length; ++i)
+            expectBox(pageNames[i], 0, 76, 768, 360)
+        expectBox("mainButton", 522.4, 451.2, 230.4, 47.5)
+        expectBox("messageDriverMissing", 230.4, 204.8, 307.2, 102.4)
+
+        // Device page: left column 144 to 384, right column 403.2 to 633.6.
+        expectBox("textDeviceFound", 144, 76 + 36, 240, 18)
+        expectBox("imageDeviceFoundLogo", 144, 76 + 108, 240, 144)
+        expectBox("textDeviceFoundName", 403.2, 76 + 108, 230.4, 18)
+        expectBox("textDeviceFoundStatus", 403.2, 76 + 144, 230.4, 18)
+        expectBox("textDeviceFoundCurrent", 403.2, 76 + 162, 230.4, 18)
+        expectBox("textDeviceFoundNew", 403.2, 76 + 180, 230.4, 18)
+        expectBox("textDeviceFoundChangelog", 403.2, 76 + 198, 230.4, 18)
+        expectBox("textModelLTip", 403.2, 76 + 234, 230.4, 36)
+        // The password row lies in the footer band, level with the main button.
+        expectBox("textDowngradeTip", 144, 76 + 382.5, 240, 21.6)
+        expectBox("textInputDowngradePassword", 403.2, 76 + 382.5, 230.4, 21.6)
+
+        // Welcome page: header 135, cards 135 x 216 at x 166 and 467.
+        expectBox("rectangleHeader", 0, 76, 768, 135)
+        expectBox("itemWelcomeStep1", 166, 76 + 135, 135, 216)
+        expectBox("itemWelcomeStep2", 467, 76 + 135, 135, 216)
+
+        expectBox("imageSearch", 316.5, 76 + 112.5, 135, 135)
+        expectBox("progressBar", 144, 76 + 168.75, 480, 22.5)
+        expectBox("textUpdatePercentage", 294, 76 + 168.75, 180, 22.5)
+        expectBox("textUpdate", 0, 76, 768, 84.375)
+        expectBox("textUpdateNote", 0, 76 + 223, 768, 31.640625)
+        expectBox("imageStatus", 316.5, 76 + 112.5, 135, 135)
+        expectBox("textStatusHead", 0, 76 + 247.5, 768, 50.625)
+        expectBox("textStatusNote", 0, 76 + 298.125, 768, 31.640625)
+    }
+}
