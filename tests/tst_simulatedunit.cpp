@@ -1,0 +1,763 @@
+// The simulated unit, driven with raw bytes over its pseudo-terminal.
+
+#include "simulatedunit.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray REQUEST("\x7D\x7D\x01", 3);
+const QByteArray ERASED_PASSWORD(32, '\xFF');
+const QByteArray ACK(1, '\0');
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+QByteArray passwordCore(const QByteArray &password = ERASED_PASSWORD)
+{
+    return QByteArray(1, '\x11') + password;
+}
+
+QByteArray blockCore(quint32 address, const QByteArray &data)
+{
+    QByteArray core(1, '\x10');
+    core.append(char(address & 0xFF))
+        .append(char((address >> 8) & 0xFF))
+        .append(char((address >> 16) & 0xFF));
+    return core + data;
+}
+
+QByteArray pattern(int size, int seed)
+{
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 31 + seed) & 0xFF);
+    return bytes;
+}
+
+// The host's end of the line: the slave side of the pty, opened as a serial port would be.
+class HostLine
+{
+public:
+    explicit HostLine(const QString &path)
+    {
+        _fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (_fd >= 0) {
+            termios tio;
+            tcgetattr(_fd, &tio);
+            cfmakeraw(&tio);
+            tcsetattr(_fd, TCSANOW, &tio);
+        }
+    }
+    ~HostLine()
+    {
+        if (_fd >= 0)
+            ::close(_fd);
+    }
+    bool isOpen() const { return _fd >= 0; }
+    bool write(const QByteArray &bytes)
+    {
+        return ::write(_fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+
+    // Reads until quietMs pass without a byte, or totalMs have passed, or maxBytes came.
+    QByteArray readUntilQuiet(int quietMs = 40, int totalMs = 2000, int maxBytes = 1 << 20)
+    {
+        QByteArray data;
+        QElapsedTimer total;
+        total.start();
+        QElapsedTimer quiet;
+        quiet.start();
+        while (quiet.elapsed() < quietMs && total.elapsed() < totalMs && data.size() < maxBytes) {
+            pollfd fd = {_fd, POLLIN, 0};
+            if (::poll(&fd, 1, 5) <= 0)
+                continue;
+            if (fd.revents & (POLLHUP | POLLERR)) {
+                _hungUp = true;
+                break;
+            }
+            char buffer[4096];
+            const ssize_t n = ::read(_fd, buffer, sizeof buffer);
+            if (n > 0) {
+                data.append(buffer, int(n));
+                quiet.restart();
+            }
+        }
+        return data;
+    }
+
+    // Reads exactly n bytes unless timeoutMs run out first; the arrival time of the last byte is kept.
+    QByteArray readBytes(int n, int timeoutMs = 2000)
+    {
+        QByteArray data;
+        QElapsedTimer timer;
+        timer.start();
+        while (data.size() < n && timer.elapsed() < timeoutMs) {
+            pollfd fd = {_fd, POLLIN, 0};
+            if (::poll(&fd, 1, 5) <= 0)
+                continue;
+            if (fd.revents & (POLLHUP | POLLERR)) {
+                _hungUp = true;
+                break;
+            }
+            char buffer[4096];
+            const ssize_t n2 = ::read(_fd, buffer, size_t(n - data.size()));
+            if (n2 > 0)
+                data.append(buffer, int(n2));
+        }
+        return data;
+    }
+
+    // One command: frame out, then the acknowledgement and whatever reply follows.
+    QByteArray exchange(const QByteArray &core)
+    {
+        write(SimulatedUnit::frame(core));
+        return readUntilQuiet();
+    }
+
+    bool hungUp() const { return _hungUp; }
+    int fd() const { return _fd; }
+
+private:
+    int _fd = -1;
+    bool _hungUp = false;
+};
+
+} // namespace
+
+class tst_SimulatedUnit : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void crcMatchesReferenceValues_data();
+    void crcMatchesReferenceValues();
+    void framesAreBuiltLikeTheHostBuildsThem();
+
+    void handshakeAnswersWithVersionText_data();
+    void handshakeAnswersWithVersionText();
+    void handshakeReplyComesInBursts();
+    void handshakeReplyWaitsForItsDelay();
+    void requestIsFoundAfterOtherBytes();
+    void silentUnitAnswersNothing();
+    void chatterStopsAtTheRequest();
+    void babblingUnitNeverPauses();
+
+    void passwordIsRefusedErasesAndIsThenAccepted();
+    void erasedUnitAcceptsThePasswordAtOnce();
+    void passwordPolicies_data();
+    void passwordPolicies();
+    void massEraseClearsMemory();
+    void dataBlocksLandInMemory();
+    void dataBlockWhileLockedIsRefused();
+    void flashCanOnlyClearBits_data();
+    void flashCanOnlyClearBits();
+    void malformedFramesGetTheirAcknowledgement_data();
+    void malformedFramesGetTheirAcknowledgement();
+    void loaderAnswersANewHandshake();
+
+    void frameFaults_data();
+    void frameFaults();
+    void blockRefusedNTimesIsThenWritten();
+    void lateReplyComesAfterTheHostsWait();
+    void hangUpAtBlockClosesTheLine();
+    void hangUpClosesTheLineMidOperation();
+
+    void pacedFrameTakesItsLineTime();
+    void modelledEraseTimeDelaysTheReply();
+
+private:
+    void unlock(SimulatedUnit &unit, HostLine &line);
+};
+
+// ---------------------------------------------------------------------------------------------------
+
+void tst_SimulatedUnit::crcMatchesReferenceValues_data()
+{
+    QTest::addColumn<QByteArray>("core");
+    QTest::addColumn<int>("crc");
+    QTest::newRow("nothing") << QByteArray() << 0xFFFF;
+    QTest::newRow("mass erase") << hex("15") << 0xA364;
+    QTest::newRow("success reply core") << hex("3b00") << 0xC460;
+    QTest::newRow("password error reply core") << hex("3b05") << 0x94C5;
+    QTest::newRow("abc") << QByteArray("abc") << 0x514A;
+    QTest::newRow("check string") << QByteArray("123456789") << 0x29B1;
+    QTest::newRow("loader version command") << hex("19") << 0x62E8;
+}
+
+void tst_SimulatedUnit::crcMatchesReferenceValues()
+{
+    QFETCH(QByteArray, core);
+    QFETCH(int, crc);
+    QCOMPARE(int(SimulatedUnit::crc16(core)), crc);
+}
+
+void tst_SimulatedUnit::framesAreBuiltLikeTheHostBuildsThem()
+{
+    // The loader documentation's own example: the checksum covers the core only.
+    QCOMPARE(SimulatedUnit::frame(hex("19")), hex("80010019e862"));
+    QCOMPARE(SimulatedUnit::frame(hex("15")), hex("8001001564a3"));
+    const QByteArray block = SimulatedUnit::frame(blockCore(0x8000, pattern(240, 1)));
+    QCOMPARE(block.size(), 249);
+    QCOMPARE(block.mid(1, 6), hex("f40010008000"));
+    QCOMPARE(SimulatedUnit::messageReply(0x00), hex("8002003b0060c4"));
+    QCOMPARE(SimulatedUnit::messageReply(0x05), hex("8002003b05c594"));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Application firmware
+
+void tst_SimulatedUnit::handshakeAnswersWithVersionText_data()
+{
+    QTest::addColumn<QByteArray>("versionText");
+    QTest::addColumn<QByteArray>("rawReply");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("S unit") << QByteArray("49.05(1799),Talvo 400S") << QByteArray()
+                            << QByteArray("\x7D\x7D\x01"
+                                          "49.05(1799),Talvo 400S\x7E");
+    QTest::newRow("L unit") << QByteArray("52.02(2316),Talvo 400 L") << QByteArray()
+                            << QByteArray("\x7D\x7D\x01"
+                                          "52.02(2316),Talvo 400 L\x7E");
+    QTest::newRow("empty text") << QByteArray() << QByteArray() << hex("7d7d017e");
+    QTest::newRow("wrong header") << QByteArray("x") << hex("7d7c0134397e") << hex("7d7c0134397e");
+}
+
+void tst_SimulatedUnit::handshakeAnswersWithVersionText()
+{
+    QFETCH(QByteArray, versionText);
+    QFETCH(QByteArray, rawReply);
+    QFETCH(QByteArray, expected);
+    SimulatedUnit unit;
+    SimulatedUnit::Handshake hs;
+    hs.versionText = versionText;
+    hs.rawReply = rawReply;
+    unit.setHandshake(hs);
+    QVERIFY2(unit.start(), qPrintable(unit.errorString()));
+    QVERIFY(unit.portPath().startsWith(QLatin1String("/dev/pts/")));
+    HostLine line(unit.portPath());
+    QVERIFY(line.isOpen());
+    QCOMPARE(unit.mode(), SimulatedUnit::Mode::Application);
+    QVERIFY(line.write(REQUEST));
+    QCOMPARE(line.readUntilQuiet(), expected);
+    QVERIFY(unit.waitForHandshakes(1, 1000));
+    QCOMPARE(unit.mode(), SimulatedUnit::Mode::Loader);
+}
+
+void tst_SimulatedUnit::handshakeReplyComesInBursts()
+{
+    SimulatedUnit unit;
+    SimulatedUnit::Handshake hs;
+    hs.versionText = "49.05(1799),Talvo 400S";
+    hs.bursts = {5, 10};
+    hs.burstPauseMs = 60;
+    unit.setHandshake(hs);
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    line.write(REQUEST);
+    // A quiet time of 40 ms ends each burst, as the host's reads do.
+    QCOMPARE(line.readUntilQuiet(40), hex("7d7d013439"));
+    QCOMPARE(line.readUntilQuiet(40), QByteArray(".05(1799),"));
+    QCOMPARE(line.readUntilQuiet(40), QByteArray("Talvo 400S\x7E"));
+    QCOMPARE(line.readUntilQuiet(40), QByteArray());
+}
+
+void tst_SimulatedUnit::handshakeReplyWaitsForItsDelay()
+{
+    SimulatedUnit unit;
+    SimulatedUnit::Handshake hs;
+    hs.delayMs = 120;
+    unit.setHandshake(hs);
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    QElapsedTimer timer;
+    timer.start();
+    line.write(REQUEST);
+    QCOMPARE(line.readUntilQuiet(100), QByteArray()); // nothing within the first 100 ms
+    QVERIFY(!line.readUntilQuiet(200).isEmpty());
+    QVERIFY(timer.elapsed() >= 115);
+}
+
+void tst_SimulatedUnit::requestIsFoundAfterOtherBytes()
+{
+    SimulatedUnit unit;
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    line.write(hex("007d0155") + REQUEST);
+    QVERIFY(line.readUntilQuiet().startsWith(REQUEST));
+    QCOMPARE(unit.handshakesAnswered(), 1);
+}
+
+void tst_SimulatedUnit::silentUnitAnswersNothing()
+{
+    SimulatedUnit unit;
+    unit.setSilent(true);
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    line.write(REQUEST);
+    QCOMPARE(line.readUntilQuiet(150), QByteArray());
+    unit.setMode(SimulatedUnit::Mode::Loader);
+    line.write(SimulatedUnit::frame(passwordCore()));
+    QCOMPARE(line.readUntilQuiet(150), QByteArray());
+    QCOMPARE(unit.handshakesAnswered(), 0);
+    QCOMPARE(unit.passwordsSeen(), 0);
+    QCOMPARE(unit.receivedBytes().size(), 3 + 38);
+}
+
+void tst_SimulatedUnit::chatterStopsAtTheRequest()
+{
+    SimulatedUnit unit;
+    unit.setChatter("tick", 20);
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    const QByteArray chatter = line.readUntilQuiet(100, 150);
+    QVERIFY2(chatter.size() >= 8 && chatter.startsWith("ticktick"), chatter.constData());
+    line.write(REQUEST);
+    QByteArray reply = line.readUntilQuiet(80);
+    reply.replace("tick", ""); // chatter already on its way when the request came
+    QCOMPARE(reply, REQUEST + "49.05(1799),Talvo 400S\x7E");
+    QCOMPARE(line.readUntilQuiet(80), QByteArray());
+}
+
+void tst_SimulatedUnit::babblingUnitNeverPauses()
+{
+    SimulatedUnit unit;
+    unit.setBabbling(true, "AB");
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    line.write(REQUEST);
+    // A quiet time of 20 ms never happens: the read runs into its total bound.
+    QElapsedTimer timer;
+    timer.start();
+    const QByteArray stream = line.readUntilQuiet(20, 300);
+    QVERIFY(timer.elapsed() >= 290);
+    QVERIFY2(stream.size() > 1000, QByteArray::number(stream.size()).constData());
+    QVERIFY(stream.size() < 8000); // 300 ms of a 115200-baud line hold about 3456 characters
+    QVERIFY(!stream.contains(REQUEST));
+    QCOMPARE(unit.handshakesAnswered(), 0);
+    unit.setBabbling(false);
+    line.readUntilQuiet(40);
+    QCOMPARE(line.readUntilQuiet(60), QByteArray());
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Loader
+
+void tst_SimulatedUnit::unlock(SimulatedUnit &unit, HostLine &line)
+{
+    unit.setMode(SimulatedUnit::Mode::Loader);
+    QByteArray reply = line.exchange(passwordCore());
+    if (reply == ACK + SimulatedUnit::messageReply(0x05))
+        reply = line.exchange(passwordCore());
+    QCOMPARE(reply, ACK + SimulatedUnit::messageReply(0x00));
+    QVERIFY(!unit.isLocked());
+}
+
+void tst_SimulatedUnit::passwordIsRefusedErasesAndIsThenAccepted()
+{
+    SimulatedUnit unit;
+    QVERIFY(unit.holdsFirmware());
+    QVERIFY(unit.memory(0x5C00, 16) != QByteArray(16, '\xFF'));
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    line.write(REQUEST);
+    line.readUntilQuiet();
+
+    QCOMPARE(line.exchange(passwordCore()), ACK + hex("8002003b05c594"));
+    QVERIFY(unit.isLocked());
+    QVERIFY(!unit.holdsFirmware());
+    QCOMPARE(unit.memory(0x5C00, 512), QByteArray(512, '\xFF'));
+    QCOMPARE(unit.memory(0xFFE0, 32), ERASED_PASSWORD);
+
+    QCOMPARE(line.exchange(passwordCore()), ACK + hex("8002003b0060c4"));
+    QVERIFY(!unit.isLocked());
+    QCOMPARE(unit.passwordsSeen(), 2);
+    QCOMPARE(unit.passwordsAccepted(), 1);
+    QCOMPARE(unit.massErases(), 1);
+    QCOMPARE(unit.lastPassword(), ERASED_PASSWORD);
+    QCOMPARE(unit.framesReceived(SimulatedUnit::CMD_RX_PASSWORD), 2);
+}
+
+void tst_SimulatedUnit::erasedUnitAcceptsThePasswordAtOnce()
+{
+    SimulatedUnit unit;
+    unit.eraseMemory();
+    QVERIFY(!unit.holdsFirmware());
+    unit.setMode(SimulatedUnit::Mode::Loader);
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    QCOMPARE(line.exchange(passwordCore()), ACK + SimulatedUnit::messageReply(0x00));
+    // Any other password is wrong for an erased unit.
+    QCOMPARE(line.exchange(passwordCore(QByteArray(32, '\0'))), ACK + SimulatedUnit::messageReply(0x05));
+    QCOMPARE(line.exchange(passwordCore(ERASED_PASSWORD.left(31))), ACK + SimulatedUnit::messageReply(0x05));
+    QVERIFY(unit.isLocked());
+}
+
+void tst_SimulatedUnit::passwordPolicies_data()
+{
+    QTest::addColumn<int>("policy");
+    QTest::addColumn<QByteArray>("firstCode");
+    QTest::addColumn<QByteArray>("secondCode");
+    QTest::addColumn<bool>("firmwareKept");
+    QTest::newRow("faithful") << int(SimulatedUnit::PasswordPolicy::Faithful) << hex("05") << hex("00")
+                              << false;
+    QTest::newRow("accept always") << int(SimulatedUnit::PasswordPolicy::AcceptAlways) << hex("00")
+                                   << hex("00") << true;
+    QTest::newRow("refuse always") << int(SimulatedUnit::PasswordPolicy::RefuseAlways) << hex("05")
+                                   << hex("05") << false;
+}
+
+void tst_SimulatedUnit::passwordPolicies()
+{
+    QFETCH(int, policy);
+    QFETCH(QByteArray, firstCode);
+    QFETCH(QByteArray, secondCode);
+    QFETCH(bool, firmwareKept);
+    SimulatedUnit unit;
+    unit.setPasswordPolicy(SimulatedUnit::PasswordPolicy(policy));
+    unit.setMode(SimulatedUnit::Mode::Loader);
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    QCOMPARE(line.exchange(passwordCore()), ACK + SimulatedUnit::messageReply(quint8(firstCode.at(0))));
+    QCOMPARE(line.exchange(passwordCore()), ACK + SimulatedUnit::messageReply(quint8(secondCode.at(0))));
+    QCOMPARE(unit.holdsFirmware(), firmwareKept);
+    QCOMPARE(unit.isLocked(), secondCode != hex("00"));
+}
+
+void tst_SimulatedUnit::massEraseClearsMemory()
+{
+    SimulatedUnit unit;
+    unit.setPasswordPolicy(SimulatedUnit::PasswordPolicy::AcceptAlways);
+    unit.loadMemory(0x20000, "data above 64K");
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    unlock(unit, line);
+    QVERIFY(unit.holdsFirmware());
+    QCOMPARE(line.exchange(hex("15")), ACK + SimulatedUnit::messageReply(0x00));
+    QVERIFY(!unit.holdsFirmware());
+    QCOMPARE(unit.memory(0x20000, 14), QByteArray(14, '\xFF'));
+    QCOMPARE(unit.massErases(), 1);
+    QCOMPARE(unit.framesReceived(SimulatedUnit::CMD_MASS_ERASE), 1);
+    QVERIFY(unit.writtenRanges().isEmpty());
+}
+
+void tst_SimulatedUnit::dataBlocksLandInMemory()
+{
+    SimulatedUnit unit;
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    unlock(unit, line);
+    const QByteArray first = pattern(240, 3);
+    const QByteArray second = pattern(100, 7);
+    QCOMPARE(line.exchange(blockCore(0x8000, first)), ACK + SimulatedUnit::messageReply(0x00));
+    QCOMPARE(line.exchange(blockCore(0x80F0, second)), ACK + SimulatedUnit::messageReply(0x00));
+    QCOMPARE(line.exchange(blockCore(0x10000, "high")), ACK + SimulatedUnit::messageReply(0x00));
+    QCOMPARE(line.exchange(blockCore(0x12000, QByteArray())), ACK + SimulatedUnit::messageReply(0x00));
+
+    QCOMPARE(unit.memory(0x8000, 340), first + second);
+    QCOMPARE(unit.memory(0x10000, 4), QByteArray("high"));
+    QCOMPARE(unit.memory(0x7FFF, 1), QByteArray(1, '\xFF'));
+    QCOMPARE(unit.memory(0xFFFFE, 4), QByteArray(4, '\xFF')); // beyond the space reads erased
+    const QVector<SimulatedUnit::Range> expected = {{0x8000, 340}, {0x10000, 4}};
+    QCOMPARE(unit.writtenRanges(), expected);
+    QCOMPARE(unit.blocksWritten(), 4);
+    QCOMPARE(unit.framesReceived(SimulatedUnit::CMD_RX_DATA_BLOCK), 4);
+    QCOMPARE(unit.frames().last().bytes, SimulatedUnit::frame(blockCore(0x12000, QByteArray())));
+    QCOMPARE(int(unit.frames().last().ack), 0);
+}
+
+void tst_SimulatedUnit::dataBlockWhileLockedIsRefused()
+{
+    SimulatedUnit unit;
+    unit.eraseMemory();
+    unit.setMode(SimulatedUnit::Mode::Loader);
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    QCOMPARE(line.exchange(blockCore(0x8000, "abc")), ACK + SimulatedUnit::messageReply(0x04));
+    QCOMPARE(unit.memory(0x8000, 3), QByteArray(3, '\xFF'));
+    QVERIFY(unit.writtenRanges().isEmpty());
+    QCOMPARE(unit.blocksWritten(), 0);
+}
+
+void tst_SimulatedUnit::flashCanOnlyClearBits_data()
+{
+    QTest::addColumn<QByteArray>("first");
+    QTest::addColumn<QByteArray>("second");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("memory");
+    QTest::newRow("same bytes again") << hex("0f0f") << hex("0f0f") << 0x00 << hex("0f0f");
+    QTest::newRow("clearing more bits") << hex("0f0f") << hex("0e0f") << 0x00 << hex("0e0f");
+    QTest::newRow("setting bits fails") << hex("0f0f") << hex("f00f") << 0x01 << hex("000f");
+    QTest::newRow("failure stops the block") << hex("0f0f") << hex("0ff0") << 0x01 << hex("0f00");
+}
+
+void tst_SimulatedUnit::flashCanOnlyClearBits()
+{
+    QFETCH(QByteArray, first);
+    QFETCH(QByteArray, second);
+    QFETCH(int, code);
+    QFETCH(QByteArray, memory);
+    SimulatedUnit unit;
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    unlock(unit, line);
+    QCOMPARE(line.exchange(blockCore(0x9000, first)), ACK + SimulatedUnit::messageReply(0x00));
+    QCOMPARE(line.exchange(blockCore(0x9000, second)), ACK + SimulatedUnit::messageReply(quint8(code)));
+    QCOMPARE(unit.memory(0x9000, memory.size()), memory);
+}
+
+void tst_SimulatedUnit::malformedFramesGetTheirAcknowledgement_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("ack");
+    QByteArray badCrc = SimulatedUnit::frame(hex("15"));
+    badCrc[5] = char(badCrc[5] ^ 0x01);
+    QTest::newRow("header") << hex("7f") << 0x51;
+    QTest::newRow("checksum") << badCrc << 0x52;
+    QTest::newRow("checksum over header and length") << hex("800100155c2c") << 0x52;
+    QTest::newRow("length zero") << hex("800000") << 0x53;
+    QTest::newRow("length too big") << hex("800501") << 0x54;
+    QTest::newRow("frame stops half way") << hex("80050010") << 0x55;
+}
+
+void tst_SimulatedUnit::malformedFramesGetTheirAcknowledgement()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, ack);
+    SimulatedUnit unit;
+    SimulatedUnit::Timing timing;
+    timing.frameTimeoutMs = 60;
+    unit.setTiming(timing);
+    unit.setMode(SimulatedUnit::Mode::Loader);
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    line.write(bytes);
+    QCOMPARE(line.readUntilQuiet(100), QByteArray(1, char(ack)));
+    QCOMPARE(unit.badFrames(), 1);
+    QCOMPARE(unit.framesReceived(), 0);
+    QCOMPARE(int(unit.frames().value(0).ack), ack);
+    QCOMPARE(unit.frames().value(0).bytes, bytes);
+    // The loader is ready for the next frame at once.
+    QCOMPARE(line.exchange(hex("15")), ACK + SimulatedUnit::messageReply(0x00));
+}
+
+void tst_SimulatedUnit::loaderAnswersANewHandshake()
+{
+    SimulatedUnit unit;
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    line.write(REQUEST);
+    QVERIFY(line.readUntilQuiet().startsWith(REQUEST));
+    line.write(REQUEST);
+    QVERIFY(line.readUntilQuiet().startsWith(REQUEST));
+    QCOMPARE(unit.handshakesAnswered(), 2);
+
+    unit.setAnswersHandshakeInLoader(false);
+    line.write(REQUEST);
+    QCOMPARE(line.readUntilQuiet(), hex("515151"));
+    QCOMPARE(unit.handshakesAnswered(), 2);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Faults
+
+void tst_SimulatedUnit::frameFaults_data()
+{
+    using Fault = SimulatedUnit::FrameFault;
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("ackByte");
+    QTest::addColumn<QByteArray>("replyBytes");
+    QTest::addColumn<QByteArray>("expected"); // what the host reads for the faulty block
+    QTest::addColumn<bool>("written");
+    const QByteArray ok = SimulatedUnit::messageReply(0x00);
+    QTest::newRow("refused with 0x52") << int(Fault::RefuseAck) << 0x52 << QByteArray() << hex("52") << false;
+    QTest::newRow("refused with 0x55") << int(Fault::RefuseAck) << 0x55 << QByteArray() << hex("55") << false;
+    QTest::newRow("corrupted ack") << int(Fault::CorruptAck) << 0xA0 << QByteArray() << hex("a0") + ok
+                                   << true;
+    QTest::newRow("silence") << int(Fault::Silence) << 0 << QByteArray() << QByteArray() << false;
+    QTest::newRow("message code") << int(Fault::ReplyMessage) << 0 << QByteArray()
+                                  << ACK + SimulatedUnit::messageReply(0x01) << false;
+    QTest::newRow("0xEE inside the reply")
+        << int(Fault::ReplyBytes) << 0 << hex("8002003bee60c4") << ACK + hex("8002003bee60c4") << true;
+}
+
+void tst_SimulatedUnit::frameFaults()
+{
+    QFETCH(int, kind);
+    QFETCH(int, ackByte);
+    QFETCH(QByteArray, replyBytes);
+    QFETCH(QByteArray, expected);
+    QFETCH(bool, written);
+    SimulatedUnit unit;
+    SimulatedUnit::FrameFault fault;
+    fault.kind = SimulatedUnit::FrameFault::Kind(kind);
+    fault.command = SimulatedUnit::CMD_RX_DATA_BLOCK;
+    fault.first = 2;
+    fault.ackByte = quint8(ackByte);
+    fault.replyBytes = replyBytes;
+    unit.addFrameFault(fault);
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    unlock(unit, line);
+    const QByteArray ok = ACK + SimulatedUnit::messageReply(0x00);
+    QCOMPARE(line.exchange(blockCore(0x8000, "one")), ok);
+    QCOMPARE(line.exchange(blockCore(0x9000, "two")), expected);
+    QCOMPARE(line.exchange(blockCore(0xA000, "three")), ok); // only the chosen frame is hit
+    QCOMPARE(unit.memory(0x9000, 3) == "two", written);
+    QCOMPARE(unit.memory(0x8000, 3), QByteArray("one"));
+    QCOMPARE(unit.memory(0xA000, 5), QByteArray("three"));
+    QCOMPARE(unit.framesReceived(SimulatedUnit::CMD_RX_DATA_BLOCK), 3);
+}
+
+void tst_SimulatedUnit::blockRefusedNTimesIsThenWritten()
+{
+    SimulatedUnit unit;
+    SimulatedUnit::FrameFault fault;
+    fault.kind = SimulatedUnit::FrameFault::RefuseAck;
+    fault.command = SimulatedUnit::CMD_RX_DATA_BLOCK;
+    fault.first = 1;
+    fault.count = 3;
+    unit.addFrameFault(fault);
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    unlock(unit, line);
+    for (int attempt = 0; attempt < 3; ++attempt)
+        QCOMPARE(line.exchange(blockCore(0x8000, "data")), hex("52"));
+    QCOMPARE(unit.memory(0x8000, 4), QByteArray(4, '\xFF'));
+    QCOMPARE(line.exchange(blockCore(0x8000, "data")), ACK + SimulatedUnit::messageReply(0x00));
+    QCOMPARE(unit.memory(0x8000, 4), QByteArray("data"));
+
+    // A fault for ever (count -1) never lets the command through.
+    unit.clearFrameFaults();
+    fault.command = SimulatedUnit::CMD_MASS_ERASE;
+    fault.count = -1;
+    unit.addFrameFault(fault);
+    const int erases = unit.massErases();
+    for (int attempt = 0; attempt < 4; ++attempt)
+        QCOMPARE(line.exchange(hex("15")), hex("52"));
+    QCOMPARE(unit.massErases(), erases);
+}
+
+void tst_SimulatedUnit::lateReplyComesAfterTheHostsWait()
+{
+    SimulatedUnit unit;
+    SimulatedUnit::FrameFault fault;
+    fault.kind = SimulatedUnit::FrameFault::LateReply;
+    fault.command = SimulatedUnit::CMD_MASS_ERASE;
+    fault.delayMs = 60;
+    unit.addFrameFault(fault);
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    unlock(unit, line);
+    line.write(SimulatedUnit::frame(hex("15")));
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(line.readBytes(1), ACK);
+    // The host's 40 ms of quiet pass before the reply comes.
+    QCOMPARE(line.readUntilQuiet(40), QByteArray());
+    QCOMPARE(line.readBytes(7), SimulatedUnit::messageReply(0x00));
+    QVERIFY(timer.elapsed() >= 25 + 60 - 5);
+}
+
+void tst_SimulatedUnit::hangUpAtBlockClosesTheLine()
+{
+    SimulatedUnit unit;
+    SimulatedUnit::FrameFault fault;
+    fault.kind = SimulatedUnit::FrameFault::HangUp;
+    fault.command = SimulatedUnit::CMD_RX_DATA_BLOCK;
+    fault.first = 3;
+    unit.addFrameFault(fault);
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    unlock(unit, line);
+    QCOMPARE(line.exchange(blockCore(0x8000, "1")), ACK + SimulatedUnit::messageReply(0x00));
+    QCOMPARE(line.exchange(blockCore(0x8001, "2")), ACK + SimulatedUnit::messageReply(0x00));
+    QCOMPARE(line.exchange(blockCore(0x8002, "3")), QByteArray());
+    QVERIFY(line.hungUp());
+    QVERIFY(!unit.isRunning());
+    QCOMPARE(unit.memory(0x8000, 3), QByteArray("12\xFF"));
+    char byte;
+    const ssize_t n = ::read(line.fd(), &byte, 1);
+    QVERIFY(n == 0 || (n < 0 && errno == EIO)); // end of file or I/O error, never "try again"
+}
+
+void tst_SimulatedUnit::hangUpClosesTheLineMidOperation()
+{
+    SimulatedUnit unit;
+    SimulatedUnit::Handshake hs;
+    hs.delayMs = 2000;
+    unit.setHandshake(hs);
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    line.write(REQUEST);
+    QVERIFY(unit.waitForHandshakes(1, 1000));
+    QElapsedTimer timer;
+    timer.start();
+    unit.hangUp(); // the unit is in the middle of its reply delay
+    QVERIFY(timer.elapsed() < 1000);
+    QVERIFY(!unit.isRunning());
+    QCOMPARE(line.readUntilQuiet(40, 500), QByteArray());
+    QVERIFY(line.hungUp());
+    QVERIFY(!line.write(REQUEST));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Timing
+
+void tst_SimulatedUnit::pacedFrameTakesItsLineTime()
+{
+    SimulatedUnit unit;
+    SimulatedUnit::Timing timing;
+    timing.paced = true;
+    timing.blockWriteUs = 0;
+    timing.commandUs = 0;
+    unit.setTiming(timing);
+    unit.setPasswordPolicy(SimulatedUnit::PasswordPolicy::AcceptAlways);
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    unlock(unit, line);
+
+    // 249 characters in, one out: at least 250 character times before the host sees the ack.
+    QElapsedTimer timer;
+    timer.start();
+    line.write(SimulatedUnit::frame(blockCore(0x8000, pattern(240, 9))));
+    QCOMPARE(line.readBytes(1), ACK);
+    const qint64 ackNs = timer.nsecsElapsed();
+    QCOMPARE(line.readBytes(7), SimulatedUnit::messageReply(0x00));
+    const qint64 replyNs = timer.nsecsElapsed() - ackNs;
+    QVERIFY2(ackNs >= 250 * 86806 - 500000, QByteArray::number(ackNs).constData());
+    QVERIFY2(replyNs >= 7 * 86806 - 200000, QByteArray::number(replyNs).constData());
+    QVERIFY2(ackNs < 200 * 1000000, QByteArray::number(ackNs).constData());
+    qInfo("249-byte frame to acknowledgement: %.2f ms, reply: %.2f ms", ackNs / 1e6, replyNs / 1e6);
+}
+
+void tst_SimulatedUnit::modelledEraseTimeDelaysTheReply()
+{
+    SimulatedUnit unit;
+    SimulatedUnit::Timing timing;
+    timing.massEraseUs = 30000;
+    unit.setTiming(timing);
+    unit.setPasswordPolicy(SimulatedUnit::PasswordPolicy::AcceptAlways);
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    unlock(unit, line);
+    QElapsedTimer timer;
+    timer.start();
+    line.write(SimulatedUnit::frame(hex("15")));
+    QCOMPARE(line.readBytes(1), ACK);
+    const qint64 ackMs = timer.elapsed();
+    QCOMPARE(line.readBytes(7), SimulatedUnit::messageReply(0x00));
+    QVERIFY(timer.elapsed() >= 29);
+    QVERIFY(ackMs < 25); // the acknowledgement does not wait for the work
+}
+
+QTEST_GUILESS_MAIN(tst_SimulatedUnit)
+#include "tst_simulatedunit.moc"

@@ -1,0 +1,980 @@
+#include "simulatedunit.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray PROGRAMMING_REQUEST("\x7D\x7D\x01", 3);
+const quint8 BSL_HEADER = 0x80;
+const quint8 BSL_MESSAGE_REPLY = 0x3B;
+const quint8 QS_FRAME = 0x7E;
+const quint8 NO_ACK = 0xFF; // recorded for frames that got no acknowledgement at all
+const int MAX_FRAMES_KEPT = 20000;
+const int MAX_BYTES_KEPT = 8 * 1024 * 1024;
+const qint64 NS_PER_MS = 1000000;
+const qint64 BABBLE_TICK_NS = NS_PER_MS;
+
+qint64 nowNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+timespec toTimespec(qint64 ns)
+{
+    timespec ts;
+    ts.tv_sec = time_t(ns / 1000000000);
+    ts.tv_nsec = long(ns % 1000000000);
+    return ts;
+}
+
+void appendCapped(QByteArray &log, const QByteArray &bytes)
+{
+    log.append(bytes);
+    if (log.size() > MAX_BYTES_KEPT)
+        log.remove(0, log.size() - MAX_BYTES_KEPT);
+}
+
+bool setRaw(int fd)
+{
+    termios tio;
+    if (tcgetattr(fd, &tio) != 0)
+        return false;
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, B115200);
+    cfsetospeed(&tio, B115200);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+} // namespace
+
+SimulatedUnit::SimulatedUnit() : _memory(MEMORY_SIZE, 0xFF), _written(MEMORY_SIZE, false)
+{
+    loadDefaultFirmware();
+}
+
+SimulatedUnit::~SimulatedUnit()
+{
+    stop();
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Life cycle
+
+bool SimulatedUnit::start()
+{
+    if (_thread.joinable())
+        return true;
+    closeFds();
+    _errorString.clear();
+
+    _master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (_master < 0 || grantpt(_master) != 0 || unlockpt(_master) != 0) {
+        _errorString =
+            QStringLiteral("cannot open a pseudo-terminal: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        closeFds();
+        return false;
+    }
+    char name[128];
+    if (ptsname_r(_master, name, sizeof name) != 0) {
+        _errorString = QStringLiteral("ptsname failed");
+        closeFds();
+        return false;
+    }
+    _slave = open(name, O_RDWR | O_NOCTTY);
+    // Raw on both sides before anything flows: a slave in its default cooked mode would echo what
+    // the unit sends back to the unit.
+    if (_slave < 0 || !setRaw(_slave) || !setRaw(_master) || pipe2(_wake, O_NONBLOCK | O_CLOEXEC) != 0) {
+        _errorString = QStringLiteral("cannot set up %1: %2")
+                           .arg(QString::fromLocal8Bit(name), QString::fromLocal8Bit(strerror(errno)));
+        closeFds();
+        return false;
+    }
+    fcntl(_master, F_SETFL, fcntl(_master, F_GETFL) | O_NONBLOCK);
+    fcntl(_master, F_SETFD, FD_CLOEXEC);
+    fcntl(_slave, F_SETFD, FD_CLOEXEC);
+    _portPath = QString::fromLocal8Bit(name);
+
+    _rx.clear();
+    _requestScan.clear();
+    _lineInFreeNs = _lineOutFreeNs = _lastRxNs = 0;
+    _stopRequested = false;
+    _hangUpRequested = false;
+    _parserReset = false;
+    _running = true;
+    _thread = std::thread([this] { run(); });
+    return true;
+}
+
+void SimulatedUnit::stop()
+{
+    if (_thread.joinable()) {
+        _stopRequested = true;
+        notify();
+        _thread.join();
+    }
+    closeFds();
+}
+
+void SimulatedUnit::hangUp()
+{
+    if (_thread.joinable()) {
+        _hangUpRequested = true;
+        notify();
+        _thread.join();
+    }
+    closeFds();
+}
+
+bool SimulatedUnit::isRunning() const
+{
+    return _running;
+}
+
+QString SimulatedUnit::portPath() const
+{
+    return _portPath;
+}
+
+QString SimulatedUnit::errorString() const
+{
+    return _errorString;
+}
+
+void SimulatedUnit::closeFds()
+{
+    for (int *fd : {&_master, &_slave, &_wake[0], &_wake[1]}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+}
+
+void SimulatedUnit::notify()
+{
+    if (_wake[1] >= 0) {
+        const char byte = 1;
+        ssize_t ignored = ::write(_wake[1], &byte, 1);
+        (void)ignored;
+    }
+}
+
+void SimulatedUnit::doHangUp()
+{
+    // Closing the master hangs the slave up: the host's reads see end of file, its writes fail.
+    _running = false;
+    if (_master >= 0)
+        ::close(_master);
+    _master = -1;
+    if (_slave >= 0)
+        ::close(_slave);
+    _slave = -1;
+    _hangUpRequested = true;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Settings
+
+void SimulatedUnit::setHandshake(const Handshake &handshake)
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    _handshake = handshake;
+}
+
+SimulatedUnit::Handshake SimulatedUnit::handshake() const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _handshake;
+}
+
+void SimulatedUnit::setVersionText(const QByteArray &text)
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    _handshake.versionText = text;
+}
+
+void SimulatedUnit::setTiming(const Timing &timing)
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    _timing = timing;
+}
+
+SimulatedUnit::Timing SimulatedUnit::timing() const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _timing;
+}
+
+void SimulatedUnit::setPaced(bool paced)
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    _timing.paced = paced;
+}
+
+void SimulatedUnit::setPasswordPolicy(PasswordPolicy policy)
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    _passwordPolicy = policy;
+}
+
+void SimulatedUnit::setMaxCoreSize(int bytes)
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    _maxCoreSize = std::max(1, bytes);
+}
+
+void SimulatedUnit::setAnswersHandshakeInLoader(bool answers)
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    _answersHandshakeInLoader = answers;
+}
+
+void SimulatedUnit::addFrameFault(const FrameFault &fault)
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    _faults.append(fault);
+}
+
+void SimulatedUnit::clearFrameFaults()
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    _faults.clear();
+}
+
+void SimulatedUnit::setSilent(bool silent)
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    _silent = silent;
+}
+
+void SimulatedUnit::setChatter(const QByteArray &bytes, int periodMs)
+{
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        _chatter = bytes;
+        _chatterPeriodMs = std::max(1, periodMs);
+    }
+    notify();
+}
+
+void SimulatedUnit::setBabbling(bool babbling, const QByteArray &pattern)
+{
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        _babbling = babbling;
+        _babblePattern = pattern.isEmpty() ? QByteArray(1, '\x55') : pattern;
+    }
+    notify();
+}
+
+SimulatedUnit::Mode SimulatedUnit::mode() const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _mode;
+}
+
+void SimulatedUnit::setMode(Mode mode)
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    _mode = mode;
+    _locked = true;
+    _parserReset = true;
+}
+
+bool SimulatedUnit::isLocked() const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _locked;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Memory
+
+QByteArray SimulatedUnit::memory(quint32 address, int length) const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    QByteArray bytes(std::max(0, length), '\xFF');
+    for (int i = 0; i < bytes.size(); ++i) {
+        const quint64 at = quint64(address) + quint64(i);
+        if (at < MEMORY_SIZE)
+            bytes[i] = char(_memory[at]);
+    }
+    return bytes;
+}
+
+void SimulatedUnit::eraseLocked()
+{
+    std::fill(_memory.begin(), _memory.end(), quint8(0xFF));
+    std::fill(_written.begin(), _written.end(), false);
+}
+
+void SimulatedUnit::eraseMemory()
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    eraseLocked();
+}
+
+void SimulatedUnit::loadMemory(quint32 address, const QByteArray &bytes)
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    for (int i = 0; i < bytes.size(); ++i) {
+        const quint64 at = quint64(address) + quint64(i);
+        if (at < MEMORY_SIZE)
+            _memory[at] = quint8(bytes[i]);
+    }
+}
+
+void SimulatedUnit::loadDefaultFirmware()
+{
+    QByteArray code(512, '\0');
+    for (int i = 0; i < code.size(); ++i)
+        code[i] = char((i * 7 + 3) & 0xFF);
+    QByteArray vectors;
+    for (int i = 0; i < PASSWORD_SIZE / 2; ++i)
+        vectors.append('\x00').append('\x5C'); // every vector points at 0x5C00
+    eraseMemory();
+    loadMemory(0x5C00, code);
+    loadMemory(VECTORS_ADDRESS, vectors);
+}
+
+bool SimulatedUnit::holdsFirmware() const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    return std::any_of(_memory.begin() + VECTORS_ADDRESS, _memory.begin() + VECTORS_ADDRESS + PASSWORD_SIZE,
+                       [](quint8 b) { return b != 0xFF; });
+}
+
+QVector<SimulatedUnit::Range> SimulatedUnit::writtenRanges() const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    QVector<Range> ranges;
+    quint32 at = 0;
+    while (at < MEMORY_SIZE) {
+        if (!_written[at]) {
+            ++at;
+            continue;
+        }
+        Range range;
+        range.address = at;
+        while (at < MEMORY_SIZE && _written[at])
+            ++at;
+        range.length = at - range.address;
+        ranges.append(range);
+    }
+    return ranges;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Introspection
+
+int SimulatedUnit::framesReceived(int command) const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    return command < 0 ? _framesAll : _frameCount[command & 0xFF];
+}
+
+int SimulatedUnit::badFrames() const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _badFrames;
+}
+
+int SimulatedUnit::handshakesAnswered() const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _handshakes;
+}
+
+int SimulatedUnit::passwordsSeen() const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _passwords;
+}
+
+QByteArray SimulatedUnit::lastPassword() const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _lastPassword;
+}
+
+int SimulatedUnit::passwordsAccepted() const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _passwordsAccepted;
+}
+
+int SimulatedUnit::massErases() const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _massErases;
+}
+
+int SimulatedUnit::blocksWritten() const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _blocks;
+}
+
+QVector<SimulatedUnit::Frame> SimulatedUnit::frames() const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _frames;
+}
+
+QByteArray SimulatedUnit::receivedBytes() const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _received;
+}
+
+QByteArray SimulatedUnit::sentBytes() const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _sent;
+}
+
+void SimulatedUnit::resetCounters()
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    std::fill(std::begin(_frameCount), std::end(_frameCount), 0);
+    std::fill(std::begin(_occurrences), std::end(_occurrences), 0);
+    _framesAll = _occurrencesAll = _badFrames = _handshakes = 0;
+    _passwords = _passwordsAccepted = _massErases = _blocks = 0;
+    _lastPassword.clear();
+    _frames.clear();
+    _received.clear();
+    _sent.clear();
+}
+
+bool SimulatedUnit::waitForFrames(int command, int count, int timeoutMs) const
+{
+    std::unique_lock<std::mutex> lock(_mutex);
+    return _changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        return (command < 0 ? _framesAll : _frameCount[command & 0xFF]) >= count;
+    });
+}
+
+bool SimulatedUnit::waitForHandshakes(int count, int timeoutMs) const
+{
+    std::unique_lock<std::mutex> lock(_mutex);
+    return _changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [&] { return _handshakes >= count; });
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Frames and checksum
+
+quint16 SimulatedUnit::crc16(const QByteArray &core, quint16 initial)
+{
+    quint16 crc = initial;
+    for (char c : core) {
+        crc ^= quint16(quint8(c)) << 8;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x8000) ? quint16((crc << 1) ^ 0x1021) : quint16(crc << 1);
+    }
+    return crc;
+}
+
+QByteArray SimulatedUnit::frame(const QByteArray &core)
+{
+    const quint16 crc = crc16(core);
+    QByteArray bytes;
+    bytes.append(char(BSL_HEADER)).append(char(core.size() & 0xFF)).append(char((core.size() >> 8) & 0xFF));
+    bytes.append(core);
+    bytes.append(char(crc & 0xFF)).append(char(crc >> 8));
+    return bytes;
+}
+
+QByteArray SimulatedUnit::messageReply(quint8 code)
+{
+    QByteArray reply = frame(QByteArray(1, char(BSL_MESSAGE_REPLY)) + char(code));
+    reply[1] = 0x02; // the same layout as a frame: header, length 2, core 3B code, checksum
+    return reply;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Serving thread
+
+void SimulatedUnit::run()
+{
+    qint64 nextChatterNs = nowNs();
+    qint64 babbleStartNs = 0;
+    qint64 babbleSent = 0;
+    bool wasBabbling = false;
+    char buffer[4096];
+
+    while (!_stopRequested && !_hangUpRequested) {
+        const qint64 now = nowNs();
+        qint64 deadline = -1;
+        bool chatter, babbling;
+        QByteArray chatterBytes, pattern;
+        int chatterPeriodMs, frameTimeoutMs;
+        qint64 byteTimeNs;
+        {
+            std::lock_guard<std::mutex> lock(_mutex);
+            babbling = _babbling;
+            pattern = _babblePattern;
+            chatter = _mode == Mode::Application && !_chatter.isEmpty() && !_silent && !babbling;
+            chatterBytes = _chatter;
+            chatterPeriodMs = _chatterPeriodMs;
+            frameTimeoutMs = _timing.frameTimeoutMs;
+            byteTimeNs = std::max<qint64>(1000, _timing.byteTimeNs);
+        }
+
+        if (babbling) {
+            // An endless stream at line speed: whatever is due by now goes out; what the line
+            // cannot take is lost, as on a real line nobody reads.
+            if (!wasBabbling) {
+                babbleStartNs = now;
+                babbleSent = 0;
+            }
+            qint64 due = std::min<qint64>((now - babbleStartNs) / byteTimeNs - babbleSent, 4096);
+            QByteArray chunk;
+            for (qint64 i = 0; i < due; ++i)
+                chunk.append(pattern.at(int((babbleSent + i) % pattern.size())));
+            if (!chunk.isEmpty()) {
+                const ssize_t n = ::write(_master, chunk.constData(), size_t(chunk.size()));
+                if (n > 0) {
+                    std::lock_guard<std::mutex> lock(_mutex);
+                    appendCapped(_sent, chunk.left(int(n)));
+                }
+                babbleSent += due;
+            }
+            deadline = now + BABBLE_TICK_NS;
+        }
+        wasBabbling = babbling;
+
+        if (chatter) {
+            if (now >= nextChatterNs) {
+                if (!send(chatterBytes, now))
+                    continue;
+                nextChatterNs = nowNs() + chatterPeriodMs * NS_PER_MS;
+            }
+            deadline = deadline < 0 ? nextChatterNs : std::min(deadline, nextChatterNs);
+        } else {
+            nextChatterNs = now;
+        }
+
+        if (!_rx.isEmpty() && frameTimeoutMs > 0) {
+            const qint64 frameDeadline = _lastRxNs + frameTimeoutMs * NS_PER_MS;
+            if (now >= frameDeadline) {
+                rejectFrame(ACK_UNKNOWN_ERROR, now);
+                continue;
+            }
+            deadline = deadline < 0 ? frameDeadline : std::min(deadline, frameDeadline);
+        }
+
+        pollfd fds[2] = {{_master, POLLIN, 0}, {_wake[0], POLLIN, 0}};
+        timespec timeout;
+        if (deadline >= 0)
+            timeout = toTimespec(std::max<qint64>(0, deadline - nowNs()));
+        const int ready = ppoll(fds, 2, deadline >= 0 ? &timeout : nullptr, nullptr);
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (fds[1].revents & POLLIN) {
+            char drain[64];
+            while (::read(_wake[0], drain, sizeof drain) > 0) {
+            }
+        }
+        if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
+            continue;
+        const ssize_t n = ::read(_master, buffer, sizeof buffer);
+        if (n <= 0) {
+            if (n < 0 && errno != EAGAIN && errno != EINTR)
+                sleepUntil(nowNs() + NS_PER_MS); // no reader on the other side: do not spin
+            continue;
+        }
+        const qint64 readNs = nowNs();
+        bool paced;
+        {
+            std::lock_guard<std::mutex> lock(_mutex);
+            appendCapped(_received, QByteArray(buffer, int(n)));
+            paced = _timing.paced;
+        }
+        for (ssize_t i = 0; i < n && !_stopRequested && !_hangUpRequested; ++i) {
+            // On a paced line a byte has arrived only once its character time is over.
+            qint64 arrival = readNs;
+            if (paced) {
+                arrival = std::max(readNs, _lineInFreeNs) + byteTimeNs;
+                _lineInFreeNs = arrival;
+            }
+            handleByte(quint8(buffer[i]), arrival);
+        }
+    }
+    if (_hangUpRequested)
+        doHangUp();
+    _running = false;
+}
+
+void SimulatedUnit::handleByte(quint8 byte, qint64 arrivalNs)
+{
+    if (_parserReset.exchange(false)) {
+        _rx.clear();
+        _requestScan.clear();
+    }
+    Mode mode;
+    bool ignore, answersInLoader;
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        mode = _mode;
+        ignore = _silent || _babbling;
+        answersInLoader = _answersHandshakeInLoader;
+    }
+    if (ignore)
+        return;
+
+    if (mode == Mode::Application) {
+        _requestScan.append(char(byte));
+        if (_requestScan.size() > PROGRAMMING_REQUEST.size())
+            _requestScan.remove(0, _requestScan.size() - PROGRAMMING_REQUEST.size());
+        if (_requestScan == PROGRAMMING_REQUEST) {
+            _requestScan.clear();
+            answerHandshake(arrivalNs);
+        }
+        return;
+    }
+
+    // The loader: a programming-mode request between frames restarts the unit's handshake, as
+    // after a reset; any other byte belongs to the loader's framing.
+    if (_rx.isEmpty() && answersInLoader && (byte == PROGRAMMING_REQUEST.at(0) || !_requestScan.isEmpty())) {
+        _requestScan.append(char(byte));
+        if (PROGRAMMING_REQUEST.startsWith(_requestScan)) {
+            if (_requestScan.size() == PROGRAMMING_REQUEST.size()) {
+                _requestScan.clear();
+                answerHandshake(arrivalNs);
+            }
+            return;
+        }
+        const QByteArray pending = _requestScan;
+        _requestScan.clear();
+        for (char c : pending)
+            handleLoaderByte(quint8(c), arrivalNs);
+        return;
+    }
+    handleLoaderByte(byte, arrivalNs);
+}
+
+void SimulatedUnit::handleLoaderByte(quint8 byte, qint64 arrivalNs)
+{
+    _lastRxNs = arrivalNs;
+    if (_rx.isEmpty() && byte != BSL_HEADER) {
+        _rx.append(char(byte));
+        rejectFrame(ACK_HEADER_INCORRECT, arrivalNs);
+        return;
+    }
+    _rx.append(char(byte));
+    if (_rx.size() < 3)
+        return;
+    const int length = quint8(_rx.at(1)) | (quint8(_rx.at(2)) << 8);
+    if (_rx.size() == 3) {
+        int maxCore;
+        {
+            std::lock_guard<std::mutex> lock(_mutex);
+            maxCore = _maxCoreSize;
+        }
+        if (length == 0)
+            rejectFrame(ACK_PACKET_SIZE_ZERO, arrivalNs);
+        else if (length > maxCore)
+            rejectFrame(ACK_PACKET_SIZE_TOO_BIG, arrivalNs);
+        return;
+    }
+    if (_rx.size() == 3 + length + 2)
+        handleFrame(arrivalNs);
+}
+
+void SimulatedUnit::rejectFrame(quint8 ack, qint64 arrivalNs)
+{
+    const QByteArray raw = _rx;
+    _rx.clear();
+    {
+        // Counted before the answer goes out, so a host that has read it sees the count.
+        std::lock_guard<std::mutex> lock(_mutex);
+        ++_badFrames;
+        if (_frames.size() >= MAX_FRAMES_KEPT)
+            _frames.remove(0);
+        _frames.append(Frame{raw, ack});
+        _changed.notify_all();
+    }
+    send(QByteArray(1, char(ack)), arrivalNs);
+}
+
+const SimulatedUnit::FrameFault *SimulatedUnit::matchFault(int command, int occurrence,
+                                                           int allOccurrence) const
+{
+    for (const FrameFault &fault : _faults) {
+        const int n = fault.command < 0 ? allOccurrence : (fault.command == command ? occurrence : -1);
+        if (n < fault.first)
+            continue;
+        if (fault.count < 0 || n < fault.first + fault.count)
+            return &fault;
+    }
+    return nullptr;
+}
+
+void SimulatedUnit::handleFrame(qint64 arrivalNs)
+{
+    const int length = quint8(_rx.at(1)) | (quint8(_rx.at(2)) << 8);
+    const QByteArray core = _rx.mid(3, length);
+    const quint16 received = quint16(quint8(_rx.at(3 + length)) | (quint8(_rx.at(4 + length)) << 8));
+    if (crc16(core) != received) {
+        rejectFrame(ACK_CHECKSUM_INCORRECT, arrivalNs);
+        return;
+    }
+    const QByteArray raw = _rx;
+    _rx.clear();
+    const int command = quint8(core.at(0));
+
+    bool hasFault = false;
+    FrameFault fault;
+    int workUsDefault;
+    int frameIndex;
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        const int occurrence = ++_occurrences[command];
+        const int allOccurrence = ++_occurrencesAll;
+        if (const FrameFault *found = matchFault(command, occurrence, allOccurrence)) {
+            hasFault = true;
+            fault = *found;
+        }
+        workUsDefault = _timing.commandUs;
+        if (_frames.size() >= MAX_FRAMES_KEPT)
+            _frames.remove(0);
+        _frames.append(Frame{raw, NO_ACK});
+        frameIndex = _frames.size() - 1;
+    }
+    // Records the frame as handled: counters, the acknowledgement it got, waiters woken.
+    auto finish = [&](quint8 ack) {
+        std::lock_guard<std::mutex> lock(_mutex);
+        if (frameIndex < _frames.size() && _frames[frameIndex].bytes == raw)
+            _frames[frameIndex].ack = ack;
+        ++_frameCount[command];
+        ++_framesAll;
+        _changed.notify_all();
+    };
+
+    if (hasFault && fault.kind == FrameFault::HangUp) {
+        finish(NO_ACK);
+        doHangUp();
+        return;
+    }
+    if (hasFault && fault.kind == FrameFault::Silence) {
+        finish(NO_ACK);
+        return;
+    }
+    quint8 ack = ACK_OK;
+    if (hasFault && (fault.kind == FrameFault::RefuseAck || fault.kind == FrameFault::CorruptAck))
+        ack = fault.ackByte;
+    if (hasFault && fault.kind == FrameFault::RefuseAck) {
+        finish(ack);
+        send(QByteArray(1, char(ack)), arrivalNs);
+        return;
+    }
+    if (!send(QByteArray(1, char(ack)), arrivalNs))
+        return;
+
+    int workUs = workUsDefault;
+    quint8 code;
+    if (hasFault && fault.kind == FrameFault::ReplyMessage)
+        code = fault.messageCode;
+    else
+        code = execute(core, &workUs);
+    QByteArray reply = messageReply(code);
+    if (hasFault && fault.kind == FrameFault::ReplyBytes)
+        reply = fault.replyBytes;
+    qint64 due = std::max(_lineOutFreeNs, nowNs()) + qint64(workUs) * 1000;
+    if (hasFault && fault.kind == FrameFault::LateReply)
+        due += qint64(fault.delayMs) * NS_PER_MS;
+    // Counted before the reply goes out, so a host that has read it sees the count.
+    finish(ack);
+    send(reply, due);
+}
+
+quint8 SimulatedUnit::execute(const QByteArray &core, int *workUs)
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    switch (quint8(core.at(0))) {
+    case CMD_RX_PASSWORD: {
+        ++_passwords;
+        _lastPassword = core.mid(1);
+        bool match = false;
+        switch (_passwordPolicy) {
+        case PasswordPolicy::Faithful:
+            match = core.size() == 1 + PASSWORD_SIZE &&
+                    std::equal(_memory.begin() + VECTORS_ADDRESS,
+                               _memory.begin() + VECTORS_ADDRESS + PASSWORD_SIZE,
+                               reinterpret_cast<const quint8 *>(core.constData()) + 1);
+            break;
+        case PasswordPolicy::AcceptAlways:
+            match = true;
+            break;
+        case PasswordPolicy::RefuseAlways:
+            match = false;
+            break;
+        }
+        if (match) {
+            _locked = false;
+            ++_passwordsAccepted;
+            return MSG_SUCCESSFUL_OPERATION;
+        }
+        // A wrong password protects the firmware: the loader erases the whole memory.
+        _locked = true;
+        eraseLocked();
+        ++_massErases;
+        *workUs = _timing.massEraseUs;
+        return MSG_BSL_PASSWORD_ERROR;
+    }
+    case CMD_MASS_ERASE:
+        eraseLocked();
+        ++_massErases;
+        *workUs = _timing.massEraseUs;
+        return MSG_SUCCESSFUL_OPERATION;
+    case CMD_RX_DATA_BLOCK: {
+        if (_locked)
+            return MSG_BSL_LOCKED;
+        if (core.size() < 4)
+            return MSG_UNKNOWN_COMMAND;
+        *workUs = _timing.blockWriteUs;
+        const quint32 address = quint32(quint8(core.at(1))) | (quint32(quint8(core.at(2))) << 8) |
+                                (quint32(quint8(core.at(3))) << 16);
+        for (int i = 4; i < core.size(); ++i) {
+            const quint64 at = quint64(address) + quint64(i - 4);
+            if (at >= MEMORY_SIZE)
+                return MSG_FLASH_WRITE_CHECK_FAILED;
+            // Flash programming can only clear bits; the loader verifies every byte it writes.
+            const quint8 wanted = quint8(core.at(i));
+            _memory[at] &= wanted;
+            _written[at] = true;
+            if (_memory[at] != wanted)
+                return MSG_FLASH_WRITE_CHECK_FAILED;
+        }
+        ++_blocks;
+        return MSG_SUCCESSFUL_OPERATION;
+    }
+    default:
+        return MSG_UNKNOWN_COMMAND;
+    }
+}
+
+void SimulatedUnit::answerHandshake(qint64 arrivalNs)
+{
+    Handshake hs;
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        hs = _handshake;
+        _mode = Mode::Loader;
+        _locked = true;
+        ++_handshakes;
+        _changed.notify_all();
+    }
+    QByteArray reply = hs.rawReply;
+    if (reply.isEmpty())
+        reply = PROGRAMMING_REQUEST + hs.versionText + char(QS_FRAME);
+    const bool hangUpAfter = hs.hangUpAfterBytes >= 0;
+    if (hangUpAfter)
+        reply.truncate(hs.hangUpAfterBytes);
+
+    qint64 due = arrivalNs + qint64(hs.delayMs) * NS_PER_MS;
+    int pos = 0;
+    for (int burst = 0; pos < reply.size(); ++burst) {
+        int length = burst < hs.bursts.size() ? hs.bursts.at(burst) : reply.size() - pos;
+        length = std::max(1, std::min(length, reply.size() - pos));
+        if (!send(reply.mid(pos, length), due))
+            return;
+        pos += length;
+        due = std::max(_lineOutFreeNs, nowNs()) + qint64(hs.burstPauseMs) * NS_PER_MS;
+    }
+    if (hangUpAfter)
+        doHangUp();
+}
+
+bool SimulatedUnit::sleepUntil(qint64 deadlineNs)
+{
+    for (;;) {
+        if (_stopRequested || _hangUpRequested)
+            return false;
+        const qint64 now = nowNs();
+        if (now >= deadlineNs)
+            return true;
+        pollfd fd = {_wake[0], POLLIN, 0};
+        const timespec timeout = toTimespec(deadlineNs - now);
+        if (ppoll(&fd, 1, &timeout, nullptr) > 0 && (fd.revents & POLLIN)) {
+            char drain[64];
+            while (::read(_wake[0], drain, sizeof drain) > 0) {
+            }
+        }
+    }
+}
+
+bool SimulatedUnit::writeAll(const char *data, int size)
+{
+    int done = 0;
+    while (done < size) {
+        if (_stopRequested || _hangUpRequested || _master < 0)
+            return false;
+        const ssize_t n = ::write(_master, data + done, size_t(size - done));
+        if (n > 0) {
+            done += int(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        // The host is not reading: wait until the line takes bytes again.
+        pollfd fds[2] = {{_master, POLLOUT, 0}, {_wake[0], POLLIN, 0}};
+        ppoll(fds, 2, nullptr, nullptr);
+        if (fds[1].revents & POLLIN) {
+            char drain[64];
+            while (::read(_wake[0], drain, sizeof drain) > 0) {
+            }
+        }
+    }
+    return true;
+}
+
+bool SimulatedUnit::send(const QByteArray &bytes, qint64 notBeforeNs)
+{
+    bool paced;
+    qint64 byteTimeNs;
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        paced = _timing.paced;
+        byteTimeNs = std::max<qint64>(1000, _timing.byteTimeNs);
+    }
+    if (!paced) {
+        if (!sleepUntil(notBeforeNs) || !writeAll(bytes.constData(), bytes.size()))
+            return false;
+        _lineOutFreeNs = nowNs();
+        std::lock_guard<std::mutex> lock(_mutex);
+        appendCapped(_sent, bytes);
+        return true;
+    }
+    // One character at a time on an absolute schedule: each byte reaches the host when its
+    // character time on a 115200-baud line is over.
+    if (notBeforeNs > nowNs() + 2 * NS_PER_MS && !sleepUntil(notBeforeNs - NS_PER_MS))
+        return false;
+    qint64 at = std::max({notBeforeNs, _lineOutFreeNs, nowNs()});
+    for (int i = 0; i < bytes.size(); ++i) {
+        if (_stopRequested || _hangUpRequested)
+            return false;
+        at += byteTimeNs;
+        const timespec ts = toTimespec(at);
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+        }
+        if (!writeAll(bytes.constData() + i, 1))
+            return false;
+        _lineOutFreeNs = at;
+        std::lock_guard<std::mutex> lock(_mutex);
+        appendCapped(_sent, bytes.mid(i, 1));
+    }
+    return true;
+}

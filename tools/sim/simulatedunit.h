@@ -1,0 +1,277 @@
+#ifndef SIMULATEDUNIT_H
+#define SIMULATEDUNIT_H
+
+// A simulated Talvo unit behind a pseudo-terminal.
+//
+// The unit owns the master side of a pty pair and serves it on a thread of its own; the program under
+// test opens the slave path (portPath()) as if it were the unit's serial port. The unit starts in its
+// application firmware, which answers the programming-mode request 7D 7D 01 with 7D 7D 01, the version
+// text and 7E, and then behaves as the MSP430 UART bootstrap loader: framed commands with header, length
+// and CRC-16, a one-byte acknowledgement, message replies, password, mass erase and data blocks written
+// into a model of the flash memory.
+//
+// Every public member is thread-safe. Settings may be changed before start() or while the unit runs;
+// they take effect at the next byte or frame the unit handles.
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class SimulatedUnit
+{
+public:
+    // Loader codes as they travel on the line.
+    enum : quint8
+    {
+        CMD_RX_DATA_BLOCK = 0x10,
+        CMD_RX_PASSWORD = 0x11,
+        CMD_MASS_ERASE = 0x15,
+        ACK_OK = 0x00,
+        ACK_HEADER_INCORRECT = 0x51,
+        ACK_CHECKSUM_INCORRECT = 0x52,
+        ACK_PACKET_SIZE_ZERO = 0x53,
+        ACK_PACKET_SIZE_TOO_BIG = 0x54,
+        ACK_UNKNOWN_ERROR = 0x55,
+        MSG_SUCCESSFUL_OPERATION = 0x00,
+        MSG_FLASH_WRITE_CHECK_FAILED = 0x01,
+        MSG_BSL_LOCKED = 0x04,
+        MSG_BSL_PASSWORD_ERROR = 0x05,
+        MSG_UNKNOWN_COMMAND = 0x07,
+    };
+
+    static constexpr quint32 MEMORY_SIZE = 0x100000;   // the 20-bit address space
+    static constexpr quint32 VECTORS_ADDRESS = 0xFFE0; // interrupt vectors: the loader's password
+    static constexpr int PASSWORD_SIZE = 32;
+    static constexpr int DEFAULT_MAX_CORE_SIZE = 260;    // the loader's receive buffer, in core bytes
+    static constexpr qint64 BYTE_TIME_NS_115200 = 86806; // one 8N1 character at 115200 baud
+
+    enum class Mode
+    {
+        Application, // waiting for the programming-mode request
+        Loader,      // bootstrap loader
+    };
+
+    // How the application firmware answers the programming-mode request.
+    struct Handshake
+    {
+        QByteArray versionText = "49.05(1799),Talvo 400S";
+        QByteArray rawReply;       // when not empty, sent instead of 7D 7D 01 + versionText + 7E
+        int delayMs = 0;           // from the end of the request to the first byte of the reply
+        QVector<int> bursts;       // lengths of the leading bursts; the rest of the reply is the last one
+        int burstPauseMs = 60;     // silence between two bursts
+        int hangUpAfterBytes = -1; // hang up after sending this many reply bytes (-1: never)
+    };
+
+    // Modelled time. With pacing off bytes leave as fast as the pty takes them.
+    struct Timing
+    {
+        bool paced = false;                      // both directions at one character per byteTimeNs
+        qint64 byteTimeNs = BYTE_TIME_NS_115200; // used only when paced
+        int massEraseUs = 25000;                 // a mass erase, also the one after a refused password
+        int blockWriteUs = 3000;                 // flash programming time of one data block
+        int commandUs = 100;                     // any other command's work before its reply
+        int frameTimeoutMs = 250;                // a frame that stops this long is refused with 0x55
+    };
+
+    enum class PasswordPolicy
+    {
+        Faithful,     // compare with the interrupt vectors; a mismatch erases the memory and is refused
+        AcceptAlways, // accept every password, even while the memory holds firmware
+        RefuseAlways, // refuse every password (and erase, as a mismatch does)
+    };
+
+    // A fault applied to chosen frames: the occurrences first .. first+count-1 (1-based) of frames
+    // with the given command code (-1: every well-formed frame, counted together).
+    struct FrameFault
+    {
+        enum Kind
+        {
+            RefuseAck,    // send ackByte instead of 0x00; the command is not executed and not answered
+            CorruptAck,   // send ackByte instead of 0x00 but execute the command and send its reply
+            Silence,      // neither acknowledge nor execute nor answer
+            LateReply,    // acknowledge, execute, and send the reply delayMs later than modelled
+            ReplyMessage, // acknowledge, do not execute, answer with the message code messageCode
+            ReplyBytes,   // acknowledge, execute, and send replyBytes instead of the proper reply
+            HangUp,       // hang the line up when the frame has arrived, before acknowledging it
+        };
+        Kind kind = RefuseAck;
+        int command = -1;
+        int first = 1;
+        int count = 1; // -1: every occurrence from first on
+        quint8 ackByte = ACK_CHECKSUM_INCORRECT;
+        quint8 messageCode = MSG_FLASH_WRITE_CHECK_FAILED;
+        int delayMs = 60;
+        QByteArray replyBytes;
+    };
+
+    // One frame as the loader received it.
+    struct Frame
+    {
+        QByteArray bytes; // everything from the header byte to the last checksum byte (or the bad byte)
+        quint8 ack = 0;   // what the loader answered first (0xFF: nothing)
+    };
+
+    struct Range
+    {
+        quint32 address = 0;
+        quint32 length = 0;
+        bool operator==(const Range &other) const
+        {
+            return address == other.address && length == other.length;
+        }
+    };
+
+    SimulatedUnit();
+    ~SimulatedUnit(); // stops the unit
+    SimulatedUnit(const SimulatedUnit &) = delete;
+    SimulatedUnit &operator=(const SimulatedUnit &) = delete;
+
+    // Opens the pty pair and starts serving it. False (with errorString()) when the pty cannot be made.
+    bool start();
+    // Stops serving and closes the pty; the host's port then reads end of file / fails to write.
+    void stop();
+    // Closes the line at once, as a pulled cable does. The unit stays stopped afterwards.
+    void hangUp();
+    bool isRunning() const;
+    // Slave device path the host opens, such as "/dev/pts/5"; empty before start().
+    QString portPath() const;
+    QString errorString() const;
+
+    // Settings
+    void setHandshake(const Handshake &handshake);
+    Handshake handshake() const;
+    void setVersionText(const QByteArray &text); // shortcut for the handshake's version text
+    void setTiming(const Timing &timing);
+    Timing timing() const;
+    void setPaced(bool paced); // shortcut for the timing's pacing switch
+    void setPasswordPolicy(PasswordPolicy policy);
+    void setMaxCoreSize(int bytes);
+    // In loader mode, answer a new programming-mode request again (as after a reset of the unit).
+    void setAnswersHandshakeInLoader(bool answers);
+    void addFrameFault(const FrameFault &fault);
+    void clearFrameFaults();
+    // Answer nothing at all: no handshake reply, no acknowledgement, no message reply.
+    void setSilent(bool silent);
+    // Send these bytes every periodMs while waiting for the programming-mode request (empty: none).
+    void setChatter(const QByteArray &bytes, int periodMs);
+    // Send this pattern over and over without a pause, at line speed, and answer nothing else.
+    void setBabbling(bool babbling, const QByteArray &pattern = QByteArray(1, '\x55'));
+
+    // State
+    Mode mode() const;
+    void setMode(Mode mode); // also clears a half-received frame
+    bool isLocked() const;
+
+    // Memory model. Erased bytes read 0xFF; programming can only clear bits.
+    QByteArray memory(quint32 address, int length) const; // bytes outside the space read 0xFF
+    void eraseMemory();                                   // all bytes 0xFF, nothing written
+    // Puts firmware into memory directly, as if programmed earlier (not counted as written ranges).
+    void loadMemory(quint32 address, const QByteArray &bytes);
+    // Small stand-in firmware: some code at 0x5C00 and interrupt vectors that are not erased.
+    void loadDefaultFirmware();
+    bool holdsFirmware() const; // the interrupt vectors are not all 0xFF
+    // Ranges programmed by data blocks since the last erase, merged and in address order.
+    QVector<Range> writtenRanges() const;
+
+    // Introspection; counters survive stop() and are cleared by resetCounters().
+    int framesReceived(int command = -1) const; // well-formed frames, by command code (-1: all)
+    int badFrames() const;                      // frames refused for header, length or checksum
+    int handshakesAnswered() const;             // programming-mode requests the unit began to answer
+    int passwordsSeen() const;
+    QByteArray lastPassword() const;
+    int passwordsAccepted() const;
+    int massErases() const; // by command and by refused password
+    int blocksWritten() const;
+    QVector<Frame> frames() const;    // every frame in arrival order (at most the last 20000)
+    QByteArray receivedBytes() const; // everything the host sent (at most the last 8 MiB)
+    QByteArray sentBytes() const;     // everything the unit sent (at most the last 8 MiB)
+    void resetCounters();
+    // Blocks until framesReceived(command) reaches count or the time runs out; true when reached.
+    bool waitForFrames(int command, int count, int timeoutMs) const;
+    // Blocks until handshakesAnswered() reaches count or the time runs out.
+    bool waitForHandshakes(int count, int timeoutMs) const;
+
+    // CRC-16-CCITT (polynomial 0x1021, MSB first, initial value 0xFFFF) over a frame's core.
+    static quint16 crc16(const QByteArray &core, quint16 initial = 0xFFFF);
+    // A frame as the host sends it: 80, length low, length high, core, CRC low, CRC high.
+    static QByteArray frame(const QByteArray &core);
+    // The loader's message reply with the given code: 80 02 00 3B code CKL CKH.
+    static QByteArray messageReply(quint8 code);
+
+private:
+    void run();
+    void handleByte(quint8 byte, qint64 arrivalNs);
+    void handleLoaderByte(quint8 byte, qint64 arrivalNs);
+    void handleFrame(qint64 arrivalNs);
+    void rejectFrame(quint8 ack, qint64 arrivalNs);
+    void answerHandshake(qint64 arrivalNs);
+    quint8 execute(const QByteArray &core, int *workUs);
+    bool send(const QByteArray &bytes, qint64 notBeforeNs);
+    bool sleepUntil(qint64 deadlineNs);
+    bool writeAll(const char *data, int size);
+    void doHangUp();
+    void closeFds();
+    void notify();
+    const FrameFault *matchFault(int command, int occurrence, int allOccurrence) const;
+    void eraseLocked();
+
+    mutable std::mutex _mutex;
+    mutable std::condition_variable _changed;
+    std::thread _thread;
+    std::atomic<bool> _running{false};
+    std::atomic<bool> _stopRequested{false};
+    std::atomic<bool> _hangUpRequested{false};
+    std::atomic<bool> _parserReset{false};
+    int _master = -1;
+    int _slave = -1; // held open so the master side survives the host closing and reopening the port
+    int _wake[2] = {-1, -1};
+    QString _portPath;
+    QString _errorString;
+
+    // guarded by _mutex
+    Handshake _handshake;
+    Timing _timing;
+    PasswordPolicy _passwordPolicy = PasswordPolicy::Faithful;
+    int _maxCoreSize = DEFAULT_MAX_CORE_SIZE;
+    bool _answersHandshakeInLoader = true;
+    QVector<FrameFault> _faults;
+    bool _silent = false;
+    QByteArray _chatter;
+    int _chatterPeriodMs = 100;
+    bool _babbling = false;
+    QByteArray _babblePattern;
+    Mode _mode = Mode::Application;
+    bool _locked = true;
+    std::vector<quint8> _memory;
+    std::vector<bool> _written;
+    int _frameCount[256] = {};
+    int _framesAll = 0;
+    int _occurrences[256] = {}; // frames seen per command, for matching faults
+    int _occurrencesAll = 0;
+    int _badFrames = 0;
+    int _handshakes = 0;
+    int _passwords = 0;
+    int _passwordsAccepted = 0;
+    QByteArray _lastPassword;
+    int _massErases = 0;
+    int _blocks = 0;
+    QVector<Frame> _frames;
+    QByteArray _received;
+    QByteArray _sent;
+
+    // serving thread only
+    QByteArray _rx;          // bytes of the frame being received
+    QByteArray _requestScan; // last bytes seen while scanning for the programming-mode request
+    qint64 _lineInFreeNs = 0;
+    qint64 _lineOutFreeNs = 0;
+    qint64 _lastRxNs = 0;
+};
+
+#endif // SIMULATEDUNIT_H
