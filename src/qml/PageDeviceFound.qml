@@ -132,7 +132,8 @@ Item {
         linkColor: "#5c99b5"
         font.family: fontDinotRegular.name
         font.pointSize: height * 0.625
-        textFormat: Text.RichText
+        // Styled text is the rich-text form that takes linkColor.
+        textFormat: Text.StyledText
         text: "<a href=\"https://www.quellmark.com/\">" + qsTr("Changelog") + "</a>"
         onLinkActivated: page.changelogClicked()
     }
