@@ -11,6 +11,7 @@ packages=(
   qml-module-qtquick-controls qml-module-qtquick-dialogs qml-module-qttest
   qml-module-qtqml-models2
   mingw-w64
+  unzip
 )
 # Extra sets, asked for by name: "wine" for the Win32 serial test, "fuzz" for libFuzzer.
 for extra in "$@"; do

@@ -1,0 +1,640 @@
+#!/usr/bin/env python3
+"""Writes the two firmware images that the updater carries, resources/fmw/{s,l}/image.txt.
+
+The images are synthetic MSP430X memory images in TI-TXT form, laid out like the output of
+a C compiler for the flash unit's controller:
+
+  @8000   lower flash: start-up code, interrupt handlers, low-level drivers, CRC table,
+          initialisation data
+  @ffc6   eight interrupt vectors
+  @ffd8   the remaining twenty vectors (reset last), then on past 0xFFFF into upper
+          flash: application code, constant tables, menu texts and erased (0xFF) padding
+
+Every vector points at a handler in lower flash; calls between functions use the real
+addresses of their targets. The section lengths are fixed by the catalogue's image sizes.
+
+The output is deterministic: the pseudo-random choices come from a seeded splitmix64, not
+from Python's random module. Standard library only; run by hand from the repository root:
+
+    python3 tools/assets/gen_firmware.py
+
+and commit the two images together with this script.
+"""
+
+import os
+import sys
+import zlib
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+
+
+class Rng:
+    """splitmix64: small, fast and identical on every Python version."""
+
+    def __init__(self, seed):
+        self.state = seed & 0xFFFFFFFFFFFFFFFF
+
+    def next64(self):
+        self.state = (self.state + 0x9E3779B97F4A7C15) & 0xFFFFFFFFFFFFFFFF
+        z = self.state
+        z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & 0xFFFFFFFFFFFFFFFF
+        z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & 0xFFFFFFFFFFFFFFFF
+        return z ^ (z >> 31)
+
+    def below(self, n):
+        return self.next64() % n
+
+    def chance(self, percent):
+        return self.below(100) < percent
+
+    def pick(self, items):
+        return items[self.below(len(items))]
+
+    def weighted(self, table):
+        total = sum(w for w, _ in table)
+        r = self.below(total)
+        for w, item in table:
+            if r < w:
+                return item
+            r -= w
+        return table[-1][1]
+
+
+# --- MSP430 encodings -------------------------------------------------------------------
+
+PC, SP, SR, CG = 0, 1, 2, 3
+OPS = {"mov": 0x4, "add": 0x5, "addc": 0x6, "subc": 0x7, "sub": 0x8, "cmp": 0x9,
+       "dadd": 0xA, "bit": 0xB, "bic": 0xC, "bis": 0xD, "xor": 0xE, "and": 0xF}
+JUMPS = {"jne": 0, "jeq": 1, "jnc": 2, "jc": 3, "jn": 4, "jge": 5, "jl": 6, "jmp": 7}
+
+# Peripheral registers of an F5xx-class part that the drivers touch.
+PERIPH_B = [0x0200, 0x0202, 0x0204, 0x0201, 0x0203, 0x0205, 0x0220, 0x0222, 0x0224,
+            0x05DD, 0x05DC, 0x05C0, 0x05C1, 0x061D, 0x0102]
+PERIPH_W = [0x0340, 0x0342, 0x0344, 0x0350, 0x0352, 0x0354, 0x0380, 0x0392, 0x0700,
+            0x0702, 0x0720, 0x0722, 0x0724, 0x015C, 0x0160, 0x0162, 0x0164, 0x05CE, 0x05CC]
+
+
+def src_operand(kind, value):
+    """Returns (As, register, extension words) for a source operand."""
+    if kind == "reg":
+        return 0, value, []
+    if kind == "imm":
+        consts = {0: (0, CG), 1: (1, CG), 2: (2, CG), 0xFFFF: (3, CG), 4: (2, SR), 8: (3, SR)}
+        if value in consts:
+            a, r = consts[value]
+            return a, r, []
+        return 3, PC, [value & 0xFFFF]
+    if kind == "abs":
+        return 1, SR, [value & 0xFFFF]
+    if kind == "idx":
+        reg, off = value
+        return 1, reg, [off & 0xFFFF]
+    if kind == "ind":
+        return 2, value, []
+    if kind == "inc":
+        return 3, value, []
+    raise ValueError(kind)
+
+
+def dst_operand(kind, value):
+    """Returns (Ad, register, extension words) for a destination operand."""
+    if kind == "reg":
+        return 0, value, []
+    if kind == "abs":
+        return 1, SR, [value & 0xFFFF]
+    if kind == "idx":
+        reg, off = value
+        return 1, reg, [off & 0xFFFF]
+    raise ValueError(kind)
+
+
+def fmt1(op, src, dst, byte=False):
+    a_s, rs, ext_s = src_operand(*src)
+    a_d, rd, ext_d = dst_operand(*dst)
+    word = (OPS[op] << 12) | (rs << 8) | (a_d << 7) | (int(byte) << 6) | (a_s << 4) | rd
+    return [word] + ext_s + ext_d
+
+
+def fmt2(opc, src, byte=False):
+    a_s, rs, ext = src_operand(*src)
+    return [0x1000 | (opc << 7) | (int(byte) << 6) | (a_s << 4) | rs] + ext
+
+
+def push(reg):
+    return fmt2(4, ("reg", reg))
+
+
+def pushm_a(count, top):
+    return [0x1400 | ((count - 1) << 4) | top]
+
+
+def popm_a(count, top):
+    return [0x1600 | ((count - 1) << 4) | (top - count + 1)]
+
+
+RET = [0x4130]
+RETA = [0x0110]
+RETI = [0x1300]
+NOP = [0x4303]
+
+
+def words_to_bytes(words):
+    out = bytearray()
+    for w in words:
+        out += bytes((w & 0xFF, (w >> 8) & 0xFF))
+    return out
+
+
+class Function:
+    """A function body as words, with jump and call fix-ups resolved when it is placed."""
+
+    def __init__(self, name):
+        self.name = name
+        self.words = []
+        self.labels = {}
+        self.jumps = []   # (word index, condition, label)
+        self.calls = []   # (word index, target function name)
+        self.refs = []    # (word index, symbol name): 16-bit addresses of data
+
+    def emit(self, words):
+        self.words.extend(words)
+
+    def label(self, name):
+        self.labels[name] = len(self.words)
+
+    def jump(self, cond, label):
+        self.jumps.append((len(self.words), cond, label))
+        self.words.append(0)
+
+    def calla(self, target):
+        self.calls.append((len(self.words), target))
+        self.words.extend([0x13B0, 0])
+
+    def mov_addr(self, symbol, reg):
+        self.refs.append((len(self.words) + 1, symbol))
+        self.words.extend([0x4030 | reg, 0])
+
+    def size(self):
+        return 2 * len(self.words)
+
+    def resolve(self, symbols):
+        for index, cond, label in self.jumps:
+            offset = self.labels[label] - (index + 1)
+            assert -512 <= offset < 512, (self.name, offset)
+            self.words[index] = 0x2000 | (JUMPS[cond] << 10) | (offset & 0x3FF)
+        for index, target in self.calls:
+            address = symbols[target]
+            self.words[index] = 0x13B0 | ((address >> 16) & 0xF)
+            self.words[index + 1] = address & 0xFFFF
+        for index, symbol in self.refs:
+            self.words[index] = symbols[symbol] & 0xFFFF
+        return words_to_bytes(self.words)
+
+
+class CodeGen:
+    """Produces function bodies in the style of compiled C for a small controller."""
+
+    def __init__(self, rng, ram_vars, consts):
+        self.rng = rng
+        self.ram_vars = ram_vars
+        self.consts = consts
+        self.label_count = 0
+        self.idioms = []
+        self.idiom_weight = 0
+
+    def make_idioms(self, count, weight):
+        """Short instruction sequences that recur all over compiled code (register set-up
+        before a call, read-modify-write of a flag, saving a result)."""
+        while len(self.idioms) < count:
+            scratch = Function("idiom")
+            for _ in range(2 + self.rng.below(4)):
+                self.statement(scratch, [], [], 3)
+            if not scratch.jumps:  # an idiom is copied as plain words: no fix-ups
+                self.idioms.append(scratch.words)
+        self.idiom_weight = weight
+
+    def new_label(self):
+        self.label_count += 1
+        return "L%d" % self.label_count
+
+    def reg(self):
+        return self.rng.pick([12, 13, 14, 15, 12, 13, 10, 11])
+
+    def imm(self):
+        r = self.rng.below(10)
+        if r < 4:
+            return self.rng.pick([0, 1, 2, 4, 8, 0xFFFF])
+        if r < 8:
+            return self.rng.pick(self.consts)
+        return self.rng.below(0x100)
+
+    def statement(self, f, callees, strings, depth):
+        rng = self.rng
+        if self.idioms and depth < 3 and rng.below(100) < self.idiom_weight:
+            # Low indices recur most often, as in real code.
+            f.emit(self.idioms[min(rng.below(len(self.idioms)), rng.below(len(self.idioms)))])
+            return
+        kind = rng.weighted([(14, "load"), (12, "store"), (10, "imm"), (10, "alu"),
+                             (9, "if"), (8, "call"), (6, "port"), (5, "index"),
+                             (4, "loop"), (3, "shift"), (3, "string")])
+        if kind == "load":
+            f.emit(fmt1("mov", ("abs", rng.pick(self.ram_vars)), ("reg", self.reg()),
+                        byte=rng.chance(30)))
+        elif kind == "store":
+            f.emit(fmt1("mov", ("reg", self.reg()), ("abs", rng.pick(self.ram_vars)),
+                        byte=rng.chance(30)))
+        elif kind == "imm":
+            f.emit(fmt1("mov", ("imm", self.imm()), ("reg", self.reg())))
+        elif kind == "alu":
+            op = rng.pick(["add", "sub", "and", "bis", "bic", "xor", "add", "addc"])
+            src = ("reg", self.reg()) if rng.chance(50) else ("imm", self.imm())
+            f.emit(fmt1(op, src, ("reg", self.reg())))
+        elif kind == "if" and depth < 2:
+            end = self.new_label()
+            f.emit(fmt1("cmp", ("imm", self.imm()), ("reg", self.reg()), byte=rng.chance(25)))
+            f.jump(rng.pick(["jne", "jeq", "jnc", "jc", "jl", "jge"]), end)
+            for _ in range(1 + rng.below(4)):
+                self.statement(f, callees, strings, depth + 1)
+            f.label(end)
+        elif kind == "call" and callees:
+            for _ in range(rng.below(3)):
+                f.emit(fmt1("mov", ("imm", self.imm()), ("reg", rng.pick([12, 13, 14]))))
+            f.calla(rng.pick(callees))
+        elif kind == "port":
+            op = rng.pick(["bis", "bic", "bit", "mov"])
+            if rng.chance(60):
+                f.emit(fmt1(op, ("imm", rng.pick([1, 2, 4, 8, 0x10, 0x20, 0x40, 0x80])),
+                            ("abs", rng.pick(PERIPH_B)), byte=True))
+            else:
+                f.emit(fmt1(op, ("imm", rng.pick(self.consts)), ("abs", rng.pick(PERIPH_W))))
+            if op == "bit":
+                f.jump(rng.pick(["jeq", "jne"]), "L_out")
+        elif kind == "index":
+            base = rng.pick([12, 13, 14, 15])
+            if rng.chance(50):
+                f.emit(fmt1("mov", ("idx", (base, 2 * rng.below(12))), ("reg", self.reg())))
+            else:
+                f.emit(fmt1("mov", ("inc", base), ("reg", self.reg()), byte=rng.chance(50)))
+        elif kind == "loop" and depth < 2:
+            top = self.new_label()
+            counter = rng.pick([10, 11])
+            f.emit(fmt1("mov", ("imm", rng.pick([4, 8, 16, 32, 10, 100, 240])), ("reg", counter)))
+            f.label(top)
+            for _ in range(1 + rng.below(3)):
+                self.statement(f, callees, strings, depth + 1)
+            f.emit(fmt1("sub", ("imm", 1), ("reg", counter)))
+            f.jump("jne", top)
+        elif kind == "shift":
+            r = self.reg()
+            f.emit(fmt2(rng.pick([0, 1, 2, 3]), ("reg", r)))
+        elif kind == "string" and strings:
+            f.mov_addr(rng.pick(strings), 12)
+            if callees:
+                f.calla(rng.pick(callees))
+        else:
+            f.emit(fmt1("mov", ("reg", self.reg()), ("reg", self.reg())))
+
+    def function(self, name, callees, strings, statements, isr=False):
+        rng = self.rng
+        f = Function(name)
+        saved = rng.below(4)
+        if isr:
+            f.emit(pushm_a(4, 15))
+        elif saved:
+            f.emit(pushm_a(saved, 10))
+        for _ in range(statements):
+            self.statement(f, callees, strings, 0)
+        f.label("L_out")
+        if isr:
+            f.emit(fmt1("bic", ("imm", 0xF0), ("idx", (SP, 16))))  # leave low-power mode on return
+            f.emit(popm_a(4, 15))
+            f.emit(RETI)
+        else:
+            if saved:
+                f.emit(popm_a(saved, 10))
+            f.emit(RETA)
+        return f
+
+
+# --- Constant tables ---------------------------------------------------------------------
+
+def crc16_table():
+    out = bytearray()
+    for i in range(256):
+        crc = i << 8
+        for _ in range(8):
+            crc = ((crc << 1) ^ 0x1021) if crc & 0x8000 else (crc << 1)
+        out += (crc & 0xFFFF).to_bytes(2, "little")
+    return out
+
+
+def isin(x):
+    """Sine of x/1024 turns scaled to +-32767."""
+    import math
+    return int(round(math.sin(2 * math.pi * x / 1024) * 32767))
+
+
+def sine_table():
+    return b"".join(isin(i).to_bytes(2, "little", signed=True) for i in range(256))
+
+
+def power_table(full_us):
+    """Flash durations for the manual power stops 1/1 down to 1/256 in thirds of a stop."""
+    out = bytearray()
+    for step in range(25):
+        us = int(full_us * 2 ** (-step / 3.0))
+        out += max(us, 12).to_bytes(2, "little")
+    return out
+
+
+def zoom_table(positions):
+    out = bytearray()
+    for focal, steps in positions:
+        out += focal.to_bytes(2, "little") + steps.to_bytes(2, "little")
+    return out
+
+
+def gamma_table():
+    return bytes(int(255 * (i / 255.0) ** 2.2 + 0.5) for i in range(256))
+
+
+def temperature_table():
+    """Thermistor ADC readings for -20..100 degrees C in steps of 5 (B = 3950, 10 k)."""
+    import math
+    out = bytearray()
+    for t in range(-20, 105, 5):
+        r = 10000 * math.exp(3950 * (1 / (t + 273.15) - 1 / 298.15))
+        out += int(4095 * r / (r + 10000)).to_bytes(2, "little")
+    return out
+
+
+# --- Texts -------------------------------------------------------------------------------
+
+MENU = {
+    "EN": ["TTL", "MANUAL", "MULTI", "STROBE", "HSS", "2ND CURTAIN", "ZOOM", "AUTO", "POWER",
+           "REMOTE", "MASTER", "SLAVE", "CHANNEL", "GROUP", "BEEP", "BACKLIGHT", "CONTRAST",
+           "UNITS", "RESET", "SETTINGS", "LANGUAGE", "STANDBY", "MODELLING LIGHT",
+           "TEST FLASH", "READY", "OVERHEAT - PLEASE WAIT", "LOW BATTERY", "FIRMWARE",
+           "FREQUENCY", "COUNT", "EXPOSURE COMP.", "BOUNCE", "WIDE PANEL", "FOCUS ASSIST"],
+    "DE": ["TTL", "MANUELL", "MULTI", "STROBOSKOP", "KURZZEIT", "2. VERSCHLUSSVORHANG",
+           "ZOOM", "AUTO", "LEISTUNG", "FERNSTEUERUNG", "STEUERGERAET", "EMPFAENGER", "KANAL",
+           "GRUPPE", "SIGNALTON", "BELEUCHTUNG", "KONTRAST", "EINHEITEN", "ZURUECKSETZEN",
+           "EINSTELLUNGEN", "SPRACHE", "BEREITSCHAFT", "EINSTELLLICHT", "TESTBLITZ", "BEREIT",
+           "UEBERHITZT - BITTE WARTEN", "BATTERIE SCHWACH", "FIRMWARE", "FREQUENZ", "ANZAHL",
+           "BELICHTUNGSKORREKTUR", "INDIREKT", "WEITWINKELSCHEIBE", "AF-HILFSLICHT"],
+    "FR": ["TTL", "MANUEL", "MULTI", "STROBOSCOPE", "SYNCHRO RAPIDE", "2E RIDEAU", "ZOOM",
+           "AUTO", "PUISSANCE", "A DISTANCE", "MAITRE", "ESCLAVE", "CANAL", "GROUPE", "BIP",
+           "RETROECLAIRAGE", "CONTRASTE", "UNITES", "REINITIALISER", "REGLAGES", "LANGUE",
+           "VEILLE", "LAMPE PILOTE", "ECLAIR TEST", "PRET", "SURCHAUFFE - PATIENTEZ",
+           "PILES FAIBLES", "MICROLOGICIEL", "FREQUENCE", "NOMBRE", "CORRECTION EXPO.",
+           "INDIRECT", "DIFFUSEUR", "ASSISTANCE AF"],
+    "ES": ["TTL", "MANUAL", "MULTI", "ESTROBOSCOPIO", "ALTA VELOCIDAD", "2A CORTINILLA",
+           "ZOOM", "AUTO", "POTENCIA", "REMOTO", "MAESTRO", "ESCLAVO", "CANAL", "GRUPO",
+           "PITIDO", "ILUMINACION", "CONTRASTE", "UNIDADES", "RESTABLECER", "AJUSTES",
+           "IDIOMA", "REPOSO", "LUZ DE MODELADO", "DISPARO DE PRUEBA", "LISTO",
+           "SOBRECALENTADO - ESPERE", "BATERIA BAJA", "FIRMWARE", "FRECUENCIA", "CANTIDAD",
+           "COMPENSACION", "REBOTE", "PANEL ANGULAR", "AYUDA AF"],
+    "IT": ["TTL", "MANUALE", "MULTI", "STROBOSCOPICO", "ALTA VELOCITA", "2A TENDINA", "ZOOM",
+           "AUTO", "POTENZA", "REMOTO", "MASTER", "SLAVE", "CANALE", "GRUPPO", "SEGNALE",
+           "RETROILLUMINAZIONE", "CONTRASTO", "UNITA", "RIPRISTINA", "IMPOSTAZIONI", "LINGUA",
+           "STANDBY", "LUCE PILOTA", "LAMPO DI PROVA", "PRONTO", "SURRISCALDATO - ATTENDERE",
+           "BATTERIA SCARICA", "FIRMWARE", "FREQUENZA", "NUMERO", "COMPENSAZIONE",
+           "RIFLESSO", "DIFFUSORE", "ILLUMINATORE AF"],
+}
+
+
+def text_block(model_names, version, build):
+    """Null-terminated strings as the compiler lays them out, each label as its own symbol."""
+    out = bytearray()
+    symbols = []
+    entries = []
+    for name in model_names:
+        entries.append("QUELLMARK " + name)
+    entries.append("FW %s" % version)
+    entries.append("BUILD %s" % build)
+    entries += ["%d/%d" % (1, 2 ** i) for i in range(9)]
+    entries += ["%+.1f EV" % (i / 3.0) for i in range(-9, 10)]
+    entries += ["%d MM" % f for f in (14, 20, 24, 28, 35, 50, 70, 80, 105, 200)]
+    entries += ["CH %d" % c for c in range(1, 33)]
+    entries += ["%d HZ" % hz for hz in (1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 20, 50, 100, 199)]
+    for lang in ("EN", "DE", "FR", "ES", "IT"):
+        entries += MENU[lang]
+    for i, text in enumerate(entries):
+        symbols.append(("str%d" % i, len(out)))
+        out += text.encode("ascii") + b"\0"
+    return out, symbols
+
+
+# --- Image layout ------------------------------------------------------------------------
+
+SECTION1 = 0x8000
+VECTORS_A = 0xFFC6
+VECTORS_B = 0xFFD8
+UPPER = 0x10000
+
+
+class Image:
+    def __init__(self, cfg):
+        self.cfg = cfg
+        self.rng = Rng(cfg["seed"])
+
+    def build(self):
+        cfg = self.cfg
+        rng = self.rng
+        ram_vars = sorted({0x1C00 + 2 * rng.below(cfg["ram_vars"] * 3)
+                           for _ in range(cfg["ram_vars"])})
+        consts = [rng.below(0x10000) for _ in range(cfg["consts"])] + \
+                 [0x5A80, 0x5A08, 0x0210, 0x01F4, 0x03E8, 0x00FF, 0x0F00, 0x8000, 0x1000]
+        gen = CodeGen(rng, ram_vars, consts)
+        gen.make_idioms(cfg["idioms"], cfg["idiom_weight"])
+
+        strings, string_syms = text_block(cfg["models"], cfg["version"], cfg["build"])
+        symbols = {}
+
+        # Lower flash: start-up, handlers and drivers, then the CRC table and the data image.
+        lower_tables = [("crc16", crc16_table()),
+                        ("temperature", temperature_table()),
+                        ("gamma", gamma_table())]
+        lower_fixed = sum(len(t) for _, t in lower_tables)
+        lower_code_budget = cfg["lower_len"] - lower_fixed - cfg["cinit_min"]
+
+        start = Function("_c_int00")
+        start.emit(fmt1("mov", ("imm", 0x5C00), ("reg", SP)))
+        start.emit(fmt1("mov", ("imm", 0x5A80), ("abs", 0x015C)))  # hold the watchdog
+        start.mov_addr("cinit", 12)
+        start.emit(fmt1("mov", ("imm", 0x1C00), ("reg", 13)))
+        start.mov_addr("cinit_end", 14)
+        start.label("copy")
+        start.emit(fmt1("mov", ("inc", 12), ("idx", (13, 0))))
+        start.emit(fmt1("add", ("imm", 2), ("reg", 13)))
+        start.emit(fmt1("cmp", ("reg", 14), ("reg", 12)))
+        start.jump("jnc", "copy")
+        start.calla("main")
+        start.label("halt")
+        start.jump("jmp", "halt")
+
+        lower = [start]
+        isr_names = ["isr%d" % i for i in range(cfg["isrs"])]
+        driver_names = ["drv%d" % i for i in range(cfg["drivers"])]
+        app_names = []
+        size = start.size()
+        for name in isr_names:
+            f = gen.function(name, driver_names[:8], [], 4 + rng.below(10), isr=True)
+            lower.append(f)
+            size += f.size()
+        unexpected = Function("isr_unexpected")
+        unexpected.emit(RETI)
+        lower.append(unexpected)
+        size += unexpected.size()
+        for name in driver_names:
+            f = gen.function(name, driver_names[:4], [], 3 + rng.below(14))
+            if size + f.size() > lower_code_budget:
+                break
+            lower.append(f)
+            size += f.size()
+        driver_names = [f.name for f in lower if f.name.startswith("drv")]
+        cinit_len = cfg["lower_len"] - size - lower_fixed
+        assert cinit_len >= cfg["cinit_min"]
+
+        # Upper flash: the application.
+        upper_tables = [("sine", sine_table()),
+                        ("power_manual", power_table(cfg["full_us"])),
+                        ("power_ttl", power_table(cfg["full_us"] * 9 // 10)),
+                        ("zoom", zoom_table(cfg["zoom"])),
+                        ("strings", strings)]
+        upper_len = cfg["upper_len"] - 40
+        upper_fixed = sum(len(t) + (-len(t)) % 256 for _, t in upper_tables)
+        upper_code_budget = upper_len - upper_fixed - cfg["erased"]
+        upper = []
+        size = 0
+        index = 0
+        string_names = [name for name, _ in string_syms]
+        while True:
+            name = "app%d" % index
+            pool = driver_names + app_names[-40:]
+            f = gen.function(name, pool, string_names, 4 + rng.below(cfg["body"]))
+            if size + f.size() > upper_code_budget:
+                break
+            upper.append(f)
+            app_names.append(name)
+            size += f.size()
+            index += 1
+        main = gen.function("main", driver_names[:10] + app_names[:60], [], 30)
+        while size + main.size() > upper_code_budget:
+            size -= upper.pop().size()
+            app_names.pop()
+        upper.insert(0, main)
+
+        # Addresses.
+        address = SECTION1
+        for f in lower:
+            symbols[f.name] = address
+            address += f.size()
+        lower_table_addr = {}
+        for name, table in lower_tables:
+            lower_table_addr[name] = address
+            address += len(table)
+        symbols["cinit"] = address
+        symbols["cinit_end"] = address + cinit_len
+        assert address + cinit_len == SECTION1 + cfg["lower_len"]
+
+        address = UPPER
+        for f in upper:
+            symbols[f.name] = address
+            address += f.size()
+        upper_layout = []
+        for name, table in upper_tables:
+            pad = (-address) % 256
+            upper_layout.append(b"\xff" * pad)
+            address += pad
+            if name == "strings":
+                for sym, offset in string_syms:
+                    symbols[sym] = address + offset
+            upper_layout.append(table)
+            address += len(table)
+        erased = UPPER + upper_len - address
+        upper_layout.append(b"\xff" * erased)
+
+        # Bytes.
+        sec1 = bytearray()
+        for f in lower:
+            sec1 += f.resolve(symbols)
+        for _, table in lower_tables:
+            sec1 += table
+        sec1 += self.cinit(cinit_len, ram_vars)
+        assert len(sec1) == cfg["lower_len"]
+
+        handlers = [symbols[n] for n in isr_names]
+        fallback = symbols["isr_unexpected"]
+        vectors = []
+        for slot in range(28):
+            vectors.append(handlers[slot % len(handlers)] if rng.chance(45) else fallback)
+        vectors[-1] = symbols["_c_int00"]
+        sec2 = words_to_bytes(vectors[:8])
+        sec3 = words_to_bytes(vectors[8:])
+        for f in upper:
+            sec3 += f.resolve(symbols)
+        for chunk in upper_layout:
+            sec3 += chunk
+        assert len(sec3) == cfg["upper_len"], (len(sec3), cfg["upper_len"])
+        return [(SECTION1, bytes(sec1)), (VECTORS_A, bytes(sec2)), (VECTORS_B, bytes(sec3))]
+
+    def cinit(self, length, ram_vars):
+        """Initial values of the static variables: small numbers, flags and defaults."""
+        rng = self.rng
+        out = bytearray()
+        while len(out) < length:
+            r = rng.below(10)
+            if r < 5:
+                out += bytes((rng.below(16), 0))
+            elif r < 7:
+                out += bytes((0, 0))
+            elif r < 9:
+                out += rng.pick(ram_vars).to_bytes(2, "little")
+            else:
+                out += bytes((0xFF, 0xFF))
+        return bytes(out[:length])
+
+
+def ti_txt(sections):
+    lines = []
+    for address, data in sections:
+        lines.append("@%04x" % address)
+        for i in range(0, len(data), 16):
+            lines.append("".join("%02X " % b for b in data[i:i + 16]))
+    lines.append("q")
+    return ("\r\n".join(lines) + "\r\n").encode("ascii")
+
+
+IMAGES = {
+    "s": dict(seed=0x5441_4C56_4F53_4909, version="49.09", build="2016-03-14",
+              models=["TALVO 400 S", "TALVO 800 S", "TALVO 400", "TALVO 800"],
+              lower_len=13658, upper_len=110996, isrs=9, drivers=80, ram_vars=120, consts=40,
+              cinit_min=700, body=28, idioms=300, idiom_weight=35, erased=6800, full_us=4000,
+              zoom=[(24, 0), (28, 140), (35, 310), (50, 560), (70, 790), (85, 930), (105, 1080)]),
+    "l": dict(seed=0x5441_4C56_4F4C_5205, version="52.05", build="2018-09-27",
+              models=["TALVO 400 L", "TALVO 800 L", "TALVO 400L", "TALVO 800L"],
+              lower_len=12594, upper_len=113842, isrs=11, drivers=70, ram_vars=140, consts=48,
+              cinit_min=640, body=30, idioms=340, idiom_weight=38, erased=6600, full_us=5200,
+              zoom=[(20, 0), (24, 120), (28, 230), (35, 410), (50, 650), (70, 880),
+                    (80, 960), (105, 1120), (200, 1500)]),
+}
+
+
+def main():
+    for family, cfg in IMAGES.items():
+        sections = Image(cfg).build()
+        text = ti_txt(sections)
+        path = os.path.join(ROOT, "resources", "fmw", family, "image.txt")
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(text)
+        stored = 4 + len(zlib.compress(text, 6))
+        counts = " + ".join(str(len(d)) for _, d in sections)
+        print("%s: %d bytes, data %s = %d, stored compressed in %d (saves %.1f %%)"
+              % (path, len(text), counts, sum(len(d) for _, d in sections), stored,
+                 100.0 * (1 - stored / len(text))), file=sys.stderr)
+
+
+if __name__ == "__main__":
+    main()
