@@ -1,6 +1,7 @@
 // The resource collection: every entry reachable, stored as intended, and of the form its
 // readers rely on (firmware images, change logs, pictures, fonts, documents, descriptors).
 
+#include "startup.h"
 #include "targetinfo.h"
 #include "updatedriver.h"
 
@@ -192,6 +193,8 @@ private:
 
 void TestResources::initTestCase()
 {
+    // Start-up's descriptors may lie in the test's folder; they must not shadow the modules.
+    prepareImportPaths(_engine);
     QVERIFY2(QFile::exists(":/qml/main.qml"), "the collection is not registered");
 }
 
