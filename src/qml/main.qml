@@ -184,7 +184,13 @@ ApplicationWindow {
         objectName: "timerUpdateStartPostpone"
         interval: 500
         repeat: false
-        onTriggered: updateDriver.install()
+        onTriggered: {
+            updateDriver.install()
+            // Without a firmware for the unit no installation starts, and no end would ever be
+            // reported: show the failure instead of waiting on this page for good.
+            if (!updateDriver.active)
+                enterState("UPDATE_ERROR")
+        }
     }
     Timer {
         id: timerUpdateStatusPostpone

@@ -40,6 +40,8 @@ public:
     // Scripting by the test.
     Q_INVOKABLE void setDriverAvailable(bool available) { _driverAvailable = available; }
     Q_INVOKABLE void setUpdateAvailable(bool available) { _updateAvailable = available; }
+    // Whether install() starts an installation (it does not when the catalogue has no firmware).
+    Q_INVOKABLE void setInstallStarts(bool starts) { _installStarts = starts; }
     Q_INVOKABLE void setUnit(int type, const QString &name, const QString &picture, const QString &current,
                              const QString &carried)
     {
@@ -107,6 +109,8 @@ public slots:
     void install()
     {
         note(QStringLiteral("install()"));
+        if (!_installStarts)
+            return;
         _active = true;
         _progress = 0;
     }
@@ -145,6 +149,7 @@ private:
     bool _result = false;
     bool _driverAvailable = true;
     bool _updateAvailable = true;
+    bool _installStarts = true;
     int _modelType = 0;
     QString _modelName;
     QString _modelPicture;

@@ -564,6 +564,30 @@ TestCase {
         }
     }
 
+    function test_an_installation_that_does_not_start_ends_in_the_update_error() {
+        createWizard()
+        var unit = unitS("")
+        unit.updateAvailable = false
+        unit.type = 0
+        unit.name = "Talvo 999 X"
+        unit.picture = ""
+        findUnit(unit)
+        keyClick("M")
+        keyClick("o")
+        keyClick("r")
+        keyClick("w")
+        keyClick("e")
+        driver.setInstallStarts(false)
+        press()
+        expectState("UPDATE")
+        waitForCalls("install()", 1)
+        expectState("UPDATE_ERROR")
+        compare(item("textStatusHead").text, "Error: Update failed")
+        compare(driver.count("result()"), 1, "only the search's result was asked")
+        press()
+        expectState("WELCOME")
+    }
+
     // ---- model-L tip and note ------------------------------------------------------------------
 
     function test_model_L_tip_and_note_then_their_absence_for_an_S_unit() {
