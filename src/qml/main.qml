@@ -130,22 +130,27 @@ ApplicationWindow {
 
     FontLoader {
         id: fontDinotBlack
+        objectName: "fontDinotBlack"
         source: "/font/DINOT-Black.otf"
     }
     FontLoader {
         id: fontDinotBold
+        objectName: "fontDinotBold"
         source: "/font/DINOT-Bold.otf"
     }
     FontLoader {
         id: fontDinotLight
+        objectName: "fontDinotLight"
         source: "/font/DINOT-Light.otf"
     }
     FontLoader {
         id: fontDinotMedium
+        objectName: "fontDinotMedium"
         source: "/font/DINOT-Medium.otf"
     }
     FontLoader {
         id: fontDinotRegular
+        objectName: "fontDinotRegular"
         source: "/font/DINOT-Regular.otf"
     }
 

@@ -661,6 +661,33 @@ TestCase {
         }
     }
 
+    // ---- fonts ------------------------------------------------------------------------------------
+
+    function test_texts_use_the_fonts_of_the_bundle() {
+        createWizard()
+        var cuts = ["Black", "Bold", "Light", "Medium", "Regular"]
+        for (var i = 0; i < cuts.length; ++i) {
+            var loader = item("fontDinot" + cuts[i])
+            tryCompare(loader, "status", FontLoader.Ready)
+            compare(loader.name, "DINOT-" + cuts[i])
+        }
+        var bold = ["textWelcomeHead1", "textWelcomeHead3", "textDescription", "textSearch", "textDeviceFound",
+                    "textDeviceFoundName", "textDeviceFoundStatus", "textUpdate", "textUpdatePercentage",
+                    "textUpdateNote", "textStatusHead", "textStatusNote"]
+        for (i = 0; i < bold.length; ++i)
+            compare(item(bold[i]).font.family, "DINOT-Bold", bold[i])
+        var regular = ["textDeviceFoundCurrent", "textDeviceFoundNew", "textDeviceFoundChangelog", "textModelLTip",
+                       "textDowngradeTip", "textInputDowngradePassword", "textPleaseInstallDriver"]
+        for (i = 0; i < regular.length; ++i)
+            compare(item(regular[i]).font.family, "DINOT-Regular", regular[i])
+        // Sizes follow the element heights: pixel sizes are whole numbers.
+        compare(item("textWelcomeHead1").font.pixelSize, 32)
+        compare(item("textDescription").font.pixelSize, 12)
+        fuzzyCompare(item("textDeviceFoundName").font.pointSize, 18, 0.01)
+        fuzzyCompare(item("textDeviceFoundCurrent").font.pointSize, 11.25, 0.01)
+        fuzzyCompare(item("textPleaseInstallDriver").font.pointSize, 11, 0.01)
+    }
+
     // ---- geometry at 768 x 512 --------------------------------------------------------------------
 
     function fuzzy(actual, expected, what) {
