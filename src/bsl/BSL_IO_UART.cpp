@@ -1,0 +1,202 @@
+#include "BSL_IO_UART.h"
+
+#include "BSL_Common.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+
+BSL_IO_UART::BSL_IO_UART(QObject *parent) : QObject(parent) {}
+
+BSL_IO_UART::~BSL_IO_UART()
+{
+    close();
+}
+
+bool BSL_IO_UART::open(const wchar_t *comPort, long rate, unsigned char parity)
+{
+    const SerialLine::OpenResult result = _line.open(comPort, rate, parity);
+    switch (result) {
+    case SerialLine::OpenOk:
+        return true;
+    case SerialLine::CreateFileFailed:
+        qDebug() << "BSL_IO_UART::open"
+                 << "CreateFile failed!";
+        return false;
+    case SerialLine::SetupCommFailed:
+        qDebug() << "BSL_IO_UART::open"
+                 << "SetupComm failed!";
+        return false;
+    case SerialLine::GetCommTimeoutsFailed:
+    case SerialLine::SetCommTimeoutsFailed:
+        if (!setTimeouts(result))
+            qDebug() << "BSL_IO_UART::open"
+                     << "setTimeouts failed!";
+        return false;
+    case SerialLine::GetCommStateFailed:
+    case SerialLine::SetCommStateFailed:
+        setState(result);
+        return false;
+    }
+    return false;
+}
+
+// The time-out step of open, reported under its own label.
+bool BSL_IO_UART::setTimeouts(SerialLine::OpenResult result)
+{
+    if (result == SerialLine::GetCommTimeoutsFailed) {
+        qDebug() << "BSL_IO_UART::setTimeouts"
+                 << "GetCommTimeouts failed!";
+        return false;
+    }
+    if (result == SerialLine::SetCommTimeoutsFailed) {
+        qDebug() << "BSL_IO_UART::setTimeouts"
+                 << "SetCommTimeouts failed!";
+        return false;
+    }
+    return true;
+}
+
+// The line-settings step of open, reported under its own label.
+bool BSL_IO_UART::setState(SerialLine::OpenResult result)
+{
+    if (result == SerialLine::GetCommStateFailed) {
+        qDebug() << "BSL_IO_UART::setState"
+                 << "GetCommState failed!";
+        return false;
+    }
+    if (result == SerialLine::SetCommStateFailed) {
+        qDebug() << "BSL_IO_UART::setState"
+                 << "SetCommState failed!";
+        return false;
+    }
+    return true;
+}
+
+bool BSL_IO_UART::restoreTimeouts(SerialLine::CloseResult result)
+{
+    if (result == SerialLine::RestoreTimeoutsFailed) {
+        qDebug() << "BSL_IO_UART::restoreTimeouts"
+                 << "SetCommTimeouts failed!";
+        return false;
+    }
+    return true;
+}
+
+bool BSL_IO_UART::close()
+{
+    const SerialLine::CloseResult result = _line.close();
+    if (!restoreTimeouts(result)) {
+        qDebug() << "BSL_IO_UART::close"
+                 << "restoreTimeouts failed!";
+        return false;
+    }
+    if (result == SerialLine::CloseHandleFailed) {
+        qDebug() << "BSL_IO_UART::close"
+                 << "CloseHandle failed!";
+        return false;
+    }
+    return true;
+}
+
+void BSL_IO_UART::clearBuffers()
+{
+    _line.clearBuffers();
+}
+
+unsigned char BSL_IO_UART::readByte()
+{
+    const SerialLine::ReadResult result = _line.readByte(TIMEOUT_MS);
+    // One line per call at most: a port that has gone away must not flood the log.
+    if (result.waitFailed)
+        qDebug() << "BSL_IO_UART::readByte"
+                 << "ClearCommError failed!";
+    if (result.readFailed)
+        qDebug() << "BSL_IO_UART::readByte"
+                 << "ReadFile failed!";
+    return result.received ? result.byte : static_cast<unsigned char>(TIMEOUT_ERROR);
+}
+
+void BSL_IO_UART::readBounded(QByteArray *keep, const char *label)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    int count = 0;
+    for (;;) {
+        const unsigned char byte = readByte();
+        if (byte == TIMEOUT_ERROR)
+            return;
+        if (keep)
+            keep->append(static_cast<char>(byte));
+        ++count;
+        if (count >= READ_UNTIL_TIMEOUT_MAX_BYTES || elapsed.elapsed() >= READ_UNTIL_TIMEOUT_MAX_MS) {
+            qDebug().noquote() << label << "the line does not fall silent, stopped after" << count
+                               << "bytes in" << elapsed.elapsed() << "ms";
+            return;
+        }
+    }
+}
+
+void BSL_IO_UART::readUntilTimeout(QByteArray &data)
+{
+    readBounded(&data, "BSL_IO_UART::readUntilTimeout");
+}
+
+void BSL_IO_UART::readGarbageUntilTimeout()
+{
+    readBounded(nullptr, "BSL_IO_UART::readGarbageUntilTimeout");
+}
+
+int BSL_IO_UART::write(const QByteArray &data)
+{
+    bool failed = false;
+    const std::size_t written =
+        _line.write(reinterpret_cast<const unsigned char *>(data.constData()), data.size(), &failed);
+    if (failed) {
+        qDebug() << "BSL_IO_UART::write"
+                 << "WriteFile failed!";
+        return 0;
+    }
+    return static_cast<int>(written);
+}
+
+bool BSL_IO_UART::txProgrammingMode()
+{
+    const QByteArray request{"\x7D\x7D\x01", 3};
+    if (write(request) != request.size()) {
+        qDebug("%s: set mode failed!", "BSL_IO_UART::txProgrammingMode");
+        return false;
+    }
+    return true;
+}
+
+bool BSL_IO_UART::rxProgrammingMode(QString &version)
+{
+    // The reply may come in several bursts: each attempt appends the next one.
+    QByteArray buffer;
+    bool status = false;
+    for (int attempt = 0; attempt < PROG_MODE_ATTEMPTS; ++attempt) {
+        readUntilTimeout(buffer);
+        if (buffer.isEmpty() || static_cast<unsigned char>(buffer.back()) != QS_FRAME)
+            continue;
+        // A reply of one to three bytes fails here on its final 0x7E, never past its end.
+        const bool header = static_cast<unsigned char>(buffer.at(0)) == QS_ESC &&
+                            static_cast<unsigned char>(buffer.at(1)) == QS_ESC &&
+                            static_cast<unsigned char>(buffer.at(2)) == BSL_MODE;
+        if (header) {
+            version.clear();
+            version = QString::fromUtf8(buffer.mid(PROG_MODE_VER_OFF, buffer.size() - 4));
+            status = true;
+        } else {
+            qDebug().noquote() << "Wrong header!" << buffer.size() << dataToHexString(buffer);
+        }
+        break;
+    }
+    if (buffer.size() < PROG_MODE_MIN_RESP)
+        qDebug().noquote() << "Not enought data!" << buffer.size() << dataToHexString(buffer);
+    return status;
+}
+
+QString BSL_IO_UART::dataToHexString(const QByteArray &data)
+{
+    return QString::fromLatin1(data.toHex());
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "serialline.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+// The byte-level serial port: opens one COM port by its device path at 115200 baud 8N1 without flow
+// control and offers synchronous reads with a 40 ms deadline, writes that drop stale input, purges,
+// and the programming-mode handshake. Used from one thread only; nothing here is asynchronous.
+class BSL_IO_UART : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(BSL_IO_UART)
+
+public:
+    explicit BSL_IO_UART(QObject *parent = nullptr);
+    ~BSL_IO_UART() override;
+
+    // `comPort`: the device path ("\\.\COM7" on Windows, "/dev/ttyACM0" elsewhere).
+    bool open(const wchar_t *comPort, long rate, unsigned char parity);
+    bool close();
+    void clearBuffers();
+    unsigned char readByte();
+    void readUntilTimeout(QByteArray &data);
+    void readGarbageUntilTimeout();
+    int write(const QByteArray &data);
+
+    bool txProgrammingMode();
+    bool rxProgrammingMode(QString &version);
+
+private:
+    bool setTimeouts(SerialLine::OpenResult result);
+    bool restoreTimeouts(SerialLine::CloseResult result);
+    bool setState(SerialLine::OpenResult result);
+    // Reads until the line is silent for one byte time-out, within the bounds of BSL_Common;
+    // `keep` null drops the bytes.
+    void readBounded(QByteArray *keep, const char *label);
+    static QString dataToHexString(const QByteArray &data);
+
+    SerialLine _line;
+};
