@@ -51,33 +51,34 @@ bool parseAddress(const char *line, int length, uint32_t &address)
     return true;
 }
 
-// The bytes of one data line piece: floor((length - 4) / 3) + 1 fields, field k starting at
-// character 3k, each a hex number of at most two digits after optional blanks (no digits: 0).
-// False when the piece holds text that no field takes, such as a seventeenth field, a field without
-// its separating blank, or a last field followed directly by the line feed: converting such a line
-// would lose bytes without a trace.
+// The bytes of one data line piece: floor((length - 4) / 3) + 1 fields, field k in the characters
+// 3k and 3k + 1, each a hex number of at most two digits (text without digits gives 0), every other
+// character a blank. A piece of blanks only (such as the lone LF after a full line) holds nothing.
+// False for anything else, such as a seventeenth field, a field of one character, fields without
+// their separating blank, or a last field followed directly by the line feed: converting such a
+// line would lose or invent bytes without a trace.
 bool parseDataLine(const char *line, int length, QByteArray &bytes)
 {
-    bool accounted[LINE_BUFFER_SIZE] = {};
-    if (length >= 4) {
-        const int fields = (length - 4) / 3 + 1;
-        for (int k = 0; k < fields && k < MAX_FIELDS; ++k) {
-            int i = 3 * k;
-            accounted[i] = true;
-            if (i + 1 < length)
-                accounted[i + 1] = true;
-            while (i < length && isBlank(line[i]))
-                ++i;
-            int value = 0;
-            for (int digits = 0; digits < 2 && i < length && hexValue(line[i]) >= 0; ++digits, ++i) {
-                value = (value << 4) | hexValue(line[i]);
-                accounted[i] = true;
-            }
-            bytes.append(static_cast<char>(value & 0xFF));
-        }
+    bool blank = true;
+    for (int i = 0; i < length && blank; ++i)
+        blank = isBlank(line[i]);
+    if (blank)
+        return true;
+    if (length < 4)
+        return false;
+    const int fields = qMin((length - 4) / 3 + 1, MAX_FIELDS);
+    for (int k = 0; k < fields; ++k) {
+        const char *field = line + 3 * k;
+        if (isBlank(field[0]) || isBlank(field[1]))
+            return false;
+        int value = 0;
+        for (int i = 0; i < 2 && hexValue(field[i]) >= 0; ++i)
+            value = (value << 4) | hexValue(field[i]);
+        bytes.append(static_cast<char>(value));
     }
     for (int i = 0; i < length; ++i) {
-        if (!accounted[i] && !isBlank(line[i]))
+        const bool inField = i < 3 * fields && i % 3 != 2;
+        if (!inField && !isBlank(line[i]))
             return false;
     }
     return true;
