@@ -220,7 +220,20 @@ void StartupTest::sceneLoadsWithDescriptorsInTheProgramFolder()
 {
     // The descriptors name plugins by class name; with a shared Qt they must not shadow the
     // installed modules when the program's own folder is the working folder.
-    QVERIFY(QDir::setCurrent(QCoreApplication::applicationDirPath()));
+    // Other test programs share this folder: leave nothing behind.
+    const QString appDir = QCoreApplication::applicationDirPath();
+    QVERIFY(!QDir(appDir + "/QtQuick").exists() && !QDir(appDir + "/QtQuick.2").exists());
+    struct Cleanup
+    {
+        QString dir;
+        ~Cleanup()
+        {
+            QDir(dir + "/QtQuick").removeRecursively();
+            QDir(dir + "/QtQuick.2").removeRecursively();
+            QFile::remove(dir + "/TalvoUpdater.zip");
+        }
+    } cleanup{appDir};
+    QVERIFY(QDir::setCurrent(appDir));
     QVERIFY(createFiles());
     qmlRegisterType<UpdateDriver>("Drivers", 1, 0, "UpdateDriver");
     QQmlApplicationEngine engine;
