@@ -81,15 +81,14 @@ public:
             pollfd fd = {_fd, POLLIN, 0};
             if (::poll(&fd, 1, 5) <= 0)
                 continue;
-            if (fd.revents & (POLLHUP | POLLERR)) {
-                _hungUp = true;
-                break;
-            }
             char buffer[4096];
-            const ssize_t n = ::read(_fd, buffer, sizeof buffer);
+            const ssize_t n = (fd.revents & POLLIN) ? ::read(_fd, buffer, sizeof buffer) : 0;
             if (n > 0) {
                 data.append(buffer, int(n));
                 quiet.restart();
+            } else if (fd.revents & (POLLHUP | POLLERR)) {
+                _hungUp = true;
+                break;
             }
         }
         return data;
@@ -105,14 +104,14 @@ public:
             pollfd fd = {_fd, POLLIN, 0};
             if (::poll(&fd, 1, 5) <= 0)
                 continue;
-            if (fd.revents & (POLLHUP | POLLERR)) {
+            char buffer[4096];
+            const ssize_t n2 = (fd.revents & POLLIN) ? ::read(_fd, buffer, size_t(n - data.size())) : 0;
+            if (n2 > 0) {
+                data.append(buffer, int(n2));
+            } else if (fd.revents & (POLLHUP | POLLERR)) {
                 _hungUp = true;
                 break;
             }
-            char buffer[4096];
-            const ssize_t n2 = ::read(_fd, buffer, size_t(n - data.size()));
-            if (n2 > 0)
-                data.append(buffer, int(n2));
         }
         return data;
     }
@@ -172,6 +171,9 @@ private slots:
     void hangUpAtBlockClosesTheLine();
     void hangUpClosesTheLineMidOperation();
 
+    void handshakeHangUpAfterSomeBytes();
+    void programServesAUnitUntilTerminated();
+
     void pacedFrameTakesItsLineTime();
     void modelledEraseTimeDelaysTheReply();
 
@@ -229,6 +231,7 @@ void tst_SimulatedUnit::handshakeAnswersWithVersionText_data()
                                           "52.02(2316),Talvo 400 L\x7E");
     QTest::newRow("empty text") << QByteArray() << QByteArray() << hex("7d7d017e");
     QTest::newRow("wrong header") << QByteArray("x") << hex("7d7c0134397e") << hex("7d7c0134397e");
+    QTest::newRow("0xEE inside the text") << hex("3439ee3035") << QByteArray() << hex("7d7d013439ee30357e");
 }
 
 void tst_SimulatedUnit::handshakeAnswersWithVersionText()
@@ -707,6 +710,46 @@ void tst_SimulatedUnit::hangUpClosesTheLineMidOperation()
     QCOMPARE(line.readUntilQuiet(40, 500), QByteArray());
     QVERIFY(line.hungUp());
     QVERIFY(!line.write(REQUEST));
+}
+
+void tst_SimulatedUnit::handshakeHangUpAfterSomeBytes()
+{
+    SimulatedUnit unit;
+    SimulatedUnit::Handshake hs;
+    hs.hangUpAfterBytes = 8;
+    unit.setHandshake(hs);
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    line.write(REQUEST);
+    QCOMPARE(line.readUntilQuiet(40, 1000), hex("7d7d0134392e3035"));
+    QVERIFY(line.hungUp());
+    QVERIFY(!unit.isRunning());
+}
+
+void tst_SimulatedUnit::programServesAUnitUntilTerminated()
+{
+#ifndef TALVO_SIM_PATH
+    QSKIP("talvo-sim is not built");
+#else
+    QProcess program;
+    program.start(QStringLiteral(TALVO_SIM_PATH), {QStringLiteral("--family"), QStringLiteral("L"),
+                                                   QStringLiteral("--refuse"), QStringLiteral("erase@1")});
+    QVERIFY(program.waitForStarted(5000));
+    QVERIFY(program.waitForReadyRead(5000));
+    const QByteArray portLine = program.readLine().trimmed();
+    QVERIFY2(portLine.startsWith("PORT /dev/pts/"), portLine.constData());
+    HostLine line(QString::fromLocal8Bit(portLine.mid(5)));
+    QVERIFY(line.isOpen());
+    line.write(REQUEST);
+    QCOMPARE(line.readUntilQuiet(), REQUEST + "52.02(2316),Talvo 400 L\x7E");
+    QCOMPARE(line.exchange(hex("15")), hex("52"));
+    QCOMPARE(line.exchange(hex("15")), ACK + SimulatedUnit::messageReply(0x00));
+    program.terminate();
+    QVERIFY(program.waitForFinished(5000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY(program.readAllStandardError().contains("2 frames (0 malformed)"));
+#endif
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -210,7 +210,7 @@ int main(int argc, char *argv[])
     unit.stop();
     std::fprintf(
         stderr,
-        "talvo-sim: %d handshakes, %d frames (%d refused), %d passwords, %d erases, %d blocks written\n",
+        "talvo-sim: %d handshakes, %d frames (%d malformed), %d passwords, %d erases, %d blocks written\n",
         unit.handshakesAnswered(), unit.framesReceived(), unit.badFrames(), unit.passwordsSeen(),
         unit.massErases(), unit.blocksWritten());
     return 0;

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@ const int MAX_FRAMES_KEPT = 20000;
 const int MAX_BYTES_KEPT = 8 * 1024 * 1024;
 const qint64 NS_PER_MS = 1000000;
 const qint64 BABBLE_TICK_NS = NS_PER_MS;
+const qint64 HANG_UP_DRAIN_NS = 30 * NS_PER_MS;
 
 qint64 nowNs()
 {
@@ -173,7 +175,18 @@ void SimulatedUnit::notify()
 void SimulatedUnit::doHangUp()
 {
     // Closing the master hangs the slave up: the host's reads see end of file, its writes fail.
+    // The hang-up also discards what the host has not read yet, so bytes already sent are first
+    // given a moment to be taken, as they would have reached the host before a cable is pulled.
     _running = false;
+    if (_master >= 0 && _slave >= 0) {
+        const qint64 start = nowNs();
+        int waiting = 0;
+        do {
+            const timespec pause = toTimespec(NS_PER_MS);
+            nanosleep(&pause, nullptr);
+        } while (ioctl(_slave, FIONREAD, &waiting) == 0 && waiting > 0 &&
+                 nowNs() - start < HANG_UP_DRAIN_NS);
+    }
     if (_master >= 0)
         ::close(_master);
     _master = -1;

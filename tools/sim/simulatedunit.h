@@ -140,7 +140,9 @@ public:
     // Closes the line at once, as a pulled cable does. The unit stays stopped afterwards.
     void hangUp();
     bool isRunning() const;
-    // Slave device path the host opens, such as "/dev/pts/5"; empty before start().
+    // Slave device path the host opens, such as "/dev/pts/5"; empty before start(). The pty outlives
+    // the host's close: a host that sets TIOCEXCL must clear it (TIOCNXCL) before closing, or a
+    // non-root process cannot open the port again (EBUSY).
     QString portPath() const;
     QString errorString() const;
 
@@ -161,7 +163,8 @@ public:
     void setSilent(bool silent);
     // Send these bytes every periodMs while waiting for the programming-mode request (empty: none).
     void setChatter(const QByteArray &bytes, int periodMs);
-    // Send this pattern over and over without a pause, at line speed, and answer nothing else.
+    // Send this pattern over and over without a pause, at the byteTimeNs rate whether paced or not,
+    // and answer nothing else.
     void setBabbling(bool babbling, const QByteArray &pattern = QByteArray(1, '\x55'));
 
     // State
