@@ -21,7 +21,7 @@ const int MAX_FRAMES_KEPT = 20000;
 const int MAX_BYTES_KEPT = 8 * 1024 * 1024;
 const qint64 NS_PER_MS = 1000000;
 const qint64 BABBLE_TICK_NS = NS_PER_MS;
-const qint64 HANG_UP_DRAIN_NS = 30 * NS_PER_MS;
+const qint64 HANG_UP_DRAIN_NS = 50 * NS_PER_MS;
 
 qint64 nowNs()
 {
@@ -43,6 +43,13 @@ void appendCapped(QByteArray &log, const QByteArray &bytes)
     log.append(bytes);
     if (log.size() > MAX_BYTES_KEPT)
         log.remove(0, log.size() - MAX_BYTES_KEPT);
+}
+
+// Copies that share nothing with the serving thread's buffers: handing out implicitly shared data
+// would leave its reference count as the only link between the threads.
+QByteArray deepCopy(const QByteArray &bytes)
+{
+    return QByteArray(bytes.constData(), bytes.size());
 }
 
 bool setRaw(int fd)
@@ -179,13 +186,19 @@ void SimulatedUnit::doHangUp()
     // given a moment to be taken, as they would have reached the host before a cable is pulled.
     _running = false;
     if (_master >= 0 && _slave >= 0) {
+        // Delivery into the slave's queue is asynchronous: wait until bytes have been seen there and
+        // taken again, or until the bound runs out.
         const qint64 start = nowNs();
+        bool seen = false;
         int waiting = 0;
-        do {
-            const timespec pause = toTimespec(NS_PER_MS);
+        while (nowNs() - start < HANG_UP_DRAIN_NS && ioctl(_slave, FIONREAD, &waiting) == 0) {
+            if (waiting > 0)
+                seen = true;
+            else if (seen)
+                break;
+            const timespec pause = toTimespec(NS_PER_MS / 4);
             nanosleep(&pause, nullptr);
-        } while (ioctl(_slave, FIONREAD, &waiting) == 0 && waiting > 0 &&
-                 nowNs() - start < HANG_UP_DRAIN_NS);
+        }
     }
     if (_master >= 0)
         ::close(_master);
@@ -203,18 +216,23 @@ void SimulatedUnit::setHandshake(const Handshake &handshake)
 {
     std::lock_guard<std::mutex> lock(_mutex);
     _handshake = handshake;
+    _handshake.versionText = deepCopy(handshake.versionText);
+    _handshake.rawReply = deepCopy(handshake.rawReply);
 }
 
 SimulatedUnit::Handshake SimulatedUnit::handshake() const
 {
     std::lock_guard<std::mutex> lock(_mutex);
-    return _handshake;
+    Handshake copy = _handshake;
+    copy.versionText = deepCopy(_handshake.versionText);
+    copy.rawReply = deepCopy(_handshake.rawReply);
+    return copy;
 }
 
 void SimulatedUnit::setVersionText(const QByteArray &text)
 {
     std::lock_guard<std::mutex> lock(_mutex);
-    _handshake.versionText = text;
+    _handshake.versionText = deepCopy(text);
 }
 
 void SimulatedUnit::setTiming(const Timing &timing)
@@ -257,6 +275,7 @@ void SimulatedUnit::addFrameFault(const FrameFault &fault)
 {
     std::lock_guard<std::mutex> lock(_mutex);
     _faults.append(fault);
+    _faults.last().replyBytes = deepCopy(fault.replyBytes);
 }
 
 void SimulatedUnit::clearFrameFaults()
@@ -275,7 +294,7 @@ void SimulatedUnit::setChatter(const QByteArray &bytes, int periodMs)
 {
     {
         std::lock_guard<std::mutex> lock(_mutex);
-        _chatter = bytes;
+        _chatter = deepCopy(bytes);
         _chatterPeriodMs = std::max(1, periodMs);
     }
     notify();
@@ -286,7 +305,7 @@ void SimulatedUnit::setBabbling(bool babbling, const QByteArray &pattern)
     {
         std::lock_guard<std::mutex> lock(_mutex);
         _babbling = babbling;
-        _babblePattern = pattern.isEmpty() ? QByteArray(1, '\x55') : pattern;
+        _babblePattern = pattern.isEmpty() ? QByteArray(1, '\x55') : deepCopy(pattern);
     }
     notify();
 }
@@ -418,7 +437,7 @@ int SimulatedUnit::passwordsSeen() const
 QByteArray SimulatedUnit::lastPassword() const
 {
     std::lock_guard<std::mutex> lock(_mutex);
-    return _lastPassword;
+    return deepCopy(_lastPassword);
 }
 
 int SimulatedUnit::passwordsAccepted() const
@@ -442,19 +461,23 @@ int SimulatedUnit::blocksWritten() const
 QVector<SimulatedUnit::Frame> SimulatedUnit::frames() const
 {
     std::lock_guard<std::mutex> lock(_mutex);
-    return _frames;
+    QVector<Frame> copy;
+    copy.reserve(_frames.size());
+    for (const Frame &frame : _frames)
+        copy.append(Frame{deepCopy(frame.bytes), frame.ack});
+    return copy;
 }
 
 QByteArray SimulatedUnit::receivedBytes() const
 {
     std::lock_guard<std::mutex> lock(_mutex);
-    return _received;
+    return deepCopy(_received);
 }
 
 QByteArray SimulatedUnit::sentBytes() const
 {
     std::lock_guard<std::mutex> lock(_mutex);
-    return _sent;
+    return deepCopy(_sent);
 }
 
 void SimulatedUnit::resetCounters()
