@@ -88,14 +88,20 @@ bool BSL_Interface::authenticate()
     // The loader first refuses the password and erases itself; the same password then matches.
     bool passwordErrorExpected = true;
     for (int attempt = 1; attempt <= BSL_RX_PASS_REPEAT; ++attempt) {
-        if (rxPassword() == BSL_ACK) {
+        const unsigned char ack = rxPassword();
+        bool failed = true;
+        if (ack == BSL_ACK) {
             if (passwordErrorExpected) {
-                if (collectReply(BSL_PASSWORD_ERROR))
+                if (collectReply(BSL_PASSWORD_ERROR)) {
                     passwordErrorExpected = false;
+                    failed = false;
+                }
             } else if (collectReply(SUCCESSFUL_OPERATION)) {
                 return true;
             }
         }
+        if (failed)
+            settleAfterFailure(ack);
         qDebug() << (passwordErrorExpected ? "Resending wrong password..." : "Sending password...");
     }
     qDebug() << "Authentication failed!";
@@ -106,8 +112,10 @@ bool BSL_Interface::erase()
 {
     qDebug() << "Erasing...";
     for (int attempt = 1; attempt <= BSL_RX_PASS_REPEAT; ++attempt) {
-        if (rxMassErase() == BSL_ACK && collectReply(SUCCESSFUL_OPERATION))
+        const unsigned char ack = rxMassErase();
+        if (ack == BSL_ACK && collectReply(SUCCESSFUL_OPERATION))
             return true;
+        settleAfterFailure(ack);
         qDebug().nospace() << "BSL_Interface::erase"
                            << " repeat " << attempt;
     }
@@ -164,8 +172,10 @@ bool BSL_Interface::rxTxtFileContinue(unsigned int size)
     _rxTxtBytes += static_cast<unsigned int>(block.size());
 
     for (int attempt = 1; attempt <= BSL_RX_PASS_REPEAT; ++attempt) {
-        if (rxDataBlock(address, block) == BSL_ACK && collectReply(SUCCESSFUL_OPERATION))
+        const unsigned char ack = rxDataBlock(address, block);
+        if (ack == BSL_ACK && collectReply(SUCCESSFUL_OPERATION))
             return true;
+        settleAfterFailure(ack);
         qDebug().nospace() << "BSL_Interface::rxTxtFileContinue"
                            << " repeat " << attempt;
     }
@@ -198,6 +208,16 @@ void BSL_Interface::updateProgress(unsigned int size)
         _percent = nPercent;
         emit progressChanged(_percent);
     }
+}
+
+// After a failed attempt the loader may still be busy with the command or sending a late reply;
+// an attempt sent into that would be refused in turn, and so would every one after it. Unless the
+// loader refused the frame itself (and so waits for the next one), let the line fall silent first.
+void BSL_Interface::settleAfterFailure(unsigned char ack)
+{
+    const bool refusedByLoader = ack >= HEADER_INCORRECT && ack <= UNKNOWN_BAUD_RATE;
+    if (!refusedByLoader)
+        _serial->readGarbageUntilTimeout();
 }
 
 bool BSL_Interface::collectReply(int expectedCoreRsp)

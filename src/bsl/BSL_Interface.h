@@ -70,6 +70,7 @@ private:
     void rxTxtFileEnd();
     void updateProgress(unsigned int size);
     bool collectReply(int expectedCoreRsp);
+    void settleAfterFailure(unsigned char ack);
 
     unsigned char txPacket(const QByteArray &core);
     bool processRspData(const QByteArray &rsp, int expectedCoreRsp = 0);

@@ -1,0 +1,248 @@
+#include "BSL_Common.h"
+#include "BSL_Interface.h"
+#include "bslsimsupport.h"
+#include "logcapture.h"
+
+#include <QtTest>
+
+using Faults = QList<SimulatedUnit::FrameFault>;
+Q_DECLARE_METATYPE(Faults)
+Q_DECLARE_METATYPE(SimulatedUnit::PasswordPolicy)
+
+namespace {
+
+SimulatedUnit::FrameFault fault(SimulatedUnit::FrameFault::Kind kind, int command, int first, int count)
+{
+    SimulatedUnit::FrameFault f;
+    f.kind = kind;
+    f.command = command;
+    f.first = first;
+    f.count = count;
+    return f;
+}
+
+// True when `expected` appear in `lines` in this order (each matching the start of a line).
+bool inOrder(const QStringList &lines, const QStringList &expected, QString *missing)
+{
+    int next = 0;
+    for (const QString &line : lines) {
+        if (next < expected.size() && line.startsWith(expected.at(next)))
+            ++next;
+    }
+    if (next < expected.size())
+        *missing = expected.at(next);
+    return next == expected.size();
+}
+
+QStringList repeatLines(const QString &label, int from, int to)
+{
+    QStringList lines;
+    for (int i = from; i <= to; ++i)
+        lines << label + " repeat " + QString::number(i);
+    return lines;
+}
+
+} // namespace
+
+// Handshake and installation against the simulated unit and its loader.
+class tst_BslInstall : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void theUnitAnswersTheHandshake_data();
+    void theUnitAnswersTheHandshake();
+    void aBabblingUnitIsGivenUpInBoundedTime();
+    void installationOutcomes_data();
+    void installationOutcomes();
+
+private:
+    QTemporaryDir _dir;
+    QString _imagePath;
+};
+
+void tst_BslInstall::initTestCase()
+{
+    QVERIFY(_dir.isValid());
+    _imagePath = _dir.filePath("small.txt");
+    QFile file(_imagePath);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(toTiTxt(smallImage()));
+}
+
+void tst_BslInstall::theUnitAnswersTheHandshake_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QVector<int>>("bursts");
+    QTest::addColumn<QByteArray>("chatter");
+
+    QTest::newRow("one burst") << QByteArray("49.05(1799),Talvo 400S") << QVector<int>() << QByteArray();
+    QTest::newRow("three bursts with pauses over 40 ms")
+        << QByteArray("52.02(2316),Talvo 400 L") << QVector<int>{4, 9} << QByteArray();
+    QTest::newRow("chatter before the request")
+        << QByteArray("49.01(1623)") << QVector<int>() << QByteArray("boot\r\n");
+}
+
+void tst_BslInstall::theUnitAnswersTheHandshake()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QVector<int>, bursts);
+    QFETCH(QByteArray, chatter);
+
+    SimulatedUnit unit;
+    SimulatedUnit::Handshake handshake;
+    handshake.versionText = text;
+    handshake.bursts = bursts;
+    handshake.burstPauseMs = 60;
+    unit.setHandshake(handshake);
+    if (!chatter.isEmpty())
+        unit.setChatter(chatter, 100);
+    QVERIFY2(unit.start(), qPrintable(unit.errorString()));
+
+    BSL_Interface bsl(BSL_BUFFER_SIZE);
+    QVERIFY(bsl.openPort(portOf(unit)));
+    QString version;
+    QVERIFY(bsl.rxProgrammingMode(version));
+    QCOMPARE(version, QString::fromUtf8(text));
+    QCOMPARE(unit.handshakesAnswered(), 1);
+    QCOMPARE(unit.mode(), SimulatedUnit::Mode::Loader);
+}
+
+void tst_BslInstall::aBabblingUnitIsGivenUpInBoundedTime()
+{
+    SimulatedUnit unit;
+    unit.setBabbling(true);
+    QVERIFY2(unit.start(), qPrintable(unit.errorString()));
+
+    BSL_Interface bsl(BSL_BUFFER_SIZE);
+    QVERIFY(bsl.openPort(portOf(unit)));
+    QString version("unchanged");
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!bsl.rxProgrammingMode(version));
+    // The drain and each of the ten attempts end at a bound of BSL_Common.
+    QVERIFY2(timer.elapsed() < 11 * READ_UNTIL_TIMEOUT_MAX_MS + 2000,
+             qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(version, QString("unchanged"));
+}
+
+void tst_BslInstall::installationOutcomes_data()
+{
+    using Kind = SimulatedUnit::FrameFault::Kind;
+    using Policy = SimulatedUnit::PasswordPolicy;
+    QTest::addColumn<Policy>("policy");
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<Faults>("faults");
+    QTest::addColumn<bool>("imageMissing");
+    QTest::addColumn<bool>("succeeds");
+    QTest::addColumn<int>("dataFrames");
+    QTest::addColumn<QStringList>("lines");
+
+    const QString block = "BSL_Interface::rxTxtFileContinue";
+    const QString refused = "Wrong Core RSP! 5 7 8002003b0060c4";
+
+    QTest::newRow("image written") << Policy::Faithful << false << Faults() << false << true << 5
+                                   << QStringList{"Authenticating...",    "Sending password...",
+                                                  "Erasing...",           "Writing ",
+                                                  "_percent != nPercent", "Wrote 732 bytes in "};
+    QTest::newRow("a block refused nine times recovers")
+        << Policy::Faithful << false << Faults{fault(Kind::RefuseAck, RX_DATA_BLOCK, 2, 9)} << false << true
+        << 14 << repeatLines(block, 1, 9);
+    QTest::newRow("a block refused ten times ends the installation")
+        << Policy::Faithful << false << Faults{fault(Kind::RefuseAck, RX_DATA_BLOCK, 2, 10)} << false << false
+        << 11 << repeatLines(block, 1, 10) + QStringList{"Wrote 480 bytes in "};
+    QTest::newRow("flash errors on a block are retried")
+        << Policy::Faithful << false << Faults{fault(Kind::ReplyMessage, RX_DATA_BLOCK, 3, 2)} << false
+        << true << 7
+        << QStringList{"Wrong Core RSP! 0 7 8002003b01", block + " repeat 1",
+                       "Wrong Core RSP! 0 7 8002003b01", block + " repeat 2"};
+    QTest::newRow("a late erase reply is retried")
+        << Policy::Faithful << false << Faults{fault(Kind::LateReply, MASS_ERASE, 1, 1)} << false << true << 5
+        << QStringList{"Erasing...", "Too short RSP! 0 ", "BSL_Interface::erase repeat 1",
+                       "Wrote 732 bytes in "};
+    QTest::newRow("erase refused for ever")
+        << Policy::Faithful << false << Faults{fault(Kind::RefuseAck, MASS_ERASE, 1, -1)} << false << false
+        << 0
+        << repeatLines("BSL_Interface::erase", 1, 10) + QStringList{"Erase failed!", "Wrote 0 bytes in "};
+    QTest::newRow("every block refused")
+        << Policy::Faithful << false << Faults{fault(Kind::RefuseAck, RX_DATA_BLOCK, 1, -1)} << false << false
+        << 10 << repeatLines(block, 1, 10);
+    QTest::newRow("the first password accepted")
+        << Policy::AcceptAlways << false << Faults() << false << false << 0
+        << QStringList{refused,
+                       "Resending wrong password...",
+                       refused,
+                       "Resending wrong password...",
+                       "Authentication failed!",
+                       "Wrote 0 bytes in "};
+    QTest::newRow("every password refused")
+        << Policy::RefuseAlways << false << Faults() << false << false << 0
+        << QStringList{"Sending password...", "Wrong Core RSP! 0 7 8002003b05c594", "Sending password...",
+                       "Authentication failed!"};
+    QTest::newRow("a silent loader") << Policy::Faithful << true << Faults() << false << false << 0
+                                     << QVector<QString>(10, "Resending wrong password...").toList() +
+                                            QStringList{"Authentication failed!", "Wrote 0 bytes in "};
+    QTest::newRow("a hang-up at the third block")
+        << Policy::Faithful << false << Faults{fault(Kind::HangUp, RX_DATA_BLOCK, 3, 1)} << false << false
+        << 3 << repeatLines(block, 1, 10) + QStringList{"Wrote 600 bytes in "};
+    QTest::newRow("a missing image writes nothing")
+        << Policy::Faithful << false << Faults() << true << false << 0
+        << QStringList{"Erasing...", "Writing ", "pFile->open failed: ", "Wrote 0 bytes in "};
+}
+
+void tst_BslInstall::installationOutcomes()
+{
+    QFETCH(SimulatedUnit::PasswordPolicy, policy);
+    QFETCH(bool, silent);
+    QFETCH(Faults, faults);
+    QFETCH(bool, imageMissing);
+    QFETCH(bool, succeeds);
+    QFETCH(int, dataFrames);
+    QFETCH(QStringList, lines);
+
+    SimulatedUnit unit;
+    QVERIFY2(unit.start(), qPrintable(unit.errorString()));
+    BSL_Interface bsl(BSL_BUFFER_SIZE);
+    QVERIFY(bsl.openPort(portOf(unit)));
+    QString version;
+    QVERIFY(bsl.rxProgrammingMode(version));
+    unit.setPasswordPolicy(policy);
+    unit.setSilent(silent);
+    for (const SimulatedUnit::FrameFault &f : faults)
+        unit.addFrameFault(f);
+
+    QSignalSpy progress(&bsl, &BSL_Interface::progressChanged);
+    QSignalSpy done(&bsl, &BSL_Interface::firmwareInstallDone);
+    LogCapture log;
+    const Segments image = smallImage();
+    bsl.installFirmware(imageMissing ? _dir.filePath("missing.txt") : _imagePath, sizeOf(image));
+
+    QCOMPARE(done.count(), 1);
+    QString missing;
+    QVERIFY2(inOrder(log.lines(), lines, &missing), qPrintable("missing in the log: " + missing));
+    QCOMPARE(unit.framesReceived(RX_DATA_BLOCK), dataFrames);
+    unsigned int previous = 0;
+    for (const QList<QVariant> &signal : progress) {
+        const unsigned int value = signal.at(0).toUInt();
+        QVERIFY(value > previous);
+        previous = value;
+    }
+    QCOMPARE(previous, bsl.getPercent());
+    if (succeeds) {
+        QCOMPARE(bsl.getPercent(), 100u);
+        QCOMPARE(memoryDifference(unit, image), QString());
+        quint32 written = 0;
+        for (const SimulatedUnit::Range &range : unit.writtenRanges())
+            written += range.length;
+        QCOMPARE(written, quint32(sizeOf(image)));
+    } else {
+        QVERIFY(bsl.getPercent() < 100);
+    }
+    if (dataFrames == 0 && !succeeds)
+        QCOMPARE(bsl.getPercent(), 0u);
+    bsl.closePort();
+}
+
+QTEST_GUILESS_MAIN(tst_BslInstall)
+#include "tst_bslinstall.moc"
