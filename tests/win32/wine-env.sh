@@ -1,6 +1,7 @@
 # Sourced by the wine tests. Sets up the private wine prefix named by WINEPREFIX (under the
 # build folder), initialising it once per build folder, and exits 77 (a skipped test) with
-# the reason when wine cannot start. The caller's processes in the prefix are ended on exit.
+# the reason when wine cannot start. On exit it waits for the prefix's wine server to end by
+# itself (a killed server leaves its device processes behind).
 : "${WINEPREFIX:?WINEPREFIX must name the private prefix}"
 export WINEPREFIX
 export WINEDEBUG=-all
@@ -23,4 +24,7 @@ if ! (
   tail -n 20 "$WINEPREFIX.log" 2>/dev/null
   exit 77
 fi
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+# Start the server here so that its own output (object dumps when serial ports were in use) goes
+# to a log instead of the test's output.
+wineserver >>"$WINEPREFIX.server.log" 2>&1 || true
+trap 'wineserver -w >/dev/null 2>&1 || true' EXIT
