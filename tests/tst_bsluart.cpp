@@ -52,6 +52,7 @@ private slots:
     void aHeldPortCannotBeOpened_data();
     void aHeldPortCannotBeOpened();
     void closeReleasesThePortAndIsHarmlessWithoutOne();
+    void theLineIsSetUp();
     void aHungUpLineTimesOutWithoutSpinning();
     void theRequestIsExactlyThreeBytes();
     void handshakeJudgesTheReply_data();
@@ -329,6 +330,39 @@ void tst_BslUart::closeReleasesThePortAndIsHarmlessWithoutOne()
     QCOMPARE(tcgetattr(peer.slave(), &tio), 0);
     QCOMPARE(int(tio.c_cc[VMIN]), 3);
     QCOMPARE(int(tio.c_cc[VTIME]), 7);
+}
+
+// A pseudo-terminal forces 8 data bits without parity, so only the rest of the line can be seen here.
+void tst_BslUart::theLineIsSetUp()
+{
+    PtyPeer peer;
+    QVERIFY(peer.isValid());
+    termios before{};
+    QCOMPARE(tcgetattr(peer.slave(), &before), 0);
+    before.c_cflag |= CRTSCTS | CSTOPB | PARODD;
+    before.c_iflag |= IXON | IXOFF;
+    before.c_lflag |= ICANON | ECHO;
+    cfsetispeed(&before, B9600);
+    cfsetospeed(&before, B9600);
+    QCOMPARE(tcsetattr(peer.slave(), TCSANOW, &before), 0);
+
+    BSL_IO_UART uart;
+    QVERIFY(uart.open(widePath(peer.path()).c_str(), UART_BAUDRATE, UART_PARITY));
+    termios tio{};
+    QCOMPARE(tcgetattr(peer.slave(), &tio), 0);
+    QCOMPARE(cfgetospeed(&tio), speed_t(B115200));
+    QCOMPARE(cfgetispeed(&tio), speed_t(B115200));
+    QCOMPARE(tio.c_cflag & CSIZE, tcflag_t(CS8));
+    QVERIFY(!(tio.c_cflag & PARENB));
+    QVERIFY(!(tio.c_cflag & PARODD));
+    QVERIFY(!(tio.c_cflag & CSTOPB));
+    QVERIFY(!(tio.c_cflag & CRTSCTS));
+    QVERIFY(tio.c_cflag & CLOCAL);
+    QVERIFY(tio.c_cflag & CREAD);
+    QVERIFY(!(tio.c_iflag & (IXON | IXOFF)));
+    QVERIFY(!(tio.c_lflag & (ICANON | ECHO)));
+    QCOMPARE(int(tio.c_cc[VMIN]), 0);
+    QCOMPARE(int(tio.c_cc[VTIME]), 0);
 }
 
 void tst_BslUart::aHungUpLineTimesOutWithoutSpinning()

@@ -74,6 +74,8 @@ bool BSL_Interface::rxProgrammingMode(QString &version)
 
 void BSL_Interface::installFirmware(const QString &firmware, unsigned int size)
 {
+    // The summary line measures this installation's write phase only.
+    _rxTxtTime.invalidate();
     if (authenticate() && erase()) {
         rxTxtFileBegin(firmware);
         while (rxTxtFileContinue(size)) {
