@@ -56,6 +56,12 @@ inline Segments smallImage()
         {0x8000, randomBytes(600, 1)}, {0xFFE0, randomBytes(32, 2)}, {0x10000, randomBytes(100, 3)}};
 }
 
+// Segments that fill their last block exactly: the reader hands out an empty block after each.
+inline Segments blockAlignedImage()
+{
+    return Segments{{0x8000, randomBytes(480, 4)}, {0xFFE0, randomBytes(32, 5)}};
+}
+
 inline unsigned int sizeOf(const Segments &segments)
 {
     unsigned int size = 0;

@@ -59,16 +59,11 @@ private slots:
 
 private:
     QTemporaryDir _dir;
-    QString _imagePath;
 };
 
 void tst_BslInstall::initTestCase()
 {
     QVERIFY(_dir.isValid());
-    _imagePath = _dir.filePath("small.txt");
-    QFile file(_imagePath);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(toTiTxt(smallImage()));
 }
 
 void tst_BslInstall::theUnitAnswersTheHandshake_data()
@@ -134,42 +129,53 @@ void tst_BslInstall::installationOutcomes_data()
     QTest::addColumn<Policy>("policy");
     QTest::addColumn<bool>("silent");
     QTest::addColumn<Faults>("faults");
-    QTest::addColumn<bool>("imageMissing");
+    QTest::addColumn<QString>("image");     // "small", "aligned" or "missing"
+    QTest::addColumn<int>("sizeShortfall"); // bytes the caller's size falls short of the image's
     QTest::addColumn<bool>("succeeds");
+    QTest::addColumn<int>("passwordFrames"); // -1: not checked
     QTest::addColumn<int>("dataFrames");
     QTest::addColumn<QStringList>("lines");
 
     const QString block = "BSL_Interface::rxTxtFileContinue";
     const QString refused = "Wrong Core RSP! 5 7 8002003b0060c4";
+    const QStringList silentAttempts = QVector<QString>(10, "Resending wrong password...").toList();
 
-    QTest::newRow("image written") << Policy::Faithful << false << Faults() << false << true << 5
-                                   << QStringList{"Authenticating...",    "Sending password...",
-                                                  "Erasing...",           "Writing ",
-                                                  "_percent != nPercent", "Wrote 732 bytes in "};
+    QTest::newRow("image written: password refused, then accepted")
+        << Policy::Faithful << false << Faults() << "small" << 0 << true << 2 << 5
+        << QStringList{"Authenticating...", "Sending password...",  "Erasing...",
+                       "Writing ",          "_percent != nPercent", "Wrote 732 bytes in "};
+    QTest::newRow("a segment that fills its last block is followed by an empty block")
+        << Policy::Faithful << false << Faults() << "aligned" << 0 << true << 2 << 4
+        << QStringList{"Wrote 512 bytes in "};
     QTest::newRow("a block refused nine times recovers")
-        << Policy::Faithful << false << Faults{fault(Kind::RefuseAck, RX_DATA_BLOCK, 2, 9)} << false << true
-        << 14 << repeatLines(block, 1, 9);
+        << Policy::Faithful << false << Faults{fault(Kind::RefuseAck, RX_DATA_BLOCK, 2, 9)} << "small" << 0
+        << true << 2 << 14 << repeatLines(block, 1, 9);
     QTest::newRow("a block refused ten times ends the installation")
-        << Policy::Faithful << false << Faults{fault(Kind::RefuseAck, RX_DATA_BLOCK, 2, 10)} << false << false
-        << 11 << repeatLines(block, 1, 10) + QStringList{"Wrote 480 bytes in "};
+        << Policy::Faithful << false << Faults{fault(Kind::RefuseAck, RX_DATA_BLOCK, 2, 10)} << "small" << 0
+        << false << 2 << 11 << repeatLines(block, 1, 10) + QStringList{"Wrote 480 bytes in "};
+    // Without the image's end in sight, 100 would claim an image that did not fully reach the unit.
+    QTest::newRow("a size too small never shows 100 before the image's end")
+        << Policy::Faithful << false << Faults{fault(Kind::RefuseAck, RX_DATA_BLOCK, 4, 10)} << "small" << 132
+        << false << 2 << 13 << QStringList{"nPercent: 99", block + " repeat 10", "Wrote 632 bytes in "};
     QTest::newRow("flash errors on a block are retried")
-        << Policy::Faithful << false << Faults{fault(Kind::ReplyMessage, RX_DATA_BLOCK, 3, 2)} << false
-        << true << 7
+        << Policy::Faithful << false << Faults{fault(Kind::ReplyMessage, RX_DATA_BLOCK, 3, 2)} << "small" << 0
+        << true << 2 << 7
         << QStringList{"Wrong Core RSP! 0 7 8002003b01", block + " repeat 1",
                        "Wrong Core RSP! 0 7 8002003b01", block + " repeat 2"};
     QTest::newRow("a late erase reply is retried")
-        << Policy::Faithful << false << Faults{fault(Kind::LateReply, MASS_ERASE, 1, 1)} << false << true << 5
+        << Policy::Faithful << false << Faults{fault(Kind::LateReply, MASS_ERASE, 1, 1)} << "small" << 0
+        << true << 2 << 5
         << QStringList{"Erasing...", "Too short RSP! 0 ", "BSL_Interface::erase repeat 1",
                        "Wrote 732 bytes in "};
     QTest::newRow("erase refused for ever")
-        << Policy::Faithful << false << Faults{fault(Kind::RefuseAck, MASS_ERASE, 1, -1)} << false << false
-        << 0
+        << Policy::Faithful << false << Faults{fault(Kind::RefuseAck, MASS_ERASE, 1, -1)} << "small" << 0
+        << false << 2 << 0
         << repeatLines("BSL_Interface::erase", 1, 10) + QStringList{"Erase failed!", "Wrote 0 bytes in "};
     QTest::newRow("every block refused")
-        << Policy::Faithful << false << Faults{fault(Kind::RefuseAck, RX_DATA_BLOCK, 1, -1)} << false << false
-        << 10 << repeatLines(block, 1, 10);
+        << Policy::Faithful << false << Faults{fault(Kind::RefuseAck, RX_DATA_BLOCK, 1, -1)} << "small" << 0
+        << false << 2 << 10 << repeatLines(block, 1, 10);
     QTest::newRow("the first password accepted")
-        << Policy::AcceptAlways << false << Faults() << false << false << 0
+        << Policy::AcceptAlways << false << Faults() << "small" << 0 << false << 10 << 0
         << QStringList{refused,
                        "Resending wrong password...",
                        refused,
@@ -177,17 +183,18 @@ void tst_BslInstall::installationOutcomes_data()
                        "Authentication failed!",
                        "Wrote 0 bytes in "};
     QTest::newRow("every password refused")
-        << Policy::RefuseAlways << false << Faults() << false << false << 0
+        << Policy::RefuseAlways << false << Faults() << "small" << 0 << false << 10 << 0
         << QStringList{"Sending password...", "Wrong Core RSP! 0 7 8002003b05c594", "Sending password...",
                        "Authentication failed!"};
-    QTest::newRow("a silent loader") << Policy::Faithful << true << Faults() << false << false << 0
-                                     << QVector<QString>(10, "Resending wrong password...").toList() +
+    QTest::newRow("a silent loader") << Policy::Faithful << true << Faults() << "small" << 0 << false << -1
+                                     << 0
+                                     << silentAttempts +
                                             QStringList{"Authentication failed!", "Wrote 0 bytes in "};
     QTest::newRow("a hang-up at the third block")
-        << Policy::Faithful << false << Faults{fault(Kind::HangUp, RX_DATA_BLOCK, 3, 1)} << false << false
-        << 3 << repeatLines(block, 1, 10) + QStringList{"Wrote 600 bytes in "};
+        << Policy::Faithful << false << Faults{fault(Kind::HangUp, RX_DATA_BLOCK, 3, 1)} << "small" << 0
+        << false << 2 << 3 << repeatLines(block, 1, 10) + QStringList{"Wrote 600 bytes in "};
     QTest::newRow("a missing image writes nothing")
-        << Policy::Faithful << false << Faults() << true << false << 0
+        << Policy::Faithful << false << Faults() << "missing" << 0 << false << 2 << 0
         << QStringList{"Erasing...", "Writing ", "pFile->open failed: ", "Wrote 0 bytes in "};
 }
 
@@ -196,10 +203,20 @@ void tst_BslInstall::installationOutcomes()
     QFETCH(SimulatedUnit::PasswordPolicy, policy);
     QFETCH(bool, silent);
     QFETCH(Faults, faults);
-    QFETCH(bool, imageMissing);
+    QFETCH(QString, image);
+    QFETCH(int, sizeShortfall);
     QFETCH(bool, succeeds);
+    QFETCH(int, passwordFrames);
     QFETCH(int, dataFrames);
     QFETCH(QStringList, lines);
+
+    const Segments segments = image == "aligned" ? blockAlignedImage() : smallImage();
+    const QString path = image == "missing" ? _dir.filePath("missing.txt") : _dir.filePath(image + ".txt");
+    if (image != "missing") {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(toTiTxt(segments));
+    }
 
     SimulatedUnit unit;
     QVERIFY2(unit.start(), qPrintable(unit.errorString()));
@@ -215,12 +232,13 @@ void tst_BslInstall::installationOutcomes()
     QSignalSpy progress(&bsl, &BSL_Interface::progressChanged);
     QSignalSpy done(&bsl, &BSL_Interface::firmwareInstallDone);
     LogCapture log;
-    const Segments image = smallImage();
-    bsl.installFirmware(imageMissing ? _dir.filePath("missing.txt") : _imagePath, sizeOf(image));
+    bsl.installFirmware(path, sizeOf(segments) - static_cast<unsigned int>(sizeShortfall));
 
     QCOMPARE(done.count(), 1);
     QString missing;
     QVERIFY2(inOrder(log.lines(), lines, &missing), qPrintable("missing in the log: " + missing));
+    if (passwordFrames >= 0)
+        QCOMPARE(unit.framesReceived(RX_PASSWORD), passwordFrames);
     QCOMPARE(unit.framesReceived(RX_DATA_BLOCK), dataFrames);
     unsigned int previous = 0;
     for (const QList<QVariant> &signal : progress) {
@@ -231,11 +249,11 @@ void tst_BslInstall::installationOutcomes()
     QCOMPARE(previous, bsl.getPercent());
     if (succeeds) {
         QCOMPARE(bsl.getPercent(), 100u);
-        QCOMPARE(memoryDifference(unit, image), QString());
+        QCOMPARE(memoryDifference(unit, segments), QString());
         quint32 written = 0;
         for (const SimulatedUnit::Range &range : unit.writtenRanges())
             written += range.length;
-        QCOMPARE(written, quint32(sizeOf(image)));
+        QCOMPARE(written, quint32(sizeOf(segments)));
     } else {
         QVERIFY(bsl.getPercent() < 100);
     }
