@@ -314,6 +314,11 @@ void tst_BslUart::closeReleasesThePortAndIsHarmlessWithoutOne()
     BSL_IO_UART third;
     QVERIFY(third.open(path.c_str(), UART_BAUDRATE, UART_PARITY));
     QCOMPARE(log.lines().size(), 1);
+    // A second open of the same object leaves the held port alone.
+    QVERIFY(!third.open(path.c_str(), UART_BAUDRATE, UART_PARITY));
+    peer.send("x");
+    QCOMPARE(int(third.readByte()), int('x'));
+    log.clear();
 
     // The time-outs found at open are back after close.
     QVERIFY(third.close());

@@ -12,6 +12,7 @@
 //   1 stop bit, no flow control, DTR and RTS asserted where the device supports it, turns all
 //   driver time-outs off, then purges both directions. Returns the first step that failed, or
 //   OpenOk. After a failure in any step but CreateFileFailed the port stays held until close().
+//   An object that already holds a port refuses a second open with CreateFileFailed.
 // - close(): restores the time-outs found at open and releases the port. Returns CloseOk also
 //   when nothing was held (then it makes no system call). A failed step leaves the port held and
 //   a later close() tries again.

@@ -141,6 +141,8 @@ bool SerialLine::isHeld() const
 
 SerialLine::OpenResult SerialLine::open(const wchar_t *path, long rate, unsigned char parity)
 {
+    if (_state->fd >= 0)
+        return CreateFileFailed; // one opening per object: the held port stays as it is
     // Non-blocking: the open must not wait for a carrier, and reads and writes keep their own time.
     const std::string device = toUtf8(path);
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

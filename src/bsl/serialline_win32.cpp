@@ -59,6 +59,8 @@ bool SerialLine::isHeld() const
 
 SerialLine::OpenResult SerialLine::open(const wchar_t *path, long rate, unsigned char parity)
 {
+    if (_state->hComPort != INVALID_HANDLE_VALUE)
+        return CreateFileFailed; // one opening per object: the held port stays as it is
     // Share mode 0: the open fails while any other program holds the port.
     _state->hComPort = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (_state->hComPort == INVALID_HANDLE_VALUE)
