@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Runs the Win32 serial line under wine against simulated units: each unit serves a pty that a
+# wine COM port of the private prefix points at (dosdevices/comN -> /dev/pts/M).
+# Usage: run-serial-wine.sh SOURCE_DIR BUILD_DIR TALVO_SIM
+set -euo pipefail
+src=$1 build=$2 sim=$3
+export WINEPREFIX=$build/wineprefix
+source "$src/tests/win32/wine-env.sh"
+
+version="49.05(1799),Talvo 400S"
+work=$build/serial-units
+rm -rf "$work"
+mkdir -p "$work"
+pids=()
+stop_units() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  for err in "$work"/*.err; do [ -s "$err" ] && sed "s|^|$(basename "$err" .err): |" "$err"; done
+  wineserver -w >/dev/null 2>&1 || true
+}
+trap stop_units EXIT
+
+# start_unit COMN ARGS...: a simulated unit behind the wine port COMN.
+start_unit() {
+  local com=$1 out=$work/$1.out
+  shift
+  "$sim" --version-text "$version" "$@" >"$out" 2>"$work/$com.err" &
+  pids+=($!)
+  for _ in $(seq 100); do
+    grep -q '^PORT ' "$out" 2>/dev/null && break
+    sleep 0.05
+  done
+  local pty
+  pty=$(sed -n 's/^PORT //p' "$out")
+  [ -n "$pty" ] || { echo "FAIL: the simulated unit for $com did not start"; cat "$work/$com.err"; exit 1; }
+  ln -sfn "$pty" "$WINEPREFIX/dosdevices/${com,,}"
+  echo "unit on $com -> $pty: $*"
+}
+
+start_unit COM7
+start_unit COM8 --bursts 5 --burst-pause-ms 100
+start_unit COM9 --raw-reply 7d7d0141ee42437e
+rm -f "$WINEPREFIX/dosdevices/com42"
+
+cd "$build"
+wine serialline_wine.exe COM7 COM8 COM9 COM42 "$version" | tr -d '\r'

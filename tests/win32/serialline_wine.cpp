@@ -1,0 +1,547 @@
+// Runs the Win32 serial line under wine against simulated units on wine COM ports.
+//
+// Usage: serialline_wine.exe UNIT BURSTS MARKER MISSING VERSION
+//   UNIT     COM port of a unit with the default reply "\x7d\x7d\x01" VERSION "\x7e"
+//   BURSTS   COM port of a unit that sends its reply as 5 bytes, a pause of 100 ms, the rest
+//   MARKER   COM port of a unit whose reply is 7D 7D 01 41 EE 42 43 7E
+//   MISSING  COM port with no device behind it
+//   VERSION  the default unit's version text
+//
+// The Win32 communications calls of the line are watched through the program's import table, so
+// the checks see the exact calls and arguments as well as their effect on the line. The byte
+// read and the read-until-silence loop above the line are written out here as the transport
+// does it (0xEE for "nothing within 40 ms"). One line per check; the exit code is the number of
+// failed checks.
+
+#include "BSL_Common.h"
+#include "serialline.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+int failures = 0;
+
+void check(const std::string &name, bool ok, const std::string &detail = std::string())
+{
+    std::printf("%s %s%s%s\n", ok ? "PASS" : "FAIL", name.c_str(), detail.empty() ? "" : ": ",
+                detail.c_str());
+    std::fflush(stdout);
+    if (!ok)
+        ++failures;
+}
+
+std::string hex(const std::vector<unsigned char> &bytes)
+{
+    std::string out;
+    char digits[3];
+    for (unsigned char b : bytes) {
+        std::snprintf(digits, sizeof digits, "%02x", b);
+        out += digits;
+    }
+    return out;
+}
+
+std::string narrow(const wchar_t *text)
+{
+    std::string out;
+    for (; *text; ++text)
+        out += *text < 0x80 ? static_cast<char>(*text) : '?';
+    return out;
+}
+
+double nowMs()
+{
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+std::string ms(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f ms", value);
+    return text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Watching the communications calls
+// ---------------------------------------------------------------------------------------------
+
+struct Calls
+{
+    bool recording = false;
+    std::vector<std::string> trace;
+    std::set<HANDLE> ports; // handles that CreateFileW returned for COM ports
+    DCB lastState{};
+    COMMTIMEOUTS timeoutsAtClose{};
+    // Time-outs written into every newly opened port, as a driver keeps them from its last user.
+    bool seedTimeouts = false;
+    COMMTIMEOUTS seed{};
+} calls;
+
+decltype(&CreateFileW) realCreateFileW;
+decltype(&SetupComm) realSetupComm;
+decltype(&GetCommTimeouts) realGetCommTimeouts;
+decltype(&SetCommTimeouts) realSetCommTimeouts;
+decltype(&GetCommState) realGetCommState;
+decltype(&SetCommState) realSetCommState;
+decltype(&PurgeComm) realPurgeComm;
+decltype(&CloseHandle) realCloseHandle;
+
+void record(const std::string &line)
+{
+    if (calls.recording)
+        calls.trace.push_back(line);
+}
+
+std::string timeoutsText(const COMMTIMEOUTS &t)
+{
+    return std::to_string(t.ReadIntervalTimeout) + "," + std::to_string(t.ReadTotalTimeoutMultiplier) + "," +
+           std::to_string(t.ReadTotalTimeoutConstant) + "," + std::to_string(t.WriteTotalTimeoutMultiplier) +
+           "," + std::to_string(t.WriteTotalTimeoutConstant);
+}
+
+HANDLE WINAPI spyCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                             DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    HANDLE handle = realCreateFileW(name, access, share, security, disposition, flags, templateFile);
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "CreateFileW(access=%#lx share=%lu security=%s disposition=%lu flags=%#lx template=%s)%s",
+                  access, share, security ? "set" : "null", disposition, flags, templateFile ? "set" : "null",
+                  handle == INVALID_HANDLE_VALUE ? " failed" : "");
+    record(text);
+    if (handle != INVALID_HANDLE_VALUE && std::wcsncmp(name, L"\\\\.\\COM", 7) == 0) {
+        calls.ports.insert(handle);
+        if (calls.seedTimeouts)
+            realSetCommTimeouts(handle, &calls.seed);
+    }
+    return handle;
+}
+
+BOOL WINAPI spySetupComm(HANDLE handle, DWORD in, DWORD out)
+{
+    record("SetupComm(" + std::to_string(in) + "," + std::to_string(out) + ")");
+    return realSetupComm(handle, in, out);
+}
+
+BOOL WINAPI spyGetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts)
+{
+    const BOOL ok = realGetCommTimeouts(handle, timeouts);
+    record("GetCommTimeouts() -> " + (ok ? timeoutsText(*timeouts) : std::string("failed")));
+    return ok;
+}
+
+BOOL WINAPI spySetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts)
+{
+    record("SetCommTimeouts(" + timeoutsText(*timeouts) + ")");
+    return realSetCommTimeouts(handle, timeouts);
+}
+
+BOOL WINAPI spyGetCommState(HANDLE handle, LPDCB dcb)
+{
+    record("GetCommState()");
+    return realGetCommState(handle, dcb);
+}
+
+BOOL WINAPI spySetCommState(HANDLE handle, LPDCB dcb)
+{
+    record("SetCommState()");
+    calls.lastState = *dcb;
+    return realSetCommState(handle, dcb);
+}
+
+BOOL WINAPI spyPurgeComm(HANDLE handle, DWORD flags)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "PurgeComm(%#lx)", flags);
+    record(text);
+    return realPurgeComm(handle, flags);
+}
+
+BOOL WINAPI spyCloseHandle(HANDLE handle)
+{
+    if (calls.ports.count(handle)) {
+        realGetCommTimeouts(handle, &calls.timeoutsAtClose);
+        calls.ports.erase(handle);
+        record("CloseHandle()");
+    }
+    return realCloseHandle(handle);
+}
+
+// Points this program's import-table entry for `name` at `spy`; returns the real function.
+template <typename Function> Function hook(const char *name, Function spy)
+{
+    auto *base = reinterpret_cast<BYTE *>(GetModuleHandleW(nullptr));
+    const auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
+    const auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY &imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto *module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + imports.VirtualAddress);
+         module->Name; ++module) {
+        auto *names = reinterpret_cast<IMAGE_THUNK_DATA *>(
+            base + (module->OriginalFirstThunk ? module->OriginalFirstThunk : module->FirstThunk));
+        auto *entries = reinterpret_cast<IMAGE_THUNK_DATA *>(base + module->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++entries) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            const auto *byName =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME *>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char *>(byName->Name), name) != 0)
+                continue;
+            DWORD protection = 0;
+            VirtualProtect(&entries->u1.Function, sizeof entries->u1.Function, PAGE_READWRITE, &protection);
+            const auto real = reinterpret_cast<Function>(entries->u1.Function);
+            entries->u1.Function = reinterpret_cast<ULONG_PTR>(spy);
+            VirtualProtect(&entries->u1.Function, sizeof entries->u1.Function, protection, &protection);
+            return real;
+        }
+    }
+    std::printf("FAIL %s is not in the import table\n", name);
+    std::exit(100);
+}
+
+void installSpies()
+{
+    realCreateFileW = hook("CreateFileW", &spyCreateFileW);
+    realSetupComm = hook("SetupComm", &spySetupComm);
+    realGetCommTimeouts = hook("GetCommTimeouts", &spyGetCommTimeouts);
+    realSetCommTimeouts = hook("SetCommTimeouts", &spySetCommTimeouts);
+    realGetCommState = hook("GetCommState", &spyGetCommState);
+    realSetCommState = hook("SetCommState", &spySetCommState);
+    realPurgeComm = hook("PurgeComm", &spyPurgeComm);
+    realCloseHandle = hook("CloseHandle", &spyCloseHandle);
+}
+
+std::vector<std::string> traced(const std::function<void()> &action)
+{
+    calls.trace.clear();
+    calls.recording = true;
+    action();
+    calls.recording = false;
+    return calls.trace;
+}
+
+std::string joined(const std::vector<std::string> &lines)
+{
+    std::string out;
+    for (const std::string &line : lines)
+        out += "\n    " + line;
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The transport's byte read and read-until-silence, on the line
+// ---------------------------------------------------------------------------------------------
+
+unsigned char readByte(SerialLine &line)
+{
+    const SerialLine::ReadResult result = line.readByte(TIMEOUT_MS);
+    return result.received ? result.byte : static_cast<unsigned char>(TIMEOUT_ERROR);
+}
+
+void readUntilTimeout(SerialLine &line, std::vector<unsigned char> &data)
+{
+    for (;;) {
+        const unsigned char byte = readByte(line);
+        if (byte == TIMEOUT_ERROR)
+            return;
+        data.push_back(byte);
+    }
+}
+
+std::size_t write(SerialLine &line, const std::vector<unsigned char> &data)
+{
+    return line.write(data.data(), data.size());
+}
+
+// Waits until the driver reports at least `count` received bytes; false after two seconds.
+bool waitForInput(SerialLine &line, long count)
+{
+    const double start = nowMs();
+    while (nowMs() - start < 2000) {
+        if (line.bytesWaiting() >= count)
+            return true;
+        Sleep(1);
+    }
+    return false;
+}
+
+const std::vector<unsigned char> REQUEST = {QS_ESC, QS_ESC, BSL_MODE};
+
+// ---------------------------------------------------------------------------------------------
+// Checks
+// ---------------------------------------------------------------------------------------------
+
+void openConfiguresTheLine(SerialLine &line, const std::wstring &port)
+{
+    SerialLine::OpenResult result = SerialLine::CreateFileFailed;
+    const auto trace = traced([&] { result = line.open(port.c_str(), UART_BAUDRATE, UART_PARITY); });
+    check("open succeeds", result == SerialLine::OpenOk, "result " + std::to_string(result));
+    const std::vector<std::string> expected = {
+        "CreateFileW(access=0xc0000000 share=0 security=null disposition=3 flags=0 template=null)",
+        "SetupComm(512,512)",
+        "GetCommTimeouts() -> " + timeoutsText(calls.seed),
+        "SetCommTimeouts(0,0,0,0,0)",
+        "GetCommState()",
+        "SetCommState()",
+        "PurgeComm(0x5)",
+        "PurgeComm(0xa)"};
+    check("open makes the calls in order: exclusive synchronous CreateFileW, 512-byte queues, time-outs "
+          "read then all off, line state read then written, transmit then receive purge",
+          trace == expected, joined(trace));
+
+    const DCB &d = calls.lastState;
+    char written[256];
+    std::snprintf(
+        written, sizeof written,
+        "BaudRate=%lu ByteSize=%u Parity=%u StopBits=%u fBinary=%u fParity=%u fOutxCtsFlow=%u "
+        "fOutxDsrFlow=%u fDtrControl=%u fRtsControl=%u fOutX=%u fInX=%u fErrorChar=%u ErrorChar=%#x "
+        "fNull=%u",
+        d.BaudRate, d.ByteSize, d.Parity, d.StopBits, d.fBinary, d.fParity, d.fOutxCtsFlow, d.fOutxDsrFlow,
+        d.fDtrControl, d.fRtsControl, d.fOutX, d.fInX, d.fErrorChar, static_cast<unsigned char>(d.ErrorChar),
+        d.fNull);
+    check("SetCommState is given 115200 baud, 8N1, no flow control, DTR and RTS on, no error or NUL handling",
+          d.BaudRate == 115200 && d.ByteSize == 8 && d.Parity == NOPARITY && d.StopBits == ONESTOPBIT &&
+              d.fBinary && d.fParity && !d.fOutxCtsFlow && !d.fOutxDsrFlow &&
+              d.fDtrControl == DTR_CONTROL_ENABLE && d.fRtsControl == RTS_CONTROL_ENABLE && !d.fOutX &&
+              !d.fInX && !d.fErrorChar && static_cast<unsigned char>(d.ErrorChar) == 0xEF && !d.fNull,
+          written);
+
+    // What the port reports back once configured (wine derives it from the pty's termios).
+    HANDLE handle = *calls.ports.begin();
+    DCB now{};
+    now.DCBlength = sizeof now;
+    COMMTIMEOUTS timeouts{};
+    const bool read = realGetCommState(handle, &now) && realGetCommTimeouts(handle, &timeouts);
+    char back[200];
+    std::snprintf(back, sizeof back,
+                  "BaudRate=%lu ByteSize=%u Parity=%u StopBits=%u fOutxCtsFlow=%u fOutX=%u fInX=%u "
+                  "fDtrControl=%u fRtsControl=%u; time-outs %s",
+                  now.BaudRate, now.ByteSize, now.Parity, now.StopBits, now.fOutxCtsFlow, now.fOutX, now.fInX,
+                  now.fDtrControl, now.fRtsControl, timeoutsText(timeouts).c_str());
+    check("the open port reports 115200 baud, 8N1, no flow control and all time-outs off",
+          read && now.BaudRate == 115200 && now.ByteSize == 8 && now.Parity == NOPARITY &&
+              now.StopBits == ONESTOPBIT && !now.fOutxCtsFlow && !now.fOutX && !now.fInX &&
+              timeoutsText(timeouts) == "0,0,0,0,0",
+          back);
+}
+
+// Windows refuses a second CreateFileW on a port opened with share mode 0 (checked in the open's
+// call trace above). Wine checks share modes only for files and folders, so there the second
+// open goes through; the line is told what happened rather than judged.
+void secondOpen(const std::wstring &port)
+{
+    SerialLine second;
+    const SerialLine::OpenResult result = second.open(port.c_str(), UART_BAUDRATE, UART_PARITY);
+    std::printf("INFO a second open of the held port under wine: %s (result %d, GetLastError %lu)\n",
+                result == SerialLine::CreateFileFailed ? "CreateFile failed" : "not refused", result,
+                GetLastError());
+    second.close();
+}
+
+void missingPortFails(const std::wstring &port)
+{
+    SerialLine line;
+    const SerialLine::OpenResult result = line.open(port.c_str(), UART_BAUDRATE, UART_PARITY);
+    const DWORD error = GetLastError();
+    check("a port without a device fails in CreateFile and holds nothing",
+          result == SerialLine::CreateFileFailed && !line.isHeld(),
+          "result " + std::to_string(result) + ", GetLastError " + std::to_string(error));
+}
+
+void silentLineTimesOut(SerialLine &line)
+{
+    const double start = nowMs();
+    const unsigned char byte = readByte(line);
+    const double elapsed = nowMs() - start;
+    check("readByte on a silent line returns 0xEE after 40 ms",
+          byte == TIMEOUT_ERROR && elapsed >= 40 && elapsed < 400,
+          "byte " + hex({byte}) + " after " + ms(elapsed));
+
+    std::vector<unsigned char> data = {0x11, 0x22};
+    const double loopStart = nowMs();
+    readUntilTimeout(line, data);
+    const double loopElapsed = nowMs() - loopStart;
+    check("readUntilTimeout on a silent line leaves the data as it was after 40 ms",
+          data == std::vector<unsigned char>({0x11, 0x22}) && loopElapsed >= 40 && loopElapsed < 400,
+          hex(data) + " after " + ms(loopElapsed));
+}
+
+void handshake(SerialLine &line, const std::string &version)
+{
+    std::vector<unsigned char> expected = REQUEST;
+    expected.insert(expected.end(), version.begin(), version.end());
+    expected.push_back(QS_FRAME);
+
+    const std::size_t written = write(line, REQUEST);
+    check("the programming-mode request is written in full", written == 3,
+          std::to_string(written) + " bytes");
+
+    // Wait for the reply to begin (a busy machine may delay the unit), then time the byte read.
+    const bool arrived = waitForInput(line, 1);
+    const double start = nowMs();
+    const unsigned char first = readByte(line);
+    const double firstElapsed = nowMs() - start;
+    check("a waiting byte is read at once", arrived && first == QS_ESC && firstElapsed < TIMEOUT_MS,
+          "byte " + hex({first}) + " after " + ms(firstElapsed));
+
+    std::vector<unsigned char> reply = {first};
+    readUntilTimeout(line, reply);
+    const double elapsed = nowMs() - start;
+    check("readUntilTimeout appends the rest of the reply and stops when the line is silent",
+          reply == expected, hex(reply) + " in " + ms(elapsed));
+    const std::string text(reply.begin() + PROG_MODE_VER_OFF, reply.end() - (reply.empty() ? 0 : 1));
+    check("the unit is in programming mode and names its version", reply.size() >= 4 && text == version,
+          "\"" + text + "\"");
+}
+
+void writeDiscardsEarlierInput(SerialLine &line)
+{
+    // In programming mode the loader answers a byte that is not a frame header with 0x51, and a
+    // frame header announcing zero bytes with 0x53.
+    write(line, {0x01});
+    const bool arrived = waitForInput(line, 1);
+    check("the loader's answer to a stray byte is waiting", arrived,
+          std::to_string(line.bytesWaiting()) + " bytes waiting");
+    const std::size_t written = write(line, {0x80, 0x00, 0x00});
+    std::vector<unsigned char> answer;
+    readUntilTimeout(line, answer);
+    check("after a write only the answer to that write is read: the earlier answer is gone",
+          written == 3 && answer == std::vector<unsigned char>({0x53}), hex(answer));
+}
+
+void replyInBursts(const std::wstring &port, const std::string &version)
+{
+    SerialLine line;
+    if (line.open(port.c_str(), UART_BAUDRATE, UART_PARITY) != SerialLine::OpenOk) {
+        check("open the unit that replies in bursts", false);
+        return;
+    }
+    write(line, REQUEST);
+    // Collect until the final 0x7E, one readUntilTimeout after the other; a call that meets the
+    // silence inside the pause returns empty.
+    std::vector<std::vector<unsigned char>> bursts;
+    std::vector<double> durations;
+    int emptyCalls = 0;
+    const double start = nowMs();
+    while (nowMs() - start < 2000 && (bursts.empty() || bursts.back().back() != QS_FRAME)) {
+        std::vector<unsigned char> data;
+        const double callStart = nowMs();
+        readUntilTimeout(line, data);
+        if (data.empty()) {
+            ++emptyCalls;
+        } else {
+            bursts.push_back(data);
+            durations.push_back(nowMs() - callStart);
+        }
+    }
+    line.close();
+
+    std::string seen;
+    for (std::size_t i = 0; i < bursts.size(); ++i)
+        seen += (i ? " | " : "") + hex(bursts[i]) + " (" + ms(durations[i]) + ")";
+    std::vector<unsigned char> expectedFirst = REQUEST;
+    expectedFirst.insert(expectedFirst.end(), version.begin(), version.begin() + 2);
+    std::vector<unsigned char> expectedRest(version.begin() + 2, version.end());
+    expectedRest.push_back(QS_FRAME);
+    check("readUntilTimeout collects a burst whole and stops in the 100 ms pause: two reads, 5 bytes then "
+          "the rest",
+          bursts.size() == 2 && bursts[0] == expectedFirst && bursts[1] == expectedRest, seen);
+    check("the pause between the bursts reads as silence", emptyCalls >= 1,
+          std::to_string(emptyCalls) + " empty reads in between");
+    bool lastByteWaited = !durations.empty();
+    for (double d : durations)
+        lastByteWaited = lastByteWaited && d >= 40;
+    check("each burst's read lasts at least 40 ms, the silence after its last byte", lastByteWaited, seen);
+}
+
+void markerByteEndsTheRead(const std::wstring &port)
+{
+    SerialLine line;
+    if (line.open(port.c_str(), UART_BAUDRATE, UART_PARITY) != SerialLine::OpenOk) {
+        check("open the unit whose reply holds 0xEE", false);
+        return;
+    }
+    write(line, REQUEST);
+    waitForInput(line, 8);
+    std::vector<unsigned char> before, after;
+    readUntilTimeout(line, before);
+    readUntilTimeout(line, after);
+    check("a data byte 0xEE reads as the time-out value and ends readUntilTimeout",
+          before == std::vector<unsigned char>({0x7d, 0x7d, 0x01, 0x41}), hex(before));
+    check("the bytes after 0xEE stay queued for the next read",
+          after == std::vector<unsigned char>({0x42, 0x43, 0x7e}), hex(after));
+    line.close();
+}
+
+void closeRestoresTheTimeouts(SerialLine &line, const std::wstring &port)
+{
+    SerialLine::CloseResult result = SerialLine::CloseHandleFailed;
+    const auto trace = traced([&] { result = line.close(); });
+    check("close succeeds and holds nothing afterwards", result == SerialLine::CloseOk && !line.isHeld(),
+          "result " + std::to_string(result));
+    const std::vector<std::string> expected = {"SetCommTimeouts(" + timeoutsText(calls.seed) + ")",
+                                               "CloseHandle()"};
+    check("close writes back the time-outs found at open, then closes the handle", trace == expected,
+          joined(trace));
+    check("the port holds the time-outs found at open when it is closed",
+          timeoutsText(calls.timeoutsAtClose) == timeoutsText(calls.seed),
+          timeoutsText(calls.timeoutsAtClose));
+
+    const auto again = traced([&] { result = line.close(); });
+    check("close on a line that holds nothing makes no call", result == SerialLine::CloseOk && again.empty(),
+          joined(again));
+
+    SerialLine next;
+    check("the released port opens again",
+          next.open(port.c_str(), UART_BAUDRATE, UART_PARITY) == SerialLine::OpenOk);
+    next.close();
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t **argv)
+{
+    if (argc != 6) {
+        std::fprintf(stderr, "usage: serialline_wine UNIT BURSTS MARKER MISSING VERSION\n");
+        return 100;
+    }
+    const std::wstring unit = std::wstring(L"\\\\.\\") + argv[1];
+    const std::wstring bursts = std::wstring(L"\\\\.\\") + argv[2];
+    const std::wstring marker = std::wstring(L"\\\\.\\") + argv[3];
+    const std::wstring missing = std::wstring(L"\\\\.\\") + argv[4];
+    const std::string version = narrow(argv[5]);
+
+    installSpies();
+    // Windows keeps a port's time-outs from one user to the next; give the port some that are
+    // not all zero, as a previous program may have left them.
+    calls.seedTimeouts = true;
+    calls.seed = {7, 11, 13, 17, 19};
+
+    SerialLine line;
+    openConfiguresTheLine(line, unit);
+    if (!line.isHeld()) {
+        std::printf("%d failed\n", failures + 1);
+        return failures + 1;
+    }
+    secondOpen(unit);
+    missingPortFails(missing);
+    silentLineTimesOut(line);
+    handshake(line, version);
+    writeDiscardsEarlierInput(line);
+    closeRestoresTheTimeouts(line, unit);
+    replyInBursts(bursts, version);
+    markerByteEndsTheRead(marker);
+
+    std::printf("%d failed\n", failures);
+    return failures;
+}
