@@ -1,5 +1,9 @@
 #include "updateworker.h"
 
+#include "BSL_Common.h"
+#include "BSL_Interface.h"
+#include "portenumerator.h"
+
 #include <QDebug>
 #include <QMutexLocker>
 #include <QRegularExpression>
@@ -7,6 +11,9 @@
 namespace {
 
 const char *const LABEL_GET_FIRMWARE_VERSION = "UpdateWorker::getFirmwareVersion";
+const char *const LABEL_INSTALL_FIRMWARE = "UpdateWorker::doInstallFirmware";
+
+const QString SEPARATOR(48, QLatin1Char('-'));
 
 // Model name for the unit type token of the 11-token version text.
 QString modelType(const QString &token)
@@ -26,7 +33,11 @@ QString modelType(const QString &token)
 
 UpdateWorker::UpdateWorker(QObject *parent) : QObject(parent) {}
 
-UpdateWorker::~UpdateWorker() = default;
+UpdateWorker::~UpdateWorker()
+{
+    // Deleting the loader interface closes its port.
+    delete _bslInterface;
+}
 
 QStringList UpdateWorker::versionTokens(const QString &text)
 {
@@ -77,25 +88,40 @@ bool UpdateWorker::parseVersionText(const QString &text, QString &model, QString
     return true;
 }
 
-// No serial layer yet: every request ends with a failed result.
 void UpdateWorker::doSearchDevice(int vendor, int product)
 {
-    Q_UNUSED(vendor)
-    Q_UNUSED(product)
-    emit result(false);
+    bool status = false;
+    const QList<PortInfo> ports = PortEnumerator::availablePorts();
+    for (const PortInfo &port : ports) {
+        QMutexLocker locker(&_mutex);
+        if (_stopSearching)
+            break;
+        status = isDeviceAvailable(port, vendor, product);
+        if (status)
+            break;
+    }
+    emit result(status);
 }
 
 void UpdateWorker::doStopSearching()
 {
+    // Nothing sets the flag: a search always walks on until it finds a unit or runs out of ports.
     QMutexLocker locker(&_mutex);
     _stopSearching = false;
 }
 
 void UpdateWorker::doInstallFirmware(const QString &firmware, unsigned int size)
 {
-    Q_UNUSED(firmware)
-    Q_UNUSED(size)
-    emit result(false);
+    qDebug() << qPrintable(SEPARATOR);
+    if (!_bslInterface) {
+        // Only a search creates the loader interface; without one there is no unit to talk to.
+        qDebug() << LABEL_INSTALL_FIRMWARE << "No device found yet!";
+        emit result(false);
+        return;
+    }
+    // Ends with firmwareInstallDone, whose slot reports the result before the call returns.
+    _bslInterface->installFirmware(firmware, size);
+    _bslInterface->closePort();
 }
 
 void UpdateWorker::doProgressUpdate(const unsigned int &progress)
@@ -105,5 +131,60 @@ void UpdateWorker::doProgressUpdate(const unsigned int &progress)
 
 void UpdateWorker::doInstallFirmwareResult()
 {
-    emit result(false);
+    emit result(_bslInterface && _bslInterface->getPercent() == 100);
+}
+
+void UpdateWorker::initSerialPort()
+{
+    delete _bslInterface;
+    _bslInterface = new BSL_Interface(BSL_BUFFER_SIZE, this);
+    connect(_bslInterface, &BSL_Interface::progressChanged, this, &UpdateWorker::doProgressUpdate);
+    connect(_bslInterface, &BSL_Interface::firmwareInstallDone, this, &UpdateWorker::doInstallFirmwareResult);
+}
+
+bool UpdateWorker::isDeviceAvailable(const PortInfo &info, int vendor, int product)
+{
+    qDebug() << qPrintable(SEPARATOR);
+    qDebug() << "Name         :" << info.portName;
+    qDebug() << "Description  :" << info.description;
+    qDebug() << "Manufacturer :" << info.manufacturer;
+    if (info.hasVendorIdentifier)
+        qDebug() << "Vendor ID    :" << info.vendorIdentifier;
+    if (info.hasProductIdentifier)
+        qDebug() << "Product ID   :" << info.productIdentifier;
+
+    const int portVendor = info.hasVendorIdentifier ? info.vendorIdentifier : 0;
+    const int portProduct = info.hasProductIdentifier ? info.productIdentifier : 0;
+    if (portVendor != vendor || portProduct != product)
+        return false;
+
+    initSerialPort();
+    // A half-opened port is released when this loader interface is deleted.
+    if (!_bslInterface->openPort(info))
+        return false;
+
+    const bool status = getFirmwareVersion();
+    if (!status)
+        _bslInterface->closePort();
+    return status;
+}
+
+bool UpdateWorker::setProgrammingMode(QString &version)
+{
+    return _bslInterface->rxProgrammingMode(version);
+}
+
+bool UpdateWorker::getFirmwareVersion()
+{
+    QString text;
+    if (!setProgrammingMode(text)) {
+        qDebug() << LABEL_GET_FIRMWARE_VERSION << "setProgrammingMode failed!";
+        return false;
+    }
+    QString model;
+    QString version;
+    if (!parseVersionText(text, model, version))
+        return false;
+    emit versionChanged(model, version);
+    return true;
 }

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "PortInfo.h"
+
 #include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+
+class BSL_Interface;
 
 // Runs the slow work (port search, probe, installation) on the controller's worker thread.
 class UpdateWorker : public QObject
@@ -34,6 +38,12 @@ public slots:
     void doInstallFirmwareResult();
 
 private:
+    void initSerialPort();
+    bool isDeviceAvailable(const PortInfo &info, int vendor, int product);
+    bool setProgrammingMode(QString &version);
+    bool getFirmwareVersion();
+
     QMutex _mutex;
+    BSL_Interface *_bslInterface = nullptr; // the unit last probed; owns its serial port
     bool _stopSearching = false;
 };

@@ -1,0 +1,556 @@
+#include "portenumerator.h"
+#include "simulatedunit.h"
+#include "testimage.h"
+#include "updatedriver.h"
+#include "updateworker.h"
+
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+const int VENDOR = 1240;
+const int PRODUCT = 223;
+const int SEARCH_TIMEOUT_MS = 10000;
+const int INSTALL_TIMEOUT_MS = 60000;
+
+// Descriptors of this process that refer to the device, also after the device has gone.
+QSet<int> descriptorsOf(const QString &path)
+{
+    QSet<int> descriptors;
+    const QFileInfoList fds =
+        QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &fd : fds) {
+        const QString target = fd.symLinkTarget();
+        if (target == path || target.startsWith(path + " ("))
+            descriptors.insert(fd.fileName().toInt());
+    }
+    return descriptors;
+}
+
+// Descriptors the program under test holds on the device (the simulated unit keeps its own).
+class PortWatch
+{
+public:
+    explicit PortWatch(const QString &path) : _path(path), _unitOwn(descriptorsOf(path)) {}
+    int hostDescriptors() const { return (descriptorsOf(_path) - _unitOwn).size(); }
+
+private:
+    QString _path;
+    QSet<int> _unitOwn;
+};
+
+void addUnitPort(const SimulatedUnit &unit, int vendor = VENDOR, int product = PRODUCT)
+{
+    PortInfo port = PortEnumerator::portForDevice(unit.portPath(), quint16(vendor), quint16(product));
+    port.description = QStringLiteral("simulated unit");
+    PortEnumerator::addExtraPort(port);
+}
+
+// Everything the worker reports, in the order it arrives on the test's thread.
+class Recorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    QStringList events;
+    QList<unsigned int> progress;
+
+    int results() const { return events.filter(QRegularExpression("^result:")).size(); }
+
+public slots:
+    void onVersion(const QString &model, const QString &version)
+    {
+        events << "version:" + model + ":" + version;
+    }
+    void onProgress(const unsigned int &percent)
+    {
+        progress << percent;
+        if (events.isEmpty() || events.last() != "progress")
+            events << "progress";
+    }
+    void onResult(const bool &status) { events << QString("result:") + (status ? "true" : "false"); }
+};
+
+// A worker on a thread of its own, as the controller runs it.
+class WorkerRig
+{
+public:
+    WorkerRig()
+    {
+        _worker = new UpdateWorker();
+        _worker->moveToThread(&_thread);
+        QObject::connect(&_thread, &QThread::finished, _worker, &QObject::deleteLater);
+        QObject::connect(_worker, &UpdateWorker::versionChanged, &recorder, &Recorder::onVersion);
+        QObject::connect(_worker, &UpdateWorker::progressChanged, &recorder, &Recorder::onProgress);
+        QObject::connect(_worker, &UpdateWorker::result, &recorder, &Recorder::onResult);
+        _thread.start();
+    }
+    ~WorkerRig()
+    {
+        _thread.quit();
+        _thread.wait();
+    }
+
+    void search(int vendor = VENDOR, int product = PRODUCT)
+    {
+        QMetaObject::invokeMethod(_worker, "doSearchDevice", Qt::QueuedConnection, Q_ARG(int, vendor),
+                                  Q_ARG(int, product));
+    }
+    void stop() { QMetaObject::invokeMethod(_worker, "doStopSearching", Qt::QueuedConnection); }
+    void install(const QString &image, unsigned int size)
+    {
+        QMetaObject::invokeMethod(_worker, "doInstallFirmware", Qt::QueuedConnection, Q_ARG(QString, image),
+                                  Q_ARG(unsigned int, size));
+    }
+
+    // Waits for the given number of results, then for everything the worker still had queued, so
+    // that a surplus signal would show in the recorder.
+    bool waitForResults(int count, int timeoutMs)
+    {
+        if (!QTest::qWaitFor([&] { return recorder.results() >= count; }, timeoutMs))
+            return false;
+        QMetaObject::invokeMethod(
+            _worker, [] {}, Qt::BlockingQueuedConnection);
+        QCoreApplication::processEvents();
+        return true;
+    }
+
+    Recorder recorder;
+
+private:
+    QThread _thread;
+    UpdateWorker *_worker = nullptr;
+};
+
+} // namespace
+
+// The worker and the controller, each with its worker thread, against simulated units on ptys.
+class tst_UpdateWorker : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void searchIdentifiesTheUnit_data();
+    void searchIdentifiesTheUnit();
+    void searchWithoutUsableUnitFails_data();
+    void searchWithoutUsableUnitFails();
+    void searchSkipsAPortHeldByAnotherProgram();
+    void searchGoesOnToTheNextMatchingPort();
+    void sameUnitIsFoundAgainOnTheSamePort();
+    void stopRequestDoesNotShortenASearch();
+
+    void installationWritesTheImage();
+    void installationFailuresEndWithFalseAndAClosedPort_data();
+    void installationFailuresEndWithFalseAndAClosedPort();
+    void installationWithoutSearchFails();
+    void installationAfterAFailedSearchFails();
+
+    void controllerReportsTheUnitFound();
+    void controllerInstallsBothFamilies_data();
+    void controllerInstallsBothFamilies();
+
+private:
+    std::unique_ptr<SimulatedUnit> startUnit(const QByteArray &versionText = "49.05(1799),Talvo 400S");
+    QString writeImage(const TestImage::Sections &sections);
+
+    QTemporaryDir _dir;
+    int _imageCount = 0;
+};
+
+void tst_UpdateWorker::init()
+{
+    // The machine's own serial ports are left out so that only the simulated units are seen.
+    PortEnumerator::setSystemPortsIncluded(false);
+    PortEnumerator::clearExtraPorts();
+}
+
+void tst_UpdateWorker::cleanup()
+{
+    PortEnumerator::clearExtraPorts();
+    PortEnumerator::setSystemPortsIncluded(true);
+}
+
+std::unique_ptr<SimulatedUnit> tst_UpdateWorker::startUnit(const QByteArray &versionText)
+{
+    auto unit = std::make_unique<SimulatedUnit>();
+    unit->setVersionText(versionText);
+    unit->loadDefaultFirmware();
+    if (!unit->start())
+        qWarning() << "simulated unit:" << unit->errorString();
+    return unit;
+}
+
+QString tst_UpdateWorker::writeImage(const TestImage::Sections &sections)
+{
+    const QString path = _dir.filePath(QString("image%1.txt").arg(++_imageCount));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(TestImage::write(sections)) < 0)
+        return QString();
+    return path;
+}
+
+void tst_UpdateWorker::searchIdentifiesTheUnit_data()
+{
+    QTest::addColumn<QByteArray>("versionText");
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("version");
+
+    QTest::newRow("7 tokens") << QByteArray("49.01(1623)") << "Talvo"
+                              << "49.01";
+    QTest::newRow("11 tokens") << QByteArray("49.05(1799),Talvo 400S") << "Talvo 400 S"
+                               << "49.05";
+    QTest::newRow("13 tokens") << QByteArray("52.02(2316),Talvo 400 L") << "Talvo 400 L"
+                               << "52.02";
+    QTest::newRow("type table, minor 40") << QByteArray("49.40(1700), Talvo 800L") << "Talvo 800 L"
+                                          << "49.04";
+}
+
+void tst_UpdateWorker::searchIdentifiesTheUnit()
+{
+    QFETCH(QByteArray, versionText);
+    QFETCH(QString, model);
+    QFETCH(QString, version);
+
+    auto unit = startUnit(versionText);
+    QVERIFY(unit->isRunning());
+    const PortWatch port(unit->portPath());
+    // A port with other identifiers ahead of the unit is passed over.
+    PortEnumerator::addExtraPort(PortEnumerator::portForDevice("/dev/null", 1240, 224));
+    addUnitPort(*unit);
+
+    WorkerRig rig;
+    rig.search();
+    QVERIFY(rig.waitForResults(1, SEARCH_TIMEOUT_MS));
+    QCOMPARE(rig.recorder.events, QStringList({"version:" + model + ":" + version, "result:true"}));
+    QCOMPARE(unit->handshakesAnswered(), 1);
+    // The port stays open for the installation.
+    QCOMPARE(port.hostDescriptors(), 1);
+}
+
+void tst_UpdateWorker::searchWithoutUsableUnitFails_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::newRow("no ports") << "no ports";
+    QTest::newRow("other product") << "other product";
+    QTest::newRow("no identifiers") << "no identifiers";
+    QTest::newRow("device missing") << "device missing";
+    QTest::newRow("silent unit") << "silent";
+    QTest::newRow("wrong token count") << "wrong count";
+    QTest::newRow("empty version text") << "empty text";
+    QTest::newRow("wrong header") << "wrong header";
+}
+
+void tst_UpdateWorker::searchWithoutUsableUnitFails()
+{
+    QFETCH(QString, situation);
+
+    auto unit = startUnit(situation == "wrong count" ? "52.02(2316),Talvo 400L" : "49.05(1799),Talvo 400S");
+    const PortWatch port(unit->portPath());
+    if (situation == "other product") {
+        addUnitPort(*unit, VENDOR, 224);
+    } else if (situation == "no identifiers") {
+        PortInfo port = PortEnumerator::portForDevice(unit->portPath(), 0, 0);
+        port.hasVendorIdentifier = false;
+        port.hasProductIdentifier = false;
+        PortEnumerator::addExtraPort(port);
+    } else if (situation == "device missing") {
+        PortEnumerator::addExtraPort(
+            PortEnumerator::portForDevice(_dir.filePath("ttyACM9"), VENDOR, PRODUCT));
+    } else if (situation != "no ports") {
+        addUnitPort(*unit);
+    }
+    if (situation == "silent")
+        unit->setSilent(true);
+    if (situation == "empty text" || situation == "wrong header") {
+        SimulatedUnit::Handshake handshake;
+        handshake.rawReply = situation == "empty text" ? QByteArray::fromHex("7d7d017e")
+                                                       : QByteArray::fromHex("7d7c0134392e30317e");
+        unit->setHandshake(handshake);
+    }
+
+    WorkerRig rig;
+    rig.search();
+    QVERIFY(rig.waitForResults(1, SEARCH_TIMEOUT_MS));
+    QCOMPARE(rig.recorder.events, QStringList({"result:false"}));
+    QCOMPARE(port.hostDescriptors(), 0);
+}
+
+void tst_UpdateWorker::searchSkipsAPortHeldByAnotherProgram()
+{
+    auto held = startUnit("49.05(1799),Talvo 400S");
+    auto free = startUnit("52.02(2316),Talvo 400 L");
+    addUnitPort(*held);
+    addUnitPort(*free);
+
+    const int holder = ::open(qPrintable(held->portPath()), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(holder >= 0);
+    QCOMPARE(flock(holder, LOCK_EX | LOCK_NB), 0);
+
+    WorkerRig rig;
+    rig.search();
+    QVERIFY(rig.waitForResults(1, SEARCH_TIMEOUT_MS));
+    QCOMPARE(rig.recorder.events, QStringList({"version:Talvo 400 L:52.02", "result:true"}));
+    QCOMPARE(held->handshakesAnswered(), 0);
+
+    // With the other unit gone, the held port alone gives no unit.
+    PortEnumerator::clearExtraPorts();
+    addUnitPort(*held);
+    rig.search();
+    QVERIFY(rig.waitForResults(2, SEARCH_TIMEOUT_MS));
+    QCOMPARE(rig.recorder.events.last(), QString("result:false"));
+    QCOMPARE(rig.recorder.events.size(), 3);
+    ::close(holder);
+}
+
+void tst_UpdateWorker::searchGoesOnToTheNextMatchingPort()
+{
+    auto silent = startUnit();
+    silent->setSilent(true);
+    auto wrongCount = startUnit("49.01(1623),Talvo 400S");
+    auto good = startUnit("52.02(2316),Talvo 800 S");
+    auto notReached = startUnit("49.05(1799),Talvo 400S");
+    const PortWatch silentPort(silent->portPath());
+    const PortWatch wrongCountPort(wrongCount->portPath());
+    addUnitPort(*silent);
+    addUnitPort(*wrongCount);
+    addUnitPort(*good);
+    addUnitPort(*notReached);
+
+    WorkerRig rig;
+    rig.search();
+    QVERIFY(rig.waitForResults(1, SEARCH_TIMEOUT_MS));
+    QCOMPARE(rig.recorder.events, QStringList({"version:Talvo 800 S:52.02", "result:true"}));
+    QCOMPARE(wrongCount->handshakesAnswered(), 1);
+    QCOMPARE(notReached->handshakesAnswered(), 0);
+    // Both failed probes gave their ports up.
+    QCOMPARE(silentPort.hostDescriptors(), 0);
+    QCOMPARE(wrongCountPort.hostDescriptors(), 0);
+}
+
+void tst_UpdateWorker::sameUnitIsFoundAgainOnTheSamePort()
+{
+    auto unit = startUnit();
+    const PortWatch port(unit->portPath());
+    addUnitPort(*unit);
+
+    WorkerRig rig;
+    rig.search();
+    rig.search();
+    QVERIFY(rig.waitForResults(2, SEARCH_TIMEOUT_MS));
+    const QStringList found = {"version:Talvo 400 S:49.05", "result:true"};
+    QCOMPARE(rig.recorder.events, found + found);
+    // The first probe's port was closed before the second opened it.
+    QCOMPARE(port.hostDescriptors(), 1);
+}
+
+void tst_UpdateWorker::stopRequestDoesNotShortenASearch()
+{
+    auto silent = startUnit();
+    silent->setSilent(true);
+    auto unit = startUnit();
+    addUnitPort(*silent);
+    addUnitPort(*unit);
+
+    WorkerRig rig;
+    rig.stop();
+    rig.search();
+    rig.stop();
+    rig.search();
+    QVERIFY(rig.waitForResults(2, SEARCH_TIMEOUT_MS));
+    const QStringList found = {"version:Talvo 400 S:49.05", "result:true"};
+    QCOMPARE(rig.recorder.events, found + found);
+}
+
+void tst_UpdateWorker::installationWritesTheImage()
+{
+    auto unit = startUnit();
+    const PortWatch port(unit->portPath());
+    addUnitPort(*unit);
+    const TestImage::Sections image = TestImage::small(5000);
+    const QString path = writeImage(image);
+    QVERIFY(!path.isEmpty());
+
+    WorkerRig rig;
+    rig.search();
+    rig.install(path, TestImage::dataSize(image));
+    QVERIFY(rig.waitForResults(2, INSTALL_TIMEOUT_MS));
+
+    QCOMPARE(rig.recorder.events,
+             QStringList({"version:Talvo 400 S:49.05", "result:true", "progress", "result:true"}));
+    const QList<unsigned int> &progress = rig.recorder.progress;
+    QVERIFY(!progress.isEmpty());
+    QCOMPARE(progress.last(), 100u);
+    for (int i = 1; i < progress.size(); ++i)
+        QVERIFY2(progress.at(i) > progress.at(i - 1), "progress goes up in whole percent");
+    QCOMPARE(unit->memory(0, int(SimulatedUnit::MEMORY_SIZE)),
+             TestImage::memoryImage(image, int(SimulatedUnit::MEMORY_SIZE)));
+    QCOMPARE(port.hostDescriptors(), 0);
+}
+
+void tst_UpdateWorker::installationFailuresEndWithFalseAndAClosedPort_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::newRow("password refused") << "password refused";
+    QTest::newRow("password accepted at once") << "password accepted";
+    QTest::newRow("erase refused") << "erase refused";
+    QTest::newRow("block refused") << "block refused";
+    QTest::newRow("line hung up") << "hang up";
+    QTest::newRow("image missing") << "image missing";
+}
+
+void tst_UpdateWorker::installationFailuresEndWithFalseAndAClosedPort()
+{
+    QFETCH(QString, situation);
+
+    auto unit = startUnit();
+    const PortWatch port(unit->portPath());
+    addUnitPort(*unit);
+    const TestImage::Sections image = TestImage::small(5000);
+    QString path = writeImage(image);
+    if (situation == "image missing")
+        path = _dir.filePath("missing.txt");
+
+    SimulatedUnit::FrameFault fault;
+    fault.count = -1;
+    if (situation == "password refused") {
+        unit->setPasswordPolicy(SimulatedUnit::PasswordPolicy::RefuseAlways);
+    } else if (situation == "password accepted") {
+        unit->eraseMemory(); // an erased unit accepts the erased-device password at once
+    } else if (situation == "erase refused") {
+        fault.command = SimulatedUnit::CMD_MASS_ERASE;
+        unit->addFrameFault(fault);
+    } else if (situation == "block refused") {
+        fault.command = SimulatedUnit::CMD_RX_DATA_BLOCK;
+        fault.first = 10;
+        unit->addFrameFault(fault);
+    } else if (situation == "hang up") {
+        fault.kind = SimulatedUnit::FrameFault::HangUp;
+        fault.command = SimulatedUnit::CMD_RX_DATA_BLOCK;
+        fault.first = 3;
+        fault.count = 1;
+        unit->addFrameFault(fault);
+    }
+
+    WorkerRig rig;
+    rig.search();
+    rig.install(path, TestImage::dataSize(image));
+    QVERIFY(rig.waitForResults(2, INSTALL_TIMEOUT_MS));
+    QCOMPARE(rig.recorder.events.first(), QString("version:Talvo 400 S:49.05"));
+    QCOMPARE(rig.recorder.events.last(), QString("result:false"));
+    QCOMPARE(rig.recorder.results(), 2);
+    for (unsigned int percent : rig.recorder.progress)
+        QVERIFY(percent < 100);
+    if (situation == "block refused")
+        QCOMPARE(unit->blocksWritten(), 9);
+    QCOMPARE(port.hostDescriptors(), 0);
+}
+
+void tst_UpdateWorker::installationWithoutSearchFails()
+{
+    const TestImage::Sections image = TestImage::small();
+    const QString path = writeImage(image);
+
+    WorkerRig rig;
+    rig.install(path, TestImage::dataSize(image));
+    QVERIFY(rig.waitForResults(1, SEARCH_TIMEOUT_MS));
+    QCOMPARE(rig.recorder.events, QStringList({"result:false"}));
+}
+
+void tst_UpdateWorker::installationAfterAFailedSearchFails()
+{
+    auto unit = startUnit();
+    unit->setSilent(true);
+    const PortWatch port(unit->portPath());
+    addUnitPort(*unit);
+    const TestImage::Sections image = TestImage::small();
+    const QString path = writeImage(image);
+
+    WorkerRig rig;
+    rig.search();
+    rig.install(path, TestImage::dataSize(image));
+    QVERIFY(rig.waitForResults(2, INSTALL_TIMEOUT_MS));
+    QCOMPARE(rig.recorder.events, QStringList({"result:false", "result:false"}));
+    QCOMPARE(unit->framesReceived(), 0);
+    QCOMPARE(port.hostDescriptors(), 0);
+}
+
+void tst_UpdateWorker::controllerReportsTheUnitFound()
+{
+    auto unit = startUnit("52.02(2316),Talvo 400 L");
+    addUnitPort(*unit);
+
+    UpdateDriver driver;
+    QSignalSpy activeChanged(&driver, &UpdateDriver::activeChanged);
+    driver.search(true);
+    QVERIFY(driver.active());
+    // A stop request queued behind the search does not cut it short.
+    driver.search(false);
+    QVERIFY(activeChanged.wait(SEARCH_TIMEOUT_MS));
+    QVERIFY(!driver.active());
+    QVERIFY(driver.result());
+    QCOMPARE(driver.modelName(), QString("Talvo 400 L"));
+    QCOMPARE(driver.versionCurrent(), QString("52.02"));
+    QCOMPARE(driver.modelType(), int(TargetInfo::TARGET_TALVO_L));
+    QCOMPARE(activeChanged.count(), 1);
+}
+
+void tst_UpdateWorker::controllerInstallsBothFamilies_data()
+{
+    QTest::addColumn<QByteArray>("versionText");
+    QTest::addColumn<QString>("image");
+    QTest::newRow("S") << QByteArray("49.05(1799),Talvo 400S") << ":/fmw/s/image.txt";
+    QTest::newRow("L") << QByteArray("52.02(2316),Talvo 400 L") << ":/fmw/l/image.txt";
+}
+
+void tst_UpdateWorker::controllerInstallsBothFamilies()
+{
+    QFETCH(QByteArray, versionText);
+    QFETCH(QString, image);
+
+    bool ok = false;
+    const TestImage::Sections sections = TestImage::read(image, &ok);
+    QVERIFY2(ok, qPrintable("cannot read " + image));
+
+    auto unit = startUnit(versionText);
+    const PortWatch port(unit->portPath());
+    addUnitPort(*unit);
+
+    UpdateDriver driver;
+    QSignalSpy activeChanged(&driver, &UpdateDriver::activeChanged);
+    QList<int> progress;
+    connect(&driver, &UpdateDriver::progressChanged, this, [&] { progress << driver.progress(); });
+    driver.search(true);
+    QVERIFY(activeChanged.wait(SEARCH_TIMEOUT_MS));
+    QVERIFY(driver.result());
+    // The catalogue's size is the image's data byte count, so that the progress can reach 100.
+    TargetInfo target;
+    target.setName(driver.modelName());
+    QCOMPARE(target.firmwareSize(), TestImage::dataSize(sections));
+
+    driver.install();
+    QVERIFY(driver.active());
+    QVERIFY(activeChanged.wait(INSTALL_TIMEOUT_MS));
+    QVERIFY(driver.result());
+    QCOMPARE(activeChanged.count(), 2);
+    QVERIFY(!progress.isEmpty());
+    QCOMPARE(progress.last(), 100);
+    for (int i = 1; i < progress.size(); ++i)
+        QCOMPARE(progress.at(i), progress.at(i - 1) + 1);
+    QCOMPARE(progress.first(), 1);
+    QCOMPARE(unit->memory(0, int(SimulatedUnit::MEMORY_SIZE)),
+             TestImage::memoryImage(sections, int(SimulatedUnit::MEMORY_SIZE)));
+    QCOMPARE(port.hostDescriptors(), 0);
+}
+
+QTEST_GUILESS_MAIN(tst_UpdateWorker)
+#include "tst_updateworker.moc"
