@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QMap>
 #include <QString>
-#include <QStringList>
 
 namespace TestImage {
 
@@ -62,20 +61,20 @@ inline Sections read(const QString &path, bool *ok = nullptr)
     return parse(file.readAll(), ok);
 }
 
+// In the form of the images the program carries: "XX " fields, 16 to a line, lines ended by CR LF.
 inline QByteArray write(const Sections &sections)
 {
     QByteArray text;
     for (auto it = sections.cbegin(); it != sections.cend(); ++it) {
-        text += '@' + QByteArray::number(it.key(), 16).toUpper() + '\n';
+        text += '@' + QByteArray::number(it.key(), 16).toUpper() + "\r\n";
         const QByteArray &bytes = it.value();
         for (int i = 0; i < bytes.size(); i += 16) {
-            QStringList line;
             for (int j = i; j < qMin(i + 16, bytes.size()); ++j)
-                line << QString::asprintf("%02X", quint8(bytes.at(j)));
-            text += line.join(' ').toLatin1() + '\n';
+                text += QByteArray::number(quint8(bytes.at(j)) | 0x100, 16).mid(1).toUpper() + ' ';
+            text += "\r\n";
         }
     }
-    text += "q\n";
+    text += "q\r\n";
     return text;
 }
 

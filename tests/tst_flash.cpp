@@ -28,6 +28,7 @@ class tst_Flash : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void wrongUsageExitsWith2_data();
     void wrongUsageExitsWith2();
     void helpExplainsTheOptions();
@@ -36,15 +37,19 @@ private slots:
     void verboseShowsTheDebugLog();
     void noUnitExitsWith1_data();
     void noUnitExitsWith1();
-    void installWritesTheCarriedImage();
-    void installShowsAProgressBarOnATerminal();
-    void downgradeIsRefusedUnlessAsked();
+    void downgradeIsRefusedWithoutTheOption();
+    void installationsShowProgressAndWriteTheImage();
     void failedInstallationExitsWith1();
 
 private:
     Run flash(const QStringList &arguments);
     std::unique_ptr<SimulatedUnit> startUnit(const QByteArray &versionText);
 };
+
+void tst_Flash::initTestCase()
+{
+    qRegisterMetaType<QProcess::ExitStatus>();
+}
 
 Run tst_Flash::flash(const QStringList &arguments)
 {
@@ -166,29 +171,27 @@ void tst_Flash::noUnitExitsWith1()
     QVERIFY2(run.err.startsWith("Error: ") && run.err.contains(path), qPrintable(run.err));
 }
 
-void tst_Flash::installWritesTheCarriedImage()
+void tst_Flash::downgradeIsRefusedWithoutTheOption()
 {
-    bool ok = false;
-    const TestImage::Sections image = TestImage::read(":/fmw/s/image.txt", &ok);
-    QVERIFY(ok);
-
-    auto unit = startUnit("49.05(1799),Talvo 400S");
+    auto unit = startUnit("52.09(2500),Talvo 400 L");
     const Run run = flash({"--install", "--port", unit->portPath()});
-    QCOMPARE(run.exitCode, 0);
-    QVERIFY2(run.out.endsWith("Update successful!\n"), qPrintable(run.out));
-
-    // Not a terminal: one percentage line per step, 1 to 100.
-    QStringList expected;
-    for (int percent = 1; percent <= 100; ++percent)
-        expected << QString("%1 %").arg(percent);
-    const QStringList lines = run.out.split('\n');
-    QCOMPARE(lines.mid(4, 100), expected);
-    QCOMPARE(unit->memory(0, int(SimulatedUnit::MEMORY_SIZE)),
-             TestImage::memoryImage(image, int(SimulatedUnit::MEMORY_SIZE)));
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.out.startsWith("Model:             Talvo 400 L\n"), qPrintable(run.out));
+    QVERIFY(!run.out.contains("Update successful!"));
+    QVERIFY2(run.err.contains("52.09") && run.err.contains("--downgrade"), qPrintable(run.err));
+    QCOMPARE(unit->framesReceived(), 0);
 }
 
-void tst_Flash::installShowsAProgressBarOnATerminal()
+// Two full installations side by side (each takes its time on the line): an update with its
+// output in a pipe, and a downgrade with its output on a terminal.
+void tst_Flash::installationsShowProgressAndWriteTheImage()
 {
+    bool ok = false;
+    const TestImage::Sections imageS = TestImage::read(":/fmw/s/image.txt", &ok);
+    QVERIFY(ok);
+    const TestImage::Sections imageL = TestImage::read(":/fmw/l/image.txt", &ok);
+    QVERIFY(ok);
+
     const int terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     QVERIFY(terminal >= 0);
     QVERIFY(grantpt(terminal) == 0 && unlockpt(terminal) == 0);
@@ -202,38 +205,40 @@ void tst_Flash::installShowsAProgressBarOnATerminal()
             screen.append(buffer, int(count));
     });
 
-    auto unit = startUnit("49.05(1799),Talvo 400S");
-    QProcess process;
-    process.setStandardOutputFile(terminalPath);
-    QSignalSpy finished(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
-    process.start(TALVO_FLASH_PATH, {"--install", "--port", unit->portPath()});
-    QVERIFY(finished.wait(RUN_TIMEOUT_MS));
-    QCOMPARE(process.exitCode(), 0);
-    QTest::qWaitFor([&] { return screen.contains("Update successful!"); }, 5000);
-    ::close(terminal);
+    auto unitS = startUnit("49.05(1799),Talvo 400S");
+    auto unitL = startUnit("52.09(2500),Talvo 400 L");
+    QProcess update;
+    QProcess downgrade;
+    downgrade.setStandardOutputFile(terminalPath);
+    QSignalSpy updateFinished(&update, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+    QSignalSpy downgradeFinished(&downgrade, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+    update.start(TALVO_FLASH_PATH, {"--install", "--port", unitS->portPath()});
+    downgrade.start(TALVO_FLASH_PATH, {"--install", "--downgrade", "--port", unitL->portPath()});
+    QVERIFY(QTest::qWaitFor([&] { return updateFinished.count() == 1 && downgradeFinished.count() == 1; },
+                            2 * RUN_TIMEOUT_MS));
 
-    // One line that is redrawn in place, from the first step to the full bar.
+    // In a pipe: one percentage line per step, 1 to 100.
+    const QString out = QString::fromUtf8(update.readAllStandardOutput());
+    QCOMPARE(update.exitCode(), 0);
+    QVERIFY2(out.endsWith("Update successful!\n"), qPrintable(out));
+    QStringList expected;
+    for (int percent = 1; percent <= 100; ++percent)
+        expected << QString("%1 %").arg(percent);
+    QCOMPARE(out.split('\n').mid(4, 100), expected);
+    QCOMPARE(unitS->memory(0, int(SimulatedUnit::MEMORY_SIZE)),
+             TestImage::memoryImage(imageS, int(SimulatedUnit::MEMORY_SIZE)));
+
+    // On a terminal: one bar redrawn in place, from the first step to the full bar.
+    QCOMPARE(downgrade.exitCode(), 0);
+    QVERIFY(QTest::qWaitFor([&] { return screen.contains("Update successful!"); }, 5000));
+    ::close(terminal);
     QVERIFY2(screen.contains("\r[----------------------------------------]   1 %"),
-             screen.left(200).constData());
+             screen.left(300).constData());
     QVERIFY(screen.contains("\r[####################--------------------]  50 %"));
     QVERIFY(screen.contains("\r[########################################] 100 %"));
     QVERIFY(!screen.contains("\n50 %"));
-    QVERIFY(screen.contains("Update successful!"));
-}
-
-void tst_Flash::downgradeIsRefusedUnlessAsked()
-{
-    auto unit = startUnit("52.09(2500),Talvo 400 L");
-    const Run refused = flash({"--install", "--port", unit->portPath()});
-    QCOMPARE(refused.exitCode, 1);
-    QVERIFY2(refused.err.contains("--downgrade"), qPrintable(refused.err));
-    QVERIFY(!refused.out.contains("Update successful!"));
-    QCOMPARE(unit->framesReceived(), 0);
-
-    const Run downgraded = flash({"--install", "--downgrade", "--port", unit->portPath()});
-    QCOMPARE(downgraded.exitCode, 0);
-    QVERIFY2(downgraded.out.endsWith("Update successful!\n"), qPrintable(downgraded.out));
-    QVERIFY(unit->blocksWritten() > 0);
+    QCOMPARE(unitL->memory(0, int(SimulatedUnit::MEMORY_SIZE)),
+             TestImage::memoryImage(imageL, int(SimulatedUnit::MEMORY_SIZE)));
 }
 
 void tst_Flash::failedInstallationExitsWith1()
