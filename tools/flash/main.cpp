@@ -88,7 +88,7 @@ int main(int argc, char *argv[])
     session.setPort(parser.value(portOption));
     session.setInstall(parser.isSet(installOption));
     session.setDowngrade(parser.isSet(downgradeOption));
-    #ifdef Q_OS_WIN
+#ifdef Q_OS_WIN
     session.setProgressBar(_isatty(_fileno(stdout)) != 0);
 #else
     session.setProgressBar(isatty(fileno(stdout)) == 1);
