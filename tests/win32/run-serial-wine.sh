@@ -40,7 +40,20 @@ start_unit() {
 start_unit COM7
 start_unit COM8 --bursts 5 --burst-pause-ms 100
 start_unit COM9 --raw-reply 7d7d0141ee42437e
+start_unit COM10
 rm -f "$WINEPREFIX/dosdevices/com42"
 
+# Another program holds COM10's port exclusively (TIOCEXCL: later opens fail with EBUSY).
+python3 - "$(readlink "$WINEPREFIX/dosdevices/com10")" >"$work/holder.out" <<'PY' &
+import fcntl, os, sys, termios, time
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
+fcntl.ioctl(fd, termios.TIOCEXCL)
+print("held", flush=True)
+time.sleep(600)
+PY
+pids+=($!)
+for _ in $(seq 100); do grep -q held "$work/holder.out" && break; sleep 0.05; done
+grep -q held "$work/holder.out" || { echo "FAIL: could not hold COM10's port"; exit 1; }
+
 cd "$build"
-wine serialline_wine.exe COM7 COM8 COM9 COM42 "$version" | tr -d '\r'
+wine serialline_wine.exe COM7 COM8 COM9 COM10 COM42 "$version" | tr -d '\r'

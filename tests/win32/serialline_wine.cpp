@@ -1,9 +1,10 @@
 // Runs the Win32 serial line under wine against simulated units on wine COM ports.
 //
-// Usage: serialline_wine.exe UNIT BURSTS MARKER MISSING VERSION
+// Usage: serialline_wine.exe UNIT BURSTS MARKER HELD MISSING VERSION
 //   UNIT     COM port of a unit with the default reply "\x7d\x7d\x01" VERSION "\x7e"
 //   BURSTS   COM port of a unit that sends its reply as 5 bytes, a pause of 100 ms, the rest
 //   MARKER   COM port of a unit whose reply is 7D 7D 01 41 EE 42 43 7E
+//   HELD     COM port of a unit that another program holds exclusively
 //   MISSING  COM port with no device behind it
 //   VERSION  the default unit's version text
 //
@@ -19,6 +20,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <set>
@@ -286,6 +288,8 @@ void openConfiguresTheLine(SerialLine &line, const std::wstring &port)
     SerialLine::OpenResult result = SerialLine::CreateFileFailed;
     const auto trace = traced([&] { result = line.open(port.c_str(), UART_BAUDRATE, UART_PARITY); });
     check("open succeeds", result == SerialLine::OpenOk, "result " + std::to_string(result));
+    if (result != SerialLine::OpenOk || calls.ports.empty())
+        return;
     const std::vector<std::string> expected = {
         "CreateFileW(access=0xc0000000 share=0 security=null disposition=3 flags=0 template=null)",
         "SetupComm(512,512)",
@@ -346,6 +350,18 @@ void secondOpen(const std::wstring &port)
                 result == SerialLine::CreateFileFailed ? "CreateFile failed" : "not refused", result,
                 GetLastError());
     second.close();
+}
+
+// The port is held by another program that asked the system for exclusive use (on this
+// machine a Linux process holding the pseudo-terminal with TIOCEXCL).
+void heldPortFails(const std::wstring &port)
+{
+    SerialLine line;
+    const SerialLine::OpenResult result = line.open(port.c_str(), UART_BAUDRATE, UART_PARITY);
+    const DWORD error = GetLastError();
+    check("a port that another program holds exclusively fails in CreateFile and holds nothing",
+          result == SerialLine::CreateFileFailed && !line.isHeld(),
+          "result " + std::to_string(result) + ", GetLastError " + std::to_string(error));
 }
 
 void missingPortFails(const std::wstring &port)
@@ -511,15 +527,16 @@ void closeRestoresTheTimeouts(SerialLine &line, const std::wstring &port)
 
 int wmain(int argc, wchar_t **argv)
 {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: serialline_wine UNIT BURSTS MARKER MISSING VERSION\n");
+    if (argc != 7) {
+        std::fprintf(stderr, "usage: serialline_wine UNIT BURSTS MARKER HELD MISSING VERSION\n");
         return 100;
     }
     const std::wstring unit = std::wstring(L"\\\\.\\") + argv[1];
     const std::wstring bursts = std::wstring(L"\\\\.\\") + argv[2];
     const std::wstring marker = std::wstring(L"\\\\.\\") + argv[3];
-    const std::wstring missing = std::wstring(L"\\\\.\\") + argv[4];
-    const std::string version = narrow(argv[5]);
+    const std::wstring held = std::wstring(L"\\\\.\\") + argv[4];
+    const std::wstring missing = std::wstring(L"\\\\.\\") + argv[5];
+    const std::string version = narrow(argv[6]);
 
     installSpies();
     // Windows keeps a port's time-outs from one user to the next; give the port some that are
@@ -534,6 +551,7 @@ int wmain(int argc, wchar_t **argv)
         return failures + 1;
     }
     secondOpen(unit);
+    heldPortFails(held);
     missingPortFails(missing);
     silentLineTimesOut(line);
     handshake(line, version);

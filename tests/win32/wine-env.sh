@@ -25,6 +25,10 @@ if ! (
   exit 77
 fi
 # Start the server here so that its own output (object dumps when serial ports were in use) goes
-# to a log instead of the test's output.
-wineserver >>"$WINEPREFIX.server.log" 2>&1 || true
+# to a log instead of the test's output. The server opens the devices for its programs; as root
+# it runs without CAP_SYS_ADMIN, as an ordinary user's would, so that a port another program
+# holds exclusively (TIOCEXCL) is refused.
+server_caps=()
+[ "$(id -u)" -eq 0 ] && server_caps=(setpriv --inh-caps=-sys_admin --bounding-set=-sys_admin --)
+"${server_caps[@]}" wineserver >>"$WINEPREFIX.server.log" 2>&1 || true
 trap 'wineserver -w >/dev/null 2>&1 || true' EXIT
