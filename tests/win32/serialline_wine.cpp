@@ -523,6 +523,23 @@ void closeRestoresTheTimeouts(SerialLine &line, const std::wstring &port)
     next.close();
 }
 
+void evenParity(const std::wstring &port)
+{
+    SerialLine line;
+    const SerialLine::OpenResult result = line.open(port.c_str(), UART_BAUDRATE, 1);
+    const DCB written = calls.lastState;
+    char detail[128];
+    std::snprintf(detail, sizeof detail, "BaudRate=%lu ByteSize=%u Parity=%u StopBits=%u fOutX=%u fInX=%u",
+                  written.BaudRate, written.ByteSize, written.Parity, written.StopBits, written.fOutX,
+                  written.fInX);
+    // Only what SetCommState is given: a pseudo-terminal always reads back as 8 bits without parity.
+    check("open with a non-zero parity argument sets even parity, the rest unchanged",
+          result == SerialLine::OpenOk && written.Parity == EVENPARITY && written.ByteSize == 8 &&
+              written.StopBits == ONESTOPBIT && written.BaudRate == 115200 && !written.fOutX && !written.fInX,
+          detail);
+    line.close();
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t **argv)
@@ -559,6 +576,7 @@ int wmain(int argc, wchar_t **argv)
     closeRestoresTheTimeouts(line, unit);
     replyInBursts(bursts, version);
     markerByteEndsTheRead(marker);
+    evenParity(marker);
 
     std::printf("%d failed\n", failures);
     return failures;
