@@ -1,3 +1,4 @@
+#include "logcapture.h"
 #include "portenumerator.h"
 #include "simulatedunit.h"
 #include "testimage.h"
@@ -162,6 +163,7 @@ private slots:
     void init();
     void cleanup();
 
+    void probeLogsEveryPort();
     void searchIdentifiesTheUnit_data();
     void searchIdentifiesTheUnit();
     void searchWithoutUsableUnitFails_data();
@@ -219,6 +221,48 @@ QString tst_UpdateWorker::writeImage(const TestImage::Sections &sections)
     if (!file.open(QIODevice::WriteOnly) || file.write(TestImage::write(sections)) < 0)
         return QString();
     return path;
+}
+
+void tst_UpdateWorker::probeLogsEveryPort()
+{
+    PortInfo other = PortEnumerator::portForDevice("/dev/ttyACM3", 1240, 224);
+    other.description = "CDC RS-232 Emulation Demo";
+    other.manufacturer = "Microchip Technology, Inc.";
+    PortInfo plain;
+    plain.portName = "ttyS0";
+    plain.systemLocation = "/dev/ttyS0";
+    PortEnumerator::addExtraPort(other);
+    PortEnumerator::addExtraPort(plain);
+    auto silent = startUnit();
+    silent->setSilent(true);
+    addUnitPort(*silent);
+
+    const LogCapture log;
+    WorkerRig rig;
+    rig.search();
+    QVERIFY(rig.waitForResults(1, SEARCH_TIMEOUT_MS));
+    QCOMPARE(rig.recorder.events, QStringList({"result:false"}));
+
+    const QString separator(48, '-');
+    const QStringList expected = {separator,
+                                  "Name         : \"ttyACM3\"",
+                                  "Description  : \"CDC RS-232 Emulation Demo\"",
+                                  "Manufacturer : \"Microchip Technology, Inc.\"",
+                                  "Vendor ID    : 1240",
+                                  "Product ID   : 224",
+                                  separator,
+                                  "Name         : \"ttyS0\"",
+                                  "Description  : \"\"",
+                                  "Manufacturer : \"\"",
+                                  separator,
+                                  "Name         : \"" + silent->portPath().mid(5) + '"',
+                                  "Description  : \"simulated unit\"",
+                                  "Manufacturer : \"\"",
+                                  "Vendor ID    : 1240",
+                                  "Product ID   : 223"};
+    const QStringList lines = log.lines();
+    QCOMPARE(lines.mid(0, expected.size()), expected);
+    QCOMPARE(lines.count("UpdateWorker::getFirmwareVersion setProgrammingMode failed!"), 1);
 }
 
 void tst_UpdateWorker::searchIdentifiesTheUnit_data()
@@ -482,10 +526,12 @@ void tst_UpdateWorker::installationWithoutSearchFails()
     const TestImage::Sections image = TestImage::small();
     const QString path = writeImage(image);
 
+    const LogCapture log;
     WorkerRig rig;
     rig.install(path, TestImage::dataSize(image));
     QVERIFY(rig.waitForResults(1, SEARCH_TIMEOUT_MS));
     QCOMPARE(rig.recorder.events, QStringList({"result:false"}));
+    QVERIFY(log.contains("UpdateWorker::doInstallFirmware No device found yet!"));
 }
 
 void tst_UpdateWorker::installationAfterAFailedSearchFails()
