@@ -1,6 +1,7 @@
 // Runs the Windows driver checks under wine. The driver-store listing is pointed at a
-// temporary folder standing in for the store; the kernel-driver enumeration runs against
-// whatever the system reports. Prints one line per check; the exit code is the number of
+// temporary folder standing in for the store, then at the system's own store in the wine prefix
+// with a package folder put there for the check; the kernel-driver enumeration runs against
+// whatever the system reports (under wine: no drivers). Prints one line per check; the exit code is the number of
 // failed checks.
 
 #include "driverplatform.h"
@@ -130,9 +131,31 @@ void kernelDriverEnumeration()
     check("usbser.sys load state with no room", none == DriverPlatform::LoadState::EnumerationFailed,
           stateName(none));
     const auto classState = DriverPlatform::classDriverLoadState();
-    std::printf("INFO class driver load state: %s\n", stateName(classState));
-    std::printf("INFO class driver package in the system's driver store: %s\n",
-                DriverPlatform::isClassDriverInstalled() ? "yes" : "no");
+    check("the class driver usbser.sys is not loaded under wine",
+          classState == DriverPlatform::LoadState::NotLoaded, stateName(classState));
+}
+
+// The system's own driver store, as the program looks at it: a package folder put there (and
+// taken away again) is what makes the class driver count as installed.
+void systemDriverStore()
+{
+    const wchar_t *const levels[] = {L"C:\\Windows\\System32\\DriverStore",
+                                     L"C:\\Windows\\System32\\DriverStore\\FileRepository"};
+    std::vector<std::wstring> created;
+    for (const wchar_t *level : levels) {
+        if (CreateDirectoryW(level, nullptr))
+            created.push_back(level);
+    }
+    const bool before = DriverPlatform::isClassDriverInstalled();
+    check("the system's driver store without the package", !before, before ? "installed" : "not installed");
+
+    const std::wstring package = std::wstring(levels[1]) + L"\\mchpcdc.inf_amd64_3c1d9e2f5a7b8c40";
+    CreateDirectoryW(package.c_str(), nullptr);
+    const bool with = DriverPlatform::isClassDriverInstalled();
+    check("the system's driver store with the package folder", with, with ? "installed" : "not installed");
+    RemoveDirectoryW(package.c_str());
+    for (auto level = created.rbegin(); level != created.rend(); ++level)
+        RemoveDirectoryW(level->c_str());
 }
 
 } // namespace
@@ -141,6 +164,7 @@ int wmain()
 {
     driverStoreListing();
     kernelDriverEnumeration();
+    systemDriverStore();
     std::printf("%d failed\n", failures);
     return failures;
 }
