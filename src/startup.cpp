@@ -1,5 +1,6 @@
 #include "startup.h"
 
+#include "filecopy.h"
 #include "updatedriver.h"
 
 #include <QApplication>
@@ -27,21 +28,7 @@ const char *const GRAPHICS_LIBRARIES[] = {"d3dcompiler_47.dll", "libEGL.dll", "l
 
 void extractFile(QString fileName, QString osPath, QString qrcPath)
 {
-    QFile source(QStringLiteral(":/") + qrcPath + fileName);
-    if (!source.open(QIODevice::ReadOnly)) {
-        qDebug() << "file_R.open() failed!";
-        return;
-    }
-    QFile destination(osPath + fileName);
-    if (!destination.open(QIODevice::WriteOnly)) {
-        qDebug() << "file_W.open() failed!";
-        source.close();
-        return;
-    }
-    while (!source.atEnd())
-        destination.write(source.readLine());
-    destination.close();
-    source.close();
+    copyFileByLines(QStringLiteral(":/") + qrcPath + fileName, osPath + fileName);
 }
 
 bool createFiles()

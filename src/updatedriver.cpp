@@ -1,11 +1,11 @@
 #include "updatedriver.h"
 
 #include "driverplatform.h"
+#include "filecopy.h"
 #include "updateworker.h"
 
 #include <QDebug>
 #include <QDesktopServices>
-#include <QFile>
 #include <QStringList>
 #include <QUrl>
 
@@ -100,23 +100,8 @@ bool UpdateDriver::isUpdateAvailable()
 
 void UpdateDriver::openFileNatively(const QString &resourceFile, const QString &outputFile)
 {
-    QFile source(resourceFile);
-    if (!source.open(QIODevice::ReadOnly)) {
-        qDebug() << "file_R.open() failed!";
-        return;
-    }
-    QFile destination(outputFile);
-    if (!destination.open(QIODevice::WriteOnly)) {
-        qDebug() << "file_W.open() failed!";
-        source.close();
-        return;
-    }
-    while (!source.atEnd())
-        destination.write(source.readLine());
-    destination.close();
-    source.close();
-
-    QDesktopServices::openUrl(QUrl::fromLocalFile(outputFile));
+    if (copyFileByLines(resourceFile, outputFile))
+        QDesktopServices::openUrl(QUrl::fromLocalFile(outputFile));
 }
 
 void UpdateDriver::openChangelogNatively()
