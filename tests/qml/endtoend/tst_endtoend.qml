@@ -1,0 +1,105 @@
+import QtQuick 2.6
+import QtTest 1.1
+
+// A user walks the wizard against a simulated unit: real controller, real worker, real loader
+// protocol over a pseudo-terminal. Only the user's clicks and keys are simulated.
+TestCase {
+    id: testCase
+    name: "EndToEnd"
+    when: windowShown
+
+    // A full installation moves about half a megabyte of frames through the line and waits for
+    // every reply: allow it plenty of time.
+    readonly property int installTimeoutMs: 180000
+    readonly property int searchTimeoutMs: 20000
+
+    property var win: null
+
+    function item(objectName) {
+        var found = findChild(win, objectName)
+        verify(found, objectName)
+        return found
+    }
+
+    function openWizard() {
+        var component = Qt.createComponent("qrc:/qml/main.qml")
+        compare(component.status, Component.Ready, component.errorString())
+        win = createTemporaryObject(component, testCase)
+        verify(win)
+        win.requestActivate()
+        tryCompare(win, "active", true)
+    }
+
+    function press() {
+        mouseClick(item("mainButton"))
+    }
+
+    function scanToDevicePage() {
+        compare(item("mainFrame").state, "WELCOME")
+        compare(item("mainButton").text, "SCAN FOR DEVICES")
+        press()
+        compare(item("mainFrame").state, "SEARCH")
+        var frame = item("mainFrame")
+        tryVerify(function () { return frame.state !== "SEARCH" }, searchTimeoutMs, "the search ends")
+        compare(frame.state, "DEVICE_FOUND")
+        verify(simulatedUnit.handshakesAnswered() >= 1)
+    }
+
+    function installToTheEnd(caption) {
+        var button = item("mainButton")
+        compare(button.text, caption)
+        compare(button.opacity, 1)
+        press()
+        compare(item("mainFrame").state, "UPDATE")
+        compare(item("textUpdatePercentage").text, "0%")
+        var bar = item("progressBar")
+        tryVerify(function () { return bar.value > 0 && bar.value < 100 }, searchTimeoutMs,
+                  "progress shows while the image is written")
+        tryCompare(bar, "value", 100, installTimeoutMs)
+        compare(item("textUpdatePercentage").text, "100%")
+        tryCompare(item("mainFrame"), "state", "UPDATE_SUCCESS", searchTimeoutMs)
+        compare(item("textStatusHead").text, "Update successful!")
+        compare(item("textStatusNote").text, "Please unplug the USB cable\nand restart Talvo.")
+        verify(simulatedUnit.memoryHoldsImage(":/fmw/s/image.txt"), "the unit holds the S image")
+        verify(simulatedUnit.blocksWritten() >= simulatedUnit.imageSize(":/fmw/s/image.txt") / 240)
+        press()
+        compare(item("mainFrame").state, "WELCOME")
+    }
+
+    function cleanup() {
+        win = null
+    }
+
+    function test_update_of_an_S_unit_with_older_firmware() {
+        simulatedUnit.reset("49.05(1799),Talvo 400S")
+        openWizard()
+        scanToDevicePage()
+        compare(item("textDeviceFoundName").text, "Talvo 400 S")
+        compare(item("textDeviceFoundStatus").text, "Update available")
+        compare(item("textDeviceFoundCurrent").text, "Currently Installed: 49.05")
+        compare(item("textDeviceFoundNew").text, "New Version: 49.09")
+        compare(item("imageDeviceFoundLogo").source, "qrc:/fmw/s/logo.jpg")
+        compare(item("textModelLTip").opacity, 0)
+        verify(!simulatedUnit.memoryHoldsImage(":/fmw/s/image.txt"), "not there before")
+        installToTheEnd("INSTALL UPDATE")
+    }
+
+    function test_downgrade_of_an_S_unit_after_the_password() {
+        simulatedUnit.reset("52.01(1799),Talvo 400S")
+        openWizard()
+        scanToDevicePage()
+        compare(item("textDeviceFoundName").text, "Talvo 400 S")
+        compare(item("textDeviceFoundStatus").text, "No update necessary")
+        compare(item("textDeviceFoundCurrent").text, "Currently Installed: 52.01")
+        compare(item("textDeviceFoundNew").text, "New Version: 49.09")
+        compare(item("mainButton").opacity, 0)
+        var input = item("textInputDowngradePassword")
+        verify(input.activeFocus)
+        var password = "Morwe"
+        for (var i = 0; i < password.length; ++i)
+            keyClick(password[i])
+        compare(input.opacity, 0)
+        verify(item("mainButton").activeFocus)
+        installToTheEnd("INSTALL FIRMWARE")
+    }
+}
