@@ -6,6 +6,7 @@
 #include "updatedriver.h"
 
 #include <QFile>
+#include <QLoggingCategory>
 #include <QMap>
 #include <QQmlContext>
 #include <QQmlEngine>
@@ -110,6 +111,9 @@ class EndToEndSetup : public QObject
 public slots:
     void qmlEngineAvailable(QQmlEngine *engine)
     {
+        // The loader logs every frame; TALVO_E2E_LOG=1 shows it.
+        if (qEnvironmentVariableIsEmpty("TALVO_E2E_LOG"))
+            QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
         qmlRegisterType<UpdateDriver>("Drivers", 1, 0, "UpdateDriver");
         if (!_unit.start())
             qFatal("the simulated unit could not open a pseudo-terminal");
