@@ -130,15 +130,17 @@ int main(int argc, char *argv[])
     qmlRegisterType<ScriptedUpdateDriver>("Drivers", 1, 0, "UpdateDriver");
     QQmlApplicationEngine engine;
     engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
-    auto *window = engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(engine.rootObjects().first());
-    auto *driver = window ? window->findChild<ScriptedUpdateDriver *>(QStringLiteral("updateDriver")) : nullptr;
+    auto *window =
+        engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(engine.rootObjects().first());
+    auto *driver =
+        window ? window->findChild<ScriptedUpdateDriver *>(QStringLiteral("updateDriver")) : nullptr;
     if (!driver) {
         QTextStream(stderr) << "scene_screenshots: the main scene did not load\n";
         return 1;
     }
     // The pictures do not depend on how long the wizard waits.
-    for (const char *timer : {"timerSearchStartPostpone", "timerSearchStatusPostpone", "timerUpdateStartPostpone",
-                              "timerUpdateStatusPostpone"})
+    for (const char *timer : {"timerSearchStartPostpone", "timerSearchStatusPostpone",
+                              "timerUpdateStartPostpone", "timerUpdateStatusPostpone"})
         window->findChild<QObject *>(QLatin1String(timer))->setProperty("interval", 20);
 
     Walk walk(window, driver, folder);
@@ -153,8 +155,8 @@ int main(int argc, char *argv[])
     driver->setDriverAvailable(true);
 
     // The ring is held at the angle it starts from.
-    driver->setUnit(1, QStringLiteral("Talvo 400 S"), QStringLiteral("/fmw/s/logo.jpg"), QStringLiteral("49.07"),
-                    QStringLiteral("49.09"));
+    driver->setUnit(1, QStringLiteral("Talvo 400 S"), QStringLiteral("/fmw/s/logo.jpg"),
+                    QStringLiteral("49.07"), QStringLiteral("49.09"));
     walk.press();
     walk.waitForState(QStringLiteral("SEARCH"));
     walk.object("animationSearch")->setProperty("paused", true);
@@ -175,7 +177,8 @@ int main(int argc, char *argv[])
     walk.shoot(QStringLiteral("06-success-s"));
     walk.press();
 
-    walk.findUnit(2, QStringLiteral("Talvo 400 L"), QStringLiteral("/fmw/l/logo.jpg"), QStringLiteral("49.07"), true);
+    walk.findUnit(2, QStringLiteral("Talvo 400 L"), QStringLiteral("/fmw/l/logo.jpg"),
+                  QStringLiteral("49.07"), true);
     walk.shoot(QStringLiteral("07-device-update-l"));
     walk.startInstall();
     driver->report(100);
@@ -191,7 +194,8 @@ int main(int argc, char *argv[])
     walk.shoot(QStringLiteral("09-search-error"));
     walk.press();
 
-    walk.findUnit(1, QStringLiteral("Talvo 400 S"), QStringLiteral("/fmw/s/logo.jpg"), QStringLiteral("49.09"), false);
+    walk.findUnit(1, QStringLiteral("Talvo 400 S"), QStringLiteral("/fmw/s/logo.jpg"),
+                  QStringLiteral("49.09"), false);
     walk.shoot(QStringLiteral("10-device-reinstall"));
     walk.startInstall();
     driver->finish(false);
@@ -199,7 +203,8 @@ int main(int argc, char *argv[])
     walk.shoot(QStringLiteral("11-update-error"));
     walk.press();
 
-    walk.findUnit(1, QStringLiteral("Talvo 400 S"), QStringLiteral("/fmw/s/logo.jpg"), QStringLiteral("52.01"), false);
+    walk.findUnit(1, QStringLiteral("Talvo 400 S"), QStringLiteral("/fmw/s/logo.jpg"),
+                  QStringLiteral("52.01"), false);
     // The text cursor blinks: hide it so that the picture does not depend on the moment.
     walk.object("textInputDowngradePassword")->setProperty("cursorVisible", false);
     walk.shoot(QStringLiteral("12-device-downgrade"));

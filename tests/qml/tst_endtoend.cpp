@@ -58,7 +58,8 @@ public:
             return false;
         PortEnumerator::setSystemPortsIncluded(false);
         PortEnumerator::clearExtraPorts();
-        PortEnumerator::addExtraPort(PortEnumerator::portForDevice(_unit.portPath(), UNIT_VENDOR, UNIT_PRODUCT));
+        PortEnumerator::addExtraPort(
+            PortEnumerator::portForDevice(_unit.portPath(), UNIT_VENDOR, UNIT_PRODUCT));
         return true;
     }
 

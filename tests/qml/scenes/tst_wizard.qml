@@ -387,6 +387,15 @@ TestCase {
         expectState("SEARCH")
     }
 
+    function test_the_driver_message_does_not_stop_the_welcome_timer() {
+        createWizard({ realTimers: true, noActivation: true })
+        driver.setDriverAvailable(false)
+        press()
+        compare(item("messageDriverMissing").opacity, 1)
+        compare(driver.count("search(false)"), 0)
+        waitForCalls("search(false)", 1)
+    }
+
     // ---- device page ---------------------------------------------------------------------------
 
     function test_device_page_outcomes_data() {
