@@ -183,6 +183,7 @@ private slots:
     void frameFaults_data();
     void frameFaults();
     void blockRefusedNTimesIsThenWritten();
+    void faultForAnyCommandCountsEveryFrame();
     void lateReplyComesAfterTheHostsWait();
     void hangUpAtBlockClosesTheLine();
     void hangUpClosesTheLineMidOperation();
@@ -640,12 +641,7 @@ void tst_SimulatedUnit::frameFaults()
 void tst_SimulatedUnit::blockRefusedNTimesIsThenWritten()
 {
     SimulatedUnit unit;
-    SimulatedUnit::FrameFault fault;
-    fault.kind = SimulatedUnit::FrameFault::RefuseAck;
-    fault.command = SimulatedUnit::CMD_RX_DATA_BLOCK;
-    fault.first = 1;
-    fault.count = 3;
-    unit.addFrameFault(fault);
+    unit.addFrameFault(SimulatedUnit::FrameFault::refused(SimulatedUnit::CMD_RX_DATA_BLOCK, 1, 3));
     QVERIFY(unit.start());
     HostLine line(unit.portPath());
     unlock(unit, line);
@@ -657,23 +653,35 @@ void tst_SimulatedUnit::blockRefusedNTimesIsThenWritten()
 
     // A fault for ever (count -1) never lets the command through.
     unit.clearFrameFaults();
-    fault.command = SimulatedUnit::CMD_MASS_ERASE;
-    fault.count = -1;
-    unit.addFrameFault(fault);
+    unit.addFrameFault(SimulatedUnit::FrameFault::refused(SimulatedUnit::CMD_MASS_ERASE, 1, -1));
     const int erases = unit.massErases();
     for (int attempt = 0; attempt < 4; ++attempt)
         QCOMPARE(line.exchange(hex("15")), hex("52"));
     QCOMPARE(unit.massErases(), erases);
 }
 
+void tst_SimulatedUnit::faultForAnyCommandCountsEveryFrame()
+{
+    SimulatedUnit unit;
+    unit.setPasswordPolicy(SimulatedUnit::PasswordPolicy::AcceptAlways);
+    unit.setMode(SimulatedUnit::Mode::Loader);
+    unit.addFrameFault(SimulatedUnit::FrameFault::silent(-1, 2, 2));
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    const QByteArray ok = ACK + SimulatedUnit::messageReply(0x00);
+    QCOMPARE(line.exchange(passwordCore()), ok);
+    QCOMPARE(line.exchange(blockCore(0x8000, "a"), 200), QByteArray());
+    QCOMPARE(line.exchange(hex("15"), 200), QByteArray());
+    QCOMPARE(line.exchange(blockCore(0x8000, "b")), ok);
+    QCOMPARE(unit.memory(0x8000, 1), QByteArray("b"));
+    QCOMPARE(unit.framesReceived(), 4);
+    QCOMPARE(int(unit.frames().at(1).ack), 0xFF); // no acknowledgement at all
+}
+
 void tst_SimulatedUnit::lateReplyComesAfterTheHostsWait()
 {
     SimulatedUnit unit;
-    SimulatedUnit::FrameFault fault;
-    fault.kind = SimulatedUnit::FrameFault::LateReply;
-    fault.command = SimulatedUnit::CMD_MASS_ERASE;
-    fault.delayMs = 60;
-    unit.addFrameFault(fault);
+    unit.addFrameFault(SimulatedUnit::FrameFault::late(SimulatedUnit::CMD_MASS_ERASE, 1, 60));
     QVERIFY(unit.start());
     HostLine line(unit.portPath());
     unlock(unit, line);
@@ -690,11 +698,7 @@ void tst_SimulatedUnit::lateReplyComesAfterTheHostsWait()
 void tst_SimulatedUnit::hangUpAtBlockClosesTheLine()
 {
     SimulatedUnit unit;
-    SimulatedUnit::FrameFault fault;
-    fault.kind = SimulatedUnit::FrameFault::HangUp;
-    fault.command = SimulatedUnit::CMD_RX_DATA_BLOCK;
-    fault.first = 3;
-    unit.addFrameFault(fault);
+    unit.addFrameFault(SimulatedUnit::FrameFault::hangUpAt(SimulatedUnit::CMD_RX_DATA_BLOCK, 3));
     QVERIFY(unit.start());
     HostLine line(unit.portPath());
     unlock(unit, line);
@@ -751,7 +755,7 @@ void tst_SimulatedUnit::programServesAUnitUntilTerminated()
 #else
     QProcess program;
     program.start(QStringLiteral(TALVO_SIM_PATH), {QStringLiteral("--family"), QStringLiteral("L"),
-                                                   QStringLiteral("--refuse"), QStringLiteral("erase@1")});
+                                                   QStringLiteral("--refuse"), QStringLiteral("erase@1=53")});
     QVERIFY(program.waitForStarted(5000));
     QVERIFY(program.waitForReadyRead(5000));
     const QByteArray portLine = program.readLine().trimmed();
@@ -760,7 +764,7 @@ void tst_SimulatedUnit::programServesAUnitUntilTerminated()
     QVERIFY(line.isOpen());
     line.write(REQUEST);
     QCOMPARE(line.expect(27), REQUEST + "52.02(2316),Talvo 400 L\x7E");
-    QCOMPARE(line.exchange(hex("15")), hex("52"));
+    QCOMPARE(line.exchange(hex("15")), hex("53"));
     QCOMPARE(line.exchange(hex("15")), ACK + SimulatedUnit::messageReply(0x00));
     program.terminate();
     QVERIFY(program.waitForFinished(5000));

@@ -90,8 +90,8 @@ int main(int argc, char *argv[])
         QStringLiteral("password"), QStringLiteral("Password policy: faithful (default), accept or refuse."),
         QStringLiteral("policy"));
     const QCommandLineOption refuse(QStringLiteral("refuse"),
-                                    QStringLiteral("Acknowledge chosen frames with 0x52: command@selector, "
-                                                   "e.g. block@5:3."),
+                                    QStringLiteral("Refuse chosen frames with an error acknowledgement "
+                                                   "(default 52): cmd@selector[=hex], e.g. block@5:3=55."),
                                     QStringLiteral("cmd@sel"));
     const QCommandLineOption late(QStringLiteral("late"),
                                   QStringLiteral("Send the reply of chosen frames 60 ms late: cmd@selector."),
@@ -175,18 +175,23 @@ int main(int argc, char *argv[])
             fault.kind = option.second;
             const QStringList parts = value.split(QLatin1Char('@'));
             fault.command = commandCode(parts.value(0));
-            if (parts.size() != 2 || fault.command < -1 ||
-                !parseFrameSelector(parts.at(1), &fault.first, &fault.count))
+            const QStringList selector = parts.value(1).split(QLatin1Char('='));
+            bool ackOk = true;
+            if (selector.size() == 2 && fault.kind == SimulatedUnit::FrameFault::RefuseAck)
+                fault.ackByte = quint8(selector.at(1).toUInt(&ackOk, 16));
+            if (parts.size() != 2 || fault.command < -1 || selector.size() > 2 || !ackOk ||
+                (selector.size() == 2 && fault.kind != SimulatedUnit::FrameFault::RefuseAck) ||
+                !parseFrameSelector(selector.at(0), &fault.first, &fault.count))
                 return fail(QStringLiteral("bad frame selector %1").arg(value));
             unit.addFrameFault(fault);
         }
     }
     if (parser.isSet(hangUpAt)) {
-        SimulatedUnit::FrameFault fault;
-        fault.kind = SimulatedUnit::FrameFault::HangUp;
-        fault.command = SimulatedUnit::CMD_RX_DATA_BLOCK;
-        fault.first = parser.value(hangUpAt).toInt();
-        unit.addFrameFault(fault);
+        bool ok = false;
+        const int block = parser.value(hangUpAt).toInt(&ok);
+        if (!ok || block < 1)
+            return fail(QStringLiteral("bad block number %1").arg(parser.value(hangUpAt)));
+        unit.addFrameFault(SimulatedUnit::FrameFault::hangUpAt(SimulatedUnit::CMD_RX_DATA_BLOCK, block));
     }
     if (parser.isSet(babble))
         unit.setBabbling(true);

@@ -40,8 +40,9 @@ timespec toTimespec(qint64 ns)
 
 void appendCapped(QByteArray &log, const QByteArray &bytes)
 {
+    // Trimmed in large steps, so that an endless stream does not move megabytes per byte.
     log.append(bytes);
-    if (log.size() > MAX_BYTES_KEPT)
+    if (log.size() > MAX_BYTES_KEPT + MAX_BYTES_KEPT / 4)
         log.remove(0, log.size() - MAX_BYTES_KEPT);
 }
 
@@ -729,6 +730,12 @@ void SimulatedUnit::handleLoaderByte(quint8 byte, qint64 arrivalNs)
         handleFrame(arrivalNs);
 }
 
+void SimulatedUnit::trimFrames()
+{
+    if (_frames.size() >= MAX_FRAMES_KEPT + MAX_FRAMES_KEPT / 4)
+        _frames.remove(0, _frames.size() - MAX_FRAMES_KEPT);
+}
+
 void SimulatedUnit::rejectFrame(quint8 ack, qint64 arrivalNs)
 {
     const QByteArray raw = _rx;
@@ -737,8 +744,7 @@ void SimulatedUnit::rejectFrame(quint8 ack, qint64 arrivalNs)
         // Counted before the answer goes out, so a host that has read it sees the count.
         std::lock_guard<std::mutex> lock(_mutex);
         ++_badFrames;
-        if (_frames.size() >= MAX_FRAMES_KEPT)
-            _frames.remove(0);
+        trimFrames();
         _frames.append(Frame{raw, ack});
         _changed.notify_all();
     }
@@ -784,8 +790,7 @@ void SimulatedUnit::handleFrame(qint64 arrivalNs)
             fault = *found;
         }
         workUsDefault = _timing.commandUs;
-        if (_frames.size() >= MAX_FRAMES_KEPT)
-            _frames.remove(0);
+        trimFrames();
         _frames.append(Frame{raw, NO_ACK});
         frameIndex = _frames.size() - 1;
     }

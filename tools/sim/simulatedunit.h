@@ -10,8 +10,25 @@
 // and CRC-16, a one-byte acknowledgement, message replies, password, mass erase and data blocks written
 // into a model of the flash memory.
 //
-// Every public member is thread-safe. Settings may be changed before start() or while the unit runs;
-// they take effect at the next byte or frame the unit handles.
+// Settings, state, memory and counters are thread-safe: they may be used from any thread, before
+// start() or while the unit runs, and settings take effect at the next byte or frame the unit
+// handles. start(), stop() and hangUp() belong to the thread that owns the object.
+//
+// The loader, as modelled:
+// - A frame is 80, length (low, high), core, CRC-16 (low, high) over the core. A first byte other
+//   than 80 is answered 51 at once, length 0 with 53, a length beyond the receive buffer with 54 (the
+//   rest of such a frame then meets the header check byte by byte), a bad checksum with 52, and a
+//   frame that stops for frameTimeoutMs with 55. A good frame is acknowledged with 00 as soon as its
+//   last byte has arrived; the message reply 80 02 00 3B code CKL CKH follows after the modelled work.
+// - Password (11): compared with the 32 bytes of interrupt vectors at 0xFFE0. A match unlocks (00);
+//   a mismatch erases all memory, locks and answers 05, so the erased-device password (32 x FF)
+//   matches afterwards. The unit starts locked in its loader, with firmware in memory.
+// - Mass erase (15): all memory erased, also while locked (00).
+// - Data block (10, address low/middle/high, data): refused with 04 while locked; otherwise every byte
+//   is ANDed into flash and verified; the first byte that does not read back as written (bits can
+//   only be cleared) or that lies beyond the 20-bit space ends the block with 01. An empty block
+//   succeeds.
+// - Any other command answers 07.
 
 #include <QByteArray>
 #include <QString>
@@ -109,6 +126,37 @@ public:
         quint8 messageCode = MSG_FLASH_WRITE_CHECK_FAILED;
         int delayMs = 60;
         QByteArray replyBytes;
+
+        // Shortcuts for the usual cases.
+        static FrameFault refused(int command, int first, int count = 1, quint8 ack = ACK_CHECKSUM_INCORRECT)
+        {
+            return make(RefuseAck, command, first, count, [ack](FrameFault &f) { f.ackByte = ack; });
+        }
+        static FrameFault silent(int command, int first, int count = 1)
+        {
+            return make(Silence, command, first, count, [](FrameFault &) {});
+        }
+        static FrameFault late(int command, int first, int delayMs = 60, int count = 1)
+        {
+            return make(LateReply, command, first, count, [delayMs](FrameFault &f) { f.delayMs = delayMs; });
+        }
+        static FrameFault hangUpAt(int command, int occurrence)
+        {
+            return make(HangUp, command, occurrence, 1, [](FrameFault &) {});
+        }
+
+    private:
+        template <typename Extra>
+        static FrameFault make(Kind kind, int command, int first, int count, Extra extra)
+        {
+            FrameFault fault;
+            fault.kind = kind;
+            fault.command = command;
+            fault.first = first;
+            fault.count = count;
+            extra(fault);
+            return fault;
+        }
     };
 
     // One frame as the loader received it.
@@ -224,6 +272,7 @@ private:
     void notify();
     const FrameFault *matchFault(int command, int occurrence, int allOccurrence) const;
     void eraseLocked();
+    void trimFrames(); // with _mutex held
 
     mutable std::mutex _mutex;
     mutable std::condition_variable _changed;
