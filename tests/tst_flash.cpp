@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <memory>
@@ -156,6 +157,7 @@ void tst_Flash::noUnitExitsWith1_data()
     QTest::addColumn<QString>("situation");
     QTest::newRow("silent unit") << "silent";
     QTest::newRow("no such device") << "missing";
+    QTest::newRow("held by another program") << "held";
 }
 
 void tst_Flash::noUnitExitsWith1()
@@ -164,11 +166,21 @@ void tst_Flash::noUnitExitsWith1()
 
     auto unit = startUnit("49.05(1799),Talvo 400S");
     unit->setSilent(true);
-    const QString path = situation == "silent" ? unit->portPath() : QString("/dev/talvo-flash-test-none");
+    if (situation == "held")
+        unit->setSilent(false);
+    const QString path = situation == "missing" ? QString("/dev/talvo-flash-test-none") : unit->portPath();
+    const int holder = ::open(qPrintable(unit->portPath()), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(holder >= 0);
+    if (situation == "held")
+        QCOMPARE(flock(holder, LOCK_EX | LOCK_NB), 0);
     const Run run = flash({"--port", path});
+    ::close(holder);
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.out, QString());
     QVERIFY2(run.err.startsWith("Error: ") && run.err.contains(path), qPrintable(run.err));
+    if (situation == "held")
+        QVERIFY2(run.err.contains("in use by another program"), qPrintable(run.err));
+    QCOMPARE(unit->handshakesAnswered(), 0);
 }
 
 void tst_Flash::downgradeIsRefusedWithoutTheOption()

@@ -4,10 +4,18 @@
 #include "updatedriver.h"
 
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 
+#include <cerrno>
 #include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -23,6 +31,23 @@ void err(const QString &text)
 {
     std::fputs(qPrintable(text + QLatin1Char('\n')), stderr);
     std::fflush(stderr);
+}
+
+// Whether another program holds the device exclusively (as the program itself does while it
+// talks to a unit); the probe would only fail without saying why.
+bool deviceInUse(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool inUse = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return inUse;
+#else
+    Q_UNUSED(path)
+    return false;
+#endif
 }
 
 } // namespace
@@ -42,6 +67,10 @@ int FlashSession::run()
             err(QStringLiteral("Error: no permission to open %1 (join the group that owns it, such as "
                                "dialout, and log in again)")
                     .arg(_port));
+            return EXIT_FAILED;
+        }
+        if (deviceInUse(_port)) {
+            err(QStringLiteral("Error: %1 is in use by another program").arg(_port));
             return EXIT_FAILED;
         }
         PortEnumerator::setSystemPortsIncluded(false);
