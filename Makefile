@@ -17,9 +17,15 @@ build: configure
 	@cmake --build $(BUILD) -j$(JOBS)
 
 # The program writes its runtime files into its working directory: give it one of its own.
+# With no unit plugged in, the demo build stands in: the same program with a simulated unit.
 run: build
 	@mkdir -p $(BUILD)/run
-	@cd $(BUILD)/run && ../src/TalvoUpdater
+	@if bash tools/find-unit.sh >/dev/null; then \
+	  cd $(BUILD)/run && ../src/TalvoUpdater; \
+	else \
+	  echo "No Talvo unit plugged in: starting the demo against a simulated unit."; \
+	  cd $(BUILD)/run && ../tools/demo/talvo-updater-demo; \
+	fi
 
 # The wine tests run the Windows code: `make test` installs wine for them.
 test-deps: deps
