@@ -5,6 +5,7 @@
 #include "updatedriver.h"
 #include "updateworker.h"
 
+#include <QSerialPortInfo>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -163,6 +164,7 @@ private slots:
     void init();
     void cleanup();
 
+    void portListIsTheSystemsPortsThenTheExtraOnes();
     void probeLogsEveryPort();
     void searchIdentifiesTheUnit_data();
     void searchIdentifiesTheUnit();
@@ -221,6 +223,34 @@ QString tst_UpdateWorker::writeImage(const TestImage::Sections &sections)
     if (!file.open(QIODevice::WriteOnly) || file.write(TestImage::write(sections)) < 0)
         return QString();
     return path;
+}
+
+void tst_UpdateWorker::portListIsTheSystemsPortsThenTheExtraOnes()
+{
+    const auto names = [](const QList<PortInfo> &ports) {
+        QStringList list;
+        for (const PortInfo &port : ports)
+            list << port.systemLocation;
+        return list;
+    };
+    QStringList system;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        system << info.systemLocation();
+
+    QCOMPARE(names(PortEnumerator::availablePorts()), QStringList());
+    PortEnumerator::addExtraPort(PortEnumerator::portForDevice("/dev/pts/7", 1240, 223));
+    PortEnumerator::addExtraPort(PortEnumerator::portForDevice("/dev/pts/3", 1240, 223));
+    QCOMPARE(names(PortEnumerator::availablePorts()), QStringList({"/dev/pts/7", "/dev/pts/3"}));
+    PortEnumerator::setSystemPortsIncluded(true);
+    QCOMPARE(names(PortEnumerator::availablePorts()), system + QStringList({"/dev/pts/7", "/dev/pts/3"}));
+    PortEnumerator::clearExtraPorts();
+    QCOMPARE(names(PortEnumerator::availablePorts()), system);
+
+    const PortInfo port = PortEnumerator::portForDevice("/dev/pts/7", 1240, 223);
+    QCOMPARE(port.portName, QString("pts/7"));
+    QVERIFY(port.hasVendorIdentifier && port.hasProductIdentifier);
+    QCOMPARE(port.vendorIdentifier, quint16(1240));
+    QCOMPARE(port.productIdentifier, quint16(223));
 }
 
 void tst_UpdateWorker::probeLogsEveryPort()
