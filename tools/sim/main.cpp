@@ -84,6 +84,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption rawReply(QStringLiteral("raw-reply"),
                                       QStringLiteral("Send these bytes (hex) as the whole handshake reply."),
                                       QStringLiteral("hex"));
+    const QCommandLineOption handshakeOnce(
+        QStringLiteral("handshake-once"),
+        QStringLiteral("Once in the loader, do not answer a new programming-mode "
+                       "request (as a unit that is not reset)."));
     const QCommandLineOption empty(QStringLiteral("empty"), QStringLiteral("Start with erased flash."));
     const QCommandLineOption silent(QStringLiteral("silent"), QStringLiteral("Answer nothing at all."));
     const QCommandLineOption password(
@@ -108,8 +112,8 @@ int main(int argc, char *argv[])
         QStringLiteral("chatter"), QStringLiteral("Send these bytes (hex) every 100 ms before the request."),
         QStringLiteral("hex"));
     for (const QCommandLineOption &option :
-         {versionText, family, paced, eraseMs, blockUs, delayMs, bursts, burstPause, rawReply, empty, silent,
-          password, refuse, late, mute, hangUpAt, babble, chatter})
+         {versionText, family, paced, eraseMs, blockUs, delayMs, bursts, burstPause, rawReply, handshakeOnce,
+          empty, silent, password, refuse, late, mute, hangUpAt, babble, chatter})
         parser.addOption(option);
     parser.process(app);
 
@@ -153,6 +157,7 @@ int main(int argc, char *argv[])
         timing.blockWriteUs = parser.value(blockUs).toInt();
     unit.setTiming(timing);
 
+    unit.setAnswersHandshakeInLoader(!parser.isSet(handshakeOnce));
     if (parser.isSet(empty))
         unit.eraseMemory();
     unit.setSilent(parser.isSet(silent));
