@@ -813,6 +813,11 @@ void SimulatedUnit::handleFrame(qint64 arrivalNs)
         finish(NO_ACK);
         return;
     }
+    if (hasFault && fault.kind == FrameFault::Babble) {
+        finish(NO_ACK);
+        setBabbling(true, fault.replyBytes.isEmpty() ? QByteArray(1, '\x55') : fault.replyBytes);
+        return;
+    }
     quint8 ack = ACK_OK;
     if (hasFault && (fault.kind == FrameFault::RefuseAck || fault.kind == FrameFault::CorruptAck))
         ack = fault.ackByte;

@@ -117,6 +117,8 @@ public:
             ReplyMessage, // acknowledge, do not execute, answer with the message code messageCode
             ReplyBytes,   // acknowledge, execute, and send replyBytes instead of the proper reply
             HangUp,       // hang the line up when the frame has arrived, before acknowledging it
+            Babble,       // instead of acknowledging, start an endless stream of replyBytes (empty:
+                          // 0x55), as setBabbling(true) does
         };
         Kind kind = RefuseAck;
         int command = -1;
