@@ -1,0 +1,429 @@
+// Line faults in every phase of a search and an installation, through the controller, its worker
+// thread and a simulated unit on a pseudo-terminal: each case must end in time with the outcome the
+// repeat counts give, the port closed, the telling log lines, and never a success for an image
+// that did not fully reach the unit. The matrix is printed at the end.
+//
+// The installations carry a small image (five blocks in three segments) so that the whole matrix
+// runs in about a minute; the controller's own request with the catalogue's image is exercised by
+// the wizard test against the simulated unit.
+#include "bslsimsupport.h"
+#include "logcapture.h"
+#include "portenumerator.h"
+#include "simulatedunit.h"
+#include "updatedriver.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSet>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const quint16 VENDOR = 1240;
+const quint16 PRODUCT = 223;
+
+enum Phase
+{
+    Handshake,
+    Password,
+    Erase,
+    FirstBlock,
+    MiddleBlock,
+    LastBlock,
+    PhaseCount
+};
+
+enum Fault
+{
+    Silence,
+    Refused51,
+    Refused52,
+    Refused53,
+    Refused54,
+    Refused55,
+    CorruptedReply,
+    LateReply,
+    EeInData,
+    EndlessStream,
+    HangUp,
+    FaultCount
+};
+
+const char *const PHASE_NAMES[PhaseCount] = {"handshake",   "password",     "erase",
+                                             "first block", "middle block", "last block"};
+const char *const FAULT_NAMES[FaultCount] = {"silence",  "ack 0x51", "ack 0x52", "ack 0x53",
+                                             "ack 0x54", "ack 0x55", "corrupt",  "late 60ms",
+                                             "0xEE",     "endless",  "hang-up"};
+
+// Data blocks of the small image, in the order they go out: 240, 240, 120 at 0x8000, 32 at 0xFFE0,
+// 100 at 0x10000.
+const int BLOCKS = 5;
+const int MIDDLE_BLOCK = 3;
+
+// How long a case may take from the request to the controller's result.
+const int BOUND_MS = 8000;
+const int ENDLESS_BOUND_MS = 15000; // ten attempts, each draining a stream up to the read bound
+
+const QByteArray OK_REPLY("\x80\x02\x00\x3B\x00\x60\xC4", 7);
+const QByteArray PASSWORD_ERROR_REPLY("\x80\x02\x00\x3B\x05\xC5\x94", 7);
+const QByteArray BABBLE_PATTERN("\xA5\x5A", 2); // no acknowledgement code, no reply header
+
+// The version text of the simulated unit, with a data byte 0xEE inside for the handshake case.
+const QByteArray VERSION_TEXT = "49.05(1799),Talvo 400S";
+
+// Descriptors of this process that refer to the device, also after the device has gone.
+QSet<int> descriptorsOf(const QString &path)
+{
+    QSet<int> descriptors;
+    const QFileInfoList fds =
+        QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &fd : fds) {
+        const QString target = fd.symLinkTarget();
+        if (target == path || target.startsWith(path + " ("))
+            descriptors.insert(fd.fileName().toInt());
+    }
+    return descriptors;
+}
+
+// Keeps the loader's many lines per block out of the test output; LogCapture still sees them.
+void dropDebug(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type != QtDebugMsg)
+        qt_message_output(type, context, message);
+}
+
+int commandOf(Phase phase)
+{
+    switch (phase) {
+    case Password:
+        return SimulatedUnit::CMD_RX_PASSWORD;
+    case Erase:
+        return SimulatedUnit::CMD_MASS_ERASE;
+    default:
+        return SimulatedUnit::CMD_RX_DATA_BLOCK;
+    }
+}
+
+int occurrenceOf(Phase phase)
+{
+    switch (phase) {
+    case MiddleBlock:
+        return MIDDLE_BLOCK;
+    case LastBlock:
+        return BLOCKS;
+    default:
+        return 1;
+    }
+}
+
+quint8 refusalOf(Fault fault)
+{
+    return static_cast<quint8>(0x51 + (fault - Refused51));
+}
+
+bool isRefusal(Fault fault)
+{
+    return fault >= Refused51 && fault <= Refused55;
+}
+
+// The reply the loader sends for the phase's command, as the host expects it.
+QByteArray properReply(Phase phase)
+{
+    return phase == Password ? PASSWORD_ERROR_REPLY : OK_REPLY;
+}
+
+void applyHandshakeFault(SimulatedUnit &unit, Fault fault)
+{
+    SimulatedUnit::Handshake handshake = unit.handshake();
+    const QByteArray reply = QByteArray("\x7D\x7D\x01", 3) + VERSION_TEXT + '\x7E';
+    switch (fault) {
+    case Silence:
+        unit.setSilent(true);
+        return;
+    case CorruptedReply:
+        handshake.rawReply = reply;
+        handshake.rawReply[1] = '\x7C';
+        break;
+    case LateReply:
+        handshake.delayMs = 60;
+        break;
+    case EeInData:
+        handshake.versionText = VERSION_TEXT;
+        handshake.versionText.insert(8, '\xEE');
+        break;
+    case EndlessStream:
+        unit.setBabbling(true, BABBLE_PATTERN);
+        return;
+    case HangUp:
+        handshake.hangUpAfterBytes = 6;
+        break;
+    default: // a refusal code where the reply belongs
+        handshake.rawReply = QByteArray(1, static_cast<char>(refusalOf(fault)));
+        break;
+    }
+    unit.setHandshake(handshake);
+}
+
+void applyLoaderFault(SimulatedUnit &unit, Phase phase, Fault fault)
+{
+    SimulatedUnit::FrameFault frameFault;
+    frameFault.command = commandOf(phase);
+    frameFault.first = occurrenceOf(phase);
+    frameFault.count = 1;
+    switch (fault) {
+    case Silence:
+        frameFault.kind = SimulatedUnit::FrameFault::Silence;
+        frameFault.count = -1;
+        break;
+    case CorruptedReply:
+        frameFault.kind = SimulatedUnit::FrameFault::ReplyBytes;
+        frameFault.replyBytes = properReply(phase);
+        frameFault.replyBytes[6] = static_cast<char>(frameFault.replyBytes.at(6) ^ 0x01);
+        break;
+    case LateReply:
+        frameFault.kind = SimulatedUnit::FrameFault::LateReply;
+        frameFault.delayMs = 60;
+        break;
+    case EeInData:
+        frameFault.kind = SimulatedUnit::FrameFault::ReplyBytes;
+        frameFault.replyBytes = properReply(phase);
+        frameFault.replyBytes.insert(2, '\xEE');
+        break;
+    case EndlessStream:
+        frameFault.kind = SimulatedUnit::FrameFault::Babble;
+        frameFault.replyBytes = BABBLE_PATTERN;
+        break;
+    case HangUp:
+        frameFault.kind = SimulatedUnit::FrameFault::HangUp;
+        break;
+    default:
+        frameFault.kind = SimulatedUnit::FrameFault::RefuseAck;
+        frameFault.ackByte = refusalOf(fault);
+        break;
+    }
+    unit.addFrameFault(frameFault);
+}
+
+// What a case must end with.
+struct Expected
+{
+    bool success = false;
+    QStringList lines;    // whole log lines
+    QStringList prefixes; // log lines that begin so (they go on with sizes and bytes)
+};
+
+Expected expectedFor(Phase phase, Fault fault)
+{
+    Expected e;
+    if (phase == Handshake) {
+        switch (fault) {
+        case LateReply: // the reply comes in a later attempt of the collection
+        case EeInData:  // the byte is taken for a silence; the rest comes in the next attempt
+            e.success = true;
+            break;
+        case CorruptedReply:
+            e.prefixes << "Wrong header!";
+            break;
+        case EndlessStream:
+            e.prefixes << "BSL_IO_UART::readUntilTimeout the line does not fall silent";
+            break;
+        default:
+            if (isRefusal(fault))
+                e.prefixes << "Not enought data! 1 " + QString::number(refusalOf(fault), 16);
+            break;
+        }
+        if (!e.success)
+            e.lines << "UpdateWorker::getFirmwareVersion setProgrammingMode failed!";
+        e.lines << "Status       : " + QString(e.success ? "OK" : "NOK");
+        return e;
+    }
+
+    const bool persistent = fault == Silence || fault == EndlessStream || fault == HangUp;
+    // The first password must be refused before the same password is accepted: when the loader
+    // took it (and erased itself) but its refusal was lost, every later attempt is accepted where
+    // a refusal is still expected, and authentication fails.
+    const bool lostRefusal = phase == Password && !persistent && !isRefusal(fault);
+    e.success = !persistent && !lostRefusal;
+
+    if (fault == CorruptedReply)
+        e.prefixes << "Wrong Core RSP!";
+    if (fault == LateReply || fault == EeInData)
+        e.prefixes << "Too short RSP!";
+    if (fault == EndlessStream)
+        e.prefixes << "BSL_IO_UART::readGarbageUntilTimeout the line does not fall silent";
+
+    switch (phase) {
+    case Password:
+        e.lines << "Resending wrong password...";
+        e.lines << (e.success ? "Sending password..." : "Authentication failed!");
+        if (lostRefusal)
+            e.prefixes << "Wrong Core RSP! 5";
+        break;
+    case Erase:
+        e.lines << "BSL_Interface::erase repeat 1";
+        e.lines << (e.success ? "BSL_Interface::erase repeat 1" : "Erase failed!");
+        break;
+    default:
+        e.lines << "BSL_Interface::rxTxtFileContinue repeat 1";
+        if (!e.success)
+            e.lines << "BSL_Interface::rxTxtFileContinue repeat 10";
+        break;
+    }
+    e.lines << "Status       : " + QString(e.success ? "OK" : "NOK");
+    return e;
+}
+
+struct CaseResult
+{
+    bool ran = false;
+    bool success = false;
+    bool passed = false;
+    qint64 ms = 0;
+};
+
+} // namespace
+
+class FaultMatrixTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+
+    void faultMatrix_data();
+    void faultMatrix();
+
+private:
+    QTemporaryDir _dir;
+    QString _imagePath;
+    Segments _image;
+    QtMessageHandler _previousHandler = nullptr;
+    CaseResult _results[PhaseCount][FaultCount];
+};
+
+void FaultMatrixTest::initTestCase()
+{
+    QVERIFY(_dir.isValid());
+    _image = smallImage();
+    _imagePath = _dir.filePath("image.txt");
+    QFile file(_imagePath);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(toTiTxt(_image));
+    file.close();
+    PortEnumerator::setSystemPortsIncluded(false);
+    _previousHandler = qInstallMessageHandler(dropDebug);
+}
+
+void FaultMatrixTest::cleanup()
+{
+    PortEnumerator::clearExtraPorts();
+}
+
+void FaultMatrixTest::faultMatrix_data()
+{
+    QTest::addColumn<int>("phase");
+    QTest::addColumn<int>("fault");
+    for (int phase = 0; phase < PhaseCount; ++phase) {
+        for (int fault = 0; fault < FaultCount; ++fault)
+            QTest::addRow("%s, %s", PHASE_NAMES[phase], FAULT_NAMES[fault]) << phase << fault;
+    }
+}
+
+void FaultMatrixTest::faultMatrix()
+{
+    QFETCH(int, phase);
+    QFETCH(int, fault);
+    CaseResult &outcome = _results[phase][fault];
+    outcome.ran = true;
+    const Expected expected = expectedFor(Phase(phase), Fault(fault));
+    const int bound = fault == EndlessStream ? ENDLESS_BOUND_MS : BOUND_MS;
+
+    SimulatedUnit unit;
+    if (phase == Handshake)
+        applyHandshakeFault(unit, Fault(fault));
+    else
+        applyLoaderFault(unit, Phase(phase), Fault(fault));
+    QVERIFY2(unit.start(), qPrintable(unit.errorString()));
+    const QString path = unit.portPath();
+    const QSet<int> unitOwn = descriptorsOf(path);
+    PortEnumerator::addExtraPort(PortEnumerator::portForDevice(path, VENDOR, PRODUCT));
+
+    LogCapture log;
+    bool success = false;
+    QElapsedTimer timer;
+    {
+        UpdateDriver driver;
+        QSignalSpy finished(&driver, &UpdateDriver::activeChanged);
+        timer.start();
+        driver.search(true);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, bound);
+        success = driver.result();
+        if (success) {
+            QCOMPARE(driver.modelName(), QString("Talvo 400 S"));
+            QCOMPARE(driver.versionCurrent(), QString("49.05"));
+            // The controller's request to the worker, with the test's image in place of the
+            // catalogue's.
+            emit driver.installFirmware(_imagePath, sizeOf(_image));
+            QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, bound);
+            success = driver.result();
+            QCOMPARE(driver.progress() == 100, success);
+        }
+        outcome.ms = timer.elapsed();
+        QVERIFY2(outcome.ms < bound, qPrintable(QString("took %1 ms").arg(outcome.ms)));
+        outcome.success = success;
+
+        // The worker closes the port right after its result.
+        QTRY_VERIFY_WITH_TIMEOUT((descriptorsOf(path) - unitOwn).isEmpty(), 2000);
+    }
+
+    // Never a success for an image that did not fully reach the unit.
+    const QString difference = memoryDifference(unit, _image);
+    if (success)
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    else
+        QVERIFY2(!difference.isEmpty(), "the unit holds the whole image, but the installation failed");
+
+    QCOMPARE(success, expected.success);
+    const QStringList lines = log.lines();
+    for (const QString &line : expected.lines)
+        QVERIFY2(lines.contains(line), qPrintable("missing log line: " + line));
+    for (const QString &prefix : expected.prefixes) {
+        const bool found =
+            std::any_of(lines.cbegin(), lines.cend(), [&](const QString &l) { return l.startsWith(prefix); });
+        QVERIFY2(found, qPrintable("missing log line beginning: " + prefix));
+    }
+    outcome.passed = true;
+}
+
+void FaultMatrixTest::cleanupTestCase()
+{
+    qInstallMessageHandler(_previousHandler);
+    // One row per phase, one column per fault: OK or NOK as the controller reported it, the time
+    // from the request to the result, and "!" where the case failed its checks.
+    QString header = QString("%1").arg("phase \\ fault", -13);
+    for (const char *name : FAULT_NAMES)
+        header += QString(" | %1").arg(name, -10);
+    qInfo().noquote() << "Fault matrix: result, time from the request to the result; bound" << BOUND_MS
+                      << "ms (endless stream" << ENDLESS_BOUND_MS << "ms)";
+    qInfo().noquote() << header;
+    for (int phase = 0; phase < PhaseCount; ++phase) {
+        QString row = QString("%1").arg(PHASE_NAMES[phase], -13);
+        for (int fault = 0; fault < FaultCount; ++fault) {
+            const CaseResult &r = _results[phase][fault];
+            const QString cell = !r.ran ? QString("-")
+                                        : QString("%1%2 %3s")
+                                              .arg(r.passed ? "" : "!")
+                                              .arg(r.success ? "OK" : "NOK")
+                                              .arg(r.ms / 1000.0, 0, 'f', 1);
+            row += QString(" | %1").arg(cell, -10);
+        }
+        qInfo().noquote() << row;
+    }
+}
+
+QTEST_GUILESS_MAIN(FaultMatrixTest)
+#include "tst_faultmatrix.moc"
