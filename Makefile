@@ -34,5 +34,9 @@ test-deps: deps
 test: test-deps build
 	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
+# One table of the program's figures, measured in one run (about two minutes: two paced installations).
+bench: build
+	@$(BUILD)/bench/bench_bsl
+
 clean:
 	@rm -rf $(BUILD)

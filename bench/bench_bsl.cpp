@@ -1,8 +1,12 @@
-// Serial transport and installation figures against the simulated unit:
-// - readByte's time-out on a silent line (median, 99th percentile, maximum) and the CPU it costs;
-// - the programming-mode handshake's round trip against a unit paced like a 115200-baud line;
-// - a full installation of the S image against the paced unit, compared with the protocol's own
-//   minimum for that line, and the installing thread's CPU time as a share of its wall time.
+// The program's figures, measured side by side in one run and printed as one table:
+// - full installations of the S and the L image through the controller and its worker thread
+//   against a simulated unit paced like a 115200-baud line (talvo-sim, in a process of its own),
+//   compared with the protocol's own minimum for that line, and the CPU time this process (the
+//   controller and the worker) spends meanwhile as a share of the wall time;
+// - readByte's time-out on a silent line (median, 99th percentile) and the CPU an idle wait costs;
+// - the programming-mode handshake's round trip and a whole search with the unit present;
+// - the time from starting TalvoUpdater (offscreen, in a temporary folder) to its window being
+//   shown, and its resident memory then.
 // Usage: bench_bsl [--no-install]
 
 #include "BSL_Common.h"
@@ -10,11 +14,18 @@
 #include "BSL_Interface.h"
 #include "PortInfo.h"
 #include "TextFileIO.h"
+#include "portenumerator.h"
 #include "simulatedunit.h"
+#include "updatedriver.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
 #include <QStringList>
+#include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -22,12 +33,29 @@
 #include <string>
 #include <vector>
 
+#ifndef TALVO_SIM_PATH
+#define TALVO_SIM_PATH ""
+#endif
+#ifndef TALVO_APP_PATH
+#define TALVO_APP_PATH ""
+#endif
+
 namespace {
+
+const quint16 VENDOR = 1240;
+const quint16 PRODUCT = 223;
 
 double threadCpuMs()
 {
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+double processCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
@@ -41,6 +69,8 @@ PortInfo portOf(const SimulatedUnit &unit)
 
 double percentile(std::vector<double> values, double p)
 {
+    if (values.empty())
+        return 0;
     std::sort(values.begin(), values.end());
     const size_t index = std::min(values.size() - 1, static_cast<size_t>(p * (values.size() - 1) + 0.5));
     return values[index];
@@ -48,20 +78,92 @@ double percentile(std::vector<double> values, double p)
 
 void quietLog(QtMsgType, const QMessageLogContext &, const QString &) {}
 
+// One row of the table.
+struct Row
+{
+    QString what;
+    QString measured;
+    QString reference;
+    QString ratio;
+};
+std::vector<Row> rows;
+
+void addRow(const QString &what, const QString &measured, const QString &reference = QString(),
+            const QString &ratio = QString())
+{
+    rows.push_back(Row{what, measured, reference, ratio});
+}
+
+QString ms(double value, int decimals = 1)
+{
+    return QString::number(value, 'f', decimals) + " ms";
+}
+
+QString seconds(double valueMs)
+{
+    return QString::number(valueMs / 1e3, 'f', 2) + " s";
+}
+
+// Waits for the controller's end-of-operation signal; false when it does not come in time.
+bool waitForResult(UpdateDriver &driver, int timeoutMs)
+{
+    QEventLoop loop;
+    QTimer timeout;
+    timeout.setSingleShot(true);
+    QObject::connect(&timeout, &QTimer::timeout, &loop, [&loop] { loop.exit(1); });
+    QObject::connect(&driver, &UpdateDriver::activeChanged, &loop, [&loop] { loop.exit(0); });
+    timeout.start(timeoutMs);
+    return loop.exec() == 0;
+}
+
+// A simulated unit in a process of its own, so that this process's CPU time is the program's.
+class SimProcess
+{
+public:
+    explicit SimProcess(const QStringList &arguments)
+    {
+        _process.start(QString::fromUtf8(TALVO_SIM_PATH), arguments);
+        if (!_process.waitForStarted(5000))
+            return;
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 5000 && _port.isEmpty()) {
+            if (!_process.canReadLine() && !_process.waitForReadyRead(500))
+                continue;
+            const QByteArray line = _process.readLine().trimmed();
+            if (line.startsWith("PORT "))
+                _port = QString::fromLocal8Bit(line.mid(5));
+        }
+    }
+    ~SimProcess()
+    {
+        _process.terminate();
+        if (!_process.waitForFinished(3000))
+            _process.kill();
+        _process.waitForFinished(3000);
+    }
+    QString port() const { return _port; }
+
+private:
+    QProcess _process;
+    QString _port;
+};
+
+// --------------------------------------------------------------------------------------------
+// Serial transport
+
 void readByteTimeout()
 {
     SimulatedUnit unit;
     unit.setSilent(true);
-    if (!unit.start()) {
-        std::printf("simulated unit: %s\n", qPrintable(unit.errorString()));
+    if (!unit.start())
         return;
-    }
     BSL_IO_UART uart;
     const std::wstring path = unit.portPath().toStdWString();
     if (!uart.open(path.c_str(), UART_BAUDRATE, UART_PARITY))
         return;
     const int count = 250;
-    std::vector<double> ms;
+    std::vector<double> times;
     const double cpuBefore = threadCpuMs();
     QElapsedTimer total;
     total.start();
@@ -69,15 +171,15 @@ void readByteTimeout()
         QElapsedTimer one;
         one.start();
         uart.readByte();
-        ms.push_back(one.nsecsElapsed() / 1e6);
+        times.push_back(one.nsecsElapsed() / 1e6);
     }
     const double wallMs = total.nsecsElapsed() / 1e6;
     const double cpuMs = threadCpuMs() - cpuBefore;
-    std::printf("readByte time-out, %d reads on a silent line: median %.3f ms, p99 %.3f ms, min %.3f ms, "
-                "max %.3f ms (contract: 40 ms)\n",
-                count, percentile(ms, 0.5), percentile(ms, 0.99), *std::min_element(ms.begin(), ms.end()),
-                *std::max_element(ms.begin(), ms.end()));
-    std::printf("idle waiting: %.2f ms CPU per second of waiting\n", cpuMs / wallMs * 1000.0);
+    addRow(QString("readByte time-out, median of %1").arg(count), ms(percentile(times, 0.5), 3),
+           ms(TIMEOUT_MS, 0) + " contract");
+    addRow(QString("readByte time-out, 99th percentile"), ms(percentile(times, 0.99), 3),
+           ms(TIMEOUT_MS, 0) + " contract");
+    addRow("idle wait for a byte: CPU per second of waiting", ms(cpuMs / wallMs * 1000.0, 2));
 }
 
 void handshakeRoundTrip()
@@ -86,7 +188,7 @@ void handshakeRoundTrip()
     unit.setPaced(true);
     if (!unit.start())
         return;
-    std::vector<double> ms;
+    std::vector<double> times;
     for (int i = 0; i < 20; ++i) {
         BSL_Interface bsl(BSL_BUFFER_SIZE);
         if (!bsl.openPort(portOf(unit)))
@@ -96,68 +198,203 @@ void handshakeRoundTrip()
         QElapsedTimer timer;
         timer.start();
         const bool ok = bsl.rxProgrammingMode(version);
-        ms.push_back(timer.nsecsElapsed() / 1e6);
-        if (!ok) {
-            std::printf("handshake failed\n");
+        times.push_back(timer.nsecsElapsed() / 1e6);
+        if (!ok)
             return;
-        }
         bsl.closePort();
     }
     const int replyBytes = 3 + int(unit.handshake().versionText.size()) + 1;
-    std::printf("handshake against the paced unit (%d-byte reply), 20 runs: median %.1f ms, max %.1f ms "
-                "(minimum: 40 ms drain + 3 + %d bytes at 86.8 us + 40 ms quiet = %.1f ms)\n",
-                replyBytes, percentile(ms, 0.5), *std::max_element(ms.begin(), ms.end()), replyBytes,
-                80.0 + (3 + replyBytes) * 0.0868);
+    // 40 ms drain, the request and the reply on the wire, 40 ms of quiet after the reply.
+    const double minimumMs = 2.0 * TIMEOUT_MS + (3 + replyBytes) * SimulatedUnit::BYTE_TIME_NS_115200 / 1e6;
+    const double median = percentile(times, 0.5);
+    addRow("handshake round trip, paced unit, median of 20", ms(median), ms(minimumMs) + " minimum",
+           QString::number(median / minimumMs, 'f', 2));
 }
 
-void pacedInstallation()
-{
-    const QString image = ":/fmw/s/image.txt";
-    const unsigned int size = 124670;
-    SimulatedUnit unit;
-    unit.setPaced(true);
-    if (!unit.start())
-        return;
-    const SimulatedUnit::Timing timing = unit.timing();
-    const double byteMs = timing.byteTimeNs / 1e6;
+// --------------------------------------------------------------------------------------------
+// Controller and worker
 
-    // The protocol's own minimum on this line: every byte on the wire, the modelled work, and the
-    // 40 ms of quiet that ends each reply.
-    double minimumMs = 0;
+// The whole search, from the controller's request to its result, with the paced unit present.
+void searchTime()
+{
+    SimProcess sim({"--paced", "--family", "S"});
+    if (sim.port().isEmpty()) {
+        addRow("search with the unit present", "talvo-sim did not start");
+        return;
+    }
+    PortEnumerator::clearExtraPorts();
+    PortEnumerator::addExtraPort(PortEnumerator::portForDevice(sim.port(), VENDOR, PRODUCT));
+    std::vector<double> times;
+    UpdateDriver driver;
+    for (int i = 0; i < 10; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        driver.search(true);
+        if (!waitForResult(driver, 10000) || !driver.result()) {
+            addRow("search with the unit present", "failed");
+            return;
+        }
+        times.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    PortEnumerator::clearExtraPorts();
+    const double replyBytes = 3 + QByteArray("49.05(1799),Talvo 400S").size() + 1;
+    const double minimumMs = 2.0 * TIMEOUT_MS + (3 + replyBytes) * SimulatedUnit::BYTE_TIME_NS_115200 / 1e6;
+    const double median = percentile(times, 0.5);
+    addRow("search with the unit present, median of 10", ms(median), ms(minimumMs) + " minimum",
+           QString::number(median / minimumMs, 'f', 2));
+}
+
+// The protocol's own minimum for an image on the paced line: every byte on the wire, the unit's
+// modelled work, and the 40 ms of quiet that ends each reply; two password frames (the refused
+// one erases), one mass erase, one data block per block of the image.
+double installationMinimumMs(const QString &image, int *blocks)
+{
+    const SimulatedUnit::Timing timing; // talvo-sim's defaults
+    const double byteMs = timing.byteTimeNs / 1e6;
     const double perCommand = 1 + 7; // acknowledgement and message reply
-    minimumMs += 2 * ((5 + 33 + perCommand) * byteMs + timing.commandUs / 1e3 + TIMEOUT_MS); // password twice
-    minimumMs += timing.massEraseUs / 1e3; // the refused password erases
-    minimumMs += (5 + 1 + perCommand) * byteMs + timing.massEraseUs / 1e3 + TIMEOUT_MS; // mass erase
-    int blocks = 0;
+    double minimumMs = 0;
+    minimumMs +=
+        2 * ((5 + 1 + BSL_PASSWORD_SIZE + perCommand) * byteMs + timing.commandUs / 1e3 + TIMEOUT_MS);
+    minimumMs += timing.massEraseUs / 1e3;
+    minimumMs += (5 + 1 + perCommand) * byteMs + timing.massEraseUs / 1e3 + TIMEOUT_MS;
+    *blocks = 0;
     if (openTI_TextForRead(image.toLocal8Bit().constData()) == OPERATION_SUCCESSFUL) {
         while (moreDataToRead()) {
             QByteArray block;
-            readTI_TextFile(BSL_BUFFER_SIZE, block);
-            if (block.isEmpty() && !moreDataToRead())
+            const uint32_t address = readTI_TextFile(BSL_BUFFER_SIZE, block);
+            if (block.isEmpty() && address == TXT_EOF)
                 break;
             minimumMs +=
                 (5 + 4 + block.size() + perCommand) * byteMs + timing.blockWriteUs / 1e3 + TIMEOUT_MS;
-            ++blocks;
+            ++*blocks;
         }
         closeTI_Text();
     }
+    return minimumMs;
+}
 
-    BSL_Interface bsl(BSL_BUFFER_SIZE);
-    if (!bsl.openPort(portOf(unit)))
+// A whole installation as the user starts it: search, then the controller's install() with the
+// catalogue's image for the unit's family.
+void installation(const QString &family, const QString &image)
+{
+    const QString label = QString("%1 image: installation against the paced unit").arg(family);
+    SimProcess sim({"--paced", "--family", family});
+    if (sim.port().isEmpty()) {
+        addRow(label, "talvo-sim did not start");
         return;
-    QString version;
-    if (!bsl.rxProgrammingMode(version))
+    }
+    PortEnumerator::clearExtraPorts();
+    PortEnumerator::addExtraPort(PortEnumerator::portForDevice(sim.port(), VENDOR, PRODUCT));
+    UpdateDriver driver;
+    driver.search(true);
+    if (!waitForResult(driver, 10000) || !driver.result()) {
+        addRow(label, "unit not found");
         return;
-    const double cpuBefore = threadCpuMs();
+    }
+    int blocks = 0;
+    const double minimumMs = installationMinimumMs(image, &blocks);
+    const double cpuBefore = processCpuMs();
     QElapsedTimer timer;
     timer.start();
-    bsl.installFirmware(image, size);
+    driver.install();
+    const bool ended = waitForResult(driver, 300000);
     const double wallMs = timer.nsecsElapsed() / 1e6;
-    const double cpuMs = threadCpuMs() - cpuBefore;
-    std::printf("S image against the paced unit: %u %%, %d blocks in %.2f s; protocol minimum %.2f s; "
-                "measured / minimum = %.3f; installing thread CPU %.0f ms = %.2f %% of wall time\n",
-                bsl.getPercent(), blocks, wallMs / 1e3, minimumMs / 1e3, wallMs / minimumMs, cpuMs,
-                cpuMs / wallMs * 100.0);
+    const double cpuMs = processCpuMs() - cpuBefore;
+    PortEnumerator::clearExtraPorts();
+    if (!ended || !driver.result() || driver.progress() != 100) {
+        addRow(label, QString("failed at %1 %").arg(driver.progress()));
+        return;
+    }
+    addRow(QString("%1 (%2 blocks)").arg(label).arg(blocks), seconds(wallMs), seconds(minimumMs) + " minimum",
+           QString::number(wallMs / minimumMs, 'f', 3));
+    addRow(QString("%1 image: program CPU time / wall time").arg(family),
+           QString("%1 %").arg(cpuMs / wallMs * 100.0, 0, 'f', 2),
+           QString("%1 ms CPU in %2").arg(cpuMs, 0, 'f', 0).arg(seconds(wallMs)));
+}
+
+// --------------------------------------------------------------------------------------------
+// The program itself
+
+// Starts TalvoUpdater offscreen in a temporary folder; the scene graph's first "Loading backend"
+// line marks the window being shown. Resident memory is read right after it.
+void startUp()
+{
+    QTemporaryDir folder;
+    const QString app = QString::fromUtf8(TALVO_APP_PATH);
+    if (app.isEmpty() || !folder.isValid() || !QFile::exists(app)) {
+        addRow("start to window shown", "TalvoUpdater not built");
+        return;
+    }
+    std::vector<double> startTimes;
+    std::vector<double> rssKb;
+    for (int run = 0; run < 5; ++run) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("QT_QUICK_BACKEND", "software");
+        env.insert("QT_LOGGING_RULES", "qt.scenegraph.general=true");
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(folder.path());
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        QElapsedTimer timer;
+        timer.start();
+        process.start(app, QStringList());
+        QByteArray output;
+        bool shown = false;
+        while (!shown && timer.elapsed() < 20000 && process.state() != QProcess::NotRunning) {
+            process.waitForReadyRead(100);
+            output += process.readAll();
+            shown = output.contains("Loading backend software");
+        }
+        if (shown) {
+            startTimes.push_back(timer.nsecsElapsed() / 1e6);
+            QFile status(QString("/proc/%1/status").arg(process.processId()));
+            if (status.open(QIODevice::ReadOnly)) {
+                for (const QByteArray &line : status.readAll().split('\n')) {
+                    if (line.startsWith("VmRSS:"))
+                        rssKb.push_back(line.mid(6).trimmed().split(' ').value(0).toDouble());
+                }
+            }
+        }
+        process.terminate();
+        if (!process.waitForFinished(5000))
+            process.kill();
+        process.waitForFinished(5000);
+    }
+    if (startTimes.empty()) {
+        addRow("start to window shown", "window not seen");
+        return;
+    }
+    addRow(QString("TalvoUpdater start to window shown, median of %1").arg(startTimes.size()),
+           ms(percentile(startTimes, 0.5), 0), "offscreen, software scene graph");
+    addRow("TalvoUpdater resident memory with the window shown",
+           QString("%1 MiB").arg(percentile(rssKb, 0.5) / 1024, 0, 'f', 1), "VmRSS");
+}
+
+void printTable()
+{
+    int widths[4] = {0, 0, 0, 0};
+    const Row header{"measured", "value", "reference", "value / reference"};
+    std::vector<Row> all{header};
+    all.insert(all.end(), rows.begin(), rows.end());
+    for (const Row &row : all) {
+        widths[0] = std::max(widths[0], int(row.what.size()));
+        widths[1] = std::max(widths[1], int(row.measured.size()));
+        widths[2] = std::max(widths[2], int(row.reference.size()));
+        widths[3] = std::max(widths[3], int(row.ratio.size()));
+    }
+    auto line = [&](const Row &row) {
+        std::printf("| %s | %s | %s | %s |\n", qPrintable(row.what.leftJustified(widths[0])),
+                    qPrintable(row.measured.rightJustified(widths[1])),
+                    qPrintable(row.reference.leftJustified(widths[2])),
+                    qPrintable(row.ratio.rightJustified(widths[3])));
+    };
+    line(header);
+    std::printf("|%s|%s|%s|%s|\n", qPrintable(QString(widths[0] + 2, '-')),
+                qPrintable(QString(widths[1] + 2, '-')), qPrintable(QString(widths[2] + 2, '-')),
+                qPrintable(QString(widths[3] + 2, '-')));
+    for (const Row &row : rows)
+        line(row);
 }
 
 } // namespace
@@ -166,9 +403,15 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(quietLog);
+    PortEnumerator::setSystemPortsIncluded(false);
+    if (!app.arguments().contains("--no-install")) {
+        installation("S", ":/fmw/s/image.txt");
+        installation("L", ":/fmw/l/image.txt");
+    }
     readByteTimeout();
     handshakeRoundTrip();
-    if (!app.arguments().contains("--no-install"))
-        pacedInstallation();
+    searchTime();
+    startUp();
+    printTable();
     return 0;
 }

@@ -278,13 +278,14 @@ void tst_SimulatedUnit::handshakeReplyComesInBursts()
     SimulatedUnit::Handshake hs;
     hs.versionText = "49.05(1799),Talvo 400S";
     hs.bursts = {5, 10};
-    hs.burstPauseMs = 200;
+    hs.burstPauseMs = 150;
     unit.setHandshake(hs);
     QVERIFY(unit.start());
     HostLine line(unit.portPath());
     line.write(REQUEST);
     // A quiet time ends each burst, as the host's reads do (longer here than the host's 40 ms, so
-    // that a busy machine does not merge bursts).
+    // that a busy machine does not merge bursts). The next read starts when the quiet time has
+    // passed and waits as long again, so the pause lies halfway: 50 ms of margin on either side.
     QCOMPARE(line.readUntilQuiet(100), hex("7d7d013439"));
     QCOMPARE(line.readUntilQuiet(100), QByteArray(".05(1799),"));
     QCOMPARE(line.readUntilQuiet(100), QByteArray("Talvo 400S\x7E"));
