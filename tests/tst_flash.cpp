@@ -1,6 +1,7 @@
 #include "simulatedunit.h"
 #include "testimage.h"
 
+#include <QSerialPortInfo>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -38,6 +39,7 @@ private slots:
     void verboseShowsTheDebugLog();
     void noUnitExitsWith1_data();
     void noUnitExitsWith1();
+    void searchOfTheMachinesPortsWithoutUnitExitsWith1();
     void downgradeIsRefusedWithoutTheOption();
     void installationsShowProgressAndWriteTheImage();
     void failedInstallationExitsWith1();
@@ -181,6 +183,18 @@ void tst_Flash::noUnitExitsWith1()
     if (situation == "held")
         QVERIFY2(run.err.contains("in use by another program"), qPrintable(run.err));
     QCOMPARE(unit->handshakesAnswered(), 0);
+}
+
+void tst_Flash::searchOfTheMachinesPortsWithoutUnitExitsWith1()
+{
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        if (info.vendorIdentifier() == 1240 && info.productIdentifier() == 223)
+            QSKIP("a unit is connected to this machine");
+    }
+    const Run run = flash({});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out, QString());
+    QCOMPARE(run.err, QString("Error: no Talvo unit found (is it connected and switched on?)\n"));
 }
 
 void tst_Flash::downgradeIsRefusedWithoutTheOption()
