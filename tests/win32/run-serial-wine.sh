@@ -38,7 +38,7 @@ start_unit() {
 }
 
 start_unit COM7
-start_unit COM8 --bursts 5 --burst-pause-ms 100
+start_unit COM8 --bursts 5 --burst-pause-ms 300
 start_unit COM9 --raw-reply 7d7d0141ee42437e
 start_unit COM10
 rm -f "$WINEPREFIX/dosdevices/com42"
