@@ -22,6 +22,11 @@ void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
 
 QByteArray imagePath;
 
+void removeImage()
+{
+    QFile::remove(QString::fromLocal8Bit(imagePath));
+}
+
 // One read of the reader's line buffer holds at most 49 characters, so at most 16 fields.
 constexpr int MAX_FIELDS_PER_READ = 16;
 constexpr int LINE_READ = 49;
@@ -32,6 +37,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     qInstallMessageHandler(quiet);
     imagePath = QFile::encodeName(QDir::tempPath() + QStringLiteral("/fuzz_titxt.%1.txt").arg(getpid()));
+    std::atexit(removeImage);
     return 0;
 }
 
