@@ -180,41 +180,54 @@ void tst_BslUart::aTimeoutMarkerByteEndsTheReadAndTheRestStaysQueued()
 
 void tst_BslUart::aBabblingLineIsCutOffByTheBounds()
 {
-    PtyPeer peer;
-    QVERIFY(peer.isValid());
-    BSL_IO_UART uart;
-    QVERIFY(uart.open(widePath(peer.path()).c_str(), UART_BAUDRATE, UART_PARITY));
+    // Twenty bytes every 5 ms (about 4 kB/s) for three seconds: never 40 ms of silence, unless a
+    // busy machine stalls the talking thread for that long. Such a round proves nothing about the
+    // bounds and is run again.
+    for (int round = 1;; ++round) {
+        PtyPeer peer;
+        QVERIFY(peer.isValid());
+        BSL_IO_UART uart;
+        QVERIFY(uart.open(widePath(peer.path()).c_str(), UART_BAUDRATE, UART_PARITY));
 
-    // Twenty bytes every 5 ms (about 4 kB/s) for three seconds: never 40 ms of silence.
-    std::atomic<bool> stop{false};
-    peer.run([&stop](PtyPeer &p) {
+        std::atomic<bool> stop{false};
+        peer.run([&stop](PtyPeer &p) {
+            QElapsedTimer timer;
+            timer.start();
+            while (!stop && timer.elapsed() < 3000) {
+                p.send(QByteArray(20, 'x'));
+                PtyPeer::pauseMs(5);
+            }
+        });
+        LogCapture log;
         QElapsedTimer timer;
         timer.start();
-        while (!stop && timer.elapsed() < 3000) {
-            p.send(QByteArray(20, 'x'));
-            PtyPeer::pauseMs(5);
-        }
-    });
-    LogCapture log;
-    QElapsedTimer timer;
-    timer.start();
-    QByteArray data;
-    uart.readUntilTimeout(data);
-    const qint64 readMs = timer.elapsed();
-    timer.restart();
-    uart.readGarbageUntilTimeout();
-    const qint64 garbageMs = timer.elapsed();
-    stop = true;
-    peer.join();
+        QByteArray data;
+        uart.readUntilTimeout(data);
+        const qint64 readMs = timer.elapsed();
+        timer.restart();
+        uart.readGarbageUntilTimeout();
+        const qint64 garbageMs = timer.elapsed();
+        stop = true;
+        peer.join();
 
-    QVERIFY2(readMs >= READ_UNTIL_TIMEOUT_MAX_MS - 50 && readMs < READ_UNTIL_TIMEOUT_MAX_MS + 500,
-             qPrintable(QString::number(readMs)));
-    QVERIFY2(garbageMs < READ_UNTIL_TIMEOUT_MAX_MS + 500, qPrintable(QString::number(garbageMs)));
-    QVERIFY(data.size() > 0 && data.size() <= READ_UNTIL_TIMEOUT_MAX_BYTES);
-    QCOMPARE(data, QByteArray(data.size(), 'x'));
-    const QStringList lines = log.lines();
-    QCOMPARE(lines.filter("BSL_IO_UART::readUntilTimeout the line does not fall silent").size(), 1);
-    QCOMPARE(lines.filter("BSL_IO_UART::readGarbageUntilTimeout the line does not fall silent").size(), 1);
+        const QStringList lines = log.lines();
+        const int readBounded = lines.filter("BSL_IO_UART::readUntilTimeout the line does not fall silent").size();
+        const int garbageBounded =
+            lines.filter("BSL_IO_UART::readGarbageUntilTimeout the line does not fall silent").size();
+        if ((readBounded == 0 || garbageBounded == 0) && round < 3) {
+            qInfo("round %d: the talking thread fell silent (read %lld ms, drain %lld ms); again", round, readMs,
+                  garbageMs);
+            continue;
+        }
+        QVERIFY2(readMs >= READ_UNTIL_TIMEOUT_MAX_MS - 50 && readMs < READ_UNTIL_TIMEOUT_MAX_MS + 500,
+                 qPrintable(QString::number(readMs)));
+        QVERIFY2(garbageMs < READ_UNTIL_TIMEOUT_MAX_MS + 500, qPrintable(QString::number(garbageMs)));
+        QVERIFY(data.size() > 0 && data.size() <= READ_UNTIL_TIMEOUT_MAX_BYTES);
+        QCOMPARE(data, QByteArray(data.size(), 'x'));
+        QCOMPARE(readBounded, 1);
+        QCOMPARE(garbageBounded, 1);
+        break;
+    }
 }
 
 void tst_BslUart::bytesReceivedBeforeAWriteAreGone()
