@@ -6,6 +6,7 @@
 // The installations carry a small image (five blocks in three segments) so that the whole matrix
 // runs in about a minute; the controller's own request with the catalogue's image is exercised by
 // the wizard test against the simulated unit.
+#include "processsupport.h"
 #include "bslsimsupport.h"
 #include "logcapture.h"
 #include "portenumerator.h"
@@ -72,27 +73,6 @@ const QByteArray BABBLE_PATTERN("\xA5\x5A", 2); // no acknowledgement code, no r
 
 // The version text of the simulated unit, with a data byte 0xEE inside for the handshake case.
 const QByteArray VERSION_TEXT = "49.05(1799),Talvo 400S";
-
-// Descriptors of this process that refer to the device, also after the device has gone.
-QSet<int> descriptorsOf(const QString &path)
-{
-    QSet<int> descriptors;
-    const QFileInfoList fds =
-        QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo &fd : fds) {
-        const QString target = fd.symLinkTarget();
-        if (target == path || target.startsWith(path + " ("))
-            descriptors.insert(fd.fileName().toInt());
-    }
-    return descriptors;
-}
-
-// Keeps the loader's many lines per block out of the test output; LogCapture still sees them.
-void dropDebug(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type != QtDebugMsg)
-        qt_message_output(type, context, message);
-}
 
 int commandOf(Phase phase)
 {

@@ -2,6 +2,7 @@
 // must show the update error within a few seconds, the window's event loop must keep turning all
 // the while, the port must be let go, and a new search must find the unit when it comes back on
 // another port.
+#include "processsupport.h"
 #include "portenumerator.h"
 #include "simulatedunit.h"
 #include "startup.h"
@@ -24,25 +25,6 @@ const int HANG_UP_AT_BLOCK = 20;
 const int ERROR_PAGE_BOUND_MS = 5000;
 // The longest the window's event loop may stand still while the worker talks to the unit.
 const int EVENT_LOOP_GAP_BOUND_MS = 250;
-
-QSet<int> descriptorsOf(const QString &path)
-{
-    QSet<int> descriptors;
-    const QFileInfoList fds =
-        QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo &fd : fds) {
-        const QString target = fd.symLinkTarget();
-        if (target == path || target.startsWith(path + " ("))
-            descriptors.insert(fd.fileName().toInt());
-    }
-    return descriptors;
-}
-
-void dropDebug(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type != QtDebugMsg)
-        qt_message_output(type, context, message);
-}
 
 // Measures how long the event loop of the thread it lives on goes without turning.
 class Heartbeat : public QObject

@@ -1,3 +1,4 @@
+#include "processsupport.h"
 #include "logcapture.h"
 #include "portenumerator.h"
 #include "simulatedunit.h"
@@ -21,20 +22,6 @@ const int VENDOR = 1240;
 const int PRODUCT = 223;
 const int SEARCH_TIMEOUT_MS = 10000;
 const int INSTALL_TIMEOUT_MS = 60000;
-
-// Descriptors of this process that refer to the device, also after the device has gone.
-QSet<int> descriptorsOf(const QString &path)
-{
-    QSet<int> descriptors;
-    const QFileInfoList fds =
-        QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo &fd : fds) {
-        const QString target = fd.symLinkTarget();
-        if (target == path || target.startsWith(path + " ("))
-            descriptors.insert(fd.fileName().toInt());
-    }
-    return descriptors;
-}
 
 // Descriptors the program under test holds on the device (the simulated unit keeps its own).
 class PortWatch
