@@ -154,6 +154,7 @@ bool UpdateDriver::recover(TargetInfo::eTARGET_TYPE family, const QString &port)
         return false;
     _active = true;
     _progress = 0;
+    _probedPorts.clear();
     UpdateWorker *worker = _worker;
     const QString image = firmware->image();
     const unsigned int size = firmware->size();

@@ -35,7 +35,8 @@ public:
     QString versionCurrent() const { return _target.version(); }
     QString versionNew() const { return _target.firmwareVersion(); }
 
-    // What the last search found on each port with the unit's identifiers, in probe order.
+    // What the last search found on each port with the unit's identifiers, in probe order; after a
+    // restore, the port on which it found the loader.
     struct ProbedPort
     {
         QString port;

@@ -165,6 +165,7 @@ void UpdateWorker::doRecoverFirmware(int vendor, int product, const QString &por
             continue;
         }
         qDebug().noquote() << LABEL_RECOVER_FIRMWARE << "a Talvo unit in its loader on" << info.portName;
+        emit portProbed(info.portName, PortInLoader, QString());
         _bslInterface->setVerifyAfterWrite(true);
         _bslInterface->installFirmware(firmware, size);
         _bslInterface->closePort();

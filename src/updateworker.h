@@ -39,7 +39,8 @@ signals:
     void versionChanged(const QString &model, const QString &version);
     void progressChanged(const unsigned int &progress);
     void result(const bool &status);
-    // Sent for every probed port with the unit's identifiers; `detail` holds what was received.
+    // Sent for every probed port with the unit's identifiers, and for the port on which a restore
+    // found the loader; `detail` holds what was received.
     void portProbed(const QString &port, int reason, const QString &detail);
 
 public slots:

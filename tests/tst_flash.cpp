@@ -4,6 +4,7 @@
 #include <QSerialPortInfo>
 #include <QtTest>
 
+#include <csignal>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/file.h>
@@ -20,6 +21,18 @@ struct Run
     int exitCode = -1;
     QString out;
     QString err;
+};
+
+// A run watched alongside others (a full installation spends about 20 s on the loader's quiet
+// windows). Each step waits for a text on the output, then sends a signal to the flasher.
+struct Watched
+{
+    using Step = QPair<QByteArray, int>;
+    std::unique_ptr<SimulatedUnit> unit;
+    QProcess process, head; // head: the reader of the output, when the row pipes it into head
+    QByteArray out, err;
+    QList<Step> steps;
+    int exitCode() const { return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1; }
 };
 
 } // namespace
@@ -43,6 +56,7 @@ private slots:
     void downgradeIsRefusedWithoutTheOption();
     void installationsShowProgressAndWriteTheImage();
     void failedInstallationExitsWith1();
+    void restoresVerificationAndInterrupts();
 
 private:
     Run flash(const QStringList &arguments);
@@ -88,6 +102,11 @@ void tst_Flash::wrongUsageExitsWith2_data()
     QTest::newRow("port without path") << QStringList{"--port"};
     QTest::newRow("empty port") << QStringList{"--port", ""};
     QTest::newRow("downgrade without install") << QStringList{"--downgrade"};
+    // The family cannot be read from a unit without its firmware, and is never guessed.
+    QTest::newRow("recover without family") << QStringList{"--recover", "--port", "/dev/ttyACM0"};
+    QTest::newRow("recover with install") << QStringList{"--recover", "--family", "S", "--install"};
+    QTest::newRow("unknown family") << QStringList{"--recover", "--family", "X"};
+    QTest::newRow("verify without install") << QStringList{"--verify"};
 }
 
 void tst_Flash::wrongUsageExitsWith2()
@@ -97,14 +116,16 @@ void tst_Flash::wrongUsageExitsWith2()
     QCOMPARE(run.exitCode, 2);
     QCOMPARE(run.out, QString());
     QVERIFY2(run.err.contains("Try 'talvo-flash --help'."), qPrintable(run.err));
+    if (QByteArray(QTest::currentDataTag()) == "recover without family")
+        QVERIFY2(run.err.contains("--recover needs --family S or L"), qPrintable(run.err));
 }
 
 void tst_Flash::helpExplainsTheOptions()
 {
     const Run run = flash({"--help"});
     QCOMPARE(run.exitCode, 0);
-    for (const char *word :
-         {"--port <path>", "--install", "--downgrade", "--verbose", "Exit status", "1240", "223"})
+    for (const char *word : {"--port <path>", "--install", "--downgrade", "--verify", "--recover",
+                             "--family <S|L>", "--verbose", "Exit status", "130", "1240", "223"})
         QVERIFY2(run.out.contains(word), word);
 }
 
@@ -276,6 +297,128 @@ void tst_Flash::failedInstallationExitsWith1()
     QVERIFY(!run.out.contains("Update successful!"));
     QVERIFY2(run.err.endsWith("Error: Update failed\n"), qPrintable(run.err));
     QCOMPARE(unit->blocksWritten(), 0);
+}
+
+// Restores, verified installations, a search that meets a unit in its loader, and installations
+// that outlive their reader and a closed terminal, warn at one interrupt and stop at two.
+void tst_Flash::restoresVerificationAndInterrupts()
+{
+    bool okS = false, okL = false;
+    const int memorySize = int(SimulatedUnit::MEMORY_SIZE);
+    const QMap<QString, QByteArray> images = {
+        {"S", TestImage::memoryImage(TestImage::read(":/fmw/s/image.txt", &okS), memorySize)},
+        {"L", TestImage::memoryImage(TestImage::read(":/fmw/l/image.txt", &okL), memorySize)}};
+    QVERIFY(okS && okL);
+    const QStringList install{"--install", "--port", "PORT"}, verify = install + QStringList{"--verify"};
+    const QStringList recover{"--recover", "--family", "S", "--port", "PORT"}, probe{"--port", "PORT"};
+    const QStringList recoverL{"--recover", "--family", "l", "--port", "PORT"};
+    const QString command = "talvo-flash --recover --family S --port PORT";
+    const QString stopped = "Restore it with\n  " + command + "\n",
+                  again = "Error: Restore failed; the unit stays in its loader. Try again with\n  " + command;
+    const QString restored = "Verified\nRestore successful!\n", verifyFailed = "the carried firmware\n";
+    const QByteArray writing = "\n3 %\n", warning = "Warning: stopping now would leave the unit";
+    const QList<Watched::Step> twoSigint{{writing, SIGINT}, {warning, SIGINT}};
+    struct Row
+    {
+        const char *name;
+        QString setup; // "stranded": no reset vector; "flip": block 5 stored wrong; "head": | head -n 6
+        QStringList arguments;
+        int exitCode;
+        QString out, err; // contained in the output; an empty err: nothing on standard error
+        QString memory;   // "S", "L": the family's image; "kept": as before; empty: not checked
+        QList<Watched::Step> steps = {};
+    };
+    const QList<Row> rows = {
+        Row{"stranded unit restored", "stranded", recover, 0, "100 %\n" + restored, "", "S"},
+        Row{"family given decides", "stranded", recoverL, 0, restored, "", "L"},
+        Row{"running unit kept", "", recover, 1, "", "no Talvo unit in its loader answers on PORT", "kept"},
+        Row{"restore not verified", "stranded flip", recover, 1, "100 %\n", verifyFailed + again, ""},
+        Row{"installation verified", "", verify, 0, "100 %\nVerified\nUpdate successful!\n", "", "S"},
+        Row{"installation not verified", "flip", verify, 1, "100 %\n",
+            verifyFailed + "Error: Update failed\n", ""},
+        Row{"search meets a loader", "stranded", probe, 1, "", stopped + "S or L: the family of", "kept"},
+        Row{"output into head", "head", install, 0, "", "", "S"},
+        Row{"terminal closed", "", install, 0, "Update successful!\n", "", "S", {{writing, SIGHUP}}},
+        Row{"one SIGINT", "", install, 0, "Update successful!\n", warning, "S", {{writing, SIGINT}}},
+        Row{"one SIGTERM", "", install, 0, "Update successful!\n", warning, "S", {{writing, SIGTERM}}},
+        Row{"two SIGINT", "", install, 130, "", stopped, "", twoSigint},
+    };
+
+    std::vector<std::unique_ptr<Watched>> runs;
+    QList<QStringList> arguments;
+    QList<QByteArray> before;
+    const auto runSideBySide = [&](const QList<int> &indexes) {
+        for (int i : indexes)
+            runs[size_t(i)]->process.start(
+                TALVO_FLASH_PATH,
+                QStringList(arguments.at(i)).replaceInStrings("PORT", runs[size_t(i)]->unit->portPath()));
+        return QTest::qWaitFor(
+            [&] {
+                bool ended = true;
+                for (int i : indexes) {
+                    Watched &run = *runs[size_t(i)];
+                    run.err += run.process.readAllStandardError();
+                    run.out += run.process.readAllStandardOutput();
+                    while (!run.steps.isEmpty() && (run.out + run.err).contains(run.steps.first().first))
+                        ::kill(pid_t(run.process.processId()), run.steps.takeFirst().second);
+                    ended = ended && run.process.state() == QProcess::NotRunning;
+                }
+                return ended;
+            },
+            3 * RUN_TIMEOUT_MS);
+    };
+    QList<int> all, interrupted;
+    for (const Row &row : rows) {
+        runs.push_back(std::make_unique<Watched>());
+        Watched &run = *runs.back();
+        run.unit = startUnit("49.05(1799),Talvo 400S");
+        if (row.setup.contains("stranded"))
+            run.unit->loadMemory(SimulatedUnit::RESET_VECTOR_ADDRESS - 0x7E, QByteArray(0x80, '\xFF'));
+        auto flip = SimulatedUnit::FrameFault::refused(SimulatedUnit::CMD_RX_DATA_BLOCK, 5);
+        flip.kind = SimulatedUnit::FrameFault::StoredBitFlip;
+        if (row.setup.contains("flip"))
+            run.unit->addFrameFault(flip);
+        if (row.setup == "head") {
+            run.process.setStandardOutputProcess(&run.head);
+            run.head.start("head", {"-n", "6"});
+        }
+        run.steps = row.steps;
+        before << run.unit->memory(0, memorySize);
+        all << arguments.size();
+        arguments << row.arguments;
+    }
+    QVERIFY(runSideBySide(all));
+
+    for (int i = 0; i < rows.size(); ++i) {
+        const Row &row = rows.at(i);
+        Watched &run = *runs[size_t(i)];
+        const QString out = QString::fromUtf8(run.out), err = QString::fromUtf8(run.err);
+        const QString context = QString("%1\n%2%3").arg(row.name, out.right(100), err);
+        QVERIFY2(run.exitCode() == row.exitCode && run.steps.isEmpty() && out.contains(row.out),
+                 qPrintable(context));
+        QVERIFY2(row.err.isEmpty() ? err.isEmpty()
+                                   : err.contains(QString(row.err).replace("PORT", run.unit->portPath())),
+                 qPrintable(context));
+        const QByteArray memory = run.unit->memory(0, memorySize);
+        QVERIFY2(row.memory.isEmpty() ||
+                     memory == (row.memory == "kept" ? before.at(i) : images.value(row.memory)),
+                 row.name);
+        // "Verified" stands for the loader's CRC checks of the memory.
+        QVERIFY2(!out.contains("Verified") || run.unit->framesReceived(SimulatedUnit::CMD_CRC_CHECK) > 0,
+                 row.name);
+        if (row.exitCode == 130) {
+            // Stopped after the current frame of the 521, the port released: the command shown restores it.
+            QVERIFY2(run.unit->blocksWritten() < 521, row.name);
+            run.err.clear();
+            arguments[i] = command.split(' ').mid(1);
+            interrupted << i;
+        }
+    }
+    QVERIFY(runSideBySide(interrupted));
+    for (int i : interrupted) {
+        QVERIFY2(runs[size_t(i)]->exitCode() == 0, runs[size_t(i)]->err.constData());
+        QCOMPARE(runs[size_t(i)]->unit->memory(0, memorySize), images.value("S"));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_Flash)

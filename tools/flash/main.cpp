@@ -1,4 +1,5 @@
 #include "flashsession.h"
+#include "interruptguard.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -29,11 +30,20 @@ const char *const DESCRIPTION =
     "this program for the unit's family and whether that is an update. With --install it installs\n"
     "the carried firmware.\n"
     "\n"
+    "A unit whose firmware is missing or incomplete (an installation that was cut off) stays in its\n"
+    "loader and cannot tell its model; --recover --family S|L restores it with the carried firmware\n"
+    "of the family given, and verifies it. S or L is the letter after the unit's model number\n"
+    "(Talvo 400 S, Talvo 800 L; a unit named without a letter is S).\n"
+    "\n"
+    "An interrupt (Ctrl-C, SIGTERM) while the unit is being erased or written only warns; a second\n"
+    "one within 5 seconds stops after the current frame and shows the --recover command for the\n"
+    "unit. A closed terminal (SIGHUP) does not stop an installation.\n"
+    "\n"
     "On Linux a unit shows up as /dev/ttyACM*; your user needs read and write access to it\n"
     "(membership of the group that owns it, such as dialout, or a udev rule).\n"
     "\n"
     "Exit status: 0 on success, 1 when no unit is found or the update fails or is refused,\n"
-    "2 on wrong usage.";
+    "2 on wrong usage, 130 when the user stopped an installation.";
 
 int usageError(const QString &message)
 {
@@ -46,6 +56,8 @@ int usageError(const QString &message)
 
 int main(int argc, char *argv[])
 {
+    // Output into a pipe whose reader went away must not end the program, least of all an installation.
+    InterruptGuard::ignoreBrokenPipes();
     qInstallMessageHandler(logMessage);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("talvo-flash"));
@@ -62,11 +74,18 @@ int main(int argc, char *argv[])
                                            "Install the carried firmware on the unit found.");
     const QCommandLineOption downgradeOption(
         "downgrade", "With --install: install even when the unit's version is newer than the carried one.");
+    const QCommandLineOption verifyOption(
+        "verify", "With --install: read the firmware back from the unit (CRC check) after writing it.");
+    const QCommandLineOption recoverOption(
+        "recover", "Restore a unit left in its loader with the carried firmware of --family, without "
+                   "the programming-mode request, and verify it. With --port on that device, else on "
+                   "the first unit whose loader answers.");
+    const QCommandLineOption familyOption(
+        "family", "With --recover: the unit's family, S or L (the letter after its model number).", "S|L");
     const QCommandLineOption verboseOption({"v", "verbose"}, "Show the debug log lines on standard error.");
-    parser.addOption(portOption);
-    parser.addOption(installOption);
-    parser.addOption(downgradeOption);
-    parser.addOption(verboseOption);
+    for (const QCommandLineOption &option : {portOption, installOption, downgradeOption, verifyOption,
+                                             recoverOption, familyOption, verboseOption})
+        parser.addOption(option);
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -79,8 +98,30 @@ int main(int argc, char *argv[])
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
     if (parser.isSet(downgradeOption) && !parser.isSet(installOption))
         return usageError(QStringLiteral("--downgrade goes with --install"));
+    if (parser.isSet(verifyOption) && !parser.isSet(installOption) && !parser.isSet(recoverOption))
+        return usageError(QStringLiteral("--verify goes with --install (--recover always verifies)"));
     if (parser.isSet(portOption) && parser.value(portOption).isEmpty())
         return usageError(QStringLiteral("--port needs a device path"));
+    if (parser.isSet(recoverOption) && parser.isSet(installOption))
+        return usageError(QStringLiteral("--recover and --install cannot be combined"));
+    if (parser.isSet(familyOption) && !parser.isSet(recoverOption))
+        return usageError(QStringLiteral("--family goes with --recover"));
+    TargetInfo::eTARGET_TYPE family = TargetInfo::TARGET_UNKNOWN;
+    if (parser.isSet(recoverOption)) {
+        const QString letter = parser.value(familyOption).toUpper();
+        if (!parser.isSet(familyOption))
+            return usageError(
+                QStringLiteral("--recover needs --family S or L: a unit in its loader cannot tell "
+                               "its model, and the firmware of the wrong family must not be "
+                               "written on a guess"));
+        if (letter == FlashSession::familyLetter(TargetInfo::TARGET_TALVO_S))
+            family = TargetInfo::TARGET_TALVO_S;
+        else if (letter == FlashSession::familyLetter(TargetInfo::TARGET_TALVO_L))
+            family = TargetInfo::TARGET_TALVO_L;
+        else
+            return usageError(
+                QStringLiteral("--family must be S or L, not '%1'").arg(parser.value(familyOption)));
+    }
 
     verboseLog = parser.isSet(verboseOption);
 
@@ -88,6 +129,8 @@ int main(int argc, char *argv[])
     session.setPort(parser.value(portOption));
     session.setInstall(parser.isSet(installOption));
     session.setDowngrade(parser.isSet(downgradeOption));
+    session.setVerify(parser.isSet(verifyOption));
+    session.setRecover(family);
 #ifdef Q_OS_WIN
     session.setProgressBar(_isatty(_fileno(stdout)) != 0);
 #else

@@ -1,0 +1,122 @@
+#include "interruptguard.h"
+
+#include <QSocketNotifier>
+
+#include <cstdlib>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+#ifdef Q_OS_UNIX
+int signalPipe[2] = {-1, -1}; // read end, write end; one for the process
+
+const int GUARDED_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+const int GUARDED_COUNT = int(sizeof GUARDED_SIGNALS / sizeof GUARDED_SIGNALS[0]);
+struct sigaction previousActions[GUARDED_COUNT];
+bool changed[GUARDED_COUNT] = {};
+
+// Async-signal-safe: one write, errno kept for the interrupted code.
+void onSignal(int signalNumber)
+{
+    const int savedErrno = errno;
+    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    // A full pipe drops this one: the signals already waiting there say enough.
+    const ssize_t written = ::write(signalPipe[1], &byte, 1);
+    static_cast<void>(written);
+    errno = savedErrno;
+}
+#endif
+
+} // namespace
+
+InterruptGuard::InterruptGuard(QObject *parent) : QObject(parent)
+{
+#ifdef Q_OS_UNIX
+    if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    _notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
+    connect(_notifier, &QSocketNotifier::activated, this, &InterruptGuard::readSignals);
+#endif
+}
+
+InterruptGuard::~InterruptGuard()
+{
+    setGuarding(false);
+}
+
+void InterruptGuard::setGuarding(bool on)
+{
+#ifdef Q_OS_UNIX
+    if (on == _guarding || !_notifier)
+        return;
+    _guarding = on;
+    for (int i = 0; i < GUARDED_COUNT; ++i) {
+        const int signalNumber = GUARDED_SIGNALS[i];
+        if (!on) {
+            if (changed[i])
+                sigaction(signalNumber, &previousActions[i], nullptr);
+            changed[i] = false;
+            continue;
+        }
+        // Ignored by whoever started the program (nohup, a background job): it stays so.
+        if (sigaction(signalNumber, nullptr, &previousActions[i]) != 0 ||
+            previousActions[i].sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action = {};
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        action.sa_handler = signalNumber == SIGHUP ? SIG_IGN : onSignal;
+        changed[i] = sigaction(signalNumber, &action, nullptr) == 0;
+    }
+    if (!on)
+        readSignals(); // what came in before is about a finished installation
+#else
+    _guarding = on;
+#endif
+}
+
+void InterruptGuard::terminateBy(int signalNumber)
+{
+#ifdef Q_OS_UNIX
+    struct sigaction action = {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = SIG_DFL;
+    sigaction(signalNumber, &action, nullptr);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signalNumber);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    ::raise(signalNumber);
+#endif
+    // Only reached where the default action does not end the process.
+    std::_Exit(128 + signalNumber);
+}
+
+void InterruptGuard::ignoreBrokenPipes()
+{
+#ifdef Q_OS_UNIX
+    struct sigaction action = {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &action, nullptr);
+#endif
+}
+
+void InterruptGuard::readSignals()
+{
+#ifdef Q_OS_UNIX
+    unsigned char numbers[32];
+    ssize_t count = 0;
+    while ((count = ::read(signalPipe[0], numbers, sizeof numbers)) > 0 || (count < 0 && errno == EINTR)) {
+        for (ssize_t i = 0; i < count && _guarding; ++i)
+            emit interrupted(numbers[i]);
+    }
+#endif
+}
