@@ -243,8 +243,7 @@ bool FlashSession::awaitInstallation(TargetInfo::eTARGET_TYPE family)
     _shownProgress = -1;
     const bool ok = waitForResult();
     _guard->setGuarding(false);
-    if (_progressBar && _shownProgress >= 0)
-        out(QString());
+    endBarLine();
     if (!ok && _stopping) {
         err(QStringLiteral(
             "Stopped: the unit stays in its loader without complete firmware. Restore it with"));
@@ -310,6 +309,7 @@ void FlashSession::onInterrupted(int signalNumber)
                              phase == BSL_Interface::Phase::Erasing || phase == BSL_Interface::Phase::Writing;
     if (!destructive)
         InterruptGuard::terminateBy(signalNumber);
+    endBarLine(); // the message gets a line of its own below the bar
     if (_firstInterrupt.isValid() && !_firstInterrupt.hasExpired(STOP_CONFIRM_MS)) {
         _stopping = true;
         BSL_Interface::requestStop();
@@ -338,4 +338,12 @@ void FlashSession::showProgress()
     const QString bar =
         QString(filled, QLatin1Char('#')) + QString(PROGRESS_BAR_WIDTH - filled, QLatin1Char('-'));
     writeText(stdout, stdoutGone, QStringLiteral("\r[%1] %2 %").arg(bar).arg(percent, 3));
+    _barOnLine = true;
+}
+
+void FlashSession::endBarLine()
+{
+    if (_barOnLine)
+        out(QString());
+    _barOnLine = false;
 }

@@ -47,6 +47,7 @@ private slots:
 private:
     bool preparePort();
     bool waitForResult();
+    void endBarLine();
     int probe();
     int install();
     int recover();
@@ -65,6 +66,7 @@ private:
     TargetInfo::eTARGET_TYPE _recoverFamily = TargetInfo::TARGET_UNKNOWN;
     bool _progressBar = false;
     int _shownProgress = -1;
+    bool _barOnLine = false;       // the progress bar was drawn and no line break followed it
     QElapsedTimer _firstInterrupt; // the interrupt that was answered with a warning
     bool _stopping = false;
 };
