@@ -64,16 +64,14 @@ private:
     std::size_t _next = 0;
 };
 
-// The erase step: up to ten attempts; an attempt the loader did not refuse itself (a silence, or a
-// reply that was not the success reply) is followed by waiting for a quiet line.
+// The erase step: up to ten attempts; every failed attempt is followed by waiting for a quiet line.
 bool expectedErase(Reader &reader, int &frames)
 {
     for (frames = 1; frames <= BSL_RX_PASS_REPEAT; ++frames) {
         const int ack = reader.readByte();
         if (ack == BSL_ACK && reader.readUntilSilent().left(7) == OK_REPLY)
             return true;
-        if (!(ack >= HEADER_INCORRECT && ack <= UNKNOWN_BAUD_RATE))
-            reader.readUntilSilent();
+        reader.readUntilSilent();
     }
     frames = BSL_RX_PASS_REPEAT;
     return false;

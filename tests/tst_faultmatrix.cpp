@@ -221,11 +221,10 @@ Expected expectedFor(Phase phase, Fault fault)
     }
 
     const bool persistent = fault == Silence || fault == EndlessStream || fault == HangUp;
-    // The first password must be refused before the same password is accepted: when the loader
-    // took it (and erased itself) but its refusal was lost, every later attempt is accepted where
-    // a refusal is still expected, and authentication fails.
+    // When the loader took the first password (and erased itself) but its refusal was lost, the
+    // next attempt is accepted at once: the unit is blank, and the installation goes on.
     const bool lostRefusal = phase == Password && !persistent && !isRefusal(fault);
-    e.success = !persistent && !lostRefusal;
+    e.success = !persistent;
 
     if (fault == CorruptedReply)
         e.prefixes << "Wrong Core RSP!";
@@ -237,9 +236,10 @@ Expected expectedFor(Phase phase, Fault fault)
     switch (phase) {
     case Password:
         e.lines << "Resending wrong password...";
-        e.lines << (e.success ? "Sending password..." : "Authentication failed!");
         if (lostRefusal)
-            e.prefixes << "Wrong Core RSP! 5";
+            e.lines << "Password accepted at once: the unit was already erased";
+        else
+            e.lines << (e.success ? "Sending password..." : "Authentication failed!");
         break;
     case Erase:
         e.lines << "BSL_Interface::erase repeat 1";
