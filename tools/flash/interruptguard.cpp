@@ -39,8 +39,14 @@ void onSignal(int signalNumber)
 InterruptGuard::InterruptGuard(QObject *parent) : QObject(parent)
 {
 #ifdef Q_OS_UNIX
-    if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
+    if (signalPipe[0] < 0) {
+        if (::pipe(signalPipe) != 0)
+            return;
+        for (const int fd : signalPipe) {
+            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+            ::fcntl(fd, F_SETFL, O_NONBLOCK);
+        }
+    }
     _notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
     connect(_notifier, &QSocketNotifier::activated, this, &InterruptGuard::readSignals);
 #endif
