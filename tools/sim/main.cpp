@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
@@ -40,7 +41,69 @@ int commandCode(const QString &name)
         return SimulatedUnit::CMD_RX_DATA_BLOCK;
     if (name == QLatin1String("any"))
         return -1;
-    return -2;
+    bool ok = false;
+    const int code = name.toInt(&ok, 0); // such as 0x16
+    return ok && code >= 0 && code <= 0xFF ? code : -2;
+}
+
+// WHERE[@CMD]:N/KIND[@OFFSET][=HEX], such as host@block:3/flip@0=80 or hsreply:1/drop@-1.
+bool parseLineFault(const QString &text, SimulatedUnit::LineFault *fault)
+{
+    using LineFault = SimulatedUnit::LineFault;
+    const QStringList halves = text.split(QLatin1Char('/'));
+    if (halves.size() != 2)
+        return false;
+
+    const QStringList place = halves.at(0).split(QLatin1Char(':'));
+    if (place.size() != 2)
+        return false;
+    const QStringList target = place.at(0).split(QLatin1Char('@'));
+    const QList<QPair<QString, LineFault::Where>> places = {
+        {QStringLiteral("host"), LineFault::HostFrame},
+        {QStringLiteral("ack"), LineFault::Ack},
+        {QStringLiteral("reply"), LineFault::Reply},
+        {QStringLiteral("hsrequest"), LineFault::HandshakeRequest},
+        {QStringLiteral("hsreply"), LineFault::HandshakeReply}};
+    auto where = std::find_if(places.cbegin(), places.cend(), [&](const QPair<QString, LineFault::Where> &p) {
+        return p.first == target.at(0);
+    });
+    if (where == places.cend() || target.size() > 2)
+        return false;
+    fault->where = where->second;
+    const bool handshake =
+        fault->where == LineFault::HandshakeRequest || fault->where == LineFault::HandshakeReply;
+    if (target.size() == 2 && handshake)
+        return false;
+    fault->command = target.size() == 2 ? commandCode(target.at(1)) : -1;
+    bool ok = false;
+    fault->occurrence = place.at(1).toInt(&ok);
+    if (fault->command < -1 || !ok || fault->occurrence < 1)
+        return false;
+
+    const QStringList change = halves.at(1).split(QLatin1Char('='));
+    if (change.size() > 2)
+        return false;
+    const QStringList kindAt = change.at(0).split(QLatin1Char('@'));
+    const QString kind = kindAt.at(0);
+    if (kind == QLatin1String("flip"))
+        fault->kind = LineFault::Flip;
+    else if (kind == QLatin1String("drop"))
+        fault->kind = LineFault::Drop;
+    else if (kind == QLatin1String("insert"))
+        fault->kind = LineFault::Insert;
+    else
+        return false;
+    fault->offset = 0;
+    if (kindAt.size() > 2 || (kindAt.size() == 2 && (fault->offset = kindAt.at(1).toInt(&ok), !ok)))
+        return false;
+    fault->value = 0x80;
+    if (change.size() == 2) {
+        const uint value = change.at(1).toUInt(&ok, 16);
+        if (!ok || value > 0xFF || fault->kind == LineFault::Drop)
+            return false;
+        fault->value = quint8(value);
+    }
+    return true;
 }
 
 } // namespace
@@ -54,7 +117,7 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
         "Simulated Talvo unit on a pseudo-terminal. Prints \"PORT /dev/pts/N\" and serves until "
         "SIGINT or SIGTERM.\nFrame selectors are N or N:COUNT (1-based occurrences of the command; "
-        "COUNT -1 means from N on); commands are password, erase, block or any."));
+        "COUNT -1 means from N on); commands are password, erase, block, any, or a code such as 0x16."));
     parser.addHelpOption();
     const QCommandLineOption versionText(QStringLiteral("version-text"),
                                          QStringLiteral("Version text of the handshake reply."),
@@ -111,9 +174,32 @@ int main(int argc, char *argv[])
     const QCommandLineOption chatter(
         QStringLiteral("chatter"), QStringLiteral("Send these bytes (hex) every 100 ms before the request."),
         QStringLiteral("hex"));
+    const QCommandLineOption memoryFile(
+        QStringLiteral("memory-file"),
+        QStringLiteral("Keep the unit's memory in this file (a 1 MiB image): loaded at start when it exists, "
+                       "written after every erase and data block, so that another talvo-sim can go on with "
+                       "an interrupted installation. The file wins over --empty and --stranded."),
+        QStringLiteral("path"));
+    const QCommandLineOption stranded(
+        QStringLiteral("stranded"),
+        QStringLiteral("Start with the memory an interrupted update leaves: the firmware's code kept, "
+                       "0xFF80 to 0xFFFF erased (no reset vector)."));
+    const QCommandLineOption lineFault(
+        QStringLiteral("line-fault"),
+        QStringLiteral(
+            "Corrupt one byte on the line, once (repeatable): WHERE[@CMD]:N/KIND[@OFFSET][=HEX]. "
+            "WHERE is host (the host's frame as the unit receives it), ack, reply, hsrequest or "
+            "hsreply (the programming-mode request and its reply; no CMD there); N is the "
+            "occurrence (1-based) among frames of the command CMD (default any) or among "
+            "handshakes; KIND is flip (XOR with HEX, default 80), drop, or insert (HEX, default "
+            "80, before the byte at OFFSET); OFFSET counts from 0, negative from the end (-1: last "
+            "byte). Examples: host@block:3/flip@0=80, ack@erase:1/drop, "
+            "reply@password:1/insert@2=ee, hsreply:1/flip@5=80."),
+        QStringLiteral("spec"));
     for (const QCommandLineOption &option :
-         {versionText, family, paced, eraseMs, blockUs, delayMs, bursts, burstPause, rawReply, handshakeOnce,
-          empty, silent, password, refuse, late, mute, hangUpAt, babble, chatter})
+         {versionText, family,        paced,   eraseMs,    blockUs,  delayMs,  bursts, burstPause,
+          rawReply,    handshakeOnce, empty,   silent,     password, refuse,   late,   mute,
+          hangUpAt,    babble,        chatter, memoryFile, stranded, lineFault})
         parser.addOption(option);
     parser.process(app);
 
@@ -160,6 +246,20 @@ int main(int argc, char *argv[])
     unit.setAnswersHandshakeInLoader(!parser.isSet(handshakeOnce));
     if (parser.isSet(empty))
         unit.eraseMemory();
+    if (parser.isSet(stranded)) {
+        // The update was cut off after the erase had begun: the vectors and the reset vector with them
+        // are gone, so the unit cannot start its firmware and waits in its loader.
+        unit.loadDefaultFirmware();
+        unit.loadMemory(0xFF80, QByteArray(0x80, '\xFF'));
+    }
+    if (parser.isSet(memoryFile))
+        unit.setMemoryFile(parser.value(memoryFile));
+    for (const QString &value : parser.values(lineFault)) {
+        SimulatedUnit::LineFault fault;
+        if (!parseLineFault(value, &fault))
+            return fail(QStringLiteral("bad line fault %1").arg(value));
+        unit.addLineFault(fault);
+    }
     unit.setSilent(parser.isSet(silent));
     if (parser.isSet(password)) {
         const QString p = parser.value(password);
@@ -218,10 +318,10 @@ int main(int argc, char *argv[])
     int received = 0;
     sigwait(&stopSignals, &received);
     unit.stop();
-    std::fprintf(
-        stderr,
-        "talvo-sim: %d handshakes, %d frames (%d malformed), %d passwords, %d erases, %d blocks written\n",
-        unit.handshakesAnswered(), unit.framesReceived(), unit.badFrames(), unit.passwordsSeen(),
-        unit.massErases(), unit.blocksWritten());
+    std::fprintf(stderr,
+                 "talvo-sim: %d handshakes, %d frames (%d malformed), %d passwords, %d erases, %d blocks "
+                 "written, %d line faults applied\n",
+                 unit.handshakesAnswered(), unit.framesReceived(), unit.badFrames(), unit.passwordsSeen(),
+                 unit.massErases(), unit.blocksWritten(), unit.lineFaultsApplied());
     return 0;
 }
