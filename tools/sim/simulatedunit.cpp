@@ -1,6 +1,7 @@
 #include "simulatedunit.h"
 
 #include <QFile>
+#include <QStringList>
 
 #include <algorithm>
 #include <cerrno>
@@ -348,6 +349,79 @@ bool SimulatedUnit::LineFault::applyTo(QByteArray &bytes) const
     case Insert:
         bytes.insert(at, char(value));
         break;
+    }
+    return true;
+}
+
+int SimulatedUnit::commandCode(const QString &name)
+{
+    if (name == QLatin1String("password"))
+        return CMD_RX_PASSWORD;
+    if (name == QLatin1String("erase"))
+        return CMD_MASS_ERASE;
+    if (name == QLatin1String("block"))
+        return CMD_RX_DATA_BLOCK;
+    if (name == QLatin1String("any"))
+        return -1;
+    bool ok = false;
+    const int code = name.toInt(&ok, 0); // such as 0x16
+    return ok && code >= 0 && code <= 0xFF ? code : -2;
+}
+
+bool SimulatedUnit::LineFault::parse(const QString &text, LineFault *fault)
+{
+    const QStringList halves = text.split(QLatin1Char('/'));
+    if (halves.size() != 2)
+        return false;
+
+    const QStringList place = halves.at(0).split(QLatin1Char(':'));
+    if (place.size() != 2)
+        return false;
+    const QStringList target = place.at(0).split(QLatin1Char('@'));
+    const QList<QPair<QString, LineFault::Where>> places = {
+        {QStringLiteral("host"), LineFault::HostFrame},
+        {QStringLiteral("ack"), LineFault::Ack},
+        {QStringLiteral("reply"), LineFault::Reply},
+        {QStringLiteral("hsrequest"), LineFault::HandshakeRequest},
+        {QStringLiteral("hsreply"), LineFault::HandshakeReply}};
+    auto where = std::find_if(places.cbegin(), places.cend(), [&](const QPair<QString, LineFault::Where> &p) {
+        return p.first == target.at(0);
+    });
+    if (where == places.cend() || target.size() > 2)
+        return false;
+    fault->where = where->second;
+    const bool handshake =
+        fault->where == LineFault::HandshakeRequest || fault->where == LineFault::HandshakeReply;
+    if (target.size() == 2 && handshake)
+        return false;
+    fault->command = target.size() == 2 ? commandCode(target.at(1)) : -1;
+    bool ok = false;
+    fault->occurrence = place.at(1).toInt(&ok);
+    if (fault->command < -1 || !ok || fault->occurrence < 1)
+        return false;
+
+    const QStringList change = halves.at(1).split(QLatin1Char('='));
+    if (change.size() > 2)
+        return false;
+    const QStringList kindAt = change.at(0).split(QLatin1Char('@'));
+    const QString kind = kindAt.at(0);
+    if (kind == QLatin1String("flip"))
+        fault->kind = LineFault::Flip;
+    else if (kind == QLatin1String("drop"))
+        fault->kind = LineFault::Drop;
+    else if (kind == QLatin1String("insert"))
+        fault->kind = LineFault::Insert;
+    else
+        return false;
+    fault->offset = 0;
+    if (kindAt.size() > 2 || (kindAt.size() == 2 && (fault->offset = kindAt.at(1).toInt(&ok), !ok)))
+        return false;
+    fault->value = 0x80;
+    if (change.size() == 2) {
+        const uint value = change.at(1).toUInt(&ok, 16);
+        if (!ok || value > 0xFF || fault->kind == LineFault::Drop)
+            return false;
+        fault->value = quint8(value);
     }
     return true;
 }

@@ -199,6 +199,11 @@ public:
 
         // The bytes with the fault applied; false (bytes unchanged) when the offset lies outside.
         bool applyTo(QByteArray &bytes) const;
+        // From the text WHERE[@CMD]:N/KIND[@OFFSET][=HEX]: WHERE is host, ack, reply, hsrequest or
+        // hsreply; CMD a commandCode() name (default any; not for the handshake); N the occurrence;
+        // KIND flip, drop or insert; OFFSET 0 by default; HEX the value, 80 by default (not for
+        // drop). Examples: host@block:3/flip@0=80, ack@erase:1/drop, hsreply:1/flip@-1.
+        static bool parse(const QString &text, LineFault *fault);
     };
 
     // One frame as the loader received it.
@@ -301,6 +306,8 @@ public:
     // Blocks until handshakesAnswered() reaches count or the time runs out.
     bool waitForHandshakes(int count, int timeoutMs) const;
 
+    // A command by name: password, erase, block, any (-1), or its code such as 0x16; -2 when unknown.
+    static int commandCode(const QString &name);
     // CRC-16-CCITT (polynomial 0x1021, MSB first, initial value 0xFFFF) over a frame's core.
     static quint16 crc16(const QByteArray &core, quint16 initial = 0xFFFF);
     // A frame as the host sends it: 80, length low, length high, core, CRC low, CRC high.
