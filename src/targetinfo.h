@@ -40,6 +40,8 @@ public:
     QString firmwareVersion() const;
     QString firmwareChangelog() const;
     QString firmwareLogo() const;
+    // The catalogue entry of a family, or null.
+    const FirmwareInfo *firmwareFor(eTARGET_TYPE family) const { return _firmware.value(family, nullptr); }
 
 private:
     const FirmwareInfo *entry() const;

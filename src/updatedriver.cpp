@@ -2,6 +2,7 @@
 
 #include "driverplatform.h"
 #include "filecopy.h"
+#include "firmwareinfo.h"
 #include "updateworker.h"
 
 #include <QDebug>
@@ -16,6 +17,7 @@ const QString UpdateDriver::_documentationLocal =
 UpdateDriver::UpdateDriver(QObject *parent) : QObject(parent), _active(false), _progress(0), _result(false)
 {
     auto *worker = new UpdateWorker();
+    _worker = worker;
     worker->moveToThread(&_thread);
 
     connect(&_thread, SIGNAL(finished()), worker, SLOT(deleteLater()));
@@ -28,6 +30,9 @@ UpdateDriver::UpdateDriver(QObject *parent) : QObject(parent), _active(false), _
     connect(worker, SIGNAL(progressChanged(const unsigned int &)), this,
             SLOT(progressHandle(const unsigned int &)));
     connect(worker, SIGNAL(result(const bool &)), this, SLOT(resultHandle(const bool &)));
+    connect(worker, &UpdateWorker::portProbed, this, [this](const QString &port, int reason, const QString &detail) {
+        _probedPorts.append(ProbedPort{port, reason, detail});
+    });
 
     _thread.start();
     _thread.setPriority(QThread::TimeCriticalPriority);
@@ -71,8 +76,10 @@ bool UpdateDriver::isDriverLoaded()
 void UpdateDriver::search(bool on)
 {
     _active = on;
-    if (on)
+    if (on) {
+        _probedPorts.clear();
         emit searchDevice(_vendor, _product);
+    }
     else
         emit stopSearching();
 }
@@ -130,6 +137,30 @@ void UpdateDriver::install()
     _active = true;
     _progress = 0;
     emit installFirmware(image, size);
+}
+
+void UpdateDriver::setVerifyAfterWrite(bool verify)
+{
+    // Queued like the requests, so it applies to the installations requested after it.
+    UpdateWorker *worker = _worker;
+    QMetaObject::invokeMethod(worker, [worker, verify] { worker->setVerifyAfterWrite(verify); },
+                              Qt::QueuedConnection);
+}
+
+bool UpdateDriver::recover(TargetInfo::eTARGET_TYPE family, const QString &port)
+{
+    const FirmwareInfo *firmware = _target.firmwareFor(family);
+    if (!firmware)
+        return false;
+    _active = true;
+    _progress = 0;
+    UpdateWorker *worker = _worker;
+    const QString image = firmware->image();
+    const unsigned int size = firmware->size();
+    QMetaObject::invokeMethod(
+        worker, [worker, port, image, size] { worker->doRecoverFirmware(_vendor, _product, port, image, size); },
+        Qt::QueuedConnection);
+    return true;
 }
 
 void UpdateDriver::progressHandle(const unsigned int &progress)

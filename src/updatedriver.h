@@ -2,9 +2,12 @@
 
 #include "targetinfo.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QThread>
+
+class UpdateWorker;
 
 // The one object the scene talks to: state of the current operation, identity of the found
 // unit, and the actions of the wizard. The work itself runs in an UpdateWorker on _thread.
@@ -31,6 +34,22 @@ public:
     QString modelPicture() const;
     QString versionCurrent() const { return _target.version(); }
     QString versionNew() const { return _target.firmwareVersion(); }
+
+    // What the last search found on each port with the unit's identifiers, in probe order.
+    struct ProbedPort
+    {
+        QString port;
+        int reason = 0; // UpdateWorker::PortReason
+        QString detail; // the bytes received, as hex text
+    };
+    QList<ProbedPort> probedPorts() const { return _probedPorts; }
+
+    // Check the image with the loader's CRC command after the installation's last block.
+    void setVerifyAfterWrite(bool verify);
+    // Restore a unit left in its loader with the family's image, verified: on the given device,
+    // or on the first port with the unit's identifiers whose loader answers. Ends like an
+    // installation: progress, then activeChanged with result().
+    bool recover(TargetInfo::eTARGET_TYPE family, const QString &port = QString());
 
     static const int _vendor = 1240; // Microchip USB vendor identifier 0x04D8
     static const int _product = 223; // 0x00DF
@@ -64,4 +83,6 @@ private:
     bool _result;
     TargetInfo _target;
     QThread _thread;
+    UpdateWorker *_worker = nullptr; // lives on _thread
+    QList<ProbedPort> _probedPorts;
 };

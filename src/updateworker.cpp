@@ -8,12 +8,30 @@
 #include <QMutexLocker>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace {
 
 const char *const LABEL_GET_FIRMWARE_VERSION = "UpdateWorker::getFirmwareVersion";
 const char *const LABEL_INSTALL_FIRMWARE = "UpdateWorker::doInstallFirmware";
+const char *const LABEL_RECOVER_FIRMWARE = "UpdateWorker::doRecoverFirmware";
+const char *const LABEL_DEVICE_AVAILABLE = "UpdateWorker::isDeviceAvailable";
 
 const QString SEPARATOR(48, QLatin1Char('-'));
+
+// A one-off fault on the line (a byte lost, changed or added) spoils a programming-mode reply; the
+// request is sent again before the port is given up.
+const int PROBE_ATTEMPTS = 3;
+
+// What a loader sends back for bytes that cannot start a frame, such as the programming-mode
+// request: refusal codes, one per byte.
+bool onlyLoaderRefusals(const QByteArray &received)
+{
+    return std::all_of(received.cbegin(), received.cend(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte >= HEADER_INCORRECT && byte <= UNKNOWN_BAUD_RATE;
+    });
+}
 
 // Model name for the unit type token of the 11-token version text.
 QString modelType(const QString &token)
@@ -120,8 +138,40 @@ void UpdateWorker::doInstallFirmware(const QString &firmware, unsigned int size)
         return;
     }
     // Ends with firmwareInstallDone, whose slot reports the result before the call returns.
+    _bslInterface->setVerifyAfterWrite(_verifyAfterWrite);
     _bslInterface->installFirmware(firmware, size);
     _bslInterface->closePort();
+}
+
+void UpdateWorker::setVerifyAfterWrite(bool verify)
+{
+    _verifyAfterWrite = verify;
+}
+
+void UpdateWorker::doRecoverFirmware(int vendor, int product, const QString &port, const QString &firmware,
+                                     unsigned int size)
+{
+    qDebug() << qPrintable(SEPARATOR);
+    for (const PortInfo &info : PortEnumerator::availablePorts()) {
+        if (port.isEmpty() ? !matches(info, vendor, product) : info.systemLocation != port)
+            continue;
+        qDebug() << "Name         :" << info.portName;
+        initSerialPort();
+        if (!_bslInterface->openPort(info))
+            continue;
+        // Only a loader answers this; a unit running its application needs an ordinary update.
+        if (!_bslInterface->txBslVersion()) {
+            _bslInterface->closePort();
+            continue;
+        }
+        qDebug().noquote() << LABEL_RECOVER_FIRMWARE << "a Talvo unit in its loader on" << info.portName;
+        _bslInterface->setVerifyAfterWrite(true);
+        _bslInterface->installFirmware(firmware, size);
+        _bslInterface->closePort();
+        return;
+    }
+    qDebug() << LABEL_RECOVER_FIRMWARE << "No unit in its loader found!";
+    emit result(false);
 }
 
 void UpdateWorker::doProgressUpdate(const unsigned int &progress)
@@ -131,7 +181,7 @@ void UpdateWorker::doProgressUpdate(const unsigned int &progress)
 
 void UpdateWorker::doInstallFirmwareResult()
 {
-    emit result(_bslInterface && _bslInterface->getPercent() == 100);
+    emit result(_bslInterface && _bslInterface->succeeded());
 }
 
 void UpdateWorker::initSerialPort()
@@ -153,9 +203,7 @@ bool UpdateWorker::isDeviceAvailable(const PortInfo &info, int vendor, int produ
     if (info.hasProductIdentifier)
         qDebug() << "Product ID   :" << info.productIdentifier;
 
-    const int portVendor = info.hasVendorIdentifier ? info.vendorIdentifier : 0;
-    const int portProduct = info.hasProductIdentifier ? info.productIdentifier : 0;
-    if (portVendor != vendor || portProduct != product)
+    if (!matches(info, vendor, product))
         return false;
 
     initSerialPort();
@@ -163,10 +211,18 @@ bool UpdateWorker::isDeviceAvailable(const PortInfo &info, int vendor, int produ
     if (!_bslInterface->openPort(info))
         return false;
 
+    _probedPort = info.portName;
     const bool status = getFirmwareVersion();
     if (!status)
         _bslInterface->closePort();
     return status;
+}
+
+bool UpdateWorker::matches(const PortInfo &info, int vendor, int product)
+{
+    const int portVendor = info.hasVendorIdentifier ? info.vendorIdentifier : 0;
+    const int portProduct = info.hasProductIdentifier ? info.productIdentifier : 0;
+    return portVendor == vendor && portProduct == product;
 }
 
 bool UpdateWorker::setProgrammingMode(QString &version)
@@ -176,8 +232,39 @@ bool UpdateWorker::setProgrammingMode(QString &version)
 
 bool UpdateWorker::getFirmwareVersion()
 {
+    bool answered = false; // something other than a loader's refusals came back
+    QByteArray received;
+    for (int attempt = 1; attempt <= PROBE_ATTEMPTS; ++attempt) {
+        if (getFirmwareVersionOnce(received)) {
+            emit portProbed(_probedPort, PortFound, QString());
+            return true;
+        }
+        answered = answered || !onlyLoaderRefusals(received);
+        if (attempt < PROBE_ATTEMPTS)
+            qDebug() << LABEL_GET_FIRMWARE_VERSION << "sending the programming-mode request again";
+    }
+    const QString detail = QString::fromLatin1(received.toHex());
+    if (answered) {
+        emit portProbed(_probedPort, PortNotUnderstood, detail);
+        return false;
+    }
+    // Nothing but a loader could have been talking: a unit without its application stays in its
+    // loader, which answers its own version command.
+    if (_bslInterface->txBslVersion()) {
+        qDebug().noquote() << LABEL_DEVICE_AVAILABLE << "a Talvo unit in its loader on" << _probedPort;
+        emit portProbed(_probedPort, PortInLoader, detail);
+    } else {
+        emit portProbed(_probedPort, received.isEmpty() ? PortSilent : PortNotUnderstood, detail);
+    }
+    return false;
+}
+
+bool UpdateWorker::getFirmwareVersionOnce(QByteArray &received)
+{
     QString text;
-    if (!setProgrammingMode(text)) {
+    const bool status = setProgrammingMode(text);
+    received = _bslInterface->lastProgrammingModeReply();
+    if (!status) {
         qDebug() << LABEL_GET_FIRMWARE_VERSION << "setProgrammingMode failed!";
         return false;
     }

@@ -25,10 +25,22 @@ public:
     // has none of the known shapes.
     static bool parseVersionText(const QString &text, QString &model, QString &version);
 
+    // What a probe found on a port with the unit's identifiers.
+    enum PortReason
+    {
+        PortFound,         // a unit answered with a version text that was understood
+        PortSilent,        // nothing answered the request
+        PortNotUnderstood, // something answered, but not with a version text of a unit
+        PortInLoader,      // a Talvo unit in its loader: no application, its loader answered
+    };
+    Q_ENUM(PortReason)
+
 signals:
     void versionChanged(const QString &model, const QString &version);
     void progressChanged(const unsigned int &progress);
     void result(const bool &status);
+    // Sent for every probed port with the unit's identifiers; `detail` holds what was received.
+    void portProbed(const QString &port, int reason, const QString &detail);
 
 public slots:
     void doSearchDevice(int vendor, int product);
@@ -36,14 +48,24 @@ public slots:
     void doInstallFirmware(const QString &firmware, unsigned int size);
     void doProgressUpdate(const unsigned int &progress);
     void doInstallFirmwareResult();
+    // Restores a unit left in its loader: checks for the loader, then authenticates, erases,
+    // writes and verifies. `port` is a device path, or empty for the first loader on a port with
+    // the identifiers. Ends with one result().
+    void doRecoverFirmware(int vendor, int product, const QString &port, const QString &firmware,
+                           unsigned int size);
+    void setVerifyAfterWrite(bool verify);
 
 private:
     void initSerialPort();
     bool isDeviceAvailable(const PortInfo &info, int vendor, int product);
     bool setProgrammingMode(QString &version);
     bool getFirmwareVersion();
+    bool getFirmwareVersionOnce(QByteArray &received);
+    static bool matches(const PortInfo &info, int vendor, int product);
 
     QMutex _mutex;
     BSL_Interface *_bslInterface = nullptr; // the unit last probed; owns its serial port
     bool _stopSearching = false;
+    bool _verifyAfterWrite = false;
+    QString _probedPort;
 };

@@ -137,7 +137,6 @@ void tst_BslInstall::installationOutcomes_data()
     QTest::addColumn<QStringList>("lines");
 
     const QString block = "BSL_Interface::rxTxtFileContinue";
-    const QString refused = "Wrong Core RSP! 5 7 8002003b0060c4";
     const QStringList silentAttempts = QVector<QString>(10, "Resending wrong password...").toList();
 
     QTest::newRow("image written: password refused, then accepted")
@@ -174,14 +173,18 @@ void tst_BslInstall::installationOutcomes_data()
     QTest::newRow("every block refused")
         << Policy::Faithful << false << Faults{fault(Kind::RefuseAck, RX_DATA_BLOCK, 1, -1)} << "small" << 0
         << false << 2 << 10 << repeatLines(block, 1, 10);
+    // The erased-device password only matches a blank unit: accepted at once, it proves the unit
+    // blank, and the installation goes on (an earlier one interrupted before the vectors).
     QTest::newRow("the first password accepted")
-        << Policy::AcceptAlways << false << Faults() << "small" << 0 << false << 10 << 0
-        << QStringList{refused,
-                       "Resending wrong password...",
-                       refused,
-                       "Resending wrong password...",
-                       "Authentication failed!",
-                       "Wrote 0 bytes in "};
+        << Policy::AcceptAlways << false << Faults() << "small" << 0 << true << 1 << 5
+        << QStringList{"Authenticating...", "Password accepted at once: the unit was already erased",
+                       "Erasing...", "Wrote 732 bytes in "};
+    // The refusal's reply lost on the line: the unit erased itself, and the next attempt matches.
+    QTest::newRow("the refusal's reply lost")
+        << Policy::Faithful << false << Faults{fault(Kind::LateReply, RX_PASSWORD, 1, 1)} << "small" << 0
+        << true << 3 << 5
+        << QStringList{"Too short RSP! 0 ", "Resending wrong password...",
+                       "Password accepted at once: the unit was already erased", "Wrote 732 bytes in "};
     QTest::newRow("every password refused")
         << Policy::RefuseAlways << false << Faults() << "small" << 0 << false << 10 << 0
         << QStringList{"Sending password...", "Wrong Core RSP! 0 7 8002003b05c594", "Sending password...",

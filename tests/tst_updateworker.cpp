@@ -72,6 +72,7 @@ class Recorder : public QObject
 public:
     QStringList events;
     QList<unsigned int> progress;
+    QList<int> reasons; // UpdateWorker::PortReason of every probed port
 
     int results() const { return events.filter(QRegularExpression("^result:")).size(); }
 
@@ -87,6 +88,7 @@ public slots:
             events << "progress";
     }
     void onResult(const bool &status) { events << QString("result:") + (status ? "true" : "false"); }
+    void onProbed(const QString &, int reason, const QString &) { reasons << reason; }
 };
 
 // A worker on a thread of its own, as the controller runs it.
@@ -101,6 +103,7 @@ public:
         QObject::connect(_worker, &UpdateWorker::versionChanged, &recorder, &Recorder::onVersion);
         QObject::connect(_worker, &UpdateWorker::progressChanged, &recorder, &Recorder::onProgress);
         QObject::connect(_worker, &UpdateWorker::result, &recorder, &Recorder::onResult);
+        QObject::connect(_worker, &UpdateWorker::portProbed, &recorder, &Recorder::onProbed);
         _thread.start();
     }
     ~WorkerRig()
@@ -115,6 +118,16 @@ public:
                                   Q_ARG(int, product));
     }
     void stop() { QMetaObject::invokeMethod(_worker, "doStopSearching", Qt::QueuedConnection); }
+    void recover(const QString &image, unsigned int size)
+    {
+        QMetaObject::invokeMethod(_worker, "doRecoverFirmware", Qt::QueuedConnection, Q_ARG(int, VENDOR),
+                                  Q_ARG(int, PRODUCT), Q_ARG(QString, QString()), Q_ARG(QString, image),
+                                  Q_ARG(unsigned int, size));
+    }
+    void setVerify(bool verify)
+    {
+        QMetaObject::invokeMethod(_worker, "setVerifyAfterWrite", Qt::QueuedConnection, Q_ARG(bool, verify));
+    }
     void install(const QString &image, unsigned int size)
     {
         QMetaObject::invokeMethod(_worker, "doInstallFirmware", Qt::QueuedConnection, Q_ARG(QString, image),
@@ -166,6 +179,10 @@ private slots:
     void installationFailuresEndWithFalseAndAClosedPort_data();
     void installationFailuresEndWithFalseAndAClosedPort();
     void installationWithoutSearchFails();
+    void probeTellsWhatItFound_data();
+    void probeTellsWhatItFound();
+    void recoveryAndVerify_data();
+    void recoveryAndVerify();
     void installationAfterAFailedSearchFails();
 
     void controllerReportsTheUnitFound();
@@ -279,7 +296,8 @@ void tst_UpdateWorker::probeLogsEveryPort()
                                   "Product ID   : 223"};
     const QStringList lines = log.lines();
     QCOMPARE(lines.mid(0, expected.size()), expected);
-    QCOMPARE(lines.count("UpdateWorker::getFirmwareVersion setProgrammingMode failed!"), 1);
+    // A one-off line fault must not lose the unit: the request goes out three times.
+    QCOMPARE(lines.count("UpdateWorker::getFirmwareVersion setProgrammingMode failed!"), 3);
 }
 
 void tst_UpdateWorker::searchIdentifiesTheUnit_data()
@@ -413,7 +431,7 @@ void tst_UpdateWorker::searchGoesOnToTheNextMatchingPort()
     rig.search();
     QVERIFY(rig.waitForResults(1, SEARCH_TIMEOUT_MS));
     QCOMPARE(rig.recorder.events, QStringList({"version:Talvo 800 S:52.02", "result:true"}));
-    QCOMPARE(wrongCount->handshakesAnswered(), 1);
+    QCOMPARE(wrongCount->handshakesAnswered(), 3);
     QCOMPARE(notReached->handshakesAnswered(), 0);
     // Both failed probes gave their ports up.
     QCOMPARE(silentPort.hostDescriptors(), 0);
@@ -484,7 +502,6 @@ void tst_UpdateWorker::installationFailuresEndWithFalseAndAClosedPort_data()
 {
     QTest::addColumn<QString>("situation");
     QTest::newRow("password refused") << "password refused";
-    QTest::newRow("password accepted at once") << "password accepted";
     QTest::newRow("erase refused") << "erase refused";
     QTest::newRow("block refused") << "block refused";
     QTest::newRow("line hung up") << "hang up";
@@ -507,8 +524,6 @@ void tst_UpdateWorker::installationFailuresEndWithFalseAndAClosedPort()
     fault.count = -1;
     if (situation == "password refused") {
         unit->setPasswordPolicy(SimulatedUnit::PasswordPolicy::RefuseAlways);
-    } else if (situation == "password accepted") {
-        unit->eraseMemory(); // an erased unit accepts the erased-device password at once
     } else if (situation == "erase refused") {
         fault.command = SimulatedUnit::CMD_MASS_ERASE;
         unit->addFrameFault(fault);
@@ -535,6 +550,114 @@ void tst_UpdateWorker::installationFailuresEndWithFalseAndAClosedPort()
         QVERIFY(percent < 100);
     if (situation == "block refused")
         QCOMPARE(unit->blocksWritten(), 9);
+    QCOMPARE(port.hostDescriptors(), 0);
+}
+
+void tst_UpdateWorker::probeTellsWhatItFound_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<int>("reason"); // -1: the port is not probed
+    QTest::addColumn<bool>("loaderFrame");
+    QTest::newRow("unit found") << "found" << int(UpdateWorker::PortFound) << false;
+    QTest::newRow("unit in its loader") << "stranded" << int(UpdateWorker::PortInLoader) << true;
+    QTest::newRow("silent port") << "silent" << int(UpdateWorker::PortSilent) << true;
+    QTest::newRow("text not understood") << "wrong count" << int(UpdateWorker::PortNotUnderstood) << false;
+    QTest::newRow("garbled reply") << "wrong header" << int(UpdateWorker::PortNotUnderstood) << false;
+    QTest::newRow("other identifiers") << "other product" << -1 << false;
+}
+
+// A loader frame goes only to a port with the unit's identifiers that gave no reply of an
+// application, and a unit left in its loader is told apart from a silent port.
+void tst_UpdateWorker::probeTellsWhatItFound()
+{
+    QFETCH(QString, situation);
+    QFETCH(int, reason);
+    QFETCH(bool, loaderFrame);
+
+    auto unit = startUnit(situation == "wrong count" ? "52.02(2316),Talvo 400L" : "49.05(1799),Talvo 400S");
+    if (situation == "stranded")
+        unit->loadMemory(SimulatedUnit::RESET_VECTOR_ADDRESS, QByteArray(2, '\xFF'));
+    if (situation == "silent")
+        unit->setSilent(true);
+    if (situation == "wrong header") {
+        SimulatedUnit::Handshake handshake;
+        handshake.rawReply = QByteArray::fromHex("7d7c0134392e30317e");
+        unit->setHandshake(handshake);
+    }
+    addUnitPort(*unit, VENDOR, situation == "other product" ? 224 : PRODUCT);
+    const PortWatch port(unit->portPath());
+
+    WorkerRig rig;
+    rig.search();
+    QVERIFY(rig.waitForResults(1, SEARCH_TIMEOUT_MS));
+    QCOMPARE(rig.recorder.reasons, reason < 0 ? QList<int>() : QList<int>{reason});
+    const QByteArray versionCommand = QByteArray::fromHex("80010019e862");
+    QCOMPARE(unit->receivedBytes().contains(versionCommand), loaderFrame);
+    QCOMPARE(unit->receivedBytes().contains('\x80'), loaderFrame);
+    QCOMPARE(port.hostDescriptors(), situation == "found" ? 1 : 0);
+}
+
+void tst_UpdateWorker::recoveryAndVerify_data()
+{
+    QTest::addColumn<QString>("request"); // "recover" or "install with verify"
+    QTest::addColumn<bool>("stranded");
+    QTest::addColumn<int>("flippedBlock"); // a block stored with one bit flipped, 0: none
+    QTest::addColumn<bool>("succeeds");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("a unit in its loader is restored")
+        << "recover" << true << 0 << true << "Password accepted at once: the unit was already erased";
+    QTest::newRow("a restore that does not verify fails")
+        << "recover" << true << 2 << false << "Verify failed! section 0x05c00 length 5000";
+    QTest::newRow("a unit running its application is not restored")
+        << "recover" << false << 0 << false << "UpdateWorker::doRecoverFirmware No unit in its loader found!";
+    QTest::newRow("an installation verified") << "install with verify" << false << 0 << true << "Verified 2 sections";
+    QTest::newRow("a bit lost in the last block")
+        << "install with verify" << false << 22 << false << "Verify failed! section 0x0ffe0 length 32";
+}
+
+void tst_UpdateWorker::recoveryAndVerify()
+{
+    QFETCH(QString, request);
+    QFETCH(bool, stranded);
+    QFETCH(int, flippedBlock);
+    QFETCH(bool, succeeds);
+    QFETCH(QString, line);
+
+    auto unit = startUnit();
+    if (stranded)
+        unit->loadMemory(SimulatedUnit::RESET_VECTOR_ADDRESS - 0x7E, QByteArray(0x80, '\xFF'));
+    if (flippedBlock > 0) {
+        SimulatedUnit::FrameFault fault;
+        fault.kind = SimulatedUnit::FrameFault::StoredBitFlip;
+        fault.command = SimulatedUnit::CMD_RX_DATA_BLOCK;
+        fault.first = flippedBlock;
+        unit->addFrameFault(fault);
+    }
+    addUnitPort(*unit);
+    const PortWatch port(unit->portPath());
+    const TestImage::Sections image = TestImage::small(5000);
+    const QString path = writeImage(image);
+
+    QuietDebugLog quiet;
+    const LogCapture log;
+    WorkerRig rig;
+    if (request == "recover") {
+        rig.recover(path, TestImage::dataSize(image));
+    } else {
+        rig.setVerify(true);
+        rig.search();
+        rig.install(path, TestImage::dataSize(image));
+    }
+    QVERIFY(rig.waitForResults(request == "recover" ? 1 : 2, INSTALL_TIMEOUT_MS));
+    QCOMPARE(rig.recorder.events.last(), QString(succeeds ? "result:true" : "result:false"));
+    const QStringList lines = log.lines();
+    QVERIFY2(std::any_of(lines.cbegin(), lines.cend(), [&](const QString &l) { return l.startsWith(line); }),
+             qPrintable("missing log line: " + line));
+    if (succeeds)
+        QCOMPARE(unit->memory(0, int(SimulatedUnit::MEMORY_SIZE)),
+                 TestImage::memoryImage(image, int(SimulatedUnit::MEMORY_SIZE)));
+    // Verification reads the unit's memory with the loader's CRC command, one per section.
+    QCOMPARE(unit->framesReceived(SimulatedUnit::CMD_CRC_CHECK) > 0, flippedBlock > 0 || succeeds);
     QCOMPARE(port.hostDescriptors(), 0);
 }
 

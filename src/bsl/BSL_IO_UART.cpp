@@ -161,6 +161,7 @@ int BSL_IO_UART::write(const QByteArray &data)
 
 bool BSL_IO_UART::txProgrammingMode()
 {
+    _lastProgrammingModeReply.clear();
     const QByteArray request{"\x7D\x7D\x01", 3};
     if (write(request) != request.size()) {
         qDebug("%s: set mode failed!", "BSL_IO_UART::txProgrammingMode");
@@ -191,6 +192,7 @@ bool BSL_IO_UART::rxProgrammingMode(QString &version)
         }
         break;
     }
+    _lastProgrammingModeReply = buffer;
     if (buffer.size() < PROG_MODE_MIN_RESP)
         qDebug().noquote() << "Not enought data!" << buffer.size() << dataToHexString(buffer);
     return status;

@@ -29,6 +29,8 @@ public:
 
     bool txProgrammingMode();
     bool rxProgrammingMode(QString &version);
+    // Everything the last rxProgrammingMode collected.
+    QByteArray lastProgrammingModeReply() const { return _lastProgrammingModeReply; }
 
 private:
     bool setTimeouts(SerialLine::OpenResult result);
@@ -40,4 +42,5 @@ private:
     static QString dataToHexString(const QByteArray &data);
 
     SerialLine _line;
+    QByteArray _lastProgrammingModeReply;
 };

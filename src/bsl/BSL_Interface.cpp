@@ -24,7 +24,16 @@ unsigned char byteAt(const QByteArray &data, int index)
     return static_cast<unsigned char>(data.at(index));
 }
 
+// The loader's message reply "successful operation".
+const QByteArray SUCCESS_REPLY("\x80\x02\x00\x3B\x00\x60\xC4", 7);
+
+// Longest memory range one CRC command may cover (its length field has 16 bits).
+const int CRC_CHECK_MAX_LENGTH = 0x8000;
+
 } // namespace
+
+std::atomic<BSL_Interface::Phase> BSL_Interface::_phase{BSL_Interface::Phase::Idle};
+std::atomic<bool> BSL_Interface::_stopRequested{false};
 
 BSL_Interface::BSL_Interface(unsigned int bufferSize, QObject *parent)
     : QObject(parent), _bufferSize(bufferSize), _serial(new BSL_IO_UART)
@@ -76,34 +85,55 @@ void BSL_Interface::installFirmware(const QString &firmware, unsigned int size)
 {
     // The summary line measures this installation's write phase only.
     _rxTxtTime.invalidate();
+    _rxTxtMs = -1;
+    _verified = false;
+    _written.clear();
+    _stopRequested.store(false);
     if (authenticate() && erase()) {
         rxTxtFileBegin(firmware);
+        setPhase(Phase::Writing);
         while (rxTxtFileContinue(size)) {
         }
+        _rxTxtMs = _rxTxtTime.elapsed();
+        if (_verifyAfterWrite && _percent == 100) {
+            setPhase(Phase::Verifying);
+            _verified = verifySections();
+        }
     }
+    setPhase(Phase::Idle);
     rxTxtFileEnd();
 }
 
 bool BSL_Interface::authenticate()
 {
+    setPhase(Phase::Authenticating);
     qDebug() << "Authenticating...";
-    // The loader first refuses the password and erases itself; the same password then matches.
+    // A loader that holds firmware refuses the erased-device password and erases itself; the same
+    // password then matches. A loader that accepts it at once is already blank, so the refusal
+    // is expected but not required.
     bool passwordErrorExpected = true;
     for (int attempt = 1; attempt <= BSL_RX_PASS_REPEAT; ++attempt) {
+        if (stopHere())
+            break;
         const unsigned char ack = rxPassword();
         bool failed = true;
         if (ack == BSL_ACK) {
-            if (passwordErrorExpected) {
-                if (collectReply(BSL_PASSWORD_ERROR)) {
-                    passwordErrorExpected = false;
-                    failed = false;
-                }
-            } else if (collectReply(SUCCESSFUL_OPERATION)) {
+            QByteArray rsp;
+            _serial->readUntilTimeout(rsp);
+            if (rsp.startsWith(SUCCESS_REPLY)) {
+                if (passwordErrorExpected)
+                    qDebug() << "Password accepted at once: the unit was already erased";
                 return true;
+            }
+            if (passwordErrorExpected && processRspData(rsp, BSL_PASSWORD_ERROR)) {
+                passwordErrorExpected = false;
+                failed = false;
+            } else if (!passwordErrorExpected) {
+                processRspData(rsp, SUCCESSFUL_OPERATION);
             }
         }
         if (failed)
-            settleAfterFailure(ack);
+            settleAfterFailure();
         qDebug() << (passwordErrorExpected ? "Resending wrong password..." : "Sending password...");
     }
     qDebug() << "Authentication failed!";
@@ -112,17 +142,46 @@ bool BSL_Interface::authenticate()
 
 bool BSL_Interface::erase()
 {
+    setPhase(Phase::Erasing);
     qDebug() << "Erasing...";
     for (int attempt = 1; attempt <= BSL_RX_PASS_REPEAT; ++attempt) {
+        if (stopHere())
+            break;
         const unsigned char ack = rxMassErase();
         if (ack == BSL_ACK && collectReply(SUCCESSFUL_OPERATION))
             return true;
-        settleAfterFailure(ack);
+        settleAfterFailure();
         qDebug().nospace() << "BSL_Interface::erase"
                            << " repeat " << attempt;
     }
     qDebug() << "Erase failed!";
     return false;
+}
+
+QByteArray BSL_Interface::lastProgrammingModeReply() const
+{
+    return _serial->lastProgrammingModeReply();
+}
+
+bool BSL_Interface::txBslVersion(QByteArray *reply)
+{
+    _serial->readGarbageUntilTimeout();
+    const unsigned char ack = txPacket(QByteArray(1, static_cast<char>(TX_BSL_VERSION)));
+    QByteArray rsp;
+    if (ack == BSL_ACK)
+        _serial->readUntilTimeout(rsp);
+    if (reply)
+        *reply = rsp;
+    // A locked loader answers with the message "locked", an unlocked one with its version as data.
+    const bool header = rsp.size() >= BSL_RSP_PACKET_SIZE && byteAt(rsp, BSL_RSP_HEADER_OFFSET) == BSL_HEADER;
+    const bool locked = header && byteAt(rsp, BSL_RSP_DATA_LSB_OFFSET) == BSL_MESSAGE_REPLY &&
+                        byteAt(rsp, BSL_RSP_DATA_MSB_OFFSET) == BSL_LOCKED;
+    const bool version = header && byteAt(rsp, BSL_RSP_DATA_LSB_OFFSET) == BSL_DATA_REPLY;
+    qDebug().noquote() << "BSL_Interface::txBslVersion" << (locked || version ? "loader answered" : "no loader")
+                       << QString::asprintf("0x%02x", ack) << rsp.size() << dataToHexString(rsp);
+    if (ack != BSL_ACK)
+        settleAfterFailure();
+    return locked || version;
 }
 
 unsigned char BSL_Interface::rxPassword()
@@ -174,10 +233,14 @@ bool BSL_Interface::rxTxtFileContinue(unsigned int size)
     _rxTxtBytes += static_cast<unsigned int>(block.size());
 
     for (int attempt = 1; attempt <= BSL_RX_PASS_REPEAT; ++attempt) {
+        if (stopHere())
+            return false;
         const unsigned char ack = rxDataBlock(address, block);
-        if (ack == BSL_ACK && collectReply(SUCCESSFUL_OPERATION))
+        if (ack == BSL_ACK && collectReply(SUCCESSFUL_OPERATION)) {
+            recordWritten(address, block);
             return true;
-        settleAfterFailure(ack);
+        }
+        settleAfterFailure();
         qDebug().nospace() << "BSL_Interface::rxTxtFileContinue"
                            << " repeat " << attempt;
     }
@@ -186,7 +249,8 @@ bool BSL_Interface::rxTxtFileContinue(unsigned int size)
 
 void BSL_Interface::rxTxtFileEnd()
 {
-    const float seconds = _rxTxtTime.isValid() ? static_cast<float>(_rxTxtTime.elapsed()) / 1000.0f : 0.0f;
+    const qint64 ms = _rxTxtMs >= 0 ? _rxTxtMs : (_rxTxtTime.isValid() ? _rxTxtTime.elapsed() : 0);
+    const float seconds = static_cast<float>(ms) / 1000.0f;
     const float rate = seconds > 0.0f ? (static_cast<float>(_rxTxtBytes) / 1024.0f) / seconds : 0.0f;
     qDebug("Wrote %i bytes in %.2f seconds [%.2f Kbytes/s]", static_cast<int>(_rxTxtBytes),
            static_cast<double>(seconds), static_cast<double>(rate));
@@ -212,14 +276,108 @@ void BSL_Interface::updateProgress(unsigned int size)
     }
 }
 
-// After a failed attempt the loader may still be busy with the command or sending a late reply;
-// an attempt sent into that would be refused in turn, and so would every one after it. Unless the
-// loader refused the frame itself (and so waits for the next one), let the line fall silent first.
-void BSL_Interface::settleAfterFailure(unsigned char ack)
+// After a failed attempt the loader may still be busy with the command, sending a late reply, or
+// answering the rest of a frame it could not parse with one refusal byte per byte. An attempt sent
+// into that would read those bytes as its own answer, and so would every one after it: let the
+// line fall silent first, whatever the failure was.
+void BSL_Interface::settleAfterFailure()
 {
-    const bool refusedByLoader = ack >= HEADER_INCORRECT && ack <= UNKNOWN_BAUD_RATE;
-    if (!refusedByLoader)
-        _serial->readGarbageUntilTimeout();
+    _serial->readGarbageUntilTimeout();
+}
+
+bool BSL_Interface::stopHere()
+{
+    if (!_stopRequested.load())
+        return false;
+    qDebug() << "BSL_Interface: stopped on request";
+    return true;
+}
+
+void BSL_Interface::recordWritten(uint32_t address, const QByteArray &block)
+{
+    if (block.isEmpty())
+        return;
+    // Blocks of one section follow each other: extend the section that ends where this one starts.
+    auto it = _written.upperBound(address);
+    if (it != _written.begin()) {
+        --it;
+        if (it.key() + static_cast<uint32_t>(it.value().size()) == address) {
+            it.value().append(block);
+            return;
+        }
+    }
+    _written.insert(address, block);
+}
+
+unsigned char BSL_Interface::rxCrcCheck(uint32_t address, uint16_t length)
+{
+    QByteArray core;
+    core.append(static_cast<char>(CRC_CHECK));
+    core.append(static_cast<char>(address & 0xFF));
+    core.append(static_cast<char>((address >> 8) & 0xFF));
+    core.append(static_cast<char>((address >> 16) & 0xFF));
+    core.append(static_cast<char>(length & 0xFF));
+    core.append(static_cast<char>((length >> 8) & 0xFF));
+    return txPacket(core);
+}
+
+bool BSL_Interface::verifySections()
+{
+    qDebug() << "Verifying...";
+    for (auto it = _written.cbegin(); it != _written.cend(); ++it) {
+        // The command's length field has 16 bits: longer sections are checked in pieces.
+        for (int offset = 0; offset < it.value().size(); offset += CRC_CHECK_MAX_LENGTH) {
+            if (!verifySection(it.key() + static_cast<uint32_t>(offset), it.value().mid(offset, CRC_CHECK_MAX_LENGTH)))
+                return false;
+        }
+    }
+    qDebug() << "Verified" << _written.size() << "sections";
+    return true;
+}
+
+bool BSL_Interface::verifySection(uint32_t address, const QByteArray &bytes)
+{
+    Flash_crcInit(0xFFFF);
+    for (const char byte : bytes)
+        Flash_crcInput(static_cast<uint8_t>(byte));
+    const uint16_t expected = static_cast<uint16_t>(Flash_getHighByte() << 8 | Flash_getLowByte());
+    const QString where = QString::asprintf("0x%05x", address);
+    for (int attempt = 1; attempt <= BSL_RX_PASS_REPEAT; ++attempt) {
+        const unsigned char ack = rxCrcCheck(address, static_cast<uint16_t>(bytes.size()));
+        QByteArray rsp;
+        if (ack == BSL_ACK)
+            _serial->readUntilTimeout(rsp);
+        uint16_t crc = 0;
+        if (ack == BSL_ACK && crcCheckReply(rsp, &crc)) {
+            if (crc == expected)
+                return true;
+            // A reply that passed its own checksum: the memory really differs from the image.
+            qDebug().noquote() << "Verify failed! section" << where << "length" << bytes.size()
+                               << QString::asprintf("crc 0x%04x expected 0x%04x", crc, expected);
+            return false;
+        }
+        qDebug().noquote() << "Wrong CRC RSP!" << rsp.size() << dataToHexString(rsp);
+        settleAfterFailure();
+        qDebug().nospace() << "BSL_Interface::verifySection"
+                           << " repeat " << attempt;
+    }
+    qDebug().noquote() << "Verify failed! section" << where << "got no CRC";
+    return false;
+}
+
+// A data reply 80 03 00 3A CRC_L CRC_H with its own checksum over the core.
+bool BSL_Interface::crcCheckReply(const QByteArray &rsp, uint16_t *crc)
+{
+    if (rsp.size() < 8 || byteAt(rsp, 0) != BSL_HEADER || byteAt(rsp, 1) != 0x03 || byteAt(rsp, 2) != 0x00 ||
+        byteAt(rsp, 3) != BSL_DATA_REPLY)
+        return false;
+    Flash_crcInit(0xFFFF);
+    for (int i = 3; i < 6; ++i)
+        Flash_crcInput(byteAt(rsp, i));
+    if (byteAt(rsp, 6) != Flash_getLowByte() || byteAt(rsp, 7) != Flash_getHighByte())
+        return false;
+    *crc = static_cast<uint16_t>(byteAt(rsp, 5) << 8 | byteAt(rsp, 4));
+    return true;
 }
 
 bool BSL_Interface::collectReply(int expectedCoreRsp)

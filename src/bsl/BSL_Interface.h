@@ -4,10 +4,12 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QMap>
 #include <QObject>
 #include <QSerialPortInfo>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 
 class BSL_IO_UART;
@@ -35,6 +37,17 @@ public:
     };
     Q_ENUM(eBSL_RSP)
 
+    // Where an installation stands, for a front end that must know whether stopping now would leave
+    // the unit without firmware. One installation runs per process at a time.
+    enum class Phase
+    {
+        Idle,
+        Authenticating, // a refused password erases the unit
+        Erasing,
+        Writing,
+        Verifying
+    };
+
     explicit BSL_Interface(unsigned int bufferSize, QObject *parent = nullptr);
     ~BSL_Interface() override;
 
@@ -46,6 +59,16 @@ public:
 
     // Drains the line, sends the programming-mode request and reads the version text.
     bool rxProgrammingMode(QString &version);
+    // What the last programming-mode request got back, whatever it was.
+    QByteArray lastProgrammingModeReply() const;
+    // Asks the bootstrap loader for its version (one attempt, after a quiet line). True when a
+    // loader answered: with its version, or with "locked". The reply is kept in `reply`.
+    bool txBslVersion(QByteArray *reply = nullptr);
+
+    // After the last block, check every contiguous section of the image with the loader's CRC
+    // command. Off by default: not every loader knows the command.
+    void setVerifyAfterWrite(bool verify) { _verifyAfterWrite = verify; }
+    bool verifyAfterWrite() const { return _verifyAfterWrite; }
 
     // The whole installation, synchronously; emits firmwareInstallDone() once at its end whatever
     // happened. Succeeded exactly when getPercent() is 100 afterwards.
@@ -54,6 +77,14 @@ public:
     bool erase();
 
     unsigned int getPercent() const { return _percent; }
+    // The image reached the unit whole (100 %) and, when verification is on, checked out.
+    bool succeeded() const { return _percent == 100 && (!_verifyAfterWrite || _verified); }
+
+    static Phase phase() { return _phase.load(); }
+    // Ends a running installation before its next frame (thread-safe); the installation then
+    // fails. Cleared when the next installation starts.
+    static void requestStop() { _stopRequested.store(true); }
+    static bool stopRequested() { return _stopRequested.load(); }
 
 signals:
     void progressChanged(const unsigned int &progress);
@@ -69,8 +100,15 @@ private:
     bool rxTxtFileContinue(unsigned int size);
     void rxTxtFileEnd();
     void updateProgress(unsigned int size);
+    unsigned char rxCrcCheck(uint32_t address, uint16_t length);
+    bool verifySections();
+    bool verifySection(uint32_t address, const QByteArray &bytes);
+    static bool crcCheckReply(const QByteArray &rsp, uint16_t *crc);
+    void recordWritten(uint32_t address, const QByteArray &block);
     bool collectReply(int expectedCoreRsp);
-    void settleAfterFailure(unsigned char ack);
+    void settleAfterFailure();
+    bool stopHere();
+    static void setPhase(Phase phase) { _phase.store(phase); }
 
     unsigned char txPacket(const QByteArray &core);
     bool processRspData(const QByteArray &rsp, int expectedCoreRsp = 0);
@@ -81,4 +119,11 @@ private:
     unsigned int _percent = 0;
     QElapsedTimer _rxTxtTime;
     unsigned int _rxTxtBytes = 0;
+    qint64 _rxTxtMs = -1; // the write phase's duration once it ended, else -1
+    bool _verifyAfterWrite = false;
+    bool _verified = false;
+    QMap<uint32_t, QByteArray> _written; // what the write phase sent: contiguous sections by address
+
+    static std::atomic<Phase> _phase;
+    static std::atomic<bool> _stopRequested;
 };

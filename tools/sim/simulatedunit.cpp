@@ -146,6 +146,14 @@ bool SimulatedUnit::start()
     fcntl(_slave, F_SETFD, FD_CLOEXEC);
     _portPath = QString::fromLocal8Bit(name);
 
+    {
+        // Without a reset vector there is no application to start: the unit comes up in its loader.
+        std::lock_guard<std::mutex> lock(_mutex);
+        if (!hasApplicationLocked()) {
+            _mode = Mode::Loader;
+            _locked = true;
+        }
+    }
     _rx.clear();
     _requestScan.clear();
     _hostBytes.clear();
@@ -571,6 +579,11 @@ bool SimulatedUnit::saveMemory()
     return true;
 }
 
+bool SimulatedUnit::hasApplicationLocked() const
+{
+    return _memory[RESET_VECTOR_ADDRESS] != 0xFF || _memory[RESET_VECTOR_ADDRESS + 1] != 0xFF;
+}
+
 bool SimulatedUnit::holdsFirmware() const
 {
     std::lock_guard<std::mutex> lock(_mutex);
@@ -731,6 +744,11 @@ QByteArray SimulatedUnit::frame(const QByteArray &core)
     return bytes;
 }
 
+QByteArray SimulatedUnit::dataReply(const QByteArray &data)
+{
+    return frame(QByteArray(1, char(0x3A)) + data);
+}
+
 QByteArray SimulatedUnit::messageReply(quint8 code)
 {
     QByteArray reply = frame(QByteArray(1, char(BSL_MESSAGE_REPLY)) + char(code));
@@ -822,7 +840,8 @@ void SimulatedUnit::run()
         }
         // The loader answers a byte that cannot start a frame as it arrives; a start of a request,
         // which the loader looks for between frames, is not kept from it for long.
-        if (!_requestScan.isEmpty() && _rx.isEmpty() && mode() == Mode::Loader) {
+        if (!_requestScan.isEmpty() && _rx.isEmpty() && mode() == Mode::Loader &&
+            PROGRAMMING_REQUEST.startsWith(_requestScan)) {
             const qint64 scanLimit = _lastHostByteNs + REQUEST_GAP_NS;
             if (now >= scanLimit) {
                 const QByteArray pending = _requestScan;
@@ -1026,9 +1045,16 @@ void SimulatedUnit::handleByte(quint8 byte, qint64 arrivalNs)
     bool ignore, answersInLoader;
     {
         std::lock_guard<std::mutex> lock(_mutex);
+        // A reset of a unit without its application (the request restarts the unit) ends in the
+        // loader again, which takes the request for bytes of a frame.
+        const bool application = hasApplicationLocked();
+        if (_mode == Mode::Application && !application) {
+            _mode = Mode::Loader;
+            _locked = true;
+        }
         mode = _mode;
         ignore = _silent || _babbling;
-        answersInLoader = _answersHandshakeInLoader;
+        answersInLoader = _answersHandshakeInLoader && application;
     }
     if (ignore)
         return;
@@ -1195,12 +1221,11 @@ void SimulatedUnit::handleFrame(qint64 arrivalNs)
         return;
 
     int workUs = workUsDefault;
-    quint8 code;
+    QByteArray reply;
     if (hasFault && fault.kind == FrameFault::ReplyMessage)
-        code = fault.messageCode;
+        reply = messageReply(fault.messageCode);
     else
-        code = execute(core, &workUs);
-    QByteArray reply = messageReply(code);
+        reply = execute(core, &workUs, hasFault && fault.kind == FrameFault::StoredBitFlip);
     if (hasFault && fault.kind == FrameFault::ReplyBytes)
         reply = fault.replyBytes;
     qint64 due = std::max(_lineOutFreeNs, nowNs()) + qint64(workUs) * 1000;
@@ -1212,7 +1237,7 @@ void SimulatedUnit::handleFrame(qint64 arrivalNs)
     send(reply, due);
 }
 
-quint8 SimulatedUnit::execute(const QByteArray &core, int *workUs)
+QByteArray SimulatedUnit::execute(const QByteArray &core, int *workUs, bool flipStoredBit)
 {
     std::lock_guard<std::mutex> lock(_mutex);
     switch (quint8(core.at(0))) {
@@ -1237,25 +1262,25 @@ quint8 SimulatedUnit::execute(const QByteArray &core, int *workUs)
         if (match) {
             _locked = false;
             ++_passwordsAccepted;
-            return MSG_SUCCESSFUL_OPERATION;
+            return messageReply(MSG_SUCCESSFUL_OPERATION);
         }
         // A wrong password protects the firmware: the loader erases the whole memory.
         _locked = true;
         eraseLocked();
         ++_massErases;
         *workUs = _timing.massEraseUs;
-        return MSG_BSL_PASSWORD_ERROR;
+        return messageReply(MSG_BSL_PASSWORD_ERROR);
     }
     case CMD_MASS_ERASE:
         eraseLocked();
         ++_massErases;
         *workUs = _timing.massEraseUs;
-        return MSG_SUCCESSFUL_OPERATION;
+        return messageReply(MSG_SUCCESSFUL_OPERATION);
     case CMD_RX_DATA_BLOCK: {
         if (_locked)
-            return MSG_BSL_LOCKED;
+            return messageReply(MSG_BSL_LOCKED);
         if (core.size() < 4)
-            return MSG_UNKNOWN_COMMAND;
+            return messageReply(MSG_UNKNOWN_COMMAND);
         *workUs = _timing.blockWriteUs;
         ++_memoryChanges;
         const quint32 address = quint32(quint8(core.at(1))) | (quint32(quint8(core.at(2))) << 8) |
@@ -1263,19 +1288,44 @@ quint8 SimulatedUnit::execute(const QByteArray &core, int *workUs)
         for (int i = 4; i < core.size(); ++i) {
             const quint64 at = quint64(address) + quint64(i - 4);
             if (at >= MEMORY_SIZE)
-                return MSG_FLASH_WRITE_CHECK_FAILED;
+                return messageReply(MSG_FLASH_WRITE_CHECK_FAILED);
             // Flash programming can only clear bits; the loader verifies every byte it writes.
             const quint8 wanted = quint8(core.at(i));
             _memory[at] &= wanted;
             _written[at] = true;
             if (_memory[at] != wanted)
-                return MSG_FLASH_WRITE_CHECK_FAILED;
+                return messageReply(MSG_FLASH_WRITE_CHECK_FAILED);
         }
+        // The cell passed the write check, then lost its charge.
+        if (flipStoredBit && core.size() > 4 && address < MEMORY_SIZE)
+            _memory[address] ^= 0x01;
         ++_blocks;
-        return MSG_SUCCESSFUL_OPERATION;
+        return messageReply(MSG_SUCCESSFUL_OPERATION);
     }
+    case CMD_CRC_CHECK: {
+        if (_locked)
+            return messageReply(MSG_BSL_LOCKED);
+        if (core.size() < 6)
+            return messageReply(MSG_UNKNOWN_COMMAND);
+        const quint32 address = quint32(quint8(core.at(1))) | (quint32(quint8(core.at(2))) << 8) |
+                                (quint32(quint8(core.at(3))) << 16);
+        const int length = quint8(core.at(4)) | (quint8(core.at(5)) << 8);
+        QByteArray bytes(length, '\xFF');
+        for (int i = 0; i < length; ++i) {
+            if (quint64(address) + quint64(i) < MEMORY_SIZE)
+                bytes[i] = char(_memory[address + quint32(i)]);
+        }
+        // About one microsecond per byte, as a loader reading its flash.
+        *workUs = std::max(_timing.commandUs, length);
+        const quint16 crc = crc16(bytes);
+        return dataReply(QByteArray(1, char(crc & 0xFF)) + char(crc >> 8));
+    }
+    case CMD_TX_BSL_VERSION:
+        if (_locked)
+            return messageReply(MSG_BSL_LOCKED);
+        return dataReply(QByteArray("\x00\x07\x01\x02", 4));
     default:
-        return MSG_UNKNOWN_COMMAND;
+        return messageReply(MSG_UNKNOWN_COMMAND);
     }
 }
 

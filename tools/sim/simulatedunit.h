@@ -28,7 +28,14 @@
 //   is ANDed into flash and verified; the first byte that does not read back as written (bits can
 //   only be cleared) or that lies beyond the 20-bit space ends the block with 01. An empty block
 //   succeeds.
+// - CRC check (16, address as 3 bytes, length as 2 bytes, least significant first): 04 while
+//   locked; otherwise the data reply 80 03 00 3A CRC_L CRC_H with its checksum, the CRC-16 of the
+//   memory bytes in address order.
+// - Loader version (19): 04 while locked; otherwise a data reply 3A with four version bytes.
 // - Any other command answers 07.
+//
+// A unit whose reset vector (the word at 0xFFFE) is blank has no application to start: it comes up
+// in its loader, locked, and the programming-mode request is only bytes for the loader's framing.
 
 #include <QByteArray>
 #include <QString>
@@ -50,6 +57,8 @@ public:
         CMD_RX_DATA_BLOCK = 0x10,
         CMD_RX_PASSWORD = 0x11,
         CMD_MASS_ERASE = 0x15,
+        CMD_CRC_CHECK = 0x16,
+        CMD_TX_BSL_VERSION = 0x19,
         ACK_OK = 0x00,
         ACK_HEADER_INCORRECT = 0x51,
         ACK_CHECKSUM_INCORRECT = 0x52,
@@ -119,6 +128,8 @@ public:
             HangUp,       // hang the line up when the frame has arrived, before acknowledging it
             Babble,       // instead of acknowledging, start an endless stream of replyBytes (empty:
                           // 0x55), as setBabbling(true) does
+            StoredBitFlip, // acknowledge, execute and answer as usual, but one bit of the block's first
+                           // byte is stored flipped (a cell that does not hold its charge)
         };
         Kind kind = RefuseAck;
         int command = -1;
@@ -314,6 +325,9 @@ public:
     static QByteArray frame(const QByteArray &core);
     // The loader's message reply with the given code: 80 02 00 3B code CKL CKH.
     static QByteArray messageReply(quint8 code);
+    // A data reply: 80, length of 3A plus data (low, high), 3A, the data, CRC low, CRC high.
+    static QByteArray dataReply(const QByteArray &data);
+    static constexpr quint32 RESET_VECTOR_ADDRESS = 0xFFFE;
 
 private:
     void run();
@@ -328,7 +342,8 @@ private:
     void handleFrame(qint64 arrivalNs);
     void rejectFrame(quint8 ack, qint64 arrivalNs);
     void answerHandshake(qint64 arrivalNs);
-    quint8 execute(const QByteArray &core, int *workUs);
+    QByteArray execute(const QByteArray &core, int *workUs, bool flipStoredBit);
+    bool hasApplicationLocked() const; // with _mutex held: the reset vector is not blank
     bool send(const QByteArray &bytes, qint64 notBeforeNs);
     bool sleepUntil(qint64 deadlineNs);
     bool writeAll(const char *data, int size);
