@@ -93,6 +93,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption hangUpAt(QStringLiteral("hang-up-at-block"),
                                       QStringLiteral("Hang the line up when data block N arrives."),
                                       QStringLiteral("n"));
+    const QCommandLineOption flipStoredBit(
+        QStringLiteral("flip-stored-bit"),
+        QStringLiteral("Store data block N with one bit of its first byte flipped, after its write check "
+                       "passed (a cell that does not hold its charge)."),
+        QStringLiteral("n"));
     const QCommandLineOption babble(QStringLiteral("babble"),
                                     QStringLiteral("Send an endless stream of bytes instead of answering."));
     const QCommandLineOption chatter(
@@ -121,9 +126,9 @@ int main(int argc, char *argv[])
             "reply@password:1/insert@2=ee, hsreply:1/flip@5=80."),
         QStringLiteral("spec"));
     for (const QCommandLineOption &option :
-         {versionText, family,        paced,   eraseMs,    blockUs,  delayMs,  bursts, burstPause,
-          rawReply,    handshakeOnce, empty,   silent,     password, refuse,   late,   mute,
-          hangUpAt,    babble,        chatter, memoryFile, stranded, lineFault})
+         {versionText, family,        paced,  eraseMs, blockUs,    delayMs,  bursts,   burstPause,
+          rawReply,    handshakeOnce, empty,  silent,  password,   refuse,   late,     mute,
+          hangUpAt,    flipStoredBit, babble, chatter, memoryFile, stranded, lineFault})
         parser.addOption(option);
     parser.process(app);
 
@@ -221,6 +226,17 @@ int main(int argc, char *argv[])
         if (!ok || block < 1)
             return fail(QStringLiteral("bad block number %1").arg(parser.value(hangUpAt)));
         unit.addFrameFault(SimulatedUnit::FrameFault::hangUpAt(SimulatedUnit::CMD_RX_DATA_BLOCK, block));
+    }
+    if (parser.isSet(flipStoredBit)) {
+        bool ok = false;
+        const int block = parser.value(flipStoredBit).toInt(&ok);
+        if (!ok || block < 1)
+            return fail(QStringLiteral("bad block number %1").arg(parser.value(flipStoredBit)));
+        SimulatedUnit::FrameFault fault;
+        fault.kind = SimulatedUnit::FrameFault::StoredBitFlip;
+        fault.command = SimulatedUnit::CMD_RX_DATA_BLOCK;
+        fault.first = block;
+        unit.addFrameFault(fault);
     }
     if (parser.isSet(babble))
         unit.setBabbling(true);
