@@ -273,12 +273,24 @@ double installationMinimumMs(const QString &image, int *blocks)
     return minimumMs;
 }
 
-// A whole installation as the user starts it: search, then the controller's install() with the
-// catalogue's image for the unit's family.
-void installation(const QString &family, const QString &image)
+enum class InstallMode
 {
-    const QString label = QString("%1 image: installation against the paced unit").arg(family);
-    SimProcess sim({"--paced", "--family", family});
+    Plain,  // as the wizard installs
+    Verify, // then every section checked with the loader's CRC command
+    Restore // a unit left in its loader: no handshake, then install and verify
+};
+
+// A whole installation as the user starts it: search, then the controller's install() with the
+// catalogue's image for the unit's family. A restore starts from a unit without firmware.
+void installation(const QString &family, const QString &image, InstallMode mode = InstallMode::Plain)
+{
+    const QString label = mode == InstallMode::Restore  ? QString("%1 image: restore of a unit in its loader").arg(family)
+                          : mode == InstallMode::Verify ? QString("%1 image: installation with verify").arg(family)
+                                                        : QString("%1 image: installation against the paced unit").arg(family);
+    QStringList arguments{"--paced", "--family", family};
+    if (mode == InstallMode::Restore)
+        arguments << "--empty";
+    SimProcess sim(arguments);
     if (sim.port().isEmpty()) {
         addRow(label, "talvo-sim did not start");
         return;
@@ -286,17 +298,23 @@ void installation(const QString &family, const QString &image)
     PortEnumerator::clearExtraPorts();
     PortEnumerator::addExtraPort(PortEnumerator::portForDevice(sim.port(), VENDOR, PRODUCT));
     UpdateDriver driver;
-    driver.search(true);
-    if (!waitForResult(driver, 10000) || !driver.result()) {
-        addRow(label, "unit not found");
-        return;
+    if (mode != InstallMode::Restore) {
+        driver.search(true);
+        if (!waitForResult(driver, 10000) || !driver.result()) {
+            addRow(label, "unit not found");
+            return;
+        }
     }
+    driver.setVerifyAfterWrite(mode == InstallMode::Verify);
     int blocks = 0;
     const double minimumMs = installationMinimumMs(image, &blocks);
     const double cpuBefore = processCpuMs();
     QElapsedTimer timer;
     timer.start();
-    driver.install();
+    if (mode == InstallMode::Restore)
+        driver.recover(family == "S" ? TargetInfo::TARGET_TALVO_S : TargetInfo::TARGET_TALVO_L);
+    else
+        driver.install();
     const bool ended = waitForResult(driver, 300000);
     const double wallMs = timer.nsecsElapsed() / 1e6;
     const double cpuMs = processCpuMs() - cpuBefore;
@@ -307,9 +325,10 @@ void installation(const QString &family, const QString &image)
     }
     addRow(QString("%1 (%2 blocks)").arg(label).arg(blocks), seconds(wallMs), seconds(minimumMs) + " minimum",
            QString::number(wallMs / minimumMs, 'f', 3));
-    addRow(QString("%1 image: program CPU time / wall time").arg(family),
-           QString("%1 %").arg(cpuMs / wallMs * 100.0, 0, 'f', 2),
-           QString("%1 ms CPU in %2").arg(cpuMs, 0, 'f', 0).arg(seconds(wallMs)));
+    if (mode == InstallMode::Plain)
+        addRow(QString("%1 image: program CPU time / wall time").arg(family),
+               QString("%1 %").arg(cpuMs / wallMs * 100.0, 0, 'f', 2),
+               QString("%1 ms CPU in %2").arg(cpuMs, 0, 'f', 0).arg(seconds(wallMs)));
 }
 
 // --------------------------------------------------------------------------------------------
@@ -407,6 +426,8 @@ int main(int argc, char **argv)
     if (!app.arguments().contains("--no-install")) {
         installation("S", ":/fmw/s/image.txt");
         installation("L", ":/fmw/l/image.txt");
+        installation("S", ":/fmw/s/image.txt", InstallMode::Verify);
+        installation("S", ":/fmw/s/image.txt", InstallMode::Restore);
     }
     readByteTimeout();
     handshakeRoundTrip();

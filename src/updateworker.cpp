@@ -241,6 +241,9 @@ bool UpdateWorker::getFirmwareVersion()
             return true;
         }
         answered = answered || !onlyLoaderRefusals(received);
+        // A line that does not fall silent will not answer a second request either.
+        if (received.size() >= READ_UNTIL_TIMEOUT_MAX_BYTES)
+            break;
         if (attempt < PROBE_ATTEMPTS)
             qDebug() << LABEL_GET_FIRMWARE_VERSION << "sending the programming-mode request again";
     }

@@ -3,18 +3,23 @@
 // repeat counts give, the port closed, the telling log lines, and never a success for an image
 // that did not fully reach the unit. The matrix is printed at the end.
 //
-// The installations carry a small image (five blocks in three segments) so that the whole matrix
-// runs in about a minute; the controller's own request with the catalogue's image is exercised by
-// the wizard test against the simulated unit.
-#include "processsupport.h"
+// A second matrix changes one byte on the line once, in every phase and in either direction: each
+// such case must end in a successful installation, printed as a second table.
+//
+// The installations carry a small image (five blocks in three segments) so that each matrix runs in
+// about a minute; the controller's own request with the catalogue's image is exercised by the
+// wizard test against the simulated unit.
 #include "bslsimsupport.h"
 #include "logcapture.h"
 #include "portenumerator.h"
+#include "processsupport.h"
 #include "simulatedunit.h"
 #include "updatedriver.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QHash>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -263,6 +268,29 @@ struct CaseResult
     qint64 ms = 0;
 };
 
+// One-off line noise, each change once: a byte flipped (XOR 0x80), dropped or added (0x80) in the
+// header, length, core and checksum of frames and replies, in the acknowledgement, and in the
+// header, text and end of the handshake. Reply offset 16 is the 'a' of "Talvo" and 8 the '(' of
+// "49.05(1799),Talvo 400S": a changed letter or digit that keeps the text's shape would read as
+// another unit, and the reply has no checksum that could tell.
+// Each place with its line-fault texts.
+QList<QPair<QString, QStringList>> noiseRows()
+{
+    QList<QPair<QString, QStringList>> rows = {
+        {"hsrequest:1", {"flip@0", "flip@2", "drop@1", "insert@1"}},
+        {"hsreply:1", {"flip@0", "flip@16", "flip@-1", "drop@8", "insert@16"}}};
+    const QStringList frame = {"flip@0", "flip@1", "flip@3", "flip@-1", "drop@3", "insert@3"};
+    for (const QString &phase : {QString("password:1"), QString("erase:1"), QString("block:1"),
+                                 QString("block:%1").arg(MIDDLE_BLOCK), QString("block:%1").arg(BLOCKS)}) {
+        rows << qMakePair("host@" + phase, frame)
+             << qMakePair("ack@" + phase, QStringList{"flip@0", "drop@0", "insert@0"})
+             << qMakePair("reply@" + phase, frame);
+    }
+    for (auto &row : rows)
+        row.second.replaceInStrings(QRegularExpression("^"), row.first + "/");
+    return rows;
+}
+
 } // namespace
 
 class FaultMatrixTest : public QObject
@@ -276,13 +304,18 @@ private slots:
 
     void faultMatrix_data();
     void faultMatrix();
+    void lineNoiseMatrix_data();
+    void lineNoiseMatrix();
 
 private:
+    void runCase(SimulatedUnit &unit, int boundMs, CaseResult &outcome);
+
     QTemporaryDir _dir;
     QString _imagePath;
     Segments _image;
     QtMessageHandler _previousHandler = nullptr;
     CaseResult _results[PhaseCount][FaultCount];
+    QHash<QString, CaseResult> _noise; // by line-fault text
 };
 
 void FaultMatrixTest::initTestCase()
@@ -327,48 +360,13 @@ void FaultMatrixTest::faultMatrix()
         applyHandshakeFault(unit, Fault(fault));
     else
         applyLoaderFault(unit, Phase(phase), Fault(fault));
-    QVERIFY2(unit.start(), qPrintable(unit.errorString()));
-    const QString path = unit.portPath();
-    const QSet<int> unitOwn = descriptorsOf(path);
-    PortEnumerator::addExtraPort(PortEnumerator::portForDevice(path, VENDOR, PRODUCT));
-
     LogCapture log;
-    bool success = false;
-    QElapsedTimer timer;
-    {
-        UpdateDriver driver;
-        QSignalSpy finished(&driver, &UpdateDriver::activeChanged);
-        timer.start();
-        driver.search(true);
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, bound);
-        success = driver.result();
-        if (success) {
-            QCOMPARE(driver.modelName(), QString("Talvo 400 S"));
-            QCOMPARE(driver.versionCurrent(), QString("49.05"));
-            // The controller's request to the worker, with the test's image in place of the
-            // catalogue's.
-            emit driver.installFirmware(_imagePath, sizeOf(_image));
-            QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, bound);
-            success = driver.result();
-            QCOMPARE(driver.progress() == 100, success);
-        }
-        outcome.ms = timer.elapsed();
-        QVERIFY2(outcome.ms < bound, qPrintable(QString("took %1 ms").arg(outcome.ms)));
-        outcome.success = success;
-
-        // The worker closes the port right after its result.
-        QTRY_VERIFY_WITH_TIMEOUT((descriptorsOf(path) - unitOwn).isEmpty(), 2000);
-    }
-
-    // Never a success for an image that did not fully reach the unit.
-    const QString difference = memoryDifference(unit, _image);
-    if (success)
-        QVERIFY2(difference.isEmpty(), qPrintable(difference));
-    else
-        QVERIFY2(!difference.isEmpty(), "the unit holds the whole image, but the installation failed");
-
-    QCOMPARE(success, expected.success);
+    runCase(unit, bound, outcome);
+    if (QTest::currentTestFailed())
+        return;
     const QStringList lines = log.lines();
+
+    QCOMPARE(outcome.success, expected.success);
     for (const QString &line : expected.lines)
         QVERIFY2(lines.contains(line), qPrintable("missing log line: " + line));
     for (const QString &prefix : expected.prefixes) {
@@ -376,6 +374,79 @@ void FaultMatrixTest::faultMatrix()
             std::any_of(lines.cbegin(), lines.cend(), [&](const QString &l) { return l.startsWith(prefix); });
         QVERIFY2(found, qPrintable("missing log line beginning: " + prefix));
     }
+    outcome.passed = true;
+}
+
+// Searches with the controller and, when it finds the unit, installs the test image through it.
+// Fails the test when the case overruns its bound, leaves the port open, reports the wrong unit, or
+// reports success without the whole image in the unit (or failure with it).
+void FaultMatrixTest::runCase(SimulatedUnit &unit, int boundMs, CaseResult &outcome)
+{
+    QVERIFY2(unit.start(), qPrintable(unit.errorString()));
+    const QString path = unit.portPath();
+    const QSet<int> unitOwn = descriptorsOf(path);
+    PortEnumerator::addExtraPort(PortEnumerator::portForDevice(path, VENDOR, PRODUCT));
+
+    bool success = false;
+    QElapsedTimer timer;
+    {
+        UpdateDriver driver;
+        QSignalSpy finished(&driver, &UpdateDriver::activeChanged);
+        timer.start();
+        driver.search(true);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, boundMs);
+        success = driver.result();
+        if (success) {
+            QCOMPARE(driver.modelName(), QString("Talvo 400 S"));
+            QCOMPARE(driver.versionCurrent(), QString("49.05"));
+            // The controller's request to the worker, with the test's image in place of the
+            // catalogue's.
+            emit driver.installFirmware(_imagePath, sizeOf(_image));
+            QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, boundMs);
+            success = driver.result();
+            QCOMPARE(driver.progress() == 100, success);
+        }
+        outcome.ms = timer.elapsed();
+        QVERIFY2(outcome.ms < boundMs, qPrintable(QString("took %1 ms").arg(outcome.ms)));
+        outcome.success = success;
+
+        // The worker closes the port right after its result.
+        QTRY_VERIFY_WITH_TIMEOUT((descriptorsOf(path) - unitOwn).isEmpty(), 2000);
+    }
+    // Never a success for an image that did not fully reach the unit.
+    const QString difference = memoryDifference(unit, _image);
+    if (success)
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    else
+        QVERIFY2(!difference.isEmpty(), "the unit holds the whole image, but the installation failed");
+}
+
+void FaultMatrixTest::lineNoiseMatrix_data()
+{
+    QTest::addColumn<QString>("spec");
+    for (const auto &row : noiseRows()) {
+        for (const QString &spec : row.second)
+            QTest::newRow(qPrintable(spec)) << spec;
+    }
+}
+
+void FaultMatrixTest::lineNoiseMatrix()
+{
+    QFETCH(QString, spec);
+    SimulatedUnit::LineFault fault;
+    QVERIFY(SimulatedUnit::LineFault::parse(spec, &fault));
+    SimulatedUnit unit;
+    unit.addLineFault(fault);
+    CaseResult &outcome = _noise[spec];
+    outcome.ran = true;
+    LogCapture log;
+    runCase(unit, BOUND_MS, outcome);
+    if (!outcome.success) // the end of the log tells where it went wrong
+        qInfo().noquote() << log.lines().mid(std::max(0, log.lines().size() - 30)).join("\n");
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(unit.lineFaultsApplied(), 1); // the byte did change on the line
+    QVERIFY2(outcome.success, "a one-off fault on the line cost the installation");
     outcome.passed = true;
 }
 
@@ -403,6 +474,29 @@ void FaultMatrixTest::cleanupTestCase()
         }
         qInfo().noquote() << row;
     }
+
+    // One row per place: cases, successful installations, the slowest case.
+    qInfo().noquote() << "Line-noise matrix: one byte changed once; every case must install successfully";
+    qInfo().noquote() << QString("%1 | cases | successes | slowest").arg("place", -16);
+    auto summary = [this](const QString &place, const QStringList &specs) {
+        auto ms = [this](const QString &spec) { return _noise.value(spec).ms; };
+        const QString slowest = *std::max_element(
+            specs.cbegin(), specs.cend(), [&](const QString &a, const QString &b) { return ms(a) < ms(b); });
+        const auto successes = std::count_if(
+            specs.cbegin(), specs.cend(), [this](const QString &spec) { return _noise.value(spec).success; });
+        qInfo().noquote() << QString("%1 | %2 | %3 | %4 s %5")
+                                 .arg(place, -16)
+                                 .arg(specs.size(), 5)
+                                 .arg(successes, 9)
+                                 .arg(ms(slowest) / 1000.0, 0, 'f', 1)
+                                 .arg(slowest);
+    };
+    QStringList all;
+    for (const auto &row : noiseRows()) {
+        summary(row.first, row.second);
+        all << row.second;
+    }
+    summary("all", all);
 }
 
 QTEST_GUILESS_MAIN(FaultMatrixTest)

@@ -3,6 +3,7 @@
 #include "simulatedunit.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cerrno>
@@ -187,6 +188,9 @@ private slots:
     void lateReplyComesAfterTheHostsWait();
     void hangUpAtBlockClosesTheLine();
     void hangUpClosesTheLineMidOperation();
+    void lineCarriesWhatTheFaultMakesOfIt_data();
+    void lineCarriesWhatTheFaultMakesOfIt();
+    void memoryFileCarriesTheMemoryToTheNextUnit();
 
     void handshakeHangUpAfterSomeBytes();
     void programServesAUnitUntilTerminated();
@@ -733,6 +737,87 @@ void tst_SimulatedUnit::hangUpClosesTheLineMidOperation()
     QCOMPARE(line.readUntilQuiet(40, 500), QByteArray());
     QVERIFY(line.hungUp());
     QVERIFY(!line.write(REQUEST));
+}
+
+// The host's script: two requests, the password twice (refused, then accepted), an erase and two
+// blocks, written at once. The blocks' frames, 80 0c 00 10 00 90 00 41..48 da d3 and 80 08 00 10 00
+// a0 00 61..64 94 45, hold no 80 or 7d after their header: each byte meeting the header check is
+// refused on its own.
+void tst_SimulatedUnit::lineCarriesWhatTheFaultMakesOfIt_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<QByteArray>("expected");
+    const QByteArray script = REQUEST + REQUEST + SimulatedUnit::frame(passwordCore()) +
+                              SimulatedUnit::frame(passwordCore()) + SimulatedUnit::frame(hex("15")) +
+                              SimulatedUnit::frame(blockCore(0x9000, "ABCDEFGH")) +
+                              SimulatedUnit::frame(blockCore(0xA000, "abcd"));
+    const QByteArray hs = REQUEST + "49.05(1799),Talvo 400S\x7E", ok = ACK + SimulatedUnit::messageReply(0);
+    const QByteArray hs2 = hs + hs + ACK + SimulatedUnit::messageReply(5) + ok, r51 = hex("51");
+    auto row = [&](const char *fault, const QByteArray &expected) {
+        QTest::newRow(fault) << QString(fault) << script << expected;
+    };
+    row("hsrequest:1/flip@2", hs2.mid(hs.size()) + ok + ok + ok);
+    row("hsrequest:2/drop@0", hs + hex("5151") + hs2.mid(2 * hs.size()) + ok + ok + ok); // in the loader
+    row("hsreply:1/flip@5", hs.left(5) + '\xAE' + hs2.mid(6) + ok + ok + ok);
+    row("host@block:1/flip@0", hs2 + ok + r51.repeated(17) + ok);
+    row("host@block:1/flip@2", hs2 + ok + hex("54") + r51.repeated(14) + ok);
+    row("host@block:1/flip@1", hs2 + ok + hex("55")); // waits for 140 bytes, the next frame's among them
+    row("host@block:1/drop@4", hs2 + ok + hex("52") + r51.repeated(12)); // the next frame's 80 ends it
+    row("host@block:1/insert@3=55", hs2 + ok + hex("5251") + ok);
+    row("host:5/flip@-2=01", hs2 + ok + ok + hex("52"));
+    row("ack@erase:1/flip=a0", hs2 + hex("a0") + ok.mid(1) + ok + ok);
+    row("ack@block:1/drop", hs2 + ok + ok.mid(1) + ok);
+    row("ack@password:1/insert=ee", hs + hs + hex("ee") + hs2.mid(2 * hs.size()) + ok + ok + ok);
+    row("reply@block:2/flip@4=01", hs2 + ok + ok + ACK + hex("8002003b0160c4"));
+    row("reply@0x10:1/insert@2=ee", hs2 + ok + ACK + hex("8002ee003b0060c4") + ok);
+    QTest::newRow("loose bytes") << QString() << REQUEST + hex("001122") << hs + r51.repeated(3);
+    QTest::newRow("a lone 7d") << QString() << REQUEST + hex("7d") << hs + r51;
+}
+
+void tst_SimulatedUnit::lineCarriesWhatTheFaultMakesOfIt()
+{
+    QFETCH(QString, fault);
+    QFETCH(QByteArray, script);
+    QFETCH(QByteArray, expected);
+    SimulatedUnit unit;
+    SimulatedUnit::Timing timing;
+    timing.frameTimeoutMs = 60;
+    unit.setTiming(timing);
+    SimulatedUnit::LineFault lineFault;
+    if (!fault.isEmpty()) {
+        QVERIFY(SimulatedUnit::LineFault::parse(fault, &lineFault));
+        unit.addLineFault(lineFault);
+    }
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    QVERIFY(line.write(script));
+    QCOMPARE(line.expect(expected.size()), expected);
+    QCOMPARE(unit.lineFaultsApplied(), fault.isEmpty() ? 0 : 1);
+    QCOMPARE(unit.receivedBytes(), script); // as the host sent it
+}
+
+void tst_SimulatedUnit::memoryFileCarriesTheMemoryToTheNextUnit()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("unit.mem");
+    auto fileHoldsBlock = [&] {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) && file.readAll().mid(0x10000, 5) == "block";
+    };
+    SimulatedUnit unit, next;
+    unit.setMemoryFile(path);
+    QVERIFY2(unit.start(), qPrintable(unit.errorString()));
+    HostLine line(unit.portPath());
+    unlock(unit, line); // refused once: the firmware is erased
+    QCOMPARE(line.exchange(blockCore(0x10000, "block")), ACK + SimulatedUnit::messageReply(0x00));
+    QTRY_VERIFY_WITH_TIMEOUT(fileHoldsBlock(), 5000); // while the unit runs, as for a killed process
+    unit.stop();
+    QCOMPARE(QFileInfo(path).size(), qint64(SimulatedUnit::MEMORY_SIZE));
+    next.setMemoryFile(path);
+    QVERIFY2(next.start(), qPrintable(next.errorString()));
+    QCOMPARE(next.memory(0x10000, 5), QByteArray("block"));
+    QCOMPARE(next.memory(0x5C00, 16), QByteArray(16, '\xFF')); // the default firmware is gone
 }
 
 void tst_SimulatedUnit::handshakeHangUpAfterSomeBytes()

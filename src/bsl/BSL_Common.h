@@ -34,6 +34,12 @@
 #define BSL_BUFFER_SIZE 240   // data bytes per data-block command
 #define BSL_RX_PASS_REPEAT 10 // attempts of every loader command
 #define BSL_PASSWORD_SIZE 32  // bytes of the loader password
+// The longest frame the loader takes in (header, length, a core of its 260-byte buffer, checksum).
+// After a frame that got no acknowledgement at all the loader may still be waiting for the rest of
+// a frame whose length arrived damaged; this many filler bytes complete any such frame (it then
+// fails its checksum), and the filler byte can never start a new one.
+#define BSL_MAX_FRAME_SIZE 265
+#define BSL_FRAME_FILLER 0xFF
 
 // Frame and reply markers
 #define BSL_HEADER 0x80

@@ -133,7 +133,7 @@ bool BSL_Interface::authenticate()
             }
         }
         if (failed)
-            settleAfterFailure();
+            settleAfterFailure(ack);
         qDebug() << (passwordErrorExpected ? "Resending wrong password..." : "Sending password...");
     }
     qDebug() << "Authentication failed!";
@@ -150,7 +150,7 @@ bool BSL_Interface::erase()
         const unsigned char ack = rxMassErase();
         if (ack == BSL_ACK && collectReply(SUCCESSFUL_OPERATION))
             return true;
-        settleAfterFailure();
+        settleAfterFailure(ack);
         qDebug().nospace() << "BSL_Interface::erase"
                            << " repeat " << attempt;
     }
@@ -180,7 +180,7 @@ bool BSL_Interface::txBslVersion(QByteArray *reply)
     qDebug().noquote() << "BSL_Interface::txBslVersion" << (locked || version ? "loader answered" : "no loader")
                        << QString::asprintf("0x%02x", ack) << rsp.size() << dataToHexString(rsp);
     if (ack != BSL_ACK)
-        settleAfterFailure();
+        _serial->readGarbageUntilTimeout();
     return locked || version;
 }
 
@@ -240,7 +240,7 @@ bool BSL_Interface::rxTxtFileContinue(unsigned int size)
             recordWritten(address, block);
             return true;
         }
-        settleAfterFailure();
+        settleAfterFailure(ack);
         qDebug().nospace() << "BSL_Interface::rxTxtFileContinue"
                            << " repeat " << attempt;
     }
@@ -279,9 +279,13 @@ void BSL_Interface::updateProgress(unsigned int size)
 // After a failed attempt the loader may still be busy with the command, sending a late reply, or
 // answering the rest of a frame it could not parse with one refusal byte per byte. An attempt sent
 // into that would read those bytes as its own answer, and so would every one after it: let the
-// line fall silent first, whatever the failure was.
-void BSL_Interface::settleAfterFailure()
+// line fall silent first, whatever the failure was. When not even an acknowledgement came, the
+// loader may be waiting for more bytes of a frame whose length was damaged on the way, and would
+// take the next attempt as the rest of it: fill that frame up first.
+void BSL_Interface::settleAfterFailure(unsigned char ack)
 {
+    if (ack == TIMEOUT_ERROR)
+        _serial->write(QByteArray(BSL_MAX_FRAME_SIZE, static_cast<char>(BSL_FRAME_FILLER)));
     _serial->readGarbageUntilTimeout();
 }
 
@@ -357,7 +361,7 @@ bool BSL_Interface::verifySection(uint32_t address, const QByteArray &bytes)
             return false;
         }
         qDebug().noquote() << "Wrong CRC RSP!" << rsp.size() << dataToHexString(rsp);
-        settleAfterFailure();
+        settleAfterFailure(ack);
         qDebug().nospace() << "BSL_Interface::verifySection"
                            << " repeat " << attempt;
     }

@@ -106,7 +106,7 @@ private:
     static bool crcCheckReply(const QByteArray &rsp, uint16_t *crc);
     void recordWritten(uint32_t address, const QByteArray &block);
     bool collectReply(int expectedCoreRsp);
-    void settleAfterFailure();
+    void settleAfterFailure(unsigned char ack);
     bool stopHere();
     static void setPhase(Phase phase) { _phase.store(phase); }
 

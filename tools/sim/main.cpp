@@ -30,19 +30,6 @@ bool parseFrameSelector(const QString &text, int *first, int *count)
     return parts.size() <= 2;
 }
 
-int commandCode(const QString &name)
-{
-    if (name == QLatin1String("password"))
-        return SimulatedUnit::CMD_RX_PASSWORD;
-    if (name == QLatin1String("erase"))
-        return SimulatedUnit::CMD_MASS_ERASE;
-    if (name == QLatin1String("block"))
-        return SimulatedUnit::CMD_RX_DATA_BLOCK;
-    if (name == QLatin1String("any"))
-        return -1;
-    return -2;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -54,7 +41,7 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
         "Simulated Talvo unit on a pseudo-terminal. Prints \"PORT /dev/pts/N\" and serves until "
         "SIGINT or SIGTERM.\nFrame selectors are N or N:COUNT (1-based occurrences of the command; "
-        "COUNT -1 means from N on); commands are password, erase, block or any."));
+        "COUNT -1 means from N on); commands are password, erase, block, any, or a code such as 0x16."));
     parser.addHelpOption();
     const QCommandLineOption versionText(QStringLiteral("version-text"),
                                          QStringLiteral("Version text of the handshake reply."),
@@ -106,14 +93,42 @@ int main(int argc, char *argv[])
     const QCommandLineOption hangUpAt(QStringLiteral("hang-up-at-block"),
                                       QStringLiteral("Hang the line up when data block N arrives."),
                                       QStringLiteral("n"));
+    const QCommandLineOption flipStoredBit(
+        QStringLiteral("flip-stored-bit"),
+        QStringLiteral("Store data block N with one bit of its first byte flipped, after its write check "
+                       "passed (a cell that does not hold its charge)."),
+        QStringLiteral("n"));
     const QCommandLineOption babble(QStringLiteral("babble"),
                                     QStringLiteral("Send an endless stream of bytes instead of answering."));
     const QCommandLineOption chatter(
         QStringLiteral("chatter"), QStringLiteral("Send these bytes (hex) every 100 ms before the request."),
         QStringLiteral("hex"));
+    const QCommandLineOption memoryFile(
+        QStringLiteral("memory-file"),
+        QStringLiteral("Keep the unit's memory in this file (a 1 MiB image): loaded at start when it exists, "
+                       "written after every erase and data block, so that another talvo-sim can go on with "
+                       "an interrupted installation. The file wins over --empty and --stranded."),
+        QStringLiteral("path"));
+    const QCommandLineOption stranded(
+        QStringLiteral("stranded"),
+        QStringLiteral("Start with the memory an interrupted update leaves: the firmware's code kept, "
+                       "0xFF80 to 0xFFFF erased (no reset vector)."));
+    const QCommandLineOption lineFault(
+        QStringLiteral("line-fault"),
+        QStringLiteral(
+            "Corrupt one byte on the line, once (repeatable): WHERE[@CMD]:N/KIND[@OFFSET][=HEX]. "
+            "WHERE is host (the host's frame as the unit receives it), ack, reply, hsrequest or "
+            "hsreply (the programming-mode request and its reply; no CMD there); N is the "
+            "occurrence (1-based) among frames of the command CMD (default any) or among "
+            "handshakes; KIND is flip (XOR with HEX, default 80), drop, or insert (HEX, default "
+            "80, before the byte at OFFSET); OFFSET counts from 0, negative from the end (-1: last "
+            "byte). Examples: host@block:3/flip@0=80, ack@erase:1/drop, "
+            "reply@password:1/insert@2=ee, hsreply:1/flip@5=80."),
+        QStringLiteral("spec"));
     for (const QCommandLineOption &option :
-         {versionText, family, paced, eraseMs, blockUs, delayMs, bursts, burstPause, rawReply, handshakeOnce,
-          empty, silent, password, refuse, late, mute, hangUpAt, babble, chatter})
+         {versionText, family,        paced,  eraseMs, blockUs,    delayMs,  bursts,   burstPause,
+          rawReply,    handshakeOnce, empty,  silent,  password,   refuse,   late,     mute,
+          hangUpAt,    flipStoredBit, babble, chatter, memoryFile, stranded, lineFault})
         parser.addOption(option);
     parser.process(app);
 
@@ -160,6 +175,20 @@ int main(int argc, char *argv[])
     unit.setAnswersHandshakeInLoader(!parser.isSet(handshakeOnce));
     if (parser.isSet(empty))
         unit.eraseMemory();
+    if (parser.isSet(stranded)) {
+        // The update was cut off after the erase had begun: the vectors and the reset vector with them
+        // are gone, so the unit cannot start its firmware and waits in its loader.
+        unit.loadDefaultFirmware();
+        unit.loadMemory(0xFF80, QByteArray(0x80, '\xFF'));
+    }
+    if (parser.isSet(memoryFile))
+        unit.setMemoryFile(parser.value(memoryFile));
+    for (const QString &value : parser.values(lineFault)) {
+        SimulatedUnit::LineFault fault;
+        if (!SimulatedUnit::LineFault::parse(value, &fault))
+            return fail(QStringLiteral("bad line fault %1").arg(value));
+        unit.addLineFault(fault);
+    }
     unit.setSilent(parser.isSet(silent));
     if (parser.isSet(password)) {
         const QString p = parser.value(password);
@@ -179,7 +208,7 @@ int main(int argc, char *argv[])
             SimulatedUnit::FrameFault fault;
             fault.kind = option.second;
             const QStringList parts = value.split(QLatin1Char('@'));
-            fault.command = commandCode(parts.value(0));
+            fault.command = SimulatedUnit::commandCode(parts.value(0));
             const QStringList selector = parts.value(1).split(QLatin1Char('='));
             bool ackOk = true;
             if (selector.size() == 2 && fault.kind == SimulatedUnit::FrameFault::RefuseAck)
@@ -197,6 +226,17 @@ int main(int argc, char *argv[])
         if (!ok || block < 1)
             return fail(QStringLiteral("bad block number %1").arg(parser.value(hangUpAt)));
         unit.addFrameFault(SimulatedUnit::FrameFault::hangUpAt(SimulatedUnit::CMD_RX_DATA_BLOCK, block));
+    }
+    if (parser.isSet(flipStoredBit)) {
+        bool ok = false;
+        const int block = parser.value(flipStoredBit).toInt(&ok);
+        if (!ok || block < 1)
+            return fail(QStringLiteral("bad block number %1").arg(parser.value(flipStoredBit)));
+        SimulatedUnit::FrameFault fault;
+        fault.kind = SimulatedUnit::FrameFault::StoredBitFlip;
+        fault.command = SimulatedUnit::CMD_RX_DATA_BLOCK;
+        fault.first = block;
+        unit.addFrameFault(fault);
     }
     if (parser.isSet(babble))
         unit.setBabbling(true);
@@ -218,10 +258,10 @@ int main(int argc, char *argv[])
     int received = 0;
     sigwait(&stopSignals, &received);
     unit.stop();
-    std::fprintf(
-        stderr,
-        "talvo-sim: %d handshakes, %d frames (%d malformed), %d passwords, %d erases, %d blocks written\n",
-        unit.handshakesAnswered(), unit.framesReceived(), unit.badFrames(), unit.passwordsSeen(),
-        unit.massErases(), unit.blocksWritten());
+    std::fprintf(stderr,
+                 "talvo-sim: %d handshakes, %d frames (%d malformed), %d passwords, %d erases, %d blocks "
+                 "written, %d line faults applied\n",
+                 unit.handshakesAnswered(), unit.framesReceived(), unit.badFrames(), unit.passwordsSeen(),
+                 unit.massErases(), unit.blocksWritten(), unit.lineFaultsApplied());
     return 0;
 }

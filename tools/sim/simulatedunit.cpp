@@ -1,5 +1,8 @@
 #include "simulatedunit.h"
 
+#include <QFile>
+#include <QStringList>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -22,6 +25,9 @@ const int MAX_BYTES_KEPT = 8 * 1024 * 1024;
 const qint64 NS_PER_MS = 1000000;
 const qint64 BABBLE_TICK_NS = NS_PER_MS;
 const qint64 HANG_UP_DRAIN_NS = 50 * NS_PER_MS;
+// The host writes a programming-mode request in one piece: a start of one that is not completed
+// within this time is taken as loose bytes.
+const qint64 REQUEST_GAP_NS = 10 * NS_PER_MS;
 
 qint64 nowNs()
 {
@@ -89,6 +95,30 @@ bool SimulatedUnit::start()
     closeFds();
     _errorString.clear();
 
+    const QString memoryPath = memoryFile();
+    if (!memoryPath.isEmpty()) {
+        QFile file(memoryPath);
+        if (file.exists()) {
+            if (!file.open(QIODevice::ReadOnly) || file.size() != qint64(MEMORY_SIZE)) {
+                _errorString =
+                    QStringLiteral("cannot load the memory from %1: %2")
+                        .arg(memoryPath, file.isOpen() ? QStringLiteral("not %1 bytes").arg(MEMORY_SIZE)
+                                                       : file.errorString());
+                return false;
+            }
+            const QByteArray image = file.readAll();
+            std::lock_guard<std::mutex> lock(_mutex);
+            std::copy(image.cbegin(), image.cend(), _memory.begin());
+            std::fill(_written.begin(), _written.end(), false);
+        }
+        // From now on the file always holds a whole image, also when this process is killed.
+        if (!saveMemory()) {
+            _errorString = QStringLiteral("cannot write the memory to %1").arg(memoryPath);
+            return false;
+        }
+    }
+    _memoryChangesSaved = _memoryChanges;
+
     _master = posix_openpt(O_RDWR | O_NOCTTY);
     if (_master < 0 || grantpt(_master) != 0 || unlockpt(_master) != 0) {
         _errorString =
@@ -126,7 +156,11 @@ bool SimulatedUnit::start()
     }
     _rx.clear();
     _requestScan.clear();
-    _lineInFreeNs = _lineOutFreeNs = _lastRxNs = 0;
+    _hostBytes.clear();
+    _hostArrivalNs.clear();
+    _holdingHostBytes = false;
+    _hostFrameSize = 0;
+    _lineInFreeNs = _lineOutFreeNs = _lastRxNs = _lastHostByteNs = 0;
     _stopRequested = false;
     _hangUpRequested = false;
     _parserReset = false;
@@ -141,6 +175,7 @@ void SimulatedUnit::stop()
         _stopRequested = true;
         notify();
         _thread.join();
+        saveMemory();
     }
     closeFds();
 }
@@ -151,6 +186,7 @@ void SimulatedUnit::hangUp()
         _hangUpRequested = true;
         notify();
         _thread.join();
+        saveMemory();
     }
     closeFds();
 }
@@ -216,6 +252,7 @@ void SimulatedUnit::doHangUp()
         ::close(_slave);
     _slave = -1;
     _hangUpRequested = true;
+    saveMemory();
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -293,6 +330,110 @@ void SimulatedUnit::clearFrameFaults()
     _faults.clear();
 }
 
+void SimulatedUnit::addLineFault(const LineFault &fault)
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    _lineFaults.append(fault);
+}
+
+void SimulatedUnit::clearLineFaults()
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    _lineFaults.clear();
+}
+
+bool SimulatedUnit::LineFault::applyTo(QByteArray &bytes) const
+{
+    const int at = offset < 0 ? bytes.size() + offset : offset;
+    if (at < 0 || at > bytes.size() || (at == bytes.size() && kind != Insert))
+        return false;
+    switch (kind) {
+    case Flip:
+        bytes[at] = char(quint8(bytes.at(at)) ^ value);
+        break;
+    case Drop:
+        bytes.remove(at, 1);
+        break;
+    case Insert:
+        bytes.insert(at, char(value));
+        break;
+    }
+    return true;
+}
+
+int SimulatedUnit::commandCode(const QString &name)
+{
+    if (name == QLatin1String("password"))
+        return CMD_RX_PASSWORD;
+    if (name == QLatin1String("erase"))
+        return CMD_MASS_ERASE;
+    if (name == QLatin1String("block"))
+        return CMD_RX_DATA_BLOCK;
+    if (name == QLatin1String("any"))
+        return -1;
+    bool ok = false;
+    const int code = name.toInt(&ok, 0); // such as 0x16
+    return ok && code >= 0 && code <= 0xFF ? code : -2;
+}
+
+bool SimulatedUnit::LineFault::parse(const QString &text, LineFault *fault)
+{
+    const QStringList halves = text.split(QLatin1Char('/'));
+    if (halves.size() != 2)
+        return false;
+
+    const QStringList place = halves.at(0).split(QLatin1Char(':'));
+    if (place.size() != 2)
+        return false;
+    const QStringList target = place.at(0).split(QLatin1Char('@'));
+    const QList<QPair<QString, LineFault::Where>> places = {
+        {QStringLiteral("host"), LineFault::HostFrame},
+        {QStringLiteral("ack"), LineFault::Ack},
+        {QStringLiteral("reply"), LineFault::Reply},
+        {QStringLiteral("hsrequest"), LineFault::HandshakeRequest},
+        {QStringLiteral("hsreply"), LineFault::HandshakeReply}};
+    auto where = std::find_if(places.cbegin(), places.cend(), [&](const QPair<QString, LineFault::Where> &p) {
+        return p.first == target.at(0);
+    });
+    if (where == places.cend() || target.size() > 2)
+        return false;
+    fault->where = where->second;
+    const bool handshake =
+        fault->where == LineFault::HandshakeRequest || fault->where == LineFault::HandshakeReply;
+    if (target.size() == 2 && handshake)
+        return false;
+    fault->command = target.size() == 2 ? commandCode(target.at(1)) : -1;
+    bool ok = false;
+    fault->occurrence = place.at(1).toInt(&ok);
+    if (fault->command < -1 || !ok || fault->occurrence < 1)
+        return false;
+
+    const QStringList change = halves.at(1).split(QLatin1Char('='));
+    if (change.size() > 2)
+        return false;
+    const QStringList kindAt = change.at(0).split(QLatin1Char('@'));
+    const QString kind = kindAt.at(0);
+    if (kind == QLatin1String("flip"))
+        fault->kind = LineFault::Flip;
+    else if (kind == QLatin1String("drop"))
+        fault->kind = LineFault::Drop;
+    else if (kind == QLatin1String("insert"))
+        fault->kind = LineFault::Insert;
+    else
+        return false;
+    fault->offset = 0;
+    if (kindAt.size() > 2 || (kindAt.size() == 2 && (fault->offset = kindAt.at(1).toInt(&ok), !ok)))
+        return false;
+    fault->value = 0x80;
+    if (change.size() == 2) {
+        const uint value = change.at(1).toUInt(&ok, 16);
+        if (!ok || value > 0xFF || fault->kind == LineFault::Drop)
+            return false;
+        fault->value = quint8(value);
+    }
+    return true;
+}
+
 void SimulatedUnit::setSilent(bool silent)
 {
     std::lock_guard<std::mutex> lock(_mutex);
@@ -358,6 +499,7 @@ void SimulatedUnit::eraseLocked()
 {
     std::fill(_memory.begin(), _memory.end(), quint8(0xFF));
     std::fill(_written.begin(), _written.end(), false);
+    ++_memoryChanges;
 }
 
 void SimulatedUnit::eraseMemory()
@@ -374,6 +516,7 @@ void SimulatedUnit::loadMemory(quint32 address, const QByteArray &bytes)
         if (at < MEMORY_SIZE)
             _memory[at] = quint8(bytes[i]);
     }
+    ++_memoryChanges;
 }
 
 void SimulatedUnit::loadDefaultFirmware()
@@ -387,6 +530,53 @@ void SimulatedUnit::loadDefaultFirmware()
     eraseMemory();
     loadMemory(0x5C00, code);
     loadMemory(VECTORS_ADDRESS, vectors);
+}
+
+void SimulatedUnit::setMemoryFile(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    _memoryFile = QString(path.constData(), path.size());
+}
+
+QString SimulatedUnit::memoryFile() const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    return QString(_memoryFile.constData(), _memoryFile.size());
+}
+
+bool SimulatedUnit::saveMemory()
+{
+    QString path;
+    std::vector<quint8> image;
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        if (_memoryFile.isEmpty())
+            return true;
+        path = QString(_memoryFile.constData(), _memoryFile.size());
+        image = _memory;
+    }
+    // A whole image under a temporary name first: a process killed while writing leaves the file as
+    // it was, and the rename replaces it in one step.
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray temporary = target + ".part";
+    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    size_t done = 0;
+    while (done < image.size()) {
+        const ssize_t n = ::write(fd, image.data() + done, image.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += size_t(n);
+    }
+    const bool written = ::close(fd) == 0 && done == image.size();
+    if (!written || ::rename(temporary.constData(), target.constData()) != 0) {
+        ::unlink(temporary.constData());
+        return false;
+    }
+    return true;
 }
 
 bool SimulatedUnit::hasApplicationLocked() const
@@ -472,6 +662,12 @@ int SimulatedUnit::blocksWritten() const
     return _blocks;
 }
 
+int SimulatedUnit::lineFaultsApplied() const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _lineFaultsApplied;
+}
+
 QVector<SimulatedUnit::Frame> SimulatedUnit::frames() const
 {
     std::lock_guard<std::mutex> lock(_mutex);
@@ -499,7 +695,9 @@ void SimulatedUnit::resetCounters()
     std::lock_guard<std::mutex> lock(_mutex);
     std::fill(std::begin(_frameCount), std::end(_frameCount), 0);
     std::fill(std::begin(_occurrences), std::end(_occurrences), 0);
+    std::fill(std::begin(_hostOccurrences), std::end(_hostOccurrences), 0);
     _framesAll = _occurrencesAll = _badFrames = _handshakes = 0;
+    _hostOccurrencesAll = _hostRequests = _lineFaultsApplied = 0;
     _passwords = _passwordsAccepted = _massErases = _blocks = 0;
     _lastPassword.clear();
     _frames.clear();
@@ -621,6 +819,40 @@ void SimulatedUnit::run()
             nextChatterNs = now;
         }
 
+        if (_memoryChanges != _memoryChangesSaved) {
+            _memoryChangesSaved = _memoryChanges;
+            saveMemory();
+        }
+
+        // Bytes of the host held back for a line fault, when the host stops half way: to the loader
+        // as they came, where they meet its frame time-out. A start of a request is let go sooner.
+        if (!_hostBytes.isEmpty()) {
+            const bool request = quint8(_hostBytes.at(0)) != BSL_HEADER;
+            const qint64 holdLimit =
+                _lastHostByteNs +
+                (request ? REQUEST_GAP_NS : qint64(frameTimeoutMs > 0 ? frameTimeoutMs : 250) * NS_PER_MS);
+            if (now >= holdLimit) {
+                flushHeldHostBytes();
+                continue;
+            }
+            if (_holdingHostBytes || request)
+                deadline = deadline < 0 ? holdLimit : std::min(deadline, holdLimit);
+        }
+        // The loader answers a byte that cannot start a frame as it arrives; a start of a request,
+        // which the loader looks for between frames, is not kept from it for long.
+        if (!_requestScan.isEmpty() && _rx.isEmpty() && mode() == Mode::Loader &&
+            PROGRAMMING_REQUEST.startsWith(_requestScan)) {
+            const qint64 scanLimit = _lastHostByteNs + REQUEST_GAP_NS;
+            if (now >= scanLimit) {
+                const QByteArray pending = _requestScan;
+                _requestScan.clear();
+                for (char c : pending)
+                    handleLoaderByte(quint8(c), now);
+                continue;
+            }
+            deadline = deadline < 0 ? scanLimit : std::min(deadline, scanLimit);
+        }
+
         if (!_rx.isEmpty() && frameTimeoutMs > 0) {
             const qint64 frameDeadline = _lastRxNs + frameTimeoutMs * NS_PER_MS;
             if (now >= frameDeadline) {
@@ -664,12 +896,143 @@ void SimulatedUnit::run()
                 arrival = std::max(readNs, _lineInFreeNs) + byteTimeNs;
                 _lineInFreeNs = arrival;
             }
-            handleByte(quint8(buffer[i]), arrival);
+            receiveByte(quint8(buffer[i]), arrival);
+            if (_memoryChanges != _memoryChangesSaved) {
+                // Before the next frame is taken: a process killed later loses at most that frame.
+                _memoryChangesSaved = _memoryChanges;
+                saveMemory();
+            }
         }
+        _lastHostByteNs = nowNs();
     }
     if (_hangUpRequested)
         doHangUp();
     _running = false;
+}
+
+// The host's byte stream, followed as the host sent it: in loader mode a frame begins with 80 where
+// no frame or request is under way, and its length bytes give its size; in either mode 7D 7D 01 is
+// a programming-mode request. A byte goes to the unit (handleByte()) at once, unless a line fault
+// for a host frame or request is waiting: then the host's whole frame or request is held back, the
+// fault applied when it matches, and the result passed on with the bytes' arrival times.
+void SimulatedUnit::receiveByte(quint8 byte, qint64 arrivalNs)
+{
+    Mode mode;
+    bool frameFaultWaits = false, requestFaultWaits = false;
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        mode = _mode;
+        for (const LineFault &fault : _lineFaults) {
+            frameFaultWaits = frameFaultWaits || fault.where == LineFault::HostFrame;
+            requestFaultWaits = requestFaultWaits || fault.where == LineFault::HandshakeRequest;
+        }
+    }
+    if (_parserReset && !_hostBytes.isEmpty())
+        flushHeldHostBytes();
+
+    if (!_hostBytes.isEmpty() && quint8(_hostBytes.at(0)) != BSL_HEADER &&
+        !PROGRAMMING_REQUEST.startsWith(_hostBytes + char(byte)))
+        flushHeldHostBytes(); // not a request after all; the byte is looked at afresh
+
+    if (_hostBytes.isEmpty()) {
+        if (mode == Mode::Loader && byte == BSL_HEADER)
+            _holdingHostBytes = frameFaultWaits;
+        else if (byte == quint8(PROGRAMMING_REQUEST.at(0)))
+            _holdingHostBytes = requestFaultWaits;
+        else {
+            handleByte(byte, arrivalNs);
+            return;
+        }
+        _hostFrameSize = 0;
+    }
+    _hostBytes.append(char(byte));
+    _hostArrivalNs.append(arrivalNs);
+    if (!_holdingHostBytes)
+        handleByte(byte, arrivalNs);
+
+    QByteArray whole;
+    if (quint8(_hostBytes.at(0)) == BSL_HEADER) {
+        if (_hostBytes.size() == 3) {
+            const int length = quint8(_hostBytes.at(1)) | (quint8(_hostBytes.at(2)) << 8);
+            _hostFrameSize = length == 0 ? 3 : 3 + length + 2;
+        }
+        if (_hostBytes.size() != _hostFrameSize)
+            return;
+        whole = _hostBytes;
+        if (_hostFrameSize > 3) {
+            const int command = quint8(whole.at(3));
+            int occurrence, allOccurrence;
+            {
+                std::lock_guard<std::mutex> lock(_mutex);
+                occurrence = ++_hostOccurrences[command];
+                allOccurrence = ++_hostOccurrencesAll;
+            }
+            if (_holdingHostBytes)
+                takeLineFault(LineFault::HostFrame, command, occurrence, allOccurrence, whole);
+        }
+    } else {
+        if (_hostBytes.size() != PROGRAMMING_REQUEST.size())
+            return;
+        whole = _hostBytes;
+        int occurrence;
+        {
+            std::lock_guard<std::mutex> lock(_mutex);
+            occurrence = ++_hostRequests;
+        }
+        if (_holdingHostBytes)
+            takeLineFault(LineFault::HandshakeRequest, -1, occurrence, occurrence, whole);
+    }
+
+    const bool held = _holdingHostBytes;
+    QVector<qint64> arrivals = _hostArrivalNs;
+    _hostBytes.clear();
+    _hostArrivalNs.clear();
+    _holdingHostBytes = false;
+    if (held)
+        feedHostBytes(whole, arrivals);
+}
+
+// Passes held bytes on; after an insertion or a drop the times shift with the bytes, an inserted byte
+// arriving with the one after it (or the last one).
+void SimulatedUnit::feedHostBytes(const QByteArray &bytes, const QVector<qint64> &arrivalNs)
+{
+    for (int i = 0; i < bytes.size() && !_stopRequested && !_hangUpRequested; ++i)
+        handleByte(quint8(bytes.at(i)), arrivalNs.value(i, arrivalNs.isEmpty() ? nowNs() : arrivalNs.last()));
+}
+
+void SimulatedUnit::flushHeldHostBytes()
+{
+    const QByteArray bytes = _hostBytes;
+    const QVector<qint64> arrivals = _hostArrivalNs;
+    const bool held = _holdingHostBytes;
+    _hostBytes.clear();
+    _hostArrivalNs.clear();
+    _holdingHostBytes = false;
+    if (held)
+        feedHostBytes(bytes, arrivals);
+}
+
+// Applies and uses up every waiting line fault for this place and occurrence; true when one changed
+// the bytes.
+bool SimulatedUnit::takeLineFault(LineFault::Where where, int command, int occurrence, int allOccurrence,
+                                  QByteArray &bytes)
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    bool changed = false;
+    for (int i = 0; i < _lineFaults.size();) {
+        const LineFault &fault = _lineFaults.at(i);
+        const int n = fault.command < 0 ? allOccurrence : (fault.command == command ? occurrence : -1);
+        if (fault.where != where || n != fault.occurrence) {
+            ++i;
+            continue;
+        }
+        if (fault.applyTo(bytes)) {
+            changed = true;
+            ++_lineFaultsApplied;
+        }
+        _lineFaults.remove(i);
+    }
+    return changed;
 }
 
 void SimulatedUnit::handleByte(quint8 byte, qint64 arrivalNs)
@@ -806,10 +1169,11 @@ void SimulatedUnit::handleFrame(qint64 arrivalNs)
     FrameFault fault;
     int workUsDefault;
     int frameIndex;
+    int occurrence, allOccurrence;
     {
         std::lock_guard<std::mutex> lock(_mutex);
-        const int occurrence = ++_occurrences[command];
-        const int allOccurrence = ++_occurrencesAll;
+        occurrence = ++_occurrences[command];
+        allOccurrence = ++_occurrencesAll;
         if (const FrameFault *found = matchFault(command, occurrence, allOccurrence)) {
             hasFault = true;
             fault = *found;
@@ -846,12 +1210,14 @@ void SimulatedUnit::handleFrame(qint64 arrivalNs)
     quint8 ack = ACK_OK;
     if (hasFault && (fault.kind == FrameFault::RefuseAck || fault.kind == FrameFault::CorruptAck))
         ack = fault.ackByte;
+    QByteArray ackBytes(1, char(ack));
+    takeLineFault(LineFault::Ack, command, occurrence, allOccurrence, ackBytes);
     if (hasFault && fault.kind == FrameFault::RefuseAck) {
         finish(ack);
-        send(QByteArray(1, char(ack)), arrivalNs);
+        send(ackBytes, arrivalNs);
         return;
     }
-    if (!send(QByteArray(1, char(ack)), arrivalNs))
+    if (!send(ackBytes, arrivalNs))
         return;
 
     int workUs = workUsDefault;
@@ -865,6 +1231,7 @@ void SimulatedUnit::handleFrame(qint64 arrivalNs)
     qint64 due = std::max(_lineOutFreeNs, nowNs()) + qint64(workUs) * 1000;
     if (hasFault && fault.kind == FrameFault::LateReply)
         due += qint64(fault.delayMs) * NS_PER_MS;
+    takeLineFault(LineFault::Reply, command, occurrence, allOccurrence, reply);
     // Counted before the reply goes out, so a host that has read it sees the count.
     finish(ack);
     send(reply, due);
@@ -915,6 +1282,7 @@ QByteArray SimulatedUnit::execute(const QByteArray &core, int *workUs, bool flip
         if (core.size() < 4)
             return messageReply(MSG_UNKNOWN_COMMAND);
         *workUs = _timing.blockWriteUs;
+        ++_memoryChanges;
         const quint32 address = quint32(quint8(core.at(1))) | (quint32(quint8(core.at(2))) << 8) |
                                 (quint32(quint8(core.at(3))) << 16);
         for (int i = 4; i < core.size(); ++i) {
@@ -964,17 +1332,19 @@ QByteArray SimulatedUnit::execute(const QByteArray &core, int *workUs, bool flip
 void SimulatedUnit::answerHandshake(qint64 arrivalNs)
 {
     Handshake hs;
+    int occurrence;
     {
         std::lock_guard<std::mutex> lock(_mutex);
         hs = _handshake;
         _mode = Mode::Loader;
         _locked = true;
-        ++_handshakes;
+        occurrence = ++_handshakes;
         _changed.notify_all();
     }
     QByteArray reply = hs.rawReply;
     if (reply.isEmpty())
         reply = PROGRAMMING_REQUEST + hs.versionText + char(QS_FRAME);
+    takeLineFault(LineFault::HandshakeReply, -1, occurrence, occurrence, reply);
     const bool hangUpAfter = hs.hangUpAfterBytes >= 0;
     if (hangUpAfter)
         reply.truncate(hs.hangUpAfterBytes);

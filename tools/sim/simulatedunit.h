@@ -172,6 +172,51 @@ public:
         }
     };
 
+    // A one-off corruption of the bytes on the line, in either direction: used once, at the chosen
+    // occurrence, then gone.
+    // - HostFrame: a frame the host sent, as the loader receives it. Frames are told apart in the
+    //   host's own byte stream (the host sends well-formed frames), so a corrupted frame still counts
+    //   as one; occurrences count the host's frames with the command code, or all of them (-1).
+    // - Ack, Reply: the acknowledgement or the reply of the occurrence-th well-formed frame with the
+    //   command code (-1: of all well-formed frames). A dropped acknowledgement leaves the command
+    //   executed and answered.
+    // - HandshakeRequest, HandshakeReply: the occurrence-th programming-mode request as the unit
+    //   receives it, or the occurrence-th reply as the unit sends it; command is not used.
+    // Flip XORs the byte at offset with value, Drop removes it, Insert puts value before it (offset
+    // equal to the length: after the last byte). A negative offset counts from the end (-1: the last
+    // byte). A fault whose offset lies outside the bytes is used up without effect.
+    struct LineFault
+    {
+        enum Where
+        {
+            HostFrame,
+            Ack,
+            Reply,
+            HandshakeRequest,
+            HandshakeReply,
+        };
+        enum Kind
+        {
+            Flip,
+            Drop,
+            Insert,
+        };
+        Where where = HostFrame;
+        int command = -1;
+        int occurrence = 1;
+        Kind kind = Flip;
+        int offset = 0;
+        quint8 value = 0x80; // the XOR mask of a flip, the byte of an insertion
+
+        // The bytes with the fault applied; false (bytes unchanged) when the offset lies outside.
+        bool applyTo(QByteArray &bytes) const;
+        // From the text WHERE[@CMD]:N/KIND[@OFFSET][=HEX]: WHERE is host, ack, reply, hsrequest or
+        // hsreply; CMD a commandCode() name (default any; not for the handshake); N the occurrence;
+        // KIND flip, drop or insert; OFFSET 0 by default; HEX the value, 80 by default (not for
+        // drop). Examples: host@block:3/flip@0=80, ack@erase:1/drop, hsreply:1/flip@-1.
+        static bool parse(const QString &text, LineFault *fault);
+    };
+
     // One frame as the loader received it.
     struct Frame
     {
@@ -220,6 +265,8 @@ public:
     void setAnswersHandshakeInLoader(bool answers);
     void addFrameFault(const FrameFault &fault);
     void clearFrameFaults();
+    void addLineFault(const LineFault &fault);
+    void clearLineFaults(); // also those not used yet
     // Answer nothing at all: no handshake reply, no acknowledgement, no message reply.
     void setSilent(bool silent);
     // Send these bytes every periodMs while waiting for the programming-mode request (empty: none).
@@ -240,6 +287,13 @@ public:
     void loadMemory(quint32 address, const QByteArray &bytes);
     // Small stand-in firmware: some code at 0x5C00 and interrupt vectors that are not erased.
     void loadDefaultFirmware();
+    // Keeps the memory in a file, so that another unit (or another process) can go on where this one
+    // stopped: start() loads the file when it exists (an image of the whole space, MEMORY_SIZE bytes;
+    // start() fails on any other size), and the memory is written back after every command that
+    // changed it, at stop() and at a hang-up. Each write goes to a temporary file that then replaces
+    // the file, so the file always holds a whole image. Empty path: no file (the default).
+    void setMemoryFile(const QString &path);
+    QString memoryFile() const;
     bool holdsFirmware() const; // the interrupt vectors are not all 0xFF
     // Ranges programmed by data blocks since the last erase, merged and in address order.
     QVector<Range> writtenRanges() const;
@@ -253,6 +307,7 @@ public:
     int passwordsAccepted() const;
     int massErases() const; // by command and by refused password
     int blocksWritten() const;
+    int lineFaultsApplied() const;    // line faults that changed bytes on the line
     QVector<Frame> frames() const;    // every frame in arrival order (at most the last 20000)
     QByteArray receivedBytes() const; // everything the host sent (at most the last 8 MiB)
     QByteArray sentBytes() const;     // everything the unit sent (at most the last 8 MiB)
@@ -262,6 +317,8 @@ public:
     // Blocks until handshakesAnswered() reaches count or the time runs out.
     bool waitForHandshakes(int count, int timeoutMs) const;
 
+    // A command by name: password, erase, block, any (-1), or its code such as 0x16; -2 when unknown.
+    static int commandCode(const QString &name);
     // CRC-16-CCITT (polynomial 0x1021, MSB first, initial value 0xFFFF) over a frame's core.
     static quint16 crc16(const QByteArray &core, quint16 initial = 0xFFFF);
     // A frame as the host sends it: 80, length low, length high, core, CRC low, CRC high.
@@ -274,6 +331,12 @@ public:
 
 private:
     void run();
+    void receiveByte(quint8 byte, qint64 arrivalNs);
+    void feedHostBytes(const QByteArray &bytes, const QVector<qint64> &arrivalNs);
+    void flushHeldHostBytes();
+    bool takeLineFault(LineFault::Where where, int command, int occurrence, int allOccurrence,
+                       QByteArray &bytes);
+    bool saveMemory();
     void handleByte(quint8 byte, qint64 arrivalNs);
     void handleLoaderByte(quint8 byte, qint64 arrivalNs);
     void handleFrame(qint64 arrivalNs);
@@ -311,6 +374,13 @@ private:
     int _maxCoreSize = DEFAULT_MAX_CORE_SIZE;
     bool _answersHandshakeInLoader = true;
     QVector<FrameFault> _faults;
+    QVector<LineFault> _lineFaults; // not used yet
+    int _lineFaultsApplied = 0;
+    int _hostOccurrences[256] = {}; // frames the host sent per command, for matching line faults
+    int _hostOccurrencesAll = 0;
+    int _hostRequests = 0; // programming-mode requests the host sent
+    QString _memoryFile;
+    std::atomic<int> _memoryChanges{0}; // bumped by every command that changes the memory
     bool _silent = false;
     QByteArray _chatter;
     int _chatterPeriodMs = 100;
@@ -336,6 +406,12 @@ private:
     QByteArray _sent;
 
     // serving thread only
+    QByteArray _hostBytes;          // the host's frame or request being received, see receiveByte()
+    QVector<qint64> _hostArrivalNs; // the arrival times of _hostBytes
+    bool _holdingHostBytes = false; // _hostBytes are held back from the loader until complete
+    int _hostFrameSize = 0;         // whole size of the host's frame being received (0: not known yet)
+    qint64 _lastHostByteNs = 0;     // wall-clock time of the last byte read from the host
+    int _memoryChangesSaved = 0;
     QByteArray _rx;          // bytes of the frame being received
     QByteArray _requestScan; // last bytes seen while scanning for the programming-mode request
     qint64 _lineInFreeNs = 0;
