@@ -284,9 +284,10 @@ enum class InstallMode
 // catalogue's image for the unit's family. A restore starts from a unit without firmware.
 void installation(const QString &family, const QString &image, InstallMode mode = InstallMode::Plain)
 {
-    const QString label = mode == InstallMode::Restore  ? QString("%1 image: restore of a unit in its loader").arg(family)
-                          : mode == InstallMode::Verify ? QString("%1 image: installation with verify").arg(family)
-                                                        : QString("%1 image: installation against the paced unit").arg(family);
+    const QString label =
+        mode == InstallMode::Restore  ? QString("%1 image: restore of a unit in its loader").arg(family)
+        : mode == InstallMode::Verify ? QString("%1 image: installation with verify").arg(family)
+                                      : QString("%1 image: installation against the paced unit").arg(family);
     QStringList arguments{"--paced", "--family", family};
     if (mode == InstallMode::Restore)
         arguments << "--empty";

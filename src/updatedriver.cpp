@@ -30,9 +30,10 @@ UpdateDriver::UpdateDriver(QObject *parent) : QObject(parent), _active(false), _
     connect(worker, SIGNAL(progressChanged(const unsigned int &)), this,
             SLOT(progressHandle(const unsigned int &)));
     connect(worker, SIGNAL(result(const bool &)), this, SLOT(resultHandle(const bool &)));
-    connect(worker, &UpdateWorker::portProbed, this, [this](const QString &port, int reason, const QString &detail) {
-        _probedPorts.append(ProbedPort{port, reason, detail});
-    });
+    connect(worker, &UpdateWorker::portProbed, this,
+            [this](const QString &port, int reason, const QString &detail) {
+                _probedPorts.append(ProbedPort{port, reason, detail});
+            });
 
     _thread.start();
     _thread.setPriority(QThread::TimeCriticalPriority);
@@ -79,8 +80,7 @@ void UpdateDriver::search(bool on)
     if (on) {
         _probedPorts.clear();
         emit searchDevice(_vendor, _product);
-    }
-    else
+    } else
         emit stopSearching();
 }
 
@@ -143,8 +143,8 @@ void UpdateDriver::setVerifyAfterWrite(bool verify)
 {
     // Queued like the requests, so it applies to the installations requested after it.
     UpdateWorker *worker = _worker;
-    QMetaObject::invokeMethod(worker, [worker, verify] { worker->setVerifyAfterWrite(verify); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        worker, [worker, verify] { worker->setVerifyAfterWrite(verify); }, Qt::QueuedConnection);
 }
 
 bool UpdateDriver::recover(TargetInfo::eTARGET_TYPE family, const QString &port)
@@ -159,7 +159,8 @@ bool UpdateDriver::recover(TargetInfo::eTARGET_TYPE family, const QString &port)
     const QString image = firmware->image();
     const unsigned int size = firmware->size();
     QMetaObject::invokeMethod(
-        worker, [worker, port, image, size] { worker->doRecoverFirmware(_vendor, _product, port, image, size); },
+        worker,
+        [worker, port, image, size] { worker->doRecoverFirmware(_vendor, _product, port, image, size); },
         Qt::QueuedConnection);
     return true;
 }

@@ -177,7 +177,8 @@ bool BSL_Interface::txBslVersion(QByteArray *reply)
     const bool locked = header && byteAt(rsp, BSL_RSP_DATA_LSB_OFFSET) == BSL_MESSAGE_REPLY &&
                         byteAt(rsp, BSL_RSP_DATA_MSB_OFFSET) == BSL_LOCKED;
     const bool version = header && byteAt(rsp, BSL_RSP_DATA_LSB_OFFSET) == BSL_DATA_REPLY;
-    qDebug().noquote() << "BSL_Interface::txBslVersion" << (locked || version ? "loader answered" : "no loader")
+    qDebug().noquote() << "BSL_Interface::txBslVersion"
+                       << (locked || version ? "loader answered" : "no loader")
                        << QString::asprintf("0x%02x", ack) << rsp.size() << dataToHexString(rsp);
     if (ack != BSL_ACK)
         _serial->readGarbageUntilTimeout();
@@ -331,7 +332,8 @@ bool BSL_Interface::verifySections()
     for (auto it = _written.cbegin(); it != _written.cend(); ++it) {
         // The command's length field has 16 bits: longer sections are checked in pieces.
         for (int offset = 0; offset < it.value().size(); offset += CRC_CHECK_MAX_LENGTH) {
-            if (!verifySection(it.key() + static_cast<uint32_t>(offset), it.value().mid(offset, CRC_CHECK_MAX_LENGTH)))
+            if (!verifySection(it.key() + static_cast<uint32_t>(offset),
+                               it.value().mid(offset, CRC_CHECK_MAX_LENGTH)))
                 return false;
         }
     }

@@ -119,15 +119,15 @@ public:
     {
         enum Kind
         {
-            RefuseAck,    // send ackByte instead of 0x00; the command is not executed and not answered
-            CorruptAck,   // send ackByte instead of 0x00 but execute the command and send its reply
-            Silence,      // neither acknowledge nor execute nor answer
-            LateReply,    // acknowledge, execute, and send the reply delayMs later than modelled
-            ReplyMessage, // acknowledge, do not execute, answer with the message code messageCode
-            ReplyBytes,   // acknowledge, execute, and send replyBytes instead of the proper reply
-            HangUp,       // hang the line up when the frame has arrived, before acknowledging it
-            Babble,       // instead of acknowledging, start an endless stream of replyBytes (empty:
-                          // 0x55), as setBabbling(true) does
+            RefuseAck,     // send ackByte instead of 0x00; the command is not executed and not answered
+            CorruptAck,    // send ackByte instead of 0x00 but execute the command and send its reply
+            Silence,       // neither acknowledge nor execute nor answer
+            LateReply,     // acknowledge, execute, and send the reply delayMs later than modelled
+            ReplyMessage,  // acknowledge, do not execute, answer with the message code messageCode
+            ReplyBytes,    // acknowledge, execute, and send replyBytes instead of the proper reply
+            HangUp,        // hang the line up when the frame has arrived, before acknowledging it
+            Babble,        // instead of acknowledging, start an endless stream of replyBytes (empty:
+                           // 0x55), as setBabbling(true) does
             StoredBitFlip, // acknowledge, execute and answer as usual, but one bit of the block's first
                            // byte is stored flipped (a cell that does not hold its charge)
         };
