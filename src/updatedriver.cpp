@@ -147,6 +147,13 @@ void UpdateDriver::setVerifyAfterWrite(bool verify)
         worker, [worker, verify] { worker->setVerifyAfterWrite(verify); }, Qt::QueuedConnection);
 }
 
+void UpdateDriver::setFastReplies(bool fast)
+{
+    UpdateWorker *worker = _worker;
+    QMetaObject::invokeMethod(
+        worker, [worker, fast] { worker->setFastReplies(fast); }, Qt::QueuedConnection);
+}
+
 bool UpdateDriver::recover(TargetInfo::eTARGET_TYPE family, const QString &port)
 {
     const FirmwareInfo *firmware = _target.firmwareFor(family);

@@ -139,6 +139,7 @@ void UpdateWorker::doInstallFirmware(const QString &firmware, unsigned int size)
     }
     // Ends with firmwareInstallDone, whose slot reports the result before the call returns.
     _bslInterface->setVerifyAfterWrite(_verifyAfterWrite);
+    _bslInterface->setFastReplies(_fastReplies);
     _bslInterface->installFirmware(firmware, size);
     _bslInterface->closePort();
 }
@@ -146,6 +147,11 @@ void UpdateWorker::doInstallFirmware(const QString &firmware, unsigned int size)
 void UpdateWorker::setVerifyAfterWrite(bool verify)
 {
     _verifyAfterWrite = verify;
+}
+
+void UpdateWorker::setFastReplies(bool fast)
+{
+    _fastReplies = fast;
 }
 
 void UpdateWorker::doRecoverFirmware(int vendor, int product, const QString &port, const QString &firmware,
@@ -159,6 +165,7 @@ void UpdateWorker::doRecoverFirmware(int vendor, int product, const QString &por
         initSerialPort();
         if (!_bslInterface->openPort(info))
             continue;
+        _bslInterface->setFastReplies(_fastReplies);
         // Only a loader answers this; a unit running its application needs an ordinary update.
         if (!_bslInterface->txBslVersion()) {
             _bslInterface->closePort();

@@ -55,6 +55,8 @@ public slots:
     void doRecoverFirmware(int vendor, int product, const QString &port, const QString &firmware,
                            unsigned int size);
     void setVerifyAfterWrite(bool verify);
+    // Installations and restores collect each reply by its length (and always verify).
+    void setFastReplies(bool fast);
 
 private:
     void initSerialPort();
@@ -68,5 +70,6 @@ private:
     BSL_Interface *_bslInterface = nullptr; // the unit last probed; owns its serial port
     bool _stopSearching = false;
     bool _verifyAfterWrite = false;
+    bool _fastReplies = false;
     QString _probedPort;
 };

@@ -1,6 +1,7 @@
 #include "BSL_IO_UART.h"
 
 #include "BSL_Common.h"
+#include "CRC.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -103,7 +104,7 @@ void BSL_IO_UART::clearBuffers()
     _line.clearBuffers();
 }
 
-unsigned char BSL_IO_UART::readByte()
+SerialLine::ReadResult BSL_IO_UART::readLineByte()
 {
     const SerialLine::ReadResult result = _line.readByte(TIMEOUT_MS);
     // One line per call at most: a port that has gone away must not flood the log.
@@ -113,6 +114,12 @@ unsigned char BSL_IO_UART::readByte()
     if (result.readFailed)
         qDebug() << "BSL_IO_UART::readByte"
                  << "ReadFile failed!";
+    return result;
+}
+
+unsigned char BSL_IO_UART::readByte()
+{
+    const SerialLine::ReadResult result = readLineByte();
     return result.received ? result.byte : static_cast<unsigned char>(TIMEOUT_ERROR);
 }
 
@@ -139,6 +146,44 @@ void BSL_IO_UART::readBounded(QByteArray *keep, const char *label)
 void BSL_IO_UART::readUntilTimeout(QByteArray &data)
 {
     readBounded(&data, "BSL_IO_UART::readUntilTimeout");
+}
+
+bool BSL_IO_UART::readReply(QByteArray &data)
+{
+    const int start = data.size();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    int count = 0;
+    for (;;) {
+        const SerialLine::ReadResult result = readLineByte();
+        if (!result.received)
+            return false;
+        data.append(static_cast<char>(result.byte));
+        if (endsWithWholeReply(data, start))
+            return true;
+        ++count;
+        if (count >= READ_UNTIL_TIMEOUT_MAX_BYTES || elapsed.elapsed() >= READ_UNTIL_TIMEOUT_MAX_MS) {
+            qDebug().noquote() << "BSL_IO_UART::readReply the line does not fall silent, stopped after"
+                               << count << "bytes in" << elapsed.elapsed() << "ms";
+            return false;
+        }
+    }
+}
+
+// The bytes from `start` on are exactly one reply: header, length, core and a CRC that checks.
+bool BSL_IO_UART::endsWithWholeReply(const QByteArray &data, int start)
+{
+    const int size = data.size() - start;
+    if (size < 5)
+        return false;
+    const auto byteAt = [&data, start](int i) { return static_cast<unsigned char>(data.at(start + i)); };
+    const int length = byteAt(1) | byteAt(2) << 8;
+    if (byteAt(0) != BSL_HEADER || size != 3 + length + 2)
+        return false;
+    Flash_crcInit(0xFFFF);
+    for (int i = 3; i < 3 + length; ++i)
+        Flash_crcInput(byteAt(i));
+    return byteAt(3 + length) == Flash_getLowByte() && byteAt(4 + length) == Flash_getHighByte();
 }
 
 void BSL_IO_UART::readGarbageUntilTimeout()

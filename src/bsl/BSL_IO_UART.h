@@ -24,6 +24,11 @@ public:
     void clearBuffers();
     unsigned char readByte();
     void readUntilTimeout(QByteArray &data);
+    // Appends one loader reply (80, length low, length high, that many bytes, CRC-16 low and high
+    // over them) and returns true as soon as its last byte has arrived and its CRC checks. Anything
+    // else (a reply that stops short, fails its CRC or starts with another byte) is read like
+    // readUntilTimeout, to the line's quiet, and gives false. A 0xEE byte is data here.
+    bool readReply(QByteArray &data);
     void readGarbageUntilTimeout();
     int write(const QByteArray &data);
 
@@ -39,6 +44,9 @@ private:
     // Reads until the line is silent for one byte time-out, within the bounds of BSL_Common;
     // `keep` null drops the bytes.
     void readBounded(QByteArray *keep, const char *label);
+    // One byte within TIMEOUT_MS, with the line's failures logged.
+    SerialLine::ReadResult readLineByte();
+    static bool endsWithWholeReply(const QByteArray &data, int start);
     static QString dataToHexString(const QByteArray &data);
 
     SerialLine _line;

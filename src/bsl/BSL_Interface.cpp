@@ -95,7 +95,7 @@ void BSL_Interface::installFirmware(const QString &firmware, unsigned int size)
         while (rxTxtFileContinue(size)) {
         }
         _rxTxtMs = _rxTxtTime.elapsed();
-        if (_verifyAfterWrite && _percent == 100) {
+        if (verifyAfterWrite() && _percent == 100) {
             setPhase(Phase::Verifying);
             _verified = verifySections();
         }
@@ -119,7 +119,7 @@ bool BSL_Interface::authenticate()
         bool failed = true;
         if (ack == BSL_ACK) {
             QByteArray rsp;
-            _serial->readUntilTimeout(rsp);
+            receiveReply(rsp);
             if (rsp.startsWith(SUCCESS_REPLY)) {
                 if (passwordErrorExpected)
                     qDebug() << "Password accepted at once: the unit was already erased";
@@ -169,7 +169,7 @@ bool BSL_Interface::txBslVersion(QByteArray *reply)
     const unsigned char ack = txPacket(QByteArray(1, static_cast<char>(TX_BSL_VERSION)));
     QByteArray rsp;
     if (ack == BSL_ACK)
-        _serial->readUntilTimeout(rsp);
+        receiveReply(rsp);
     if (reply)
         *reply = rsp;
     // A locked loader answers with the message "locked", an unlocked one with its version as data.
@@ -352,7 +352,7 @@ bool BSL_Interface::verifySection(uint32_t address, const QByteArray &bytes)
         const unsigned char ack = rxCrcCheck(address, static_cast<uint16_t>(bytes.size()));
         QByteArray rsp;
         if (ack == BSL_ACK)
-            _serial->readUntilTimeout(rsp);
+            receiveReply(rsp);
         uint16_t crc = 0;
         if (ack == BSL_ACK && crcCheckReply(rsp, &crc)) {
             if (crc == expected)
@@ -389,8 +389,17 @@ bool BSL_Interface::crcCheckReply(const QByteArray &rsp, uint16_t *crc)
 bool BSL_Interface::collectReply(int expectedCoreRsp)
 {
     QByteArray rsp;
-    _serial->readUntilTimeout(rsp);
+    receiveReply(rsp);
     return processRspData(rsp, expectedCoreRsp);
+}
+
+// The reply to an acknowledged command, appended to `rsp`.
+void BSL_Interface::receiveReply(QByteArray &rsp)
+{
+    if (_fastReplies)
+        _serial->readReply(rsp);
+    else
+        _serial->readUntilTimeout(rsp);
 }
 
 unsigned char BSL_Interface::txPacket(const QByteArray &core)

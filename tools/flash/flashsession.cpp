@@ -181,20 +181,23 @@ int FlashSession::install()
         return EXIT_FAILED;
     }
 
+    const bool verify = _verify || _fast; // fast replies always verify
     if (_verify)
         _driver->setVerifyAfterWrite(true);
+    if (_fast)
+        _driver->setFastReplies(true);
     _guard->setGuarding(true);
     _driver->install();
     const bool ok = awaitInstallation(static_cast<TargetInfo::eTARGET_TYPE>(_driver->modelType()));
     if (!ok) {
         if (_stopping)
             return EXIT_STOPPED;
-        if (_verify && _driver->progress() == 100)
+        if (verify && _driver->progress() == 100)
             err(QString::fromLatin1(VERIFY_FAILED));
         err(QStringLiteral("Error: Update failed"));
         return EXIT_FAILED;
     }
-    if (_verify)
+    if (verify)
         out(QStringLiteral("Verified"));
     out(QStringLiteral("Update successful!"));
     return EXIT_OK;
@@ -211,6 +214,8 @@ int FlashSession::recover()
     out(QStringLiteral("Family:            %1").arg(familyLetter(_recoverFamily)));
     out(QStringLiteral("Carried version:   %1").arg(firmware->version()));
 
+    if (_fast)
+        _driver->setFastReplies(true);
     _guard->setGuarding(true);
     _driver->recover(_recoverFamily, _port);
     if (awaitInstallation(_recoverFamily)) {

@@ -31,6 +31,8 @@ public:
     void setInstall(bool install) { _install = install; }
     void setDowngrade(bool downgrade) { _downgrade = downgrade; }
     void setVerify(bool verify) { _verify = verify; }
+    // Replies taken by their length, and the image always verified.
+    void setFast(bool fast) { _fast = fast; }
     // Restore a unit in its loader with the image of `family` instead of searching for a unit.
     void setRecover(TargetInfo::eTARGET_TYPE family) { _recoverFamily = family; }
     void setProgressBar(bool progressBar) { _progressBar = progressBar; }
@@ -63,6 +65,7 @@ private:
     bool _install = false;
     bool _downgrade = false;
     bool _verify = false;
+    bool _fast = false;
     TargetInfo::eTARGET_TYPE _recoverFamily = TargetInfo::TARGET_UNKNOWN;
     bool _progressBar = false;
     int _shownProgress = -1;
