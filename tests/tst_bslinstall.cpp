@@ -11,9 +11,11 @@ Q_DECLARE_METATYPE(SimulatedUnit::PasswordPolicy)
 
 namespace {
 
-SimulatedUnit::FrameFault fault(SimulatedUnit::FrameFault::Kind kind, int command, int first, int count)
+SimulatedUnit::FrameFault fault(SimulatedUnit::FrameFault::Kind kind, int command, int first, int count,
+                                const QByteArray &replyBytes = QByteArray())
 {
     SimulatedUnit::FrameFault f;
+    f.replyBytes = replyBytes;
     f.kind = kind;
     f.command = command;
     f.first = first;
@@ -196,6 +198,23 @@ void tst_BslInstall::installationOutcomes_data()
     QTest::newRow("a hang-up at the third block")
         << Policy::Faithful << false << Faults{fault(Kind::HangUp, RX_DATA_BLOCK, 3, 1)} << "small" << 0
         << false << 2 << 3 << repeatLines(block, 1, 10) + QStringList{"Wrote 600 bytes in "};
+    // Rows named "fast:" take each reply by its length, and always verify.
+    const QByteArray badSectionCrc = QByteArray::fromHex("8003003a00000000"); // its own CRC is f8ce
+    const QStringList verified{"Verified 2 sections", "Wrote 732 bytes in "};
+    QTest::newRow("fast: image written and verified")
+        << Policy::Faithful << false << Faults() << "small" << 0 << true << 2 << 5
+        << QStringList{"Erasing..."} + verified;
+    QTest::newRow("fast: a reply ends at its last byte, not at the quiet after the bytes behind it")
+        << Policy::Faithful << false
+        << Faults{fault(Kind::ReplyBytes, RX_DATA_BLOCK, 2, 1, QByteArray::fromHex("8002003b0141d4515151"))}
+        << "small" << 0 << true << 2 << 6 << QStringList{"Wrong Core RSP! 0 7 8002003b0141d4"} + verified;
+    QTest::newRow("fast: a late reply fails its attempt")
+        << Policy::Faithful << false << Faults{fault(Kind::LateReply, RX_DATA_BLOCK, 2, 1)} << "small" << 0
+        << true << 2 << 6 << QStringList{"Too short RSP! 0 ", block + " repeat 1"} + verified;
+    QTest::newRow("fast: a CRC reply that fails its CRC is asked again")
+        << Policy::Faithful << false << Faults{fault(Kind::ReplyBytes, CRC_CHECK, 2, 1, badSectionCrc)}
+        << "small" << 0 << true << 2 << 5
+        << QStringList{"Wrong CRC RSP! 8 ", "BSL_Interface::verifySection repeat 1"} + verified;
     QTest::newRow("a missing image writes nothing")
         << Policy::Faithful << false << Faults() << "missing" << 0 << false << 2 << 0
         << QStringList{"Erasing...", "Writing ", "pFile->open failed: ", "Wrote 0 bytes in "};
@@ -234,6 +253,7 @@ void tst_BslInstall::installationOutcomes()
 
     QSignalSpy progress(&bsl, &BSL_Interface::progressChanged);
     QSignalSpy done(&bsl, &BSL_Interface::firmwareInstallDone);
+    bsl.setFastReplies(QByteArray(QTest::currentDataTag()).startsWith("fast:"));
     LogCapture log;
     bsl.installFirmware(path, sizeOf(segments) - static_cast<unsigned int>(sizeShortfall));
 

@@ -47,6 +47,8 @@ private slots:
     void readUntilTimeoutAppendsUntilFortyMsOfSilence_data();
     void readUntilTimeoutAppendsUntilFortyMsOfSilence();
     void aTimeoutMarkerByteEndsTheReadAndTheRestStaysQueued();
+    void aReplyIsTakenByItsLength_data();
+    void aReplyIsTakenByItsLength();
     void aBabblingLineIsCutOffByTheBounds();
     void bytesReceivedBeforeAWriteAreGone();
     void aHeldPortCannotBeOpened_data();
@@ -176,6 +178,38 @@ void tst_BslUart::aTimeoutMarkerByteEndsTheReadAndTheRestStaysQueued()
     data.clear();
     uart.readUntilTimeout(data);
     QCOMPARE(data, QByteArray("cd"));
+}
+
+void tst_BslUart::aReplyIsTakenByItsLength_data()
+{
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<bool>("whole");
+    QTest::addColumn<int>("taken"); // bytes readReply takes; the rest stays queued
+    const QByteArray ok = QByteArray::fromHex("8002003b0060c4"), refusals("\x51\x51\x51");
+    const QByteArray withMarker = QByteArray::fromHex("8005003aee01ee023359"); // a data reply, CRC 5933
+    QTest::newRow("a reply ends at its last byte") << ok + refusals << true << 7;
+    QTest::newRow("0xEE inside a reply is data") << withMarker + ok << true << int(withMarker.size());
+    QTest::newRow("a reply that stops short ends at the quiet") << ok.left(6) << false << 6;
+    QTest::newRow("a bad CRC ends at the quiet") << ok.left(6) + "\xc5" + refusals << false << 10;
+}
+
+void tst_BslUart::aReplyIsTakenByItsLength()
+{
+    QFETCH(QByteArray, sent);
+    QFETCH(bool, whole);
+    QFETCH(int, taken);
+
+    PtyPeer peer;
+    QVERIFY(peer.isValid());
+    BSL_IO_UART uart;
+    QVERIFY(uart.open(widePath(peer.path()).c_str(), UART_BAUDRATE, UART_PARITY));
+    peer.send(sent);
+    QVERIFY(peer.waitPendingAtPort(sent.size()));
+    QByteArray data("old\x80"), rest; // kept; its header byte does not start a reply
+    QCOMPARE(uart.readReply(data), whole);
+    QCOMPARE(data, "old\x80" + sent.left(taken));
+    uart.readUntilTimeout(rest);
+    QCOMPARE(rest, sent.mid(taken));
 }
 
 void tst_BslUart::aBabblingLineIsCutOffByTheBounds()

@@ -107,6 +107,7 @@ void tst_Flash::wrongUsageExitsWith2_data()
     QTest::newRow("recover with install") << QStringList{"--recover", "--family", "S", "--install"};
     QTest::newRow("unknown family") << QStringList{"--recover", "--family", "X"};
     QTest::newRow("verify without install") << QStringList{"--verify"};
+    QTest::newRow("fast without install") << QStringList{"--fast", "--port", "/dev/ttyACM0"};
 }
 
 void tst_Flash::wrongUsageExitsWith2()
@@ -124,7 +125,7 @@ void tst_Flash::helpExplainsTheOptions()
 {
     const Run run = flash({"--help"});
     QCOMPARE(run.exitCode, 0);
-    for (const char *word : {"--port <path>", "--install", "--downgrade", "--verify", "--recover",
+    for (const char *word : {"--port <path>", "--install", "--downgrade", "--verify", "--fast", "--recover",
                              "--family <S|L>", "--verbose", "Exit status", "130", "1240", "223"})
         QVERIFY2(run.out.contains(word), word);
 }
@@ -311,7 +312,7 @@ void tst_Flash::restoresVerificationAndInterrupts()
     QVERIFY(okS && okL);
     const QStringList install{"--install", "--port", "PORT"}, verify = install + QStringList{"--verify"};
     const QStringList recover{"--recover", "--family", "S", "--port", "PORT"}, probe{"--port", "PORT"};
-    const QStringList recoverL{"--recover", "--family", "l", "--port", "PORT"};
+    const QStringList recoverL{"--recover", "--family", "l", "--port", "PORT"}, fast{"--fast"};
     const QString command = "talvo-flash --recover --family S --port PORT";
     const QString stopped = "Restore it with\n  " + command + "\n",
                   again = "Error: Restore failed; the unit stays in its loader. Try again with\n  " + command;
@@ -336,6 +337,8 @@ void tst_Flash::restoresVerificationAndInterrupts()
         Row{"installation verified", "", verify, 0, "100 %\nVerified\nUpdate successful!\n", "", "S"},
         Row{"installation not verified", "flip", verify, 1, "100 %\n",
             verifyFailed + "Error: Update failed\n", ""},
+        Row{"fast installation verified", "", install + fast, 0, "Verified\nUpdate successful!\n", "", "S"},
+        Row{"fast restore", "stranded", recover + fast, 0, "100 %\n" + restored, "", "S"},
         Row{"search meets a loader", "stranded", probe, 1, "", stopped + "S or L: the family of", "kept"},
         Row{"output into head", "head", install, 0, "", "", "S"},
         Row{"terminal closed", "", install, 0, "Update successful!\n", "", "S", {{writing, SIGHUP}}},
