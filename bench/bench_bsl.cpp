@@ -2,7 +2,8 @@
 // - full installations of the S and the L image through the controller and its worker thread
 //   against a simulated unit paced like a 115200-baud line (talvo-sim, in a process of its own),
 //   compared with the protocol's own minimum for that line, and the CPU time this process (the
-//   controller and the worker) spends meanwhile as a share of the wall time;
+//   controller and the worker) spends meanwhile as a share of the wall time; the S image also with
+//   fast replies (talvo-flash --fast), against its own minimum and against the plain installation;
 // - readByte's time-out on a silent line (median, 99th percentile) and the CPU an idle wait costs;
 // - the programming-mode handshake's round trip and a whole search with the unit present;
 // - the time from starting TalvoUpdater (offscreen, in a temporary folder) to its window being
@@ -22,6 +23,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -30,6 +32,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -273,28 +276,69 @@ double installationMinimumMs(const QString &image, int *blocks)
     return minimumMs;
 }
 
+// The same with fast replies: each reply ends with its last byte instead of 40 ms of quiet, and
+// then one CRC check per contiguous section (in pieces of 32 KiB), whose data reply is 8 bytes.
+double fastInstallationMinimumMs(const QString &image, int *blocks)
+{
+    const SimulatedUnit::Timing timing;
+    const double byteMs = timing.byteTimeNs / 1e6;
+    const double perCommand = 1 + 7;
+    double minimumMs = 2 * (5 + 1 + BSL_PASSWORD_SIZE + perCommand) * byteMs + timing.massEraseUs / 1e3 +
+                       timing.commandUs / 1e3;
+    minimumMs += (5 + 1 + perCommand) * byteMs + timing.massEraseUs / 1e3;
+    QMap<uint32_t, int> sections; // start address -> length
+    *blocks = 0;
+    if (openTI_TextForRead(image.toLocal8Bit().constData()) == OPERATION_SUCCESSFUL) {
+        while (moreDataToRead()) {
+            QByteArray block;
+            const uint32_t address = readTI_TextFile(BSL_BUFFER_SIZE, block);
+            if (block.isEmpty() && address == TXT_EOF)
+                break;
+            minimumMs += (5 + 4 + block.size() + perCommand) * byteMs + timing.blockWriteUs / 1e3;
+            ++*blocks;
+            auto last = sections.isEmpty() ? sections.end() : std::prev(sections.end());
+            if (last != sections.end() && last.key() + uint32_t(last.value()) == address)
+                last.value() += block.size();
+            else if (!block.isEmpty())
+                sections.insert(address, block.size());
+        }
+        closeTI_Text();
+    }
+    for (const int length : sections) {
+        for (int offset = 0; offset < length; offset += 0x8000) {
+            const int piece = std::min(0x8000, length - offset);
+            minimumMs += (5 + 6 + 1 + 8) * byteMs + std::max(timing.commandUs, piece) / 1e3;
+        }
+    }
+    return minimumMs;
+}
+
 enum class InstallMode
 {
-    Plain,  // as the wizard installs
-    Verify, // then every section checked with the loader's CRC command
-    Restore // a unit left in its loader: no handshake, then install and verify
+    Plain,   // as the wizard installs
+    Verify,  // then every section checked with the loader's CRC command
+    Restore, // a unit left in its loader: no handshake, then install and verify
+    Fast     // talvo-flash --install --fast: replies taken by their length, then verified
 };
 
 // A whole installation as the user starts it: search, then the controller's install() with the
-// catalogue's image for the unit's family. A restore starts from a unit without firmware.
-void installation(const QString &family, const QString &image, InstallMode mode = InstallMode::Plain)
+// catalogue's image for the unit's family. A restore starts from a unit without firmware. Returns
+// the installation's wall time, 0 when it failed.
+double installation(const QString &family, const QString &image, InstallMode mode = InstallMode::Plain)
 {
     const QString label =
         mode == InstallMode::Restore  ? QString("%1 image: restore of a unit in its loader").arg(family)
         : mode == InstallMode::Verify ? QString("%1 image: installation with verify").arg(family)
-                                      : QString("%1 image: installation against the paced unit").arg(family);
+        : mode == InstallMode::Fast
+            ? QString("%1 image: --fast installation against the paced unit").arg(family)
+            : QString("%1 image: installation against the paced unit").arg(family);
     QStringList arguments{"--paced", "--family", family};
     if (mode == InstallMode::Restore)
         arguments << "--empty";
     SimProcess sim(arguments);
     if (sim.port().isEmpty()) {
         addRow(label, "talvo-sim did not start");
-        return;
+        return 0;
     }
     PortEnumerator::clearExtraPorts();
     PortEnumerator::addExtraPort(PortEnumerator::portForDevice(sim.port(), VENDOR, PRODUCT));
@@ -303,12 +347,14 @@ void installation(const QString &family, const QString &image, InstallMode mode 
         driver.search(true);
         if (!waitForResult(driver, 10000) || !driver.result()) {
             addRow(label, "unit not found");
-            return;
+            return 0;
         }
     }
     driver.setVerifyAfterWrite(mode == InstallMode::Verify);
+    driver.setFastReplies(mode == InstallMode::Fast);
     int blocks = 0;
-    const double minimumMs = installationMinimumMs(image, &blocks);
+    const double minimumMs = mode == InstallMode::Fast ? fastInstallationMinimumMs(image, &blocks)
+                                                       : installationMinimumMs(image, &blocks);
     const double cpuBefore = processCpuMs();
     QElapsedTimer timer;
     timer.start();
@@ -322,7 +368,7 @@ void installation(const QString &family, const QString &image, InstallMode mode 
     PortEnumerator::clearExtraPorts();
     if (!ended || !driver.result() || driver.progress() != 100) {
         addRow(label, QString("failed at %1 %").arg(driver.progress()));
-        return;
+        return 0;
     }
     addRow(QString("%1 (%2 blocks)").arg(label).arg(blocks), seconds(wallMs), seconds(minimumMs) + " minimum",
            QString::number(wallMs / minimumMs, 'f', 3));
@@ -330,6 +376,7 @@ void installation(const QString &family, const QString &image, InstallMode mode 
         addRow(QString("%1 image: program CPU time / wall time").arg(family),
                QString("%1 %").arg(cpuMs / wallMs * 100.0, 0, 'f', 2),
                QString("%1 ms CPU in %2").arg(cpuMs, 0, 'f', 0).arg(seconds(wallMs)));
+    return wallMs;
 }
 
 // --------------------------------------------------------------------------------------------
@@ -425,10 +472,14 @@ int main(int argc, char **argv)
     qInstallMessageHandler(quietLog);
     PortEnumerator::setSystemPortsIncluded(false);
     if (!app.arguments().contains("--no-install")) {
-        installation("S", ":/fmw/s/image.txt");
+        const double plainMs = installation("S", ":/fmw/s/image.txt");
         installation("L", ":/fmw/l/image.txt");
         installation("S", ":/fmw/s/image.txt", InstallMode::Verify);
         installation("S", ":/fmw/s/image.txt", InstallMode::Restore);
+        const double fastMs = installation("S", ":/fmw/s/image.txt", InstallMode::Fast);
+        if (plainMs > 0 && fastMs > 0)
+            addRow("S image: installation / --fast installation", seconds(plainMs),
+                   seconds(fastMs) + " --fast", QString::number(plainMs / fastMs, 'f', 2));
     }
     readByteTimeout();
     handshakeRoundTrip();
