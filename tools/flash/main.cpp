@@ -1,3 +1,4 @@
+#include "allunits.h"
 #include "flashsession.h"
 #include "interruptguard.h"
 
@@ -90,6 +91,13 @@ int main(int argc, char *argv[])
     for (const QCommandLineOption &option : {portOption, installOption, downgradeOption, verifyOption,
                                              fastOption, recoverOption, familyOption, verboseOption})
         parser.addOption(option);
+    // --all: one run per unit, side by side.
+    const QCommandLineOption allOption(
+        "all", "With --install: install on every unit found at once (with --port, given once per device, on "
+               "those devices), one run of this program per unit; each line comes with the unit's port in "
+               "front, a table of the results follows. Exit status 0 when every unit succeeded, 130 when "
+               "the user stopped any, else the status all units share, else 1; 3 when no unit is found.");
+    parser.addOption(allOption);
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -112,6 +120,12 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("--recover and --install cannot be combined"));
     if (parser.isSet(familyOption) && !parser.isSet(recoverOption))
         return usageError(QStringLiteral("--family goes with --recover"));
+    if (parser.isSet(allOption) && !parser.isSet(installOption))
+        return usageError(QStringLiteral("--all goes with --install"));
+    if (parser.values(portOption).size() > 1 && !parser.isSet(allOption))
+        return usageError(QStringLiteral("--port is given once, or once per device with --all"));
+    if (parser.values(portOption).contains(QString()))
+        return usageError(QStringLiteral("--port needs a device path"));
     TargetInfo::eTARGET_TYPE family = TargetInfo::TARGET_UNKNOWN;
     if (parser.isSet(recoverOption)) {
         const QString letter = parser.value(familyOption).toUpper();
@@ -130,6 +144,19 @@ int main(int argc, char *argv[])
     }
 
     verboseLog = parser.isSet(verboseOption);
+
+    if (parser.isSet(allOption)) {
+        QStringList unitArguments;
+        for (const QCommandLineOption &option :
+             {installOption, downgradeOption, verifyOption, verboseOption}) {
+            if (parser.isSet(option))
+                unitArguments << QStringLiteral("--") + option.names().constLast();
+        }
+        AllUnits units;
+        units.setPorts(parser.values(portOption));
+        units.setUnitArguments(unitArguments);
+        return units.run();
+    }
 
     FlashSession session;
     session.setPort(parser.value(portOption));
