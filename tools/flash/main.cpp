@@ -148,7 +148,7 @@ int main(int argc, char *argv[])
     if (parser.isSet(allOption)) {
         QStringList unitArguments;
         for (const QCommandLineOption &option :
-             {installOption, downgradeOption, verifyOption, verboseOption}) {
+             {installOption, downgradeOption, verifyOption, fastOption, verboseOption}) {
             if (parser.isSet(option))
                 unitArguments << QStringLiteral("--") + option.names().constLast();
         }
