@@ -187,6 +187,9 @@ void tst_BslInstall::installationOutcomes_data()
         << true << 3 << 5
         << QStringList{"Too short RSP! 0 ", "Resending wrong password...",
                        "Password accepted at once: the unit was already erased", "Wrote 732 bytes in "};
+    QTest::newRow("verify: a section whose CRC holds the time-out marker 0xEE")
+        << Policy::Faithful << false << Faults() << "crc-ee" << 0 << true << 2 << 3
+        << QStringList{"Verifying...", "Verified 1 sections"};
     QTest::newRow("every password refused")
         << Policy::RefuseAlways << false << Faults() << "small" << 0 << false << 10 << 0
         << QStringList{"Sending password...", "Wrong Core RSP! 0 7 8002003b05c594", "Sending password...",
@@ -232,7 +235,16 @@ void tst_BslInstall::installationOutcomes()
     QFETCH(int, dataFrames);
     QFETCH(QStringList, lines);
 
-    const Segments segments = image == "aligned" ? blockAlignedImage() : smallImage();
+    Segments segments = image == "aligned" ? blockAlignedImage() : smallImage();
+    if (image == "crc-ee") {
+        // One section whose CRC, as the loader sends it back, holds the byte 0xEE.
+        quint32 seed = 100;
+        QByteArray bytes;
+        do {
+            bytes = randomBytes(480, seed++);
+        } while (((SimulatedUnit::crc16(bytes) >> 8) != 0xEE) && ((SimulatedUnit::crc16(bytes) & 0xFF) != 0xEE));
+        segments = Segments{{0x8000, bytes}};
+    }
     const QString path = image == "missing" ? _dir.filePath("missing.txt") : _dir.filePath(image + ".txt");
     if (image != "missing") {
         QFile file(path);
@@ -254,6 +266,7 @@ void tst_BslInstall::installationOutcomes()
     QSignalSpy progress(&bsl, &BSL_Interface::progressChanged);
     QSignalSpy done(&bsl, &BSL_Interface::firmwareInstallDone);
     bsl.setFastReplies(QByteArray(QTest::currentDataTag()).startsWith("fast:"));
+    bsl.setVerifyAfterWrite(QByteArray(QTest::currentDataTag()).startsWith("verify:"));
     LogCapture log;
     bsl.installFirmware(path, sizeOf(segments) - static_cast<unsigned int>(sizeShortfall));
 
@@ -270,6 +283,7 @@ void tst_BslInstall::installationOutcomes()
         previous = value;
     }
     QCOMPARE(previous, bsl.getPercent());
+    QCOMPARE(bsl.succeeded(), succeeds);
     if (succeeds) {
         QCOMPARE(bsl.getPercent(), 100u);
         QCOMPARE(memoryDifference(unit, segments), QString());

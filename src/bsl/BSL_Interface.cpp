@@ -169,7 +169,7 @@ bool BSL_Interface::txBslVersion(QByteArray *reply)
     const unsigned char ack = txPacket(QByteArray(1, static_cast<char>(TX_BSL_VERSION)));
     QByteArray rsp;
     if (ack == BSL_ACK)
-        receiveReply(rsp);
+        _serial->readReply(rsp);
     if (reply)
         *reply = rsp;
     // A locked loader answers with the message "locked", an unlocked one with its version as data.
@@ -351,8 +351,10 @@ bool BSL_Interface::verifySection(uint32_t address, const QByteArray &bytes)
     for (int attempt = 1; attempt <= BSL_RX_PASS_REPEAT; ++attempt) {
         const unsigned char ack = rxCrcCheck(address, static_cast<uint16_t>(bytes.size()));
         QByteArray rsp;
+        // A data reply may hold a byte 0xEE, which a read to the quiet takes for the end of the
+        // line: its own length tells where it ends.
         if (ack == BSL_ACK)
-            receiveReply(rsp);
+            _serial->readReply(rsp);
         uint16_t crc = 0;
         if (ack == BSL_ACK && crcCheckReply(rsp, &crc)) {
             if (crc == expected)
