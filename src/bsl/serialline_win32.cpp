@@ -51,6 +51,7 @@ SerialLine::OpenFailure failureFor(DWORD error)
         return SerialLine::OpenFailure::Missing;
     case ERROR_ACCESS_DENIED: // what Windows answers for a COM port that another program holds
     case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: // wine, for a device that a Linux program holds exclusively
         return SerialLine::OpenFailure::Busy;
     default:
         return SerialLine::OpenFailure::Other;
