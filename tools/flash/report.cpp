@@ -32,14 +32,6 @@ void Report::result(const QString &line)
         write(false, line + QLatin1Char('\n'));
 }
 
-void Report::warning(const QString &line)
-{
-    if (_format == Format::Quiet)
-        return;
-    endBarLine();
-    write(true, line + QLatin1Char('\n'));
-}
-
 void Report::error(const QString &line)
 {
     endBarLine();

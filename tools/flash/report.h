@@ -6,8 +6,8 @@
 #include <QPair>
 #include <QString>
 
-// Where the flasher's words go. Results on standard output; progress, warnings and errors on
-// standard error. With Json, standard output carries one JSON object per line and event instead
+// Where the flasher's words go. Results on standard output; progress and errors on standard
+// error. With Json, standard output carries one JSON object per line and event instead
 // of the result lines, and standard error no progress; Quiet keeps the errors only. A stream whose
 // reader went away (a closed pipe, a closed terminal) is written no more, and the work goes on.
 class Report
@@ -32,7 +32,7 @@ public:
     void setProgressBar(bool progressBar) { _progressBar = progressBar; }
 
     void result(const QString &line);
-    void warning(const QString &line);
+    // Errors, and the answers to an interrupt, in every format.
     void error(const QString &line);
     void progress(int percent);
     // Ends the line of the progress bar, so that the next words start on a line of their own.
