@@ -3,6 +3,8 @@
 //   against a simulated unit paced like a 115200-baud line (talvo-sim, in a process of its own),
 //   compared with the protocol's own minimum for that line, and the CPU time this process (the
 //   controller and the worker) spends meanwhile as a share of the wall time;
+// - talvo-flash --all on four paced units (families mixed) against talvo-flash on one unit alone,
+//   and the CPU time of the flasher's processes per unit as a share of the wall time;
 // - readByte's time-out on a silent line (median, 99th percentile) and the CPU an idle wait costs;
 // - the programming-mode handshake's round trip and a whole search with the unit present;
 // - the time from starting TalvoUpdater (offscreen, in a temporary folder) to its window being
@@ -30,11 +32,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+
 #ifndef TALVO_SIM_PATH
 #define TALVO_SIM_PATH ""
+#endif
+#ifndef TALVO_FLASH_PATH
+#define TALVO_FLASH_PATH ""
 #endif
 #ifndef TALVO_APP_PATH
 #define TALVO_APP_PATH ""
@@ -333,6 +341,83 @@ void installation(const QString &family, const QString &image, InstallMode mode 
 }
 
 // --------------------------------------------------------------------------------------------
+// The command-line flasher
+
+// CPU time of the ended child processes of this process and of theirs, once waited for.
+double childrenCpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+struct FlashRun
+{
+    bool ok = false;
+    double wallMs = 0;
+    double cpuMs = 0; // the flasher and the runs it started, not the simulated units (still running)
+};
+
+FlashRun flash(const QStringList &arguments)
+{
+    FlashRun run;
+    QProcess process;
+    const double cpuBefore = childrenCpuMs();
+    QElapsedTimer timer;
+    timer.start();
+    process.start(QString::fromUtf8(TALVO_FLASH_PATH), arguments);
+    if (!process.waitForFinished(300000))
+        process.kill();
+    process.waitForFinished(5000);
+    run.wallMs = timer.nsecsElapsed() / 1e6;
+    run.cpuMs = childrenCpuMs() - cpuBefore;
+    run.ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return run;
+}
+
+// talvo-flash --all --install on four paced units at once, against one unit alone in the same run.
+void allUnitsAtOnce()
+{
+    const QString label = "talvo-flash --all --install, 4 paced units (S, L, S, L)";
+    FlashRun alone;
+    {
+        SimProcess sim({"--paced", "--family", "S"});
+        if (sim.port().isEmpty()) {
+            addRow(label, "talvo-sim did not start");
+            return;
+        }
+        alone = flash({"--install", "--port", sim.port()});
+    }
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    QStringList arguments{"--all", "--install"};
+    for (const char *family : {"S", "L", "S", "L"}) {
+        sims.push_back(std::make_unique<SimProcess>(QStringList{"--paced", "--family", family}));
+        if (sims.back()->port().isEmpty()) {
+            addRow(label, "talvo-sim did not start");
+            return;
+        }
+        arguments << "--port" << sims.back()->port();
+    }
+    const FlashRun all = flash(arguments);
+    sims.clear();
+    if (!alone.ok || !all.ok) {
+        addRow(label, alone.ok ? "failed" : "one unit alone failed");
+        return;
+    }
+    const int units = 4;
+    addRow("talvo-flash --install, one paced unit alone (S)", seconds(alone.wallMs));
+    addRow(label, seconds(all.wallMs), seconds(alone.wallMs) + " one unit alone",
+           QString::number(all.wallMs / alone.wallMs, 'f', 3));
+    addRow("talvo-flash, one unit alone: CPU time / wall time",
+           QString("%1 %").arg(alone.cpuMs / alone.wallMs * 100.0, 0, 'f', 2),
+           QString("%1 ms CPU in %2").arg(alone.cpuMs, 0, 'f', 0).arg(seconds(alone.wallMs)));
+    addRow("talvo-flash --all: CPU time per unit / wall time",
+           QString("%1 %").arg(all.cpuMs / units / all.wallMs * 100.0, 0, 'f', 2),
+           QString("%1 ms CPU, parent and 4 runs, in %2").arg(all.cpuMs, 0, 'f', 0).arg(seconds(all.wallMs)));
+}
+
+// --------------------------------------------------------------------------------------------
 // The program itself
 
 // Starts TalvoUpdater offscreen in a temporary folder; the scene graph's first "Loading backend"
@@ -429,6 +514,7 @@ int main(int argc, char **argv)
         installation("L", ":/fmw/l/image.txt");
         installation("S", ":/fmw/s/image.txt", InstallMode::Verify);
         installation("S", ":/fmw/s/image.txt", InstallMode::Restore);
+        allUnitsAtOnce();
     }
     readByteTimeout();
     handshakeRoundTrip();

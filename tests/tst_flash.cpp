@@ -90,6 +90,8 @@ private slots:
     void installationsShowProgressAndWriteTheImage();
     void failedInstallationExitsWith1();
     void restoresVerificationAndInterrupts();
+    void allInstallsOnEveryUnitAtOnce();
+    void allWithoutAnyUnitExitsWith3();
 
 private:
     Run flash(const QStringList &arguments, bool asOrdinaryUser = false);
@@ -141,6 +143,10 @@ void tst_Flash::wrongUsageExitsWith2_data()
     QTest::newRow("recover with install") << QStringList{"--recover", "--family", "S", "--install"};
     QTest::newRow("unknown family") << QStringList{"--recover", "--family", "X"};
     QTest::newRow("verify without install") << QStringList{"--verify"};
+    QTest::newRow("list with install") << QStringList{"--list", "--install"};
+    QTest::newRow("all with json") << QStringList{"--all", "--install", "--json"};
+    QTest::newRow("all without install") << QStringList{"--all", "--port", "/dev/ttyACM0"};
+    QTest::newRow("two ports without all") << QStringList{"--port", "/dev/ttyACM0", "--port", "/dev/ttyACM1"};
 }
 
 void tst_Flash::wrongUsageExitsWith2()
@@ -589,6 +595,121 @@ void tst_Flash::restoresVerificationAndInterrupts()
         QVERIFY2(runs[size_t(i)]->exitCode() == 0, runs[size_t(i)]->err.constData());
         QCOMPARE(runs[size_t(i)]->unit->memory(0, memorySize), images.value("S"));
     }
+}
+
+// Several units side by side in one run: each unit's lines under its port, then a table; the exit
+// status is 0 only when every unit was installed. Interrupts reach every unit's run.
+void tst_Flash::allInstallsOnEveryUnitAtOnce()
+{
+    bool okS = false, okL = false;
+    const int memorySize = int(SimulatedUnit::MEMORY_SIZE);
+    const QMap<QString, QByteArray> images = {
+        {"S", TestImage::memoryImage(TestImage::read(":/fmw/s/image.txt", &okS), memorySize)},
+        {"L", TestImage::memoryImage(TestImage::read(":/fmw/l/image.txt", &okL), memorySize)}};
+    QVERIFY(okS && okL);
+    const QMap<QString, QByteArray> versions = {{"S", "49.05(1799),Talvo 400S"},
+                                                {"L", "52.02(2316),Talvo 400 L"}};
+    const QMap<QString, QString> models = {{"S", "Talvo 400 S"}, {"L", "Talvo 400 L"}};
+    struct Row
+    {
+        const char *name;
+        QStringList units; // family per unit; "S!": an S unit that refuses every data block
+        int interrupts;    // SIGINT to the flasher once every unit writes, and again after the warnings
+        int exitCode;
+        QStringList results; // per unit, in the summary: "result status"
+    };
+    const QList<Row> rows = {
+        Row{"one unit fails", {"S", "L", "S!"}, 0, 1, {"installed 0", "installed 0", "failed 1"}},
+        Row{"one interrupt only warns", {"L", "S"}, 1, 0, {"installed 0", "installed 0"}},
+        Row{"two interrupts stop every unit", {"S", "L"}, 2, 130, {"stopped 130", "stopped 130"}},
+    };
+    struct AllRun
+    {
+        std::vector<std::unique_ptr<SimulatedUnit>> units;
+        QProcess process;
+        QByteArray out, err;
+        int signalsSent = 0;
+    };
+    std::vector<std::unique_ptr<AllRun>> runs;
+    for (const Row &row : rows) {
+        runs.push_back(std::make_unique<AllRun>());
+        QStringList arguments{"--all", "--install"};
+        for (const QString &family : row.units) {
+            runs.back()->units.push_back(startUnit(versions.value(family.left(1))));
+            if (family.endsWith('!'))
+                runs.back()->units.back()->addFrameFault(
+                    SimulatedUnit::FrameFault::refused(SimulatedUnit::CMD_RX_DATA_BLOCK, 1, -1));
+            arguments << "--port" << runs.back()->units.back()->portPath();
+        }
+        runs.back()->process.start(TALVO_FLASH_PATH, arguments);
+    }
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            bool ended = true;
+            for (size_t i = 0; i < runs.size(); ++i) {
+                AllRun &run = *runs[i];
+                run.out += run.process.readAllStandardOutput();
+                run.err += run.process.readAllStandardError();
+                const QByteArray seen = run.out + run.err,
+                                 awaited = run.signalsSent ? "] Warning" : "] 3 %\n";
+                if (run.signalsSent < rows.at(int(i)).interrupts &&
+                    seen.count(awaited) == int(run.units.size())) {
+                    ::kill(pid_t(run.process.processId()), SIGINT);
+                    ++run.signalsSent;
+                }
+                ended = ended && run.process.state() == QProcess::NotRunning;
+            }
+            return ended;
+        },
+        2 * RUN_TIMEOUT_MS));
+
+    for (int i = 0; i < rows.size(); ++i) {
+        const Row &row = rows.at(i);
+        AllRun &run = *runs[size_t(i)];
+        const QString out = QString::fromUtf8(run.out), err = QString::fromUtf8(run.err);
+        const QString context = QString("%1\n%2%3").arg(row.name, out.right(400), err.right(800));
+        QVERIFY2(run.process.exitCode() == row.exitCode && run.signalsSent == row.interrupts,
+                 qPrintable(context));
+        // The table follows the units' lines: a header, then one line per unit.
+        QStringList lines = out.split('\n', Qt::SkipEmptyParts);
+        const int header = lines.indexOf(QRegularExpression("^port +model +result +status +seconds$"));
+        QVERIFY2(header >= 0 && lines.size() == header + 1 + row.units.size(), qPrintable(context));
+        const QStringList summary = lines.mid(header + 1);
+        lines = lines.mid(0, header) + err.split('\n', Qt::SkipEmptyParts);
+        QStringList ports;
+        for (size_t u = 0; u < run.units.size(); ++u) {
+            const QString port = run.units[u]->portPath().mid(5), family = row.units.at(int(u)).left(1);
+            ports << port;
+            const QRegularExpression line(QString("^%1 +%2 +%3 +\\d+\\.\\d$")
+                                              .arg(QRegularExpression::escape(port), models.value(family),
+                                                   QString(row.results.at(int(u))).replace(' ', " +")));
+            QVERIFY2(summary.filter(line).size() == 1, qPrintable(line.pattern() + "\n" + context));
+            QVERIFY2(!row.results.at(int(u)).startsWith("installed") ||
+                         (run.units[u]->memory(0, memorySize) == images.value(family) &&
+                          (out + err).contains(QString("[%1] 100 %\n").arg(port))),
+                     qPrintable(port + "\n" + context));
+            QVERIFY2(row.results.at(int(u)).startsWith("installed") ||
+                         run.units[u]->memory(0, memorySize) != images.value(family),
+                     qPrintable(port + "\n" + context));
+            QVERIFY2(row.interrupts == 0 || err.contains(QString("[%1] Warning: stopping now").arg(port)),
+                     qPrintable(context));
+        }
+        // Every line a unit's run wrote, on either stream, under that unit's port.
+        const QRegularExpression prefixed(QString("^\\[(%1)\\] ").arg(ports.join('|')));
+        QVERIFY2(lines.filter(prefixed).size() == lines.size(), qPrintable(context));
+    }
+}
+
+void tst_Flash::allWithoutAnyUnitExitsWith3()
+{
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        if (info.vendorIdentifier() == 1240 && info.productIdentifier() == 223)
+            QSKIP("a unit is connected to this machine");
+    }
+    const Run run = flash({"--all", "--install"});
+    QCOMPARE(run.exitCode, 3);
+    QCOMPARE(run.out, QString());
+    QCOMPARE(run.err, QString("Error: no Talvo unit found (is it connected and switched on?)\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_Flash)

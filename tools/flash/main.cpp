@@ -1,3 +1,4 @@
+#include "allunits.h"
 #include "debuglog.h"
 #include "firmwareinfo.h"
 #include "flashsession.h"
@@ -112,6 +113,13 @@ int main(int argc, char *argv[])
     const QCommandLineOption logFileOption(
         "log-file", "Append the debug log to <path>, one line per message with its time.", "path");
     parser.addOptions({listOption, jsonOption, quietOption, versionOption, logFileOption});
+    // --all: one run per unit, side by side.
+    const QCommandLineOption allOption(
+        "all", "With --install: install on every unit found at once (with --port, given once per device, on "
+               "those devices), one run of this program per unit; each line comes with the unit's port in "
+               "front, a table of the results follows. Exit status 0 when every unit succeeded, 130 when "
+               "the user stopped any, else the status all units share, else 1; 3 when no unit is found.");
+    parser.addOption(allOption);
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -144,6 +152,16 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("--quiet and --verbose cannot be combined"));
     if (parser.isSet(logFileOption) && parser.value(logFileOption).isEmpty())
         return usageError(QStringLiteral("--log-file needs a path"));
+    if (parser.isSet(allOption) && !parser.isSet(installOption))
+        return usageError(QStringLiteral("--all goes with --install"));
+    if (parser.values(portOption).size() > 1 && !parser.isSet(allOption))
+        return usageError(QStringLiteral("--port is given once, or once per device with --all"));
+    if (parser.values(portOption).contains(QString()))
+        return usageError(QStringLiteral("--port needs a device path"));
+    // The runs of --all write lines with their port in front and a table: no events, no log of their own.
+    if (parser.isSet(allOption) &&
+        (parser.isSet(jsonOption) || parser.isSet(quietOption) || parser.isSet(logFileOption)))
+        return usageError(QStringLiteral("--all cannot be combined with --json, --quiet or --log-file"));
     TargetInfo::eTARGET_TYPE family = TargetInfo::TARGET_UNKNOWN;
     if (parser.isSet(recoverOption)) {
         const QString letter = parser.value(familyOption).toUpper();
@@ -166,6 +184,22 @@ int main(int argc, char *argv[])
     if (parser.isSet(logFileOption) && !DebugLog::openFile(parser.value(logFileOption), &logError))
         return usageError(
             QStringLiteral("cannot write the log file %1: %2").arg(parser.value(logFileOption), logError));
+
+    if (parser.isSet(allOption)) {
+        QStringList unitArguments;
+        for (const QCommandLineOption &option :
+             {installOption, downgradeOption, verifyOption, verboseOption}) {
+            if (parser.isSet(option))
+                unitArguments << QStringLiteral("--") + option.names().constLast();
+        }
+        AllUnits units;
+        QStringList ports;
+        for (const QString &port : parser.values(portOption))
+            ports << FlashSession::portPath(port);
+        units.setPorts(ports);
+        units.setUnitArguments(unitArguments);
+        return units.run();
+    }
 
     FlashSession session;
     session.setPort(parser.isSet(portOption) ? FlashSession::portPath(parser.value(portOption)) : QString());

@@ -1,0 +1,269 @@
+#include "allunits.h"
+
+#include "interruptguard.h"
+#include "portenumerator.h"
+#include "updatedriver.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QProcess>
+
+#include <algorithm>
+#include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <unistd.h>
+#endif
+
+namespace {
+
+const int CHANNEL_OUT = 0;
+const int CHANNEL_ERR = 1;
+
+bool gone[2] = {false, false}; // standard output, standard error: the reader went away
+
+// As a single run does: a stream nobody reads any more is left alone, the installations go on.
+void write(int channel, const QByteArray &bytes)
+{
+    std::FILE *stream = channel == CHANNEL_OUT ? stdout : stderr;
+    if (gone[channel])
+        return;
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) != size_t(bytes.size()) ||
+        std::fflush(stream) == EOF)
+        gone[channel] = true;
+}
+
+// The name a port is shown by: "ttyACM0" for /dev/ttyACM0, "pts/3" for /dev/pts/3, "COM7".
+QString labelOf(const QString &device)
+{
+    const QString devices = QStringLiteral("/dev/");
+    return device.startsWith(devices) ? device.mid(devices.size()) : device;
+}
+
+// One unit's run of this program. Its own process group keeps the terminal's interrupts away from
+// it: they come once, passed on by the process that started it.
+class UnitProcess : public QProcess
+{
+protected:
+    void setupChildProcess() override
+    {
+#ifdef Q_OS_UNIX
+        ::setpgid(0, 0);
+#endif
+    }
+};
+
+} // namespace
+
+AllUnits::AllUnits(QObject *parent) : QObject(parent) {}
+
+AllUnits::~AllUnits() = default;
+
+int AllUnits::combinedStatus(const QList<int> &statuses)
+{
+    if (statuses.isEmpty())
+        return EXIT_NO_UNIT;
+    if (statuses.contains(EXIT_STOPPED))
+        return EXIT_STOPPED;
+    const int first = statuses.first();
+    const bool shared =
+        std::all_of(statuses.cbegin(), statuses.cend(), [first](int s) { return s == first; });
+    return shared ? first : EXIT_FAILED;
+}
+
+void AllUnits::findUnits()
+{
+    QStringList devices = _ports;
+    QStringList labels;
+    for (const QString &device : devices)
+        labels << labelOf(device);
+    if (devices.isEmpty()) {
+        for (const PortInfo &port : PortEnumerator::availablePorts()) {
+            if (!port.hasVendorIdentifier || port.vendorIdentifier != UpdateDriver::_vendor ||
+                !port.hasProductIdentifier || port.productIdentifier != UpdateDriver::_product)
+                continue;
+#ifdef Q_OS_WIN
+            devices << port.portName; // COM7: the loader interface adds the device prefix itself
+#else
+            devices << port.systemLocation;
+#endif
+            labels << port.portName;
+        }
+    }
+    for (int i = 0; i < devices.size(); ++i) {
+        // Two runs on one device would only get in each other's way.
+        if (devices.indexOf(devices.at(i)) != i)
+            continue;
+        auto unit = std::make_unique<Unit>();
+        unit->device = devices.at(i);
+        unit->label = labels.at(i);
+        _units.push_back(std::move(unit));
+    }
+}
+
+int AllUnits::run()
+{
+    findUnits();
+    if (_units.empty()) {
+        write(CHANNEL_ERR, "Error: no Talvo unit found (is it connected and switched on?)\n");
+        return EXIT_NO_UNIT;
+    }
+
+    InterruptGuard guard;
+    connect(&guard, &InterruptGuard::interrupted, this, &AllUnits::onInterrupted);
+    guard.setGuarding(true);
+
+    QEventLoop loop;
+    _loop = &loop;
+    for (const auto &unit : _units)
+        start(*unit);
+    if (_running > 0)
+        loop.exec();
+    _loop = nullptr;
+    guard.setGuarding(false);
+
+    printSummary();
+    QList<int> statuses;
+    for (const auto &unit : _units)
+        statuses << statusOf(*unit);
+    return combinedStatus(statuses);
+}
+
+void AllUnits::start(Unit &unit)
+{
+    unit.process = std::make_unique<UnitProcess>();
+    QProcess *process = unit.process.get();
+    connect(process, &QProcess::readyReadStandardOutput, this,
+            [this, &unit] { relay(unit, CHANNEL_OUT, false); });
+    connect(process, &QProcess::readyReadStandardError, this,
+            [this, &unit] { relay(unit, CHANNEL_ERR, false); });
+    connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+            [this, &unit] { finish(unit); });
+    connect(process, &QProcess::errorOccurred, this, [this, &unit](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        write(CHANNEL_ERR,
+              QStringLiteral("[%1] Error: could not start %2: %3\n")
+                  .arg(unit.label, QCoreApplication::applicationFilePath(), unit.process->errorString())
+                  .toLocal8Bit());
+        finish(unit);
+    });
+    ++_running;
+    unit.clock.start();
+    process->start(QCoreApplication::applicationFilePath(),
+                   _unitArguments + QStringList{QStringLiteral("--port"), unit.device});
+    process->closeWriteChannel();
+}
+
+void AllUnits::relay(Unit &unit, int channel, bool all)
+{
+    QByteArray &pending = unit.pending[channel];
+    pending +=
+        channel == CHANNEL_OUT ? unit.process->readAllStandardOutput() : unit.process->readAllStandardError();
+    if (all && !pending.isEmpty() && !pending.endsWith('\n'))
+        pending += '\n';
+    const QByteArray prefix = '[' + unit.label.toLocal8Bit() + "] ";
+    int from = 0;
+    for (int end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n', from)) {
+        QByteArray line = pending.mid(from, end - from);
+        from = end + 1;
+        if (line.endsWith('\r'))
+            line.chop(1);
+        const QByteArray model = "Model:";
+        if (line.startsWith(model))
+            unit.model = QString::fromLocal8Bit(line.mid(model.size()).trimmed());
+        write(channel, prefix + line + '\n');
+    }
+    pending.remove(0, from);
+}
+
+void AllUnits::finish(Unit &unit)
+{
+    if (unit.ended)
+        return;
+    unit.ended = true;
+    unit.seconds = unit.clock.nsecsElapsed() / 1e9;
+    unit.started = unit.process->error() != QProcess::FailedToStart;
+    if (unit.started) {
+        relay(unit, CHANNEL_OUT, true);
+        relay(unit, CHANNEL_ERR, true);
+        unit.crashed = unit.process->exitStatus() != QProcess::NormalExit;
+        unit.status = unit.crashed ? -1 : unit.process->exitCode();
+    }
+    if (--_running == 0 && _loop)
+        _loop->quit();
+}
+
+void AllUnits::onInterrupted(int signalNumber)
+{
+#ifdef Q_OS_UNIX
+    _interrupted = true;
+    for (const auto &unit : _units) {
+        if (unit->process && unit->process->state() == QProcess::Running)
+            ::kill(pid_t(unit->process->processId()), signalNumber);
+    }
+#else
+    Q_UNUSED(signalNumber)
+#endif
+}
+
+int AllUnits::statusOf(const Unit &unit) const
+{
+    if (!unit.started)
+        return EXIT_FAILED;
+    // A run that ended by the interrupt passed on to it (outside erase and write) was stopped too.
+    if (unit.crashed)
+        return _interrupted ? EXIT_STOPPED : EXIT_FAILED;
+    return unit.status;
+}
+
+QString AllUnits::resultOf(const Unit &unit) const
+{
+    if (!unit.started)
+        return QStringLiteral("not started");
+    if (unit.crashed && !_interrupted)
+        return QStringLiteral("crashed");
+    switch (statusOf(unit)) {
+    case EXIT_OK:
+        return QStringLiteral("installed");
+    case EXIT_STOPPED:
+        return QStringLiteral("stopped");
+    case 2:
+        return QStringLiteral("wrong usage");
+    case EXIT_NO_UNIT:
+        return QStringLiteral("no unit found");
+    case 4:
+        return QStringLiteral("unusable");
+    default:
+        return QStringLiteral("failed");
+    }
+}
+
+void AllUnits::printSummary() const
+{
+    QList<QStringList> rows{{QStringLiteral("port"), QStringLiteral("model"), QStringLiteral("result"),
+                             QStringLiteral("status"), QStringLiteral("seconds")}};
+    for (const auto &unit : _units) {
+        const bool hasStatus = unit->started && !unit->crashed;
+        rows << QStringList{unit->label, unit->model.isEmpty() ? QStringLiteral("-") : unit->model,
+                            resultOf(*unit), hasStatus ? QString::number(unit->status) : QStringLiteral("-"),
+                            QString::number(unit->seconds, 'f', 1)};
+    }
+    int widths[5] = {};
+    for (const QStringList &row : rows) {
+        for (int column = 0; column < 5; ++column)
+            widths[column] = qMax(widths[column], int(row.at(column).size()));
+    }
+    QString table = QStringLiteral("\n");
+    for (const QStringList &row : rows) {
+        QStringList cells;
+        for (int column = 0; column < 5; ++column) {
+            // Text to the left, numbers to the right.
+            cells << (column < 3 ? row.at(column).leftJustified(widths[column])
+                                 : row.at(column).rightJustified(widths[column]));
+        }
+        table += cells.join(QStringLiteral("  ")) + QLatin1Char('\n');
+    }
+    write(CHANNEL_OUT, table.toLocal8Bit());
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+class QEventLoop;
+class QProcess;
+
+// Installs on several units at once: one run of this program per unit, side by side, each with
+// --port on the unit's device. Every line a run writes comes out on the same stream with the unit's
+// port in front ("[ttyACM0] 42 %"); a table of the results follows when all have ended.
+//
+// The runs sit in a process group of their own, so that an interrupt from the terminal reaches
+// them once, through this process: SIGINT and SIGTERM are passed on to every run still going, and
+// each run applies its own rule (a warning during erase and write, a stop at the second).
+class AllUnits : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(AllUnits)
+
+public:
+    enum ExitCode
+    {
+        EXIT_OK = 0,
+        EXIT_FAILED = 1,
+        EXIT_NO_UNIT = 3,
+        EXIT_STOPPED = 130
+    };
+
+    explicit AllUnits(QObject *parent = nullptr);
+    ~AllUnits() override;
+
+    // The devices to install on; none: every serial port with the unit's USB identifiers.
+    void setPorts(const QStringList &paths) { _ports = paths; }
+    // The options every unit's run gets besides --port, such as --install and --verify.
+    void setUnitArguments(const QStringList &arguments) { _unitArguments = arguments; }
+
+    int run();
+
+    // 0 when every unit succeeded; 130 when the user stopped any; the status all units share;
+    // else 1. No unit at all: 3.
+    static int combinedStatus(const QList<int> &statuses);
+
+private slots:
+    void onInterrupted(int signalNumber);
+
+private:
+    struct Unit
+    {
+        QString device;
+        QString label; // the port's name, in front of the unit's lines and in the table
+        std::unique_ptr<QProcess> process;
+        QByteArray pending[2]; // a line begun on standard output, on standard error
+        QString model;
+        QElapsedTimer clock;
+        double seconds = 0;
+        bool ended = false;
+        bool started = false;
+        bool crashed = false;
+        int status = -1;
+    };
+
+    void findUnits();
+    void start(Unit &unit);
+    void relay(Unit &unit, int channel, bool all);
+    void finish(Unit &unit);
+    int statusOf(const Unit &unit) const;
+    QString resultOf(const Unit &unit) const;
+    void printSummary() const;
+
+    QStringList _ports;
+    QStringList _unitArguments;
+    std::vector<std::unique_ptr<Unit>> _units;
+    bool _interrupted = false; // an interrupt was passed on to the runs
+    int _running = 0;
+    QEventLoop *_loop = nullptr;
+};
