@@ -255,7 +255,9 @@ void UpdateWorker::reportOpenFailure(const QString &port)
     case SerialLine::OpenFailure::NotSerial:
         detail = QStringLiteral("not a serial device");
         break;
-    case SerialLine::OpenFailure::None: // the port was had, its line settings were refused
+    case SerialLine::OpenFailure::None: // the port was had, a later step of the open failed
+        detail = QStringLiteral("the port refused its line settings");
+        break;
     case SerialLine::OpenFailure::Other:
         break;
     }
