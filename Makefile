@@ -17,13 +17,19 @@ build: configure
 	@cmake --build $(BUILD) -j$(JOBS)
 
 # The program writes its runtime files into its working directory: give it one of its own.
-# With no unit plugged in, the demo build stands in: the same program with a simulated unit.
+# `talvo-flash --list` tells what is on the unit's ports; with no usable unit (exit status 3: none,
+# 4: one that cannot be used) the demo build stands in: the same program with a simulated unit.
 run: build
 	@mkdir -p $(BUILD)/run
-	@if bash tools/find-unit.sh >/dev/null; then \
+	@status=0; $(BUILD)/tools/flash/talvo-flash --list || status=$$?; \
+	if [ $$status -eq 0 ]; then \
 	  cd $(BUILD)/run && ../src/TalvoUpdater; \
 	else \
-	  echo "No Talvo unit plugged in: starting the demo against a simulated unit."; \
+	  if [ $$status -eq 4 ]; then \
+	    echo "The Talvo unit plugged in cannot be used (see above): starting the demo against a simulated unit."; \
+	  else \
+	    echo "No Talvo unit plugged in: starting the demo against a simulated unit."; \
+	  fi; \
 	  cd $(BUILD)/run && ../tools/demo/talvo-updater-demo; \
 	fi
 

@@ -89,6 +89,16 @@ bool SerialLine::isHeld() const
     return _state->held;
 }
 
+SerialLine::OpenFailure SerialLine::openFailure() const
+{
+    return OpenFailure::None;
+}
+
+int SerialLine::openErrorCode() const
+{
+    return 0;
+}
+
 // The script is what arrives after each write: purges drop nothing from it.
 void SerialLine::clearBuffers() {}
 

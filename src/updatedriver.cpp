@@ -31,8 +31,9 @@ UpdateDriver::UpdateDriver(QObject *parent) : QObject(parent), _active(false), _
             SLOT(progressHandle(const unsigned int &)));
     connect(worker, SIGNAL(result(const bool &)), this, SLOT(resultHandle(const bool &)));
     connect(worker, &UpdateWorker::portProbed, this,
-            [this](const QString &port, int reason, const QString &detail) {
-                _probedPorts.append(ProbedPort{port, reason, detail});
+            [this](const QString &port, int reason, const QString &detail, const QString &model,
+                   const QString &version) {
+                _probedPorts.append(ProbedPort{port, reason, detail, model, version});
             });
 
     _thread.start();
@@ -137,6 +138,15 @@ void UpdateDriver::install()
     _active = true;
     _progress = 0;
     emit installFirmware(image, size);
+}
+
+void UpdateDriver::list()
+{
+    _active = true;
+    _probedPorts.clear();
+    UpdateWorker *worker = _worker;
+    QMetaObject::invokeMethod(
+        worker, [worker] { worker->doListDevices(_vendor, _product); }, Qt::QueuedConnection);
 }
 
 void UpdateDriver::setVerifyAfterWrite(bool verify)

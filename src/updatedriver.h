@@ -35,16 +35,21 @@ public:
     QString versionCurrent() const { return _target.version(); }
     QString versionNew() const { return _target.firmwareVersion(); }
 
-    // What the last search found on each port with the unit's identifiers, in probe order; after a
-    // restore, the port on which it found the loader.
+    // What the last search or list found on each port with the unit's identifiers, in probe
+    // order; after a restore, the ports it could not open and the one on which it found the loader.
     struct ProbedPort
     {
         QString port;
         int reason = 0; // UpdateWorker::PortReason
-        QString detail; // the bytes received, as hex text
+        QString detail; // the bytes received, as hex text; why the port could not be opened
+        QString model;  // the unit's model and version, when found
+        QString version;
     };
     QList<ProbedPort> probedPorts() const { return _probedPorts; }
 
+    // Probe every port with the unit's identifiers and release each again, for probedPorts().
+    // Ends like a search: activeChanged, with result() true when a unit was identified.
+    void list();
     // Check the image with the loader's CRC command after the installation's last block.
     void setVerifyAfterWrite(bool verify);
     // Collect the loader's replies by their length instead of waiting for a quiet line, and always

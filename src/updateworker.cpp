@@ -5,6 +5,7 @@
 #include "portenumerator.h"
 
 #include <QDebug>
+#include <QMetaEnum>
 #include <QMutexLocker>
 #include <QRegularExpression>
 
@@ -121,6 +122,19 @@ void UpdateWorker::doSearchDevice(int vendor, int product)
     emit result(status);
 }
 
+void UpdateWorker::doListDevices(int vendor, int product)
+{
+    bool found = false;
+    for (const PortInfo &port : PortEnumerator::availablePorts()) {
+        QMutexLocker locker(&_mutex);
+        if (isDeviceAvailable(port, vendor, product)) {
+            found = true;
+            _bslInterface->closePort();
+        }
+    }
+    emit result(found);
+}
+
 void UpdateWorker::doStopSearching()
 {
     // Nothing sets the flag: a search always walks on until it finds a unit or runs out of ports.
@@ -163,8 +177,10 @@ void UpdateWorker::doRecoverFirmware(int vendor, int product, const QString &por
             continue;
         qDebug() << "Name         :" << info.portName;
         initSerialPort();
-        if (!_bslInterface->openPort(info))
+        if (!_bslInterface->openPort(info)) {
+            reportOpenFailure(info.portName);
             continue;
+        }
         _bslInterface->setFastReplies(_fastReplies);
         // Only a loader answers this; a unit running its application needs an ordinary update.
         if (!_bslInterface->txBslVersion()) {
@@ -172,7 +188,7 @@ void UpdateWorker::doRecoverFirmware(int vendor, int product, const QString &por
             continue;
         }
         qDebug().noquote() << LABEL_RECOVER_FIRMWARE << "a Talvo unit in its loader on" << info.portName;
-        emit portProbed(info.portName, PortInLoader, QString());
+        emit portProbed(info.portName, PortInLoader, QString(), QString(), QString());
         _bslInterface->setVerifyAfterWrite(true);
         _bslInterface->installFirmware(firmware, size);
         _bslInterface->closePort();
@@ -216,14 +232,45 @@ bool UpdateWorker::isDeviceAvailable(const PortInfo &info, int vendor, int produ
 
     initSerialPort();
     // A half-opened port is released when this loader interface is deleted.
-    if (!_bslInterface->openPort(info))
+    if (!_bslInterface->openPort(info)) {
+        reportOpenFailure(info.portName);
         return false;
+    }
 
     _probedPort = info.portName;
     const bool status = getFirmwareVersion();
     if (!status)
         _bslInterface->closePort();
     return status;
+}
+
+void UpdateWorker::reportOpenFailure(const QString &port)
+{
+    const int code = _bslInterface->openErrorCode();
+    int reason = PortOpenFailed;
+    QString detail = code != 0 ? qt_error_string(code) : QString();
+    switch (_bslInterface->openFailure()) {
+    case SerialLine::OpenFailure::NoAccess:
+        reason = PortNoAccess;
+        break;
+    case SerialLine::OpenFailure::Busy:
+        reason = PortBusy;
+        break;
+    case SerialLine::OpenFailure::Missing:
+        reason = PortMissing;
+        break;
+    case SerialLine::OpenFailure::NotSerial:
+        detail = QStringLiteral("not a serial device");
+        break;
+    case SerialLine::OpenFailure::None: // the port was had, a later step of the open failed
+        detail = QStringLiteral("the port refused its line settings");
+        break;
+    case SerialLine::OpenFailure::Other:
+        break;
+    }
+    qDebug().noquote() << LABEL_DEVICE_AVAILABLE << "cannot open" << port
+                       << QMetaEnum::fromType<PortReason>().valueToKey(reason) << detail;
+    emit portProbed(port, reason, detail, QString(), QString());
 }
 
 bool UpdateWorker::matches(const PortInfo &info, int vendor, int product)
@@ -243,8 +290,10 @@ bool UpdateWorker::getFirmwareVersion()
     bool answered = false; // something other than a loader's refusals came back
     QByteArray received;
     for (int attempt = 1; attempt <= PROBE_ATTEMPTS; ++attempt) {
-        if (getFirmwareVersionOnce(received)) {
-            emit portProbed(_probedPort, PortFound, QString());
+        QString model;
+        QString version;
+        if (getFirmwareVersionOnce(received, model, version)) {
+            emit portProbed(_probedPort, PortFound, QString(), model, version);
             return true;
         }
         answered = answered || !onlyLoaderRefusals(received);
@@ -256,21 +305,22 @@ bool UpdateWorker::getFirmwareVersion()
     }
     const QString detail = QString::fromLatin1(received.toHex());
     if (answered) {
-        emit portProbed(_probedPort, PortNotUnderstood, detail);
+        emit portProbed(_probedPort, PortNotUnderstood, detail, QString(), QString());
         return false;
     }
     // Nothing but a loader could have been talking: a unit without its application stays in its
     // loader, which answers its own version command.
     if (_bslInterface->txBslVersion()) {
         qDebug().noquote() << LABEL_DEVICE_AVAILABLE << "a Talvo unit in its loader on" << _probedPort;
-        emit portProbed(_probedPort, PortInLoader, detail);
+        emit portProbed(_probedPort, PortInLoader, detail, QString(), QString());
     } else {
-        emit portProbed(_probedPort, received.isEmpty() ? PortSilent : PortNotUnderstood, detail);
+        emit portProbed(_probedPort, received.isEmpty() ? PortSilent : PortNotUnderstood, detail, QString(),
+                        QString());
     }
     return false;
 }
 
-bool UpdateWorker::getFirmwareVersionOnce(QByteArray &received)
+bool UpdateWorker::getFirmwareVersionOnce(QByteArray &received, QString &model, QString &version)
 {
     QString text;
     const bool status = setProgrammingMode(text);
@@ -279,8 +329,6 @@ bool UpdateWorker::getFirmwareVersionOnce(QByteArray &received)
         qDebug() << LABEL_GET_FIRMWARE_VERSION << "setProgrammingMode failed!";
         return false;
     }
-    QString model;
-    QString version;
     if (!parseVersionText(text, model, version))
         return false;
     emit versionChanged(model, version);

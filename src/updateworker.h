@@ -32,6 +32,10 @@ public:
         PortSilent,        // nothing answered the request
         PortNotUnderstood, // something answered, but not with a version text of a unit
         PortInLoader,      // a Talvo unit in its loader: no application, its loader answered
+        PortNoAccess,      // the user may not open the port
+        PortBusy,          // another program holds the port
+        PortMissing,       // the port went away before it could be opened
+        PortOpenFailed,    // the port could not be opened for another reason, told in `detail`
     };
     Q_ENUM(PortReason)
 
@@ -39,13 +43,18 @@ signals:
     void versionChanged(const QString &model, const QString &version);
     void progressChanged(const unsigned int &progress);
     void result(const bool &status);
-    // Sent for every probed port with the unit's identifiers, and for the port on which a restore
-    // found the loader; `detail` holds what was received.
-    void portProbed(const QString &port, int reason, const QString &detail);
+    // Sent for every probed port with the unit's identifiers, and for the ports a restore tried;
+    // `detail` holds what was received as hex text (why the open failed for PortOpenFailed),
+    // `model` and `version` the unit's identity for PortFound.
+    void portProbed(const QString &port, int reason, const QString &detail, const QString &model,
+                    const QString &version);
 
 public slots:
     void doSearchDevice(int vendor, int product);
     void doStopSearching();
+    // Probes every port with the identifiers and releases each again; portProbed() tells what
+    // was found on each. Ends with one result(), true when a unit was identified on any port.
+    void doListDevices(int vendor, int product);
     void doInstallFirmware(const QString &firmware, unsigned int size);
     void doProgressUpdate(const unsigned int &progress);
     void doInstallFirmwareResult();
@@ -63,7 +72,8 @@ private:
     bool isDeviceAvailable(const PortInfo &info, int vendor, int product);
     bool setProgrammingMode(QString &version);
     bool getFirmwareVersion();
-    bool getFirmwareVersionOnce(QByteArray &received);
+    bool getFirmwareVersionOnce(QByteArray &received, QString &model, QString &version);
+    void reportOpenFailure(const QString &port);
     static bool matches(const PortInfo &info, int vendor, int product);
 
     QMutex _mutex;

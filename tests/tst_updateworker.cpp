@@ -1,6 +1,6 @@
-#include "processsupport.h"
 #include "logcapture.h"
 #include "portenumerator.h"
+#include "processsupport.h"
 #include "simulatedunit.h"
 #include "testimage.h"
 #include "updatedriver.h"
@@ -11,6 +11,8 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/fsuid.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <functional>
@@ -72,7 +74,8 @@ class Recorder : public QObject
 public:
     QStringList events;
     QList<unsigned int> progress;
-    QList<int> reasons; // UpdateWorker::PortReason of every probed port
+    QList<int> reasons;     // UpdateWorker::PortReason of every probed port
+    QStringList identities; // "model:version" of every probed port, empty parts when not found
 
     int results() const { return events.filter(QRegularExpression("^result:")).size(); }
 
@@ -88,7 +91,11 @@ public slots:
             events << "progress";
     }
     void onResult(const bool &status) { events << QString("result:") + (status ? "true" : "false"); }
-    void onProbed(const QString &, int reason, const QString &) { reasons << reason; }
+    void onProbed(const QString &, int reason, const QString &, const QString &model, const QString &version)
+    {
+        reasons << reason;
+        identities << model + ":" + version;
+    }
 };
 
 // A worker on a thread of its own, as the controller runs it.
@@ -127,6 +134,16 @@ public:
     void setVerify(bool verify)
     {
         QMetaObject::invokeMethod(_worker, "setVerifyAfterWrite", Qt::QueuedConnection, Q_ARG(bool, verify));
+    }
+    void list()
+    {
+        QMetaObject::invokeMethod(_worker, "doListDevices", Qt::QueuedConnection, Q_ARG(int, VENDOR),
+                                  Q_ARG(int, PRODUCT));
+    }
+    // Runs fn on the worker's thread, as a step of its own between the requests.
+    void onWorkerThread(const std::function<void()> &fn)
+    {
+        QMetaObject::invokeMethod(_worker, fn, Qt::BlockingQueuedConnection);
     }
     void install(const QString &image, unsigned int size)
     {
@@ -171,6 +188,7 @@ private slots:
     void searchWithoutUsableUnitFails_data();
     void searchWithoutUsableUnitFails();
     void searchSkipsAPortHeldByAnotherProgram();
+    void listProbesEveryPortAndReleasesIt();
     void searchGoesOnToTheNextMatchingPort();
     void sameUnitIsFoundAgainOnTheSamePort();
     void stopRequestDoesNotShortenASearch();
@@ -413,6 +431,27 @@ void tst_UpdateWorker::searchSkipsAPortHeldByAnotherProgram()
     ::close(holder);
 }
 
+void tst_UpdateWorker::listProbesEveryPortAndReleasesIt()
+{
+    auto first = startUnit("49.05(1799),Talvo 400S");
+    auto silent = startUnit();
+    silent->setSilent(true);
+    auto second = startUnit("52.02(2316),Talvo 400 L");
+    const PortWatch firstPort(first->portPath()), secondPort(second->portPath());
+    for (const SimulatedUnit *unit : {first.get(), silent.get(), second.get()})
+        addUnitPort(*unit);
+
+    WorkerRig rig;
+    rig.list();
+    QVERIFY(rig.waitForResults(1, SEARCH_TIMEOUT_MS));
+    QCOMPARE(rig.recorder.events.last(), QString("result:true"));
+    QCOMPARE(rig.recorder.reasons,
+             QList<int>({UpdateWorker::PortFound, UpdateWorker::PortSilent, UpdateWorker::PortFound}));
+    QCOMPARE(rig.recorder.identities, QStringList({"Talvo 400 S:49.05", ":", "Talvo 400 L:52.02"}));
+    QCOMPARE(firstPort.hostDescriptors() + secondPort.hostDescriptors(), 0);
+    QCOMPARE(second->framesReceived(), 0);
+}
+
 void tst_UpdateWorker::searchGoesOnToTheNextMatchingPort()
 {
     auto silent = startUnit();
@@ -564,6 +603,9 @@ void tst_UpdateWorker::probeTellsWhatItFound_data()
     QTest::newRow("text not understood") << "wrong count" << int(UpdateWorker::PortNotUnderstood) << false;
     QTest::newRow("garbled reply") << "wrong header" << int(UpdateWorker::PortNotUnderstood) << false;
     QTest::newRow("other identifiers") << "other product" << -1 << false;
+    QTest::newRow("held by another program") << "held" << int(UpdateWorker::PortBusy) << false;
+    QTest::newRow("no access") << "no access" << int(UpdateWorker::PortNoAccess) << false;
+    QTest::newRow("gone before the open") << "missing" << int(UpdateWorker::PortMissing) << false;
 }
 
 // A loader frame goes only to a port with the unit's identifiers that gave no reply of an
@@ -584,13 +626,27 @@ void tst_UpdateWorker::probeTellsWhatItFound()
         handshake.rawReply = QByteArray::fromHex("7d7c0134392e30317e");
         unit->setHandshake(handshake);
     }
-    addUnitPort(*unit, VENDOR, situation == "other product" ? 224 : PRODUCT);
+    if (situation == "missing")
+        PortEnumerator::addExtraPort(PortEnumerator::portForDevice("/dev/talvo-test-none", VENDOR, PRODUCT));
+    else
+        addUnitPort(*unit, VENDOR, situation == "other product" ? 224 : PRODUCT);
     const PortWatch port(unit->portPath());
+    const int holder = ::open(qPrintable(unit->portPath()), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(holder >= 0 && (situation != "held" || flock(holder, LOCK_EX | LOCK_NB) == 0));
+    if (situation == "no access")
+        QCOMPARE(::chmod(qPrintable(unit->portPath()), 0), 0);
 
     WorkerRig rig;
+    // Root opens whatever the file's mode: the worker checks permissions as an ordinary user.
+    if (situation == "no access" && geteuid() == 0)
+        rig.onWorkerThread([] { setfsuid(65534); });
     rig.search();
     QVERIFY(rig.waitForResults(1, SEARCH_TIMEOUT_MS));
+    ::close(holder);
     QCOMPARE(rig.recorder.reasons, reason < 0 ? QList<int>() : QList<int>{reason});
+    QCOMPARE(rig.recorder.identities.join(""), QString(reason == UpdateWorker::PortFound ? "Talvo 400 S:49.05"
+                                                       : reason < 0                      ? ""
+                                                                                         : ":"));
     const QByteArray versionCommand = QByteArray::fromHex("80010019e862");
     QCOMPARE(unit->receivedBytes().contains(versionCommand), loaderFrame);
     QCOMPARE(unit->receivedBytes().contains('\x80'), loaderFrame);
@@ -610,7 +666,8 @@ void tst_UpdateWorker::recoveryAndVerify_data()
         << "recover" << true << 2 << false << "Verify failed! section 0x05c00 length 5000";
     QTest::newRow("a unit running its application is not restored")
         << "recover" << false << 0 << false << "UpdateWorker::doRecoverFirmware No unit in its loader found!";
-    QTest::newRow("an installation verified") << "install with verify" << false << 0 << true << "Verified 2 sections";
+    QTest::newRow("an installation verified")
+        << "install with verify" << false << 0 << true << "Verified 2 sections";
     QTest::newRow("a bit lost in the last block")
         << "install with verify" << false << 22 << false << "Verify failed! section 0x0ffe0 length 32";
 }

@@ -21,6 +21,9 @@ public:
     // `comPort`: the device path ("\\.\COM7" on Windows, "/dev/ttyACM0" elsewhere).
     bool open(const wchar_t *comPort, long rate, unsigned char parity);
     bool close();
+    // Why the last open failed in its first step (CreateFile), with the system's error code.
+    SerialLine::OpenFailure openFailure() const { return _line.openFailure(); }
+    int openErrorCode() const { return _line.openErrorCode(); }
     void clearBuffers();
     unsigned char readByte();
     void readUntilTimeout(QByteArray &data);

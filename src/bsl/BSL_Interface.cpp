@@ -33,6 +33,7 @@ const int CRC_CHECK_MAX_LENGTH = 0x8000;
 } // namespace
 
 std::atomic<BSL_Interface::Phase> BSL_Interface::_phase{BSL_Interface::Phase::Idle};
+std::atomic<BSL_Interface::PhaseObserver> BSL_Interface::_phaseObserver{nullptr};
 std::atomic<bool> BSL_Interface::_stopRequested{false};
 
 BSL_Interface::BSL_Interface(unsigned int bufferSize, QObject *parent)
@@ -64,6 +65,23 @@ bool BSL_Interface::openPort(const PortInfo &info)
 bool BSL_Interface::openPort(const QSerialPortInfo &info)
 {
     return openPort(PortInfo(info));
+}
+
+SerialLine::OpenFailure BSL_Interface::openFailure() const
+{
+    return _serial->openFailure();
+}
+
+int BSL_Interface::openErrorCode() const
+{
+    return _serial->openErrorCode();
+}
+
+void BSL_Interface::setPhase(Phase phase)
+{
+    _phase.store(phase);
+    if (const PhaseObserver observer = _phaseObserver.load())
+        observer(phase);
 }
 
 void BSL_Interface::closePort()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PortInfo.h"
+#include "serialline.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -56,6 +57,10 @@ public:
     bool openPort(const PortInfo &info);
     bool openPort(const QSerialPortInfo &info);
     void closePort();
+    // Why the last openPort failed to get the port at all (SerialLine::OpenFailure::None when
+    // it got the port and a later step failed), with the system's error code.
+    SerialLine::OpenFailure openFailure() const;
+    int openErrorCode() const;
 
     // Drains the line, sends the programming-mode request and reads the version text.
     bool rxProgrammingMode(QString &version);
@@ -88,6 +93,9 @@ public:
     bool succeeded() const { return _percent == 100 && (!verifyAfterWrite() || _verified); }
 
     static Phase phase() { return _phase.load(); }
+    // Told every phase change, on the installing thread; one observer per process, or none.
+    using PhaseObserver = void (*)(Phase phase);
+    static void setPhaseObserver(PhaseObserver observer) { _phaseObserver.store(observer); }
     // Ends a running installation before its next frame (thread-safe); the installation then
     // fails. Cleared when the next installation starts.
     static void requestStop() { _stopRequested.store(true); }
@@ -116,7 +124,7 @@ private:
     void receiveReply(QByteArray &rsp);
     void settleAfterFailure(unsigned char ack);
     bool stopHere();
-    static void setPhase(Phase phase) { _phase.store(phase); }
+    static void setPhase(Phase phase);
 
     unsigned char txPacket(const QByteArray &core);
     bool processRspData(const QByteArray &rsp, int expectedCoreRsp = 0);
@@ -134,5 +142,6 @@ private:
     QMap<uint32_t, QByteArray> _written; // what the write phase sent: contiguous sections by address
 
     static std::atomic<Phase> _phase;
+    static std::atomic<PhaseObserver> _phaseObserver;
     static std::atomic<bool> _stopRequested;
 };

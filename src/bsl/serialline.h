@@ -13,6 +13,7 @@
 //   driver time-outs off, then purges both directions. Returns the first step that failed, or
 //   OpenOk. After a failure in any step but CreateFileFailed the port stays held until close().
 //   An object that already holds a port refuses a second open with CreateFileFailed.
+//   openFailure() and openErrorCode() tell why the last open failed in its first step.
 // - close(): restores the time-outs found at open and releases the port. Returns CloseOk also
 //   when nothing was held (then it makes no system call). A failed step leaves the port held and
 //   a later close() tries again.
@@ -44,6 +45,17 @@ public:
         CloseHandleFailed
     };
 
+    // Why the first step of open failed, as far as the system tells.
+    enum class OpenFailure
+    {
+        None,      // the last open did not fail in its first step
+        Missing,   // no such device (unplugged, or never there)
+        NoAccess,  // the user may not open the device
+        Busy,      // another program holds the device
+        NotSerial, // the path exists but is not a serial device
+        Other      // any other refusal: openErrorCode() has the system's code
+    };
+
     struct ReadResult
     {
         bool received = false; // a byte was read: `byte` holds it
@@ -60,6 +72,9 @@ public:
     OpenResult open(const wchar_t *path, long rate, unsigned char parity);
     CloseResult close();
     bool isHeld() const;
+    OpenFailure openFailure() const;
+    // The system's error code (errno, GetLastError) behind openFailure(); 0 for None.
+    int openErrorCode() const;
 
     void clearBuffers();
     void clearInput();

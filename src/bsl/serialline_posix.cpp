@@ -20,6 +20,8 @@ struct SerialLine::State
     cc_t orgVmin = 0;
     cc_t orgVtime = 0;
     bool orgTimeoutsRead = false;
+    SerialLine::OpenFailure failure = SerialLine::OpenFailure::None;
+    int errorCode = 0;
 };
 
 namespace {
@@ -123,6 +125,27 @@ bool speedFor(long rate, speed_t &speed)
     }
 }
 
+SerialLine::OpenFailure failureFor(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENXIO: // the device node is there, the device behind it is not
+    case ENODEV:
+        return SerialLine::OpenFailure::Missing;
+    case EACCES:
+    case EPERM:
+        return SerialLine::OpenFailure::NoAccess;
+    case EBUSY: // TIOCEXCL of another program, for everyone but root
+    case EWOULDBLOCK:
+        return SerialLine::OpenFailure::Busy;
+    case EISDIR:
+    case ENOTTY:
+        return SerialLine::OpenFailure::NotSerial;
+    default:
+        return SerialLine::OpenFailure::Other;
+    }
+}
+
 } // namespace
 
 SerialLine::SerialLine() : _state(new State) {}
@@ -139,18 +162,40 @@ bool SerialLine::isHeld() const
     return _state->fd >= 0;
 }
 
+SerialLine::OpenFailure SerialLine::openFailure() const
+{
+    return _state->failure;
+}
+
+int SerialLine::openErrorCode() const
+{
+    return _state->errorCode;
+}
+
 SerialLine::OpenResult SerialLine::open(const wchar_t *path, long rate, unsigned char parity)
 {
-    if (_state->fd >= 0)
-        return CreateFileFailed; // one opening per object: the held port stays as it is
+    if (_state->fd >= 0) {
+        // One opening per object: the held port stays as it is.
+        _state->failure = OpenFailure::Busy;
+        _state->errorCode = EBUSY;
+        return CreateFileFailed;
+    }
+    _state->failure = OpenFailure::None;
+    _state->errorCode = 0;
     // Non-blocking: the open must not wait for a carrier, and reads and writes keep their own time.
     const std::string device = toUtf8(path);
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        _state->errorCode = errno;
+        _state->failure = failureFor(_state->errorCode);
         return CreateFileFailed;
+    }
     // Exclusive: TIOCEXCL keeps ordinary users out (root ignores it), the advisory lock is what
     // other serial programs, and a second open of ours, test before they touch the port.
-    if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const bool serial = isatty(fd) != 0;
+    if (!serial || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        _state->errorCode = serial ? errno : ENOTTY;
+        _state->failure = failureFor(_state->errorCode);
         ::close(fd);
         return CreateFileFailed;
     }

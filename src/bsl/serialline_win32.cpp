@@ -13,6 +13,8 @@ struct SerialLine::State
     COMSTAT comState{};
     COMMTIMEOUTS orgTimeouts{};
     bool orgTimeoutsRead = false;
+    SerialLine::OpenFailure failure = SerialLine::OpenFailure::None;
+    DWORD errorCode = 0;
 };
 
 namespace {
@@ -41,6 +43,21 @@ private:
     LONGLONG _ticks;
 };
 
+SerialLine::OpenFailure failureFor(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return SerialLine::OpenFailure::Missing;
+    case ERROR_ACCESS_DENIED: // what Windows answers for a COM port that another program holds
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: // wine, for a device that a Linux program holds exclusively
+        return SerialLine::OpenFailure::Busy;
+    default:
+        return SerialLine::OpenFailure::Other;
+    }
+}
+
 } // namespace
 
 SerialLine::SerialLine() : _state(new State) {}
@@ -57,14 +74,33 @@ bool SerialLine::isHeld() const
     return _state->hComPort != INVALID_HANDLE_VALUE;
 }
 
+SerialLine::OpenFailure SerialLine::openFailure() const
+{
+    return _state->failure;
+}
+
+int SerialLine::openErrorCode() const
+{
+    return static_cast<int>(_state->errorCode);
+}
+
 SerialLine::OpenResult SerialLine::open(const wchar_t *path, long rate, unsigned char parity)
 {
-    if (_state->hComPort != INVALID_HANDLE_VALUE)
-        return CreateFileFailed; // one opening per object: the held port stays as it is
+    if (_state->hComPort != INVALID_HANDLE_VALUE) {
+        // One opening per object: the held port stays as it is.
+        _state->failure = OpenFailure::Busy;
+        _state->errorCode = ERROR_BUSY;
+        return CreateFileFailed;
+    }
+    _state->failure = OpenFailure::None;
+    _state->errorCode = 0;
     // Share mode 0: the open fails while any other program holds the port.
     _state->hComPort = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (_state->hComPort == INVALID_HANDLE_VALUE)
+    if (_state->hComPort == INVALID_HANDLE_VALUE) {
+        _state->errorCode = GetLastError();
+        _state->failure = failureFor(_state->errorCode);
         return CreateFileFailed;
+    }
 
     if (!SetupComm(_state->hComPort, QUEUE_SIZE, QUEUE_SIZE))
         return SetupCommFailed;

@@ -359,8 +359,9 @@ void heldPortFails(const std::wstring &port)
     SerialLine line;
     const SerialLine::OpenResult result = line.open(port.c_str(), UART_BAUDRATE, UART_PARITY);
     const DWORD error = GetLastError();
-    check("a port that another program holds exclusively fails in CreateFile and holds nothing",
-          result == SerialLine::CreateFileFailed && !line.isHeld(),
+    check("a port that another program holds exclusively fails in CreateFile as busy and holds nothing",
+          result == SerialLine::CreateFileFailed && !line.isHeld() &&
+              line.openFailure() == SerialLine::OpenFailure::Busy && line.openErrorCode() == int(error),
           "result " + std::to_string(result) + ", GetLastError " + std::to_string(error));
 }
 
@@ -369,8 +370,9 @@ void missingPortFails(const std::wstring &port)
     SerialLine line;
     const SerialLine::OpenResult result = line.open(port.c_str(), UART_BAUDRATE, UART_PARITY);
     const DWORD error = GetLastError();
-    check("a port without a device fails in CreateFile and holds nothing",
-          result == SerialLine::CreateFileFailed && !line.isHeld(),
+    check("a port without a device fails in CreateFile as missing and holds nothing",
+          result == SerialLine::CreateFileFailed && !line.isHeld() &&
+              line.openFailure() == SerialLine::OpenFailure::Missing,
           "result " + std::to_string(result) + ", GetLastError " + std::to_string(error));
 }
 

@@ -1,58 +1,26 @@
 #include "flashsession.h"
 
-#include "BSL_Interface.h"
 #include "firmwareinfo.h"
 #include "interruptguard.h"
 #include "portenumerator.h"
-#include "updatedriver.h"
 #include "updateworker.h"
 
 #include <QEventLoop>
-#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStringList>
 
-#include <cerrno>
-#include <cstdio>
-
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-#endif
+#include <atomic>
 
 namespace {
-
-const int PROGRESS_BAR_WIDTH = 40;
 
 // A second interrupt within this time after the warning stops a running installation.
 const qint64 STOP_CONFIRM_MS = 5000;
 
-const char *const VERIFY_FAILED =
-    "Error: Verify failed: the memory of the unit does not match the carried firmware";
+const char *const VERIFY_FAILED = "Verify failed: the memory of the unit does not match the carried firmware";
 
-bool stdoutGone = false;
-bool stderrGone = false;
-
-// A reader that went away (a closed pipe, a closed terminal) is nobody listening: the flasher stops
-// writing to that stream and carries on with its work.
-void writeText(std::FILE *stream, bool &gone, const QString &text)
-{
-    if (gone)
-        return;
-    if (std::fputs(qPrintable(text), stream) == EOF || std::fflush(stream) == EOF)
-        gone = true;
-}
-
-void out(const QString &text)
-{
-    writeText(stdout, stdoutGone, text + QLatin1Char('\n'));
-}
-
-void err(const QString &text)
-{
-    writeText(stderr, stderrGone, text + QLatin1Char('\n'));
-}
+// The session that the installing thread tells of each phase.
+std::atomic<FlashSession *> phaseListener{nullptr};
 
 // The path a user gives to --port for a port as the enumeration names it.
 QString devicePath(const QString &portName)
@@ -68,21 +36,61 @@ QString devicePath(const QString &portName)
 #endif
 }
 
-// Whether another program holds the device exclusively (as the program itself does while it
-// talks to a unit); the probe would only fail without saying why.
-bool deviceInUse(const QString &path)
+// The reason's name in --json and in the result event.
+QString reasonName(int reason)
 {
-#ifdef Q_OS_UNIX
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool inUse = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    ::close(fd);
-    return inUse;
-#else
-    Q_UNUSED(path)
-    return false;
-#endif
+    switch (reason) {
+    case UpdateWorker::PortFound:
+        return QStringLiteral("found");
+    case UpdateWorker::PortSilent:
+        return QStringLiteral("silent");
+    case UpdateWorker::PortNotUnderstood:
+        return QStringLiteral("not-understood");
+    case UpdateWorker::PortInLoader:
+        return QStringLiteral("in-loader");
+    case UpdateWorker::PortNoAccess:
+        return QStringLiteral("no-access");
+    case UpdateWorker::PortBusy:
+        return QStringLiteral("busy");
+    case UpdateWorker::PortMissing:
+        return QStringLiteral("missing");
+    case UpdateWorker::PortOpenFailed:
+        break;
+    }
+    return QStringLiteral("open-failed");
+}
+
+// A unit is there, but the flasher cannot use it as things stand.
+bool unusable(int reason)
+{
+    return reason == UpdateWorker::PortNoAccess || reason == UpdateWorker::PortBusy ||
+           reason == UpdateWorker::PortNotUnderstood || reason == UpdateWorker::PortInLoader ||
+           reason == UpdateWorker::PortOpenFailed;
+}
+
+// What a port that was not understood sent, without the frame of a programming-mode reply.
+QByteArray receivedText(const QString &hexDetail)
+{
+    const QByteArray bytes = QByteArray::fromHex(hexDetail.toLatin1());
+    if (bytes.size() >= 4 && bytes.startsWith("\x7d\x7d\x01") && bytes.endsWith('\x7e'))
+        return bytes.mid(3, bytes.size() - 4);
+    return bytes;
+}
+
+// Between quotes, with every byte that is not printable ASCII as \xNN.
+QString quoted(const QByteArray &bytes)
+{
+    QString text = QStringLiteral("\"");
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\')
+            text += QStringLiteral("\\") + QLatin1Char(c);
+        else if (byte >= 0x20 && byte < 0x7f)
+            text += QLatin1Char(c);
+        else
+            text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+    }
+    return text + QLatin1Char('"');
 }
 
 } // namespace
@@ -102,84 +110,156 @@ QString FlashSession::familyLetter(TargetInfo::eTARGET_TYPE family)
     return QString();
 }
 
+QString FlashSession::portPath(const QString &argument)
+{
+#ifdef Q_OS_WIN
+    const QString devicePrefix = QStringLiteral("\\\\.\\");
+    return argument.startsWith(devicePrefix) ? argument.mid(devicePrefix.size()) : argument;
+#else
+    if (argument.startsWith(QLatin1Char('/')) || argument.startsWith(QLatin1String("./")) ||
+        argument.startsWith(QLatin1String("../")))
+        return argument;
+    return QStringLiteral("/dev/") + argument;
+#endif
+}
+
+FlashSession::VersionOrder FlashSession::versionOrder(const QString &installed, const QString &carried)
+{
+    static const QRegularExpression shape(QStringLiteral("^([0-9]+)\\.([0-9]+)$"));
+    const QRegularExpressionMatch a = shape.match(installed);
+    const QRegularExpressionMatch b = shape.match(carried);
+    if (!a.hasMatch() || !b.hasMatch())
+        return VersionOrder::Incomparable;
+    int numbers[4];
+    const QString parts[4] = {a.captured(1), a.captured(2), b.captured(1), b.captured(2)};
+    for (int i = 0; i < 4; ++i) {
+        bool ok = false;
+        numbers[i] = parts[i].toInt(&ok, 10);
+        if (!ok)
+            return VersionOrder::Incomparable; // too long for a number
+    }
+    const auto ordered = [](int x, int y) { return x < y ? -1 : x > y ? 1 : 0; };
+    const int order = ordered(numbers[0], numbers[2]) != 0 ? ordered(numbers[0], numbers[2])
+                                                           : ordered(numbers[1], numbers[3]);
+    return order < 0 ? VersionOrder::Older : order > 0 ? VersionOrder::Newer : VersionOrder::Same;
+}
+
 int FlashSession::run()
 {
-    if (!_port.isEmpty() && !preparePort())
-        return EXIT_FAILED;
+    _clock.start();
+    if (!_port.isEmpty()) {
+        const int status = preparePort();
+        if (status != EXIT_OK)
+            return status;
+    }
 
-    UpdateDriver driver;
-    InterruptGuard guard;
-    _driver = &driver;
-    _guard = &guard;
-    connect(&driver, &UpdateDriver::progressChanged, this, &FlashSession::showProgress);
-    connect(&guard, &InterruptGuard::interrupted, this, &FlashSession::onInterrupted);
+    int status = EXIT_OK;
+    {
+        UpdateDriver driver;
+        InterruptGuard guard;
+        _driver = &driver;
+        _guard = &guard;
+        connect(&driver, &UpdateDriver::progressChanged, this, &FlashSession::showProgress);
+        connect(&guard, &InterruptGuard::interrupted, this, &FlashSession::onInterrupted);
+        phaseListener.store(this);
+        BSL_Interface::setPhaseObserver(&FlashSession::observePhase);
 
-    const int status = _recoverFamily != TargetInfo::TARGET_UNKNOWN ? recover() : probe();
-    _guard = nullptr;
-    _driver = nullptr;
+        if (_list)
+            status = list();
+        else if (_recoverFamily != TargetInfo::TARGET_UNKNOWN)
+            status = recover();
+        else
+            status = probe();
+
+        BSL_Interface::setPhaseObserver(nullptr);
+        _guard = nullptr;
+        _driver = nullptr;
+    }
+    phaseListener.store(nullptr);
     return status;
 }
 
-int FlashSession::probe()
+int FlashSession::preparePort()
 {
-    _driver->search(true);
-    if (!waitForResult()) {
-        if (reportLoaderFound())
-            return EXIT_FAILED;
-        if (_port.isEmpty())
-            err(QStringLiteral("Error: no Talvo unit found (is it connected and switched on?)"));
-        else
-            err(QStringLiteral("Error: no Talvo unit answers on %1").arg(_port));
-        return EXIT_FAILED;
-    }
-    const bool known = !_driver->versionNew().isEmpty();
-    out(QStringLiteral("Model:             %1").arg(_driver->modelName()));
-    out(QStringLiteral("Installed version: %1").arg(_driver->versionCurrent()));
-    out(QStringLiteral("Carried version:   %1")
-            .arg(known ? _driver->versionNew() : QStringLiteral("none for this model")));
-    out(QStringLiteral("Update available:  %1").arg(_driver->isUpdateAvailable() ? "yes" : "no"));
-    return _install ? install() : EXIT_OK;
-}
-
-bool FlashSession::preparePort()
-{
-    // Only the given device is probed, whatever its real identifiers are.
+#ifndef Q_OS_WIN
     const QFileInfo device(_port);
-    if (_port.startsWith(QLatin1Char('/')) && !device.exists()) {
-        err(QStringLiteral("Error: %1 does not exist").arg(_port));
-        return false;
-    }
-    if (_port.startsWith(QLatin1Char('/')) && (!device.isReadable() || !device.isWritable())) {
-        err(QStringLiteral("Error: no permission to open %1 (join the group that owns it, such as "
-                           "dialout, and log in again)")
-                .arg(_port));
-        return false;
-    }
-    if (deviceInUse(_port)) {
-        err(QStringLiteral("Error: %1 is in use by another program").arg(_port));
-        return false;
-    }
+    if (!device.exists())
+        return fail(EXIT_NO_UNIT, QStringLiteral("missing"),
+                    QStringLiteral("%1 does not exist (is the unit connected?)").arg(_port));
+    if (device.isDir())
+        return fail(EXIT_USAGE, QStringLiteral("usage"),
+                    QStringLiteral("%1 is a directory, not a serial device").arg(_port));
+    if (device.isFile())
+        return fail(EXIT_USAGE, QStringLiteral("usage"),
+                    QStringLiteral("%1 is a regular file, not a serial device").arg(_port));
+#endif
+    // Only the given device is probed, whatever its real identifiers are.
     PortEnumerator::setSystemPortsIncluded(false);
     PortEnumerator::clearExtraPorts();
     PortInfo port = PortEnumerator::portForDevice(_port, UpdateDriver::_vendor, UpdateDriver::_product);
     port.description = QStringLiteral("given on the command line");
     PortEnumerator::addExtraPort(port);
-    return true;
+    return EXIT_OK;
+}
+
+int FlashSession::probe()
+{
+    _driver->search(true);
+    const bool found = waitForResult();
+    reportUnits();
+    if (!found)
+        return noUsableUnit();
+    const QString carried = _driver->versionNew();
+    const VersionOrder order = versionOrder(_driver->versionCurrent(), carried);
+    QString update = order == VersionOrder::Older ? QStringLiteral("yes") : QStringLiteral("no");
+    if (!carried.isEmpty() && order == VersionOrder::Incomparable)
+        update += QStringLiteral(" (the installed version cannot be compared with it)");
+    _report.result(QStringLiteral("Model:             %1").arg(_driver->modelName()));
+    _report.result(QStringLiteral("Installed version: %1").arg(_driver->versionCurrent()));
+    _report.result(QStringLiteral("Carried version:   %1")
+                       .arg(carried.isEmpty() ? QStringLiteral("none for this model") : carried));
+    _report.result(
+        QStringLiteral("Update available:  %1").arg(carried.isEmpty() ? QStringLiteral("no") : update));
+    return _install ? install() : finish(EXIT_OK, QStringLiteral("found"), QString());
+}
+
+int FlashSession::list()
+{
+    _driver->list();
+    const bool found = waitForResult();
+    reportUnits();
+    const QList<UpdateDriver::ProbedPort> probed = _driver->probedPorts();
+    for (const UpdateDriver::ProbedPort &port : probed)
+        _report.result(listLine(port));
+    if (found)
+        return finish(EXIT_OK, QStringLiteral("found"), QString());
+    if (probed.isEmpty())
+        return fail(EXIT_NO_UNIT, QStringLiteral("no-unit"),
+                    QStringLiteral("no Talvo unit found (is it connected and switched on?)"));
+    for (const UpdateDriver::ProbedPort &port : probed) {
+        if (unusable(port.reason))
+            return finish(EXIT_UNUSABLE, reasonName(port.reason), listLine(port));
+    }
+    return finish(EXIT_NO_UNIT, QStringLiteral("no-unit"), listLine(probed.first()));
 }
 
 int FlashSession::install()
 {
-    if (_driver->versionNew().isEmpty()) {
-        err(QStringLiteral("Error: no firmware for the model \"%1\"").arg(_driver->modelName()));
-        return EXIT_FAILED;
-    }
-    // As in the program's window: a version that is neither older nor the same needs consent.
-    if (!_driver->isUpdateAvailable() && _driver->versionCurrent() != _driver->versionNew() && !_downgrade) {
-        err(QStringLiteral("Error: the installed version %1 is newer than the carried version %2; "
-                           "give --downgrade to install %2 anyway")
-                .arg(_driver->versionCurrent(), _driver->versionNew()));
-        return EXIT_FAILED;
-    }
+    const QString carried = _driver->versionNew();
+    if (carried.isEmpty())
+        return fail(EXIT_FAILED, QStringLiteral("no-firmware"),
+                    QStringLiteral("no firmware for the model \"%1\"").arg(_driver->modelName()));
+    // As in the program's window: a version that is neither older nor the same needs consent, and
+    // so does one that cannot be compared at all.
+    const VersionOrder order = versionOrder(_driver->versionCurrent(), carried);
+    if (!_downgrade && (order == VersionOrder::Newer || order == VersionOrder::Incomparable))
+        return fail(EXIT_FAILED, QStringLiteral("refused"),
+                    QStringLiteral("the installed version %1 is %2 the carried version %3; give "
+                                   "--downgrade to install %3 anyway")
+                        .arg(_driver->versionCurrent(),
+                             order == VersionOrder::Newer ? QStringLiteral("newer than")
+                                                          : QStringLiteral("not comparable with"),
+                             carried));
 
     const bool verify = _verify || _fast; // fast replies always verify
     if (_verify)
@@ -189,92 +269,221 @@ int FlashSession::install()
     _guard->setGuarding(true);
     _driver->install();
     const bool ok = awaitInstallation(static_cast<TargetInfo::eTARGET_TYPE>(_driver->modelType()));
+    const bool written = _driver->progress() == 100;
+    if (verify && written)
+        _report.event(QStringLiteral("verify"), {{QStringLiteral("ok"), Report::json(ok)}});
     if (!ok) {
         if (_stopping)
-            return EXIT_STOPPED;
-        if (verify && _driver->progress() == 100)
-            err(QString::fromLatin1(VERIFY_FAILED));
-        err(QStringLiteral("Error: Update failed"));
-        return EXIT_FAILED;
+            return finish(EXIT_STOPPED, QStringLiteral("stopped"), QStringLiteral("Stopped by the user"));
+        if (verify && written) {
+            _report.error(QStringLiteral("Error: ") + QString::fromLatin1(VERIFY_FAILED));
+            return fail(EXIT_FAILED, QStringLiteral("verify-failed"), QStringLiteral("Update failed"));
+        }
+        return fail(EXIT_FAILED, QStringLiteral("failed"), QStringLiteral("Update failed"));
     }
     if (verify)
-        out(QStringLiteral("Verified"));
-    out(QStringLiteral("Update successful!"));
-    return EXIT_OK;
+        _report.result(QStringLiteral("Verified"));
+    _report.result(QStringLiteral("Update successful!"));
+    return finish(EXIT_OK, QStringLiteral("installed"), QStringLiteral("Update successful!"));
 }
 
 int FlashSession::recover()
 {
-    const TargetInfo catalogue;
-    const FirmwareInfo *firmware = catalogue.firmwareFor(_recoverFamily);
-    if (!firmware) {
-        err(QStringLiteral("Error: no firmware for the family %1").arg(familyLetter(_recoverFamily)));
-        return EXIT_FAILED;
-    }
-    out(QStringLiteral("Family:            %1").arg(familyLetter(_recoverFamily)));
-    out(QStringLiteral("Carried version:   %1").arg(firmware->version()));
+    const FirmwareInfo *firmware = _catalogue.firmwareFor(_recoverFamily);
+    if (!firmware)
+        return fail(EXIT_FAILED, QStringLiteral("no-firmware"),
+                    QStringLiteral("no firmware for the family %1").arg(familyLetter(_recoverFamily)));
+    _report.result(QStringLiteral("Family:            %1").arg(familyLetter(_recoverFamily)));
+    _report.result(QStringLiteral("Carried version:   %1").arg(firmware->version()));
 
     if (_fast)
         _driver->setFastReplies(true);
     _guard->setGuarding(true);
     _driver->recover(_recoverFamily, _port);
-    if (awaitInstallation(_recoverFamily)) {
-        out(QStringLiteral("Verified"));
-        out(QStringLiteral("Restore successful!"));
-        return EXIT_OK;
+    const bool ok = awaitInstallation(_recoverFamily);
+    reportUnits();
+    const bool written = _driver->progress() == 100;
+    if (written)
+        _report.event(QStringLiteral("verify"), {{QStringLiteral("ok"), Report::json(ok)}});
+    if (ok) {
+        _report.result(QStringLiteral("Verified"));
+        _report.result(QStringLiteral("Restore successful!"));
+        return finish(EXIT_OK, QStringLiteral("restored"), QStringLiteral("Restore successful!"));
     }
     if (_stopping)
-        return EXIT_STOPPED;
+        return finish(EXIT_STOPPED, QStringLiteral("stopped"), QStringLiteral("Stopped by the user"));
     const QString port = portOfUnit();
     if (port.isEmpty()) {
+        for (const UpdateDriver::ProbedPort &probed : _driver->probedPorts()) {
+            if (unusable(probed.reason))
+                return noUsableUnit();
+        }
         if (_port.isEmpty())
-            err(QStringLiteral("Error: no Talvo unit in its loader found (is it connected and switched on? "
-                               "A unit that runs its firmware is updated with --install)"));
-        else
-            err(QStringLiteral("Error: no Talvo unit in its loader answers on %1 (a unit that runs its "
-                               "firmware is updated with --install)")
-                    .arg(_port));
-        return EXIT_FAILED;
+            return fail(EXIT_NO_UNIT, QStringLiteral("no-unit"),
+                        QStringLiteral("no Talvo unit in its loader found (is it connected and switched "
+                                       "on? A unit that runs its firmware is updated with --install)"));
+        return fail(EXIT_NO_UNIT, QStringLiteral("no-unit"),
+                    QStringLiteral("no Talvo unit in its loader answers on %1 (a unit that runs its "
+                                   "firmware is updated with --install)")
+                        .arg(_port));
     }
-    if (_driver->progress() == 100)
-        err(QString::fromLatin1(VERIFY_FAILED));
-    err(QStringLiteral("Error: Restore failed; the unit stays in its loader. Try again with"));
-    err(QStringLiteral("  ") + recoverCommand(_recoverFamily, port));
-    return EXIT_FAILED;
+    if (written)
+        _report.error(QStringLiteral("Error: ") + QString::fromLatin1(VERIFY_FAILED));
+    _report.error(QStringLiteral("Error: Restore failed; the unit stays in its loader. Try again with"));
+    _report.error(QStringLiteral("  ") + recoverCommand(_recoverFamily, port));
+    return finish(EXIT_FAILED, written ? QStringLiteral("verify-failed") : QStringLiteral("failed"),
+                  QStringLiteral("Restore failed"));
 }
 
 bool FlashSession::awaitInstallation(TargetInfo::eTARGET_TYPE family)
 {
     _shownProgress = -1;
+    _shownPhase = BSL_Interface::Phase::Idle;
     const bool ok = waitForResult();
     _guard->setGuarding(false);
-    endBarLine();
+    _report.endBarLine();
     if (!ok && _stopping) {
-        err(QStringLiteral(
+        _report.error(QStringLiteral(
             "Stopped: the unit stays in its loader without complete firmware. Restore it with"));
-        err(QStringLiteral("  ") + recoverCommand(family, portOfUnit()));
+        _report.error(QStringLiteral("  ") + recoverCommand(family, portOfUnit()));
     }
     return ok;
 }
 
-bool FlashSession::reportLoaderFound()
+int FlashSession::noUsableUnit()
 {
-    bool found = false;
-    for (const UpdateDriver::ProbedPort &probed : _driver->probedPorts()) {
-        if (probed.reason != UpdateWorker::PortInLoader)
-            continue;
-        const QString port = _port.isEmpty() ? devicePath(probed.port) : _port;
-        err(QStringLiteral("Error: a Talvo unit in its loader answers on %1: its firmware is missing or "
-                           "incomplete. Restore it with")
-                .arg(port));
-        err(QStringLiteral("  ") + recoverCommand(TargetInfo::TARGET_TALVO_S, port));
-        found = true;
+    const QList<UpdateDriver::ProbedPort> probed = _driver->probedPorts();
+    if (probed.isEmpty()) {
+        if (_port.isEmpty())
+            return fail(EXIT_NO_UNIT, QStringLiteral("no-unit"),
+                        QStringLiteral("no Talvo unit found (is it connected and switched on?)"));
+        return fail(EXIT_NO_UNIT, QStringLiteral("no-unit"),
+                    QStringLiteral("no Talvo unit answers on %1").arg(_port));
     }
-    if (found)
-        err(QStringLiteral("S or L: the family of the unit, the letter after its model number (Talvo 400 S, "
-                           "Talvo 800 L; a unit named without a letter is S). The wrong family writes the "
-                           "wrong firmware."));
-    return found;
+
+    int status = EXIT_NO_UNIT;
+    QString reason = QStringLiteral("no-unit");
+    QString message;
+    bool inLoader = false;
+    for (const UpdateDriver::ProbedPort &port : probed) {
+        const QString path = portOf(port);
+        QString text;
+        switch (port.reason) {
+        case UpdateWorker::PortNoAccess:
+            text = QStringLiteral("no access to %1 (permission denied)").arg(path);
+            break;
+        case UpdateWorker::PortBusy:
+            text = QStringLiteral("%1 is held by another program (a terminal program, another flasher or the "
+                                  "updater's window); close it and try again")
+                       .arg(path);
+            break;
+        case UpdateWorker::PortSilent:
+            text = QStringLiteral("no Talvo unit answers on %1 (is it switched on?)").arg(path);
+            break;
+        case UpdateWorker::PortNotUnderstood:
+            text = QStringLiteral("the device on %1 answered, but not as a Talvo unit: %2")
+                       .arg(path, quoted(receivedText(port.detail)));
+            break;
+        case UpdateWorker::PortInLoader:
+            text = QStringLiteral("a Talvo unit in its loader answers on %1: its firmware is missing or "
+                                  "incomplete. Restore it with")
+                       .arg(path);
+            break;
+        case UpdateWorker::PortMissing:
+            text = QStringLiteral("%1 went away before it could be opened (unplugged?)").arg(path);
+            break;
+        default:
+            text = QStringLiteral("%1 cannot be opened (%2)").arg(path, port.detail);
+            break;
+        }
+        _report.error(QStringLiteral("Error: ") + text);
+        if (port.reason == UpdateWorker::PortInLoader) {
+            _report.error(QStringLiteral("  ") + recoverCommand(TargetInfo::TARGET_TALVO_S, path));
+            inLoader = true;
+        }
+#ifdef Q_OS_LINUX
+        if (port.reason == UpdateWorker::PortNoAccess) {
+            _report.error(QStringLiteral("Give your user read and write access: join the dialout group with\n"
+                                         "  sudo usermod -aG dialout $USER\n"
+                                         "and log out and in again; or install the udev rule "
+                                         "tools/linux/60-talvo.rules of the source tree with\n"
+                                         "  sudo cp tools/linux/60-talvo.rules /etc/udev/rules.d/ && "
+                                         "sudo udevadm control --reload && sudo udevadm trigger"));
+        }
+#endif
+        if (message.isEmpty())
+            message = text;
+        if (status == EXIT_NO_UNIT && unusable(port.reason)) {
+            status = EXIT_UNUSABLE;
+            reason = reasonName(port.reason);
+            message = text;
+        }
+    }
+    if (inLoader)
+        _report.error(
+            QStringLiteral("S or L: the family of the unit, the letter after its model number (Talvo "
+                           "400 S, Talvo 800 L; a unit named without a letter is S). The wrong family "
+                           "writes the wrong firmware."));
+    return finish(status, reason, message);
+}
+
+void FlashSession::reportUnits()
+{
+    if (_report.format() != Report::Format::Json)
+        return;
+    for (const UpdateDriver::ProbedPort &probed : _driver->probedPorts()) {
+        const bool found = probed.reason == UpdateWorker::PortFound;
+        QString carried;
+        if (found) {
+            _catalogue.setName(probed.model);
+            carried = _catalogue.firmwareVersion();
+        }
+        QString detail;
+        if (probed.reason == UpdateWorker::PortNotUnderstood)
+            detail = QString::fromUtf8(receivedText(probed.detail));
+        else if (probed.reason == UpdateWorker::PortOpenFailed)
+            detail = probed.detail;
+        const bool update =
+            !carried.isEmpty() && versionOrder(probed.version, carried) == VersionOrder::Older;
+        _report.event(QStringLiteral("unit"),
+                      {{QStringLiteral("port"), Report::json(portOf(probed))},
+                       {QStringLiteral("reason"), Report::json(reasonName(probed.reason))},
+                       {QStringLiteral("model"), Report::json(probed.model)},
+                       {QStringLiteral("version"), Report::json(probed.version)},
+                       {QStringLiteral("carried"), Report::json(carried.isEmpty() ? QString() : carried)},
+                       {QStringLiteral("update"), found ? Report::json(update) : QStringLiteral("null")},
+                       {QStringLiteral("detail"), Report::json(detail)}});
+    }
+}
+
+QString FlashSession::listLine(const UpdateDriver::ProbedPort &probed) const
+{
+    const QString port = portOf(probed);
+    switch (probed.reason) {
+    case UpdateWorker::PortFound:
+        return QStringLiteral("%1: found %2, version %3").arg(port, probed.model, probed.version);
+    case UpdateWorker::PortSilent:
+        return QStringLiteral("%1: silent (nothing answered)").arg(port);
+    case UpdateWorker::PortNotUnderstood:
+        return QStringLiteral("%1: not understood (received %2)")
+            .arg(port, quoted(receivedText(probed.detail)));
+    case UpdateWorker::PortInLoader:
+        return QStringLiteral("%1: in its loader (firmware missing or incomplete; restore with --recover)")
+            .arg(port);
+    case UpdateWorker::PortNoAccess:
+        return QStringLiteral("%1: no access (permission denied)").arg(port);
+    case UpdateWorker::PortBusy:
+        return QStringLiteral("%1: busy (held by another program)").arg(port);
+    case UpdateWorker::PortMissing:
+        return QStringLiteral("%1: gone (unplugged before it could be opened)").arg(port);
+    default:
+        return QStringLiteral("%1: cannot be opened (%2)").arg(port, probed.detail);
+    }
+}
+
+QString FlashSession::portOf(const UpdateDriver::ProbedPort &probed) const
+{
+    return _port.isEmpty() ? devicePath(probed.port) : _port;
 }
 
 QString FlashSession::recoverCommand(TargetInfo::eTARGET_TYPE family, const QString &port)
@@ -290,9 +499,26 @@ QString FlashSession::portOfUnit() const
     // The port of the unit found by the search, or the one on which a restore found the loader.
     for (const UpdateDriver::ProbedPort &probed : _driver->probedPorts()) {
         if (probed.reason == UpdateWorker::PortFound || probed.reason == UpdateWorker::PortInLoader)
-            return _port.isEmpty() ? devicePath(probed.port) : _port;
+            return portOf(probed);
     }
     return QString();
+}
+
+int FlashSession::finish(int exitCode, const QString &reason, const QString &message)
+{
+    _report.event(QStringLiteral("result"),
+                  {{QStringLiteral("ok"), Report::json(exitCode == EXIT_OK)},
+                   {QStringLiteral("exit"), Report::json(exitCode)},
+                   {QStringLiteral("reason"), Report::json(reason)},
+                   {QStringLiteral("message"), Report::json(message.isEmpty() ? QString() : message)},
+                   {QStringLiteral("seconds"), Report::json(_clock.elapsed() / 1000.0, 1)}});
+    return exitCode;
+}
+
+int FlashSession::fail(int exitCode, const QString &reason, const QString &message)
+{
+    _report.error(QStringLiteral("Error: ") + message);
+    return finish(exitCode, reason, message);
 }
 
 bool FlashSession::waitForResult()
@@ -314,15 +540,14 @@ void FlashSession::onInterrupted(int signalNumber)
                              phase == BSL_Interface::Phase::Erasing || phase == BSL_Interface::Phase::Writing;
     if (!destructive)
         InterruptGuard::terminateBy(signalNumber);
-    endBarLine(); // the message gets a line of its own below the bar
     if (_firstInterrupt.isValid() && !_firstInterrupt.hasExpired(STOP_CONFIRM_MS)) {
         _stopping = true;
         BSL_Interface::requestStop();
-        err(QStringLiteral("Stopping after the current frame..."));
+        _report.error(QStringLiteral("Stopping after the current frame..."));
         return;
     }
     _firstInterrupt.start();
-    err(QStringLiteral(
+    _report.error(QStringLiteral(
         "Warning: stopping now would leave the unit without firmware; the installation goes on. "
         "Interrupt again within 5 seconds to stop it anyway."));
 }
@@ -335,20 +560,24 @@ void FlashSession::showProgress()
     if (percent == _shownProgress)
         return;
     _shownProgress = percent;
-    if (!_progressBar) {
-        out(QStringLiteral("%1 %").arg(percent));
-        return;
-    }
-    const int filled = qBound(0, percent, 100) * PROGRESS_BAR_WIDTH / 100;
-    const QString bar =
-        QString(filled, QLatin1Char('#')) + QString(PROGRESS_BAR_WIDTH - filled, QLatin1Char('-'));
-    writeText(stdout, stdoutGone, QStringLiteral("\r[%1] %2 %").arg(bar).arg(percent, 3));
-    _barOnLine = true;
+    _report.progress(percent);
 }
 
-void FlashSession::endBarLine()
+void FlashSession::showPhase(BSL_Interface::Phase phase)
 {
-    if (_barOnLine)
-        out(QString());
-    _barOnLine = false;
+    if (phase == BSL_Interface::Phase::Idle || phase == _shownPhase)
+        return;
+    _shownPhase = phase;
+    _report.event(QStringLiteral("phase"),
+                  {{QStringLiteral("phase"), Report::json(Report::phaseName(phase))}});
+}
+
+void FlashSession::observePhase(BSL_Interface::Phase phase)
+{
+    // On the installing thread: the session hears of it on its own thread, in order with the
+    // progress, which travels the same way.
+    FlashSession *session = phaseListener.load();
+    if (session)
+        QMetaObject::invokeMethod(
+            session, [session, phase] { session->showPhase(phase); }, Qt::QueuedConnection);
 }

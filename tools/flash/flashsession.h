@@ -1,16 +1,18 @@
 #pragma once
 
+#include "BSL_Interface.h"
+#include "report.h"
 #include "targetinfo.h"
+#include "updatedriver.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
 class InterruptGuard;
-class UpdateDriver;
 
 // One run of the flasher: search the unit, report it, and install the carried image if asked; or
-// restore a unit left in its loader.
+// restore a unit left in its loader; or list what is on every port with the unit's identifiers.
 class FlashSession : public QObject
 {
     Q_OBJECT
@@ -20,13 +22,25 @@ public:
     enum ExitCode
     {
         EXIT_OK = 0,
-        EXIT_FAILED = 1,
+        EXIT_FAILED = 1, // the installation or restore failed or was refused
         EXIT_USAGE = 2,
+        EXIT_NO_UNIT = 3,  // no unit found
+        EXIT_UNUSABLE = 4, // a unit was found but cannot be used (access, held, not understood, loader)
         EXIT_STOPPED = 130 // stopped by the user during an installation
+    };
+
+    // How the installed firmware version stands to the carried one.
+    enum class VersionOrder
+    {
+        Older,
+        Same,
+        Newer,
+        Incomparable // not two decimal numbers joined by a point, or a number too long
     };
 
     explicit FlashSession(QObject *parent = nullptr);
 
+    // A device path, as portPath() makes it of the --port argument.
     void setPort(const QString &path) { _port = path; }
     void setInstall(bool install) { _install = install; }
     void setDowngrade(bool downgrade) { _downgrade = downgrade; }
@@ -35,41 +49,61 @@ public:
     void setFast(bool fast) { _fast = fast; }
     // Restore a unit in its loader with the image of `family` instead of searching for a unit.
     void setRecover(TargetInfo::eTARGET_TYPE family) { _recoverFamily = family; }
-    void setProgressBar(bool progressBar) { _progressBar = progressBar; }
+    void setList(bool list) { _list = list; }
+    void setFormat(Report::Format format) { _report.setFormat(format); }
+    void setProgressBar(bool progressBar) { _report.setProgressBar(progressBar); }
 
     int run();
 
     // "S" or "L"; empty for no family.
     static QString familyLetter(TargetInfo::eTARGET_TYPE family);
+    // The device of a --port argument: a bare name such as ttyACM0 is the device of that name
+    // below /dev; on Windows the port's name (COM7) is what the loader interface opens.
+    static QString portPath(const QString &argument);
+    static VersionOrder versionOrder(const QString &installed, const QString &carried);
 
 private slots:
     void showProgress();
     void onInterrupted(int signalNumber);
 
 private:
-    bool preparePort();
+    int preparePort();
     bool waitForResult();
-    void endBarLine();
     int probe();
+    int list();
     int install();
     int recover();
     // Waits for the installation just requested; false when it failed. Reports a stop by the user.
     bool awaitInstallation(TargetInfo::eTARGET_TYPE family);
-    bool reportLoaderFound();
+    // Tells why no port gave a usable unit, with the fix where there is one: EXIT_UNUSABLE when a
+    // unit is there but cannot be used, else EXIT_NO_UNIT.
+    int noUsableUnit();
+    void reportUnits();
+    void showPhase(BSL_Interface::Phase phase);
+    static void observePhase(BSL_Interface::Phase phase);
+    // The result event; returns exitCode.
+    int finish(int exitCode, const QString &reason, const QString &message);
+    // An error line, then the result event.
+    int fail(int exitCode, const QString &reason, const QString &message);
+    QString listLine(const UpdateDriver::ProbedPort &probed) const;
+    QString portOf(const UpdateDriver::ProbedPort &probed) const;
     static QString recoverCommand(TargetInfo::eTARGET_TYPE family, const QString &port);
     QString portOfUnit() const;
 
     UpdateDriver *_driver = nullptr;
     InterruptGuard *_guard = nullptr;
+    Report _report;
+    TargetInfo _catalogue; // the carried version of each model a list finds
+    QElapsedTimer _clock;
     QString _port;
     bool _install = false;
     bool _downgrade = false;
     bool _verify = false;
     bool _fast = false;
+    bool _list = false;
     TargetInfo::eTARGET_TYPE _recoverFamily = TargetInfo::TARGET_UNKNOWN;
-    bool _progressBar = false;
     int _shownProgress = -1;
-    bool _barOnLine = false;       // the progress bar was drawn and no line break followed it
+    BSL_Interface::Phase _shownPhase = BSL_Interface::Phase::Idle;
     QElapsedTimer _firstInterrupt; // the interrupt that was answered with a warning
     bool _stopping = false;
 };

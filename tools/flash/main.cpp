@@ -1,4 +1,6 @@
 #include "allunits.h"
+#include "debuglog.h"
+#include "firmwareinfo.h"
 #include "flashsession.h"
 #include "interruptguard.h"
 
@@ -13,17 +15,6 @@
 #endif
 
 namespace {
-
-bool verboseLog = false;
-
-// The library logs through qDebug; those lines are shown only with --verbose.
-void logMessage(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if ((type == QtDebugMsg || type == QtInfoMsg) && !verboseLog)
-        return;
-    std::fputs(qPrintable(message + QLatin1Char('\n')), stderr);
-    std::fflush(stderr);
-}
 
 const char *const DESCRIPTION =
     "Finds a Talvo flash unit on the serial ports (USB vendor 1240, product 223), switches it into\n"
@@ -43,8 +34,30 @@ const char *const DESCRIPTION =
     "On Linux a unit shows up as /dev/ttyACM*; your user needs read and write access to it\n"
     "(membership of the group that owns it, such as dialout, or a udev rule).\n"
     "\n"
-    "Exit status: 0 on success, 1 when no unit is found or the update fails or is refused,\n"
-    "2 on wrong usage, 130 when the user stopped an installation.";
+    "Results go to standard output; progress, warnings and errors to standard error.\n"
+    "\n"
+    "Exit status:\n"
+    "  0    success\n"
+    "  1    the installation or restore failed or was refused (a newer unit without --downgrade)\n"
+    "  2    wrong usage\n"
+    "  3    no unit found\n"
+    "  4    a unit was found but cannot be used: no access, held by another program, not\n"
+    "       understood, or in its loader (without --recover)\n"
+    "  130  stopped by the user";
+
+// The program's version and the firmware versions it carries.
+QString versionText()
+{
+    const TargetInfo catalogue;
+    QString text = QStringLiteral("talvo-flash %1\n").arg(QCoreApplication::applicationVersion());
+    for (const TargetInfo::eTARGET_TYPE family : {TargetInfo::TARGET_TALVO_S, TargetInfo::TARGET_TALVO_L}) {
+        const FirmwareInfo *firmware = catalogue.firmwareFor(family);
+        text += QStringLiteral("Firmware %1: %2\n")
+                    .arg(FlashSession::familyLetter(family),
+                         firmware ? firmware->version() : QStringLiteral("none"));
+    }
+    return text;
+}
 
 int usageError(const QString &message)
 {
@@ -59,17 +72,18 @@ int main(int argc, char *argv[])
 {
     // Output into a pipe whose reader went away must not end the program, least of all an installation.
     InterruptGuard::ignoreBrokenPipes();
-    qInstallMessageHandler(logMessage);
+    DebugLog::install();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("talvo-flash"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TALVO_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(DESCRIPTION));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption portOption(
         {"p", "port"},
-        "Probe only the serial device <path> (such as /dev/ttyACM0, or a simulated unit's /dev/pts/N), "
-        "whatever its USB identifiers.",
+        "Probe only the serial device <path> (such as /dev/ttyACM0, or a simulated unit's /dev/pts/N; a "
+        "bare name such as ttyACM0 is the device of that name in /dev), whatever its USB identifiers.",
         "path");
     const QCommandLineOption installOption({"i", "install"},
                                            "Install the carried firmware on the unit found.");
@@ -91,6 +105,18 @@ int main(int argc, char *argv[])
     for (const QCommandLineOption &option : {portOption, installOption, downgradeOption, verifyOption,
                                              fastOption, recoverOption, familyOption, verboseOption})
         parser.addOption(option);
+    const QCommandLineOption listOption(
+        "list", "Tell what is on every port with the unit's identifiers, one line each (found with model "
+                "and version, no access, busy, silent, not understood, in its loader), and do nothing else.");
+    const QCommandLineOption jsonOption(
+        "json",
+        "Write one JSON object per event to standard output instead of the result lines (see README).");
+    const QCommandLineOption quietOption({"q", "quiet"}, "Print errors only.");
+    const QCommandLineOption versionOption(
+        {"V", "version"}, "Print the program's version and the firmware versions it carries.");
+    const QCommandLineOption logFileOption(
+        "log-file", "Append the debug log to <path>, one line per message with its time.", "path");
+    parser.addOptions({listOption, jsonOption, quietOption, versionOption, logFileOption});
     // --all: one run per unit, side by side.
     const QCommandLineOption allOption(
         "all", "With --install: install on every unit found at once (with --port, given once per device, on "
@@ -103,6 +129,10 @@ int main(int argc, char *argv[])
         return usageError(parser.errorText());
     if (parser.isSet(helpOption)) {
         std::fputs(qPrintable(parser.helpText()), stdout);
+        return FlashSession::EXIT_OK;
+    }
+    if (parser.isSet(versionOption)) {
+        std::fputs(qPrintable(versionText()), stdout);
         return FlashSession::EXIT_OK;
     }
     if (!parser.positionalArguments().isEmpty())
@@ -120,12 +150,24 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("--recover and --install cannot be combined"));
     if (parser.isSet(familyOption) && !parser.isSet(recoverOption))
         return usageError(QStringLiteral("--family goes with --recover"));
+    if (parser.isSet(listOption) && (parser.isSet(installOption) || parser.isSet(recoverOption) ||
+                                     parser.isSet(downgradeOption) || parser.isSet(verifyOption)))
+        return usageError(QStringLiteral("--list does nothing else: it cannot be combined with --install, "
+                                         "--downgrade, --verify or --recover"));
+    if (parser.isSet(quietOption) && parser.isSet(verboseOption))
+        return usageError(QStringLiteral("--quiet and --verbose cannot be combined"));
+    if (parser.isSet(logFileOption) && parser.value(logFileOption).isEmpty())
+        return usageError(QStringLiteral("--log-file needs a path"));
     if (parser.isSet(allOption) && !parser.isSet(installOption))
         return usageError(QStringLiteral("--all goes with --install"));
     if (parser.values(portOption).size() > 1 && !parser.isSet(allOption))
         return usageError(QStringLiteral("--port is given once, or once per device with --all"));
     if (parser.values(portOption).contains(QString()))
         return usageError(QStringLiteral("--port needs a device path"));
+    // The runs of --all write lines with their port in front and a table: no events, no log of their own.
+    if (parser.isSet(allOption) &&
+        (parser.isSet(jsonOption) || parser.isSet(quietOption) || parser.isSet(logFileOption)))
+        return usageError(QStringLiteral("--all cannot be combined with --json, --quiet or --log-file"));
     TargetInfo::eTARGET_TYPE family = TargetInfo::TARGET_UNKNOWN;
     if (parser.isSet(recoverOption)) {
         const QString letter = parser.value(familyOption).toUpper();
@@ -143,7 +185,11 @@ int main(int argc, char *argv[])
                 QStringLiteral("--family must be S or L, not '%1'").arg(parser.value(familyOption)));
     }
 
-    verboseLog = parser.isSet(verboseOption);
+    DebugLog::setVerbose(parser.isSet(verboseOption));
+    QString logError;
+    if (parser.isSet(logFileOption) && !DebugLog::openFile(parser.value(logFileOption), &logError))
+        return usageError(
+            QStringLiteral("cannot write the log file %1: %2").arg(parser.value(logFileOption), logError));
 
     if (parser.isSet(allOption)) {
         QStringList unitArguments;
@@ -153,22 +199,30 @@ int main(int argc, char *argv[])
                 unitArguments << QStringLiteral("--") + option.names().constLast();
         }
         AllUnits units;
-        units.setPorts(parser.values(portOption));
+        QStringList ports;
+        for (const QString &port : parser.values(portOption))
+            ports << FlashSession::portPath(port);
+        units.setPorts(ports);
         units.setUnitArguments(unitArguments);
         return units.run();
     }
 
     FlashSession session;
-    session.setPort(parser.value(portOption));
+    session.setPort(parser.isSet(portOption) ? FlashSession::portPath(parser.value(portOption)) : QString());
     session.setInstall(parser.isSet(installOption));
     session.setDowngrade(parser.isSet(downgradeOption));
     session.setVerify(parser.isSet(verifyOption));
     session.setFast(parser.isSet(fastOption));
     session.setRecover(family);
+    session.setList(parser.isSet(listOption));
+    if (parser.isSet(jsonOption))
+        session.setFormat(Report::Format::Json);
+    else if (parser.isSet(quietOption))
+        session.setFormat(Report::Format::Quiet);
 #ifdef Q_OS_WIN
-    session.setProgressBar(_isatty(_fileno(stdout)) != 0);
+    session.setProgressBar(_isatty(_fileno(stderr)) != 0);
 #else
-    session.setProgressBar(isatty(fileno(stdout)) == 1);
+    session.setProgressBar(isatty(fileno(stderr)) == 1);
 #endif
     return session.run();
 }

@@ -1,0 +1,116 @@
+#include "report.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <cstdio>
+
+namespace {
+
+const int PROGRESS_BAR_WIDTH = 40;
+
+bool stdoutGone = false;
+bool stderrGone = false;
+
+} // namespace
+
+void Report::write(bool error, const QString &text)
+{
+    std::FILE *stream = error ? stderr : stdout;
+    bool &gone = error ? stderrGone : stdoutGone;
+    if (gone)
+        return;
+    const QByteArray bytes = text.toUtf8();
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) != size_t(bytes.size()) ||
+        std::fflush(stream) == EOF)
+        gone = true;
+}
+
+void Report::result(const QString &line)
+{
+    if (_format == Format::Text)
+        write(false, line + QLatin1Char('\n'));
+}
+
+void Report::error(const QString &line)
+{
+    endBarLine();
+    write(true, line + QLatin1Char('\n'));
+}
+
+void Report::progress(int percent)
+{
+    if (_format == Format::Json) {
+        event(QStringLiteral("progress"), {{QStringLiteral("percent"), json(percent)}});
+        return;
+    }
+    if (_format == Format::Quiet)
+        return;
+    if (!_progressBar) {
+        write(true, QStringLiteral("%1 %\n").arg(percent));
+        return;
+    }
+    const int filled = qBound(0, percent, 100) * PROGRESS_BAR_WIDTH / 100;
+    const QString bar =
+        QString(filled, QLatin1Char('#')) + QString(PROGRESS_BAR_WIDTH - filled, QLatin1Char('-'));
+    write(true, QStringLiteral("\r[%1] %2 %").arg(bar).arg(percent, 3));
+    _barOnLine = true;
+}
+
+void Report::endBarLine()
+{
+    if (_barOnLine)
+        write(true, QStringLiteral("\n"));
+    _barOnLine = false;
+}
+
+void Report::event(const QString &name, const QList<Field> &fields)
+{
+    if (_format != Format::Json)
+        return;
+    // Written by hand so that "event" comes first and the fields keep the documented order.
+    QString line = QStringLiteral("{\"event\":") + json(name);
+    for (const Field &field : fields)
+        line += QLatin1Char(',') + json(field.first) + QLatin1Char(':') + field.second;
+    write(false, line + QStringLiteral("}\n"));
+}
+
+QString Report::json(const QString &text)
+{
+    if (text.isNull())
+        return QStringLiteral("null");
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2)); // the string without its brackets
+}
+
+QString Report::json(bool value)
+{
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+QString Report::json(int value)
+{
+    return QString::number(value);
+}
+
+QString Report::json(double value, int decimals)
+{
+    return QString::number(value, 'f', decimals);
+}
+
+QString Report::phaseName(BSL_Interface::Phase phase)
+{
+    switch (phase) {
+    case BSL_Interface::Phase::Authenticating:
+        return QStringLiteral("authenticating");
+    case BSL_Interface::Phase::Erasing:
+        return QStringLiteral("erasing");
+    case BSL_Interface::Phase::Writing:
+        return QStringLiteral("writing");
+    case BSL_Interface::Phase::Verifying:
+        return QStringLiteral("verifying");
+    case BSL_Interface::Phase::Idle:
+        break;
+    }
+    return QStringLiteral("idle");
+}

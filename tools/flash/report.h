@@ -1,0 +1,54 @@
+#pragma once
+
+#include "BSL_Interface.h"
+
+#include <QList>
+#include <QPair>
+#include <QString>
+
+// Where the flasher's words go. Results on standard output; progress and errors on standard
+// error. With Json, standard output carries one JSON object per line and event instead
+// of the result lines, and standard error no progress; Quiet keeps the errors only. A stream whose
+// reader went away (a closed pipe, a closed terminal) is written no more, and the work goes on.
+class Report
+{
+    Q_DISABLE_COPY(Report)
+
+public:
+    enum class Format
+    {
+        Text,
+        Quiet,
+        Json
+    };
+    // One field of a JSON event: its name and its value as JSON text.
+    using Field = QPair<QString, QString>;
+
+    Report() = default;
+
+    void setFormat(Format format) { _format = format; }
+    Format format() const { return _format; }
+    // A bar redrawn in place (standard error is a terminal) instead of one "N %" line per step.
+    void setProgressBar(bool progressBar) { _progressBar = progressBar; }
+
+    void result(const QString &line);
+    // Errors, and the answers to an interrupt, in every format.
+    void error(const QString &line);
+    void progress(int percent);
+    // Ends the line of the progress bar, so that the next words start on a line of their own.
+    void endBarLine();
+    void event(const QString &name, const QList<Field> &fields = {});
+
+    static QString json(const QString &text); // a null text is null
+    static QString json(bool value);
+    static QString json(int value);
+    static QString json(double value, int decimals);
+    static QString phaseName(BSL_Interface::Phase phase);
+
+private:
+    static void write(bool error, const QString &text);
+
+    Format _format = Format::Text;
+    bool _progressBar = false;
+    bool _barOnLine = false; // the progress bar was drawn and no line break followed it
+};
