@@ -242,7 +242,8 @@ void tst_BslInstall::installationOutcomes()
         QByteArray bytes;
         do {
             bytes = randomBytes(480, seed++);
-        } while (((SimulatedUnit::crc16(bytes) >> 8) != 0xEE) && ((SimulatedUnit::crc16(bytes) & 0xFF) != 0xEE));
+        } while (((SimulatedUnit::crc16(bytes) >> 8) != 0xEE) &&
+                 ((SimulatedUnit::crc16(bytes) & 0xFF) != 0xEE));
         segments = Segments{{0x8000, bytes}};
     }
     const QString path = image == "missing" ? _dir.filePath("missing.txt") : _dir.filePath(image + ".txt");
