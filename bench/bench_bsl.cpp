@@ -257,43 +257,19 @@ void searchTime()
 
 // The protocol's own minimum for an image on the paced line: every byte on the wire, the unit's
 // modelled work, and the 40 ms of quiet that ends each reply; two password frames (the refused
-// one erases), one mass erase, one data block per block of the image.
-double installationMinimumMs(const QString &image, int *blocks)
+// one erases), one mass erase, one data block per block of the image. With `fast`, as --fast
+// installs: no quiet after a reply, then the verification.
+double installationMinimumMs(const QString &image, int *blocks, bool fast)
 {
     const SimulatedUnit::Timing timing; // talvo-sim's defaults
     const double byteMs = timing.byteTimeNs / 1e6;
     const double perCommand = 1 + 7; // acknowledgement and message reply
-    double minimumMs = 0;
-    minimumMs +=
-        2 * ((5 + 1 + BSL_PASSWORD_SIZE + perCommand) * byteMs + timing.commandUs / 1e3 + TIMEOUT_MS);
-    minimumMs += timing.massEraseUs / 1e3;
-    minimumMs += (5 + 1 + perCommand) * byteMs + timing.massEraseUs / 1e3 + TIMEOUT_MS;
-    *blocks = 0;
-    if (openTI_TextForRead(image.toLocal8Bit().constData()) == OPERATION_SUCCESSFUL) {
-        while (moreDataToRead()) {
-            QByteArray block;
-            const uint32_t address = readTI_TextFile(BSL_BUFFER_SIZE, block);
-            if (block.isEmpty() && address == TXT_EOF)
-                break;
-            minimumMs +=
-                (5 + 4 + block.size() + perCommand) * byteMs + timing.blockWriteUs / 1e3 + TIMEOUT_MS;
-            ++*blocks;
-        }
-        closeTI_Text();
-    }
-    return minimumMs;
-}
-
-// The same with fast replies: each reply ends with its last byte instead of 40 ms of quiet, and
-// then one CRC check per contiguous section (in pieces of 32 KiB), whose data reply is 8 bytes.
-double fastInstallationMinimumMs(const QString &image, int *blocks)
-{
-    const SimulatedUnit::Timing timing;
-    const double byteMs = timing.byteTimeNs / 1e6;
-    const double perCommand = 1 + 7;
-    double minimumMs = 2 * (5 + 1 + BSL_PASSWORD_SIZE + perCommand) * byteMs + timing.massEraseUs / 1e3 +
-                       timing.commandUs / 1e3;
-    minimumMs += (5 + 1 + perCommand) * byteMs + timing.massEraseUs / 1e3;
+    // Without fast replies every reply ends with the 40 ms quiet; fast ones end with their last byte.
+    const double quietMs = fast ? 0 : TIMEOUT_MS;
+    // The refused password erases the unit, the accepted one is a short command; then the erase.
+    double minimumMs = 2 * ((5 + 1 + BSL_PASSWORD_SIZE + perCommand) * byteMs + quietMs) +
+                       timing.massEraseUs / 1e3 + timing.commandUs / 1e3;
+    minimumMs += (5 + 1 + perCommand) * byteMs + timing.massEraseUs / 1e3 + quietMs;
     QMap<uint32_t, int> sections; // start address -> length
     *blocks = 0;
     if (openTI_TextForRead(image.toLocal8Bit().constData()) == OPERATION_SUCCESSFUL) {
@@ -302,7 +278,7 @@ double fastInstallationMinimumMs(const QString &image, int *blocks)
             const uint32_t address = readTI_TextFile(BSL_BUFFER_SIZE, block);
             if (block.isEmpty() && address == TXT_EOF)
                 break;
-            minimumMs += (5 + 4 + block.size() + perCommand) * byteMs + timing.blockWriteUs / 1e3;
+            minimumMs += (5 + 4 + block.size() + perCommand) * byteMs + timing.blockWriteUs / 1e3 + quietMs;
             ++*blocks;
             auto last = sections.isEmpty() ? sections.end() : std::prev(sections.end());
             if (last != sections.end() && last.key() + uint32_t(last.value()) == address)
@@ -312,6 +288,10 @@ double fastInstallationMinimumMs(const QString &image, int *blocks)
         }
         closeTI_Text();
     }
+    if (!fast)
+        return minimumMs;
+    // Fast replies are always verified: one CRC check per contiguous section, in pieces of 32 KiB,
+    // whose data reply is 8 bytes.
     for (const int length : sections) {
         for (int offset = 0; offset < length; offset += 0x8000) {
             const int piece = std::min(0x8000, length - offset);
@@ -361,8 +341,7 @@ double installation(const QString &family, const QString &image, InstallMode mod
     driver.setVerifyAfterWrite(mode == InstallMode::Verify);
     driver.setFastReplies(mode == InstallMode::Fast);
     int blocks = 0;
-    const double minimumMs = mode == InstallMode::Fast ? fastInstallationMinimumMs(image, &blocks)
-                                                       : installationMinimumMs(image, &blocks);
+    const double minimumMs = installationMinimumMs(image, &blocks, mode == InstallMode::Fast);
     const double cpuBefore = processCpuMs();
     QElapsedTimer timer;
     timer.start();

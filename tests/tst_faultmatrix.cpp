@@ -423,21 +423,21 @@ void FaultMatrixTest::runCase(SimulatedUnit &unit, int boundMs, CaseResult &outc
 
 void FaultMatrixTest::lineNoiseMatrix_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("fault");
     for (const auto &row : noiseRows()) {
-        for (const QString &spec : row.second)
-            QTest::newRow(qPrintable(spec)) << spec;
+        for (const QString &fault : row.second)
+            QTest::newRow(qPrintable(fault)) << fault;
     }
 }
 
 void FaultMatrixTest::lineNoiseMatrix()
 {
-    QFETCH(QString, spec);
-    SimulatedUnit::LineFault fault;
-    QVERIFY(SimulatedUnit::LineFault::parse(spec, &fault));
+    QFETCH(QString, fault);
+    SimulatedUnit::LineFault lineFault;
+    QVERIFY(SimulatedUnit::LineFault::parse(fault, &lineFault));
     SimulatedUnit unit;
-    unit.addLineFault(fault);
-    CaseResult &outcome = _noise[spec];
+    unit.addLineFault(lineFault);
+    CaseResult &outcome = _noise[fault];
     outcome.ran = true;
     LogCapture log;
     runCase(unit, BOUND_MS, outcome);
@@ -478,15 +478,17 @@ void FaultMatrixTest::cleanupTestCase()
     // One row per place: cases, successful installations, the slowest case.
     qInfo().noquote() << "Line-noise matrix: one byte changed once; every case must install successfully";
     qInfo().noquote() << QString("%1 | cases | successes | slowest").arg("place", -16);
-    auto summary = [this](const QString &place, const QStringList &specs) {
-        auto ms = [this](const QString &spec) { return _noise.value(spec).ms; };
-        const QString slowest = *std::max_element(
-            specs.cbegin(), specs.cend(), [&](const QString &a, const QString &b) { return ms(a) < ms(b); });
-        const auto successes = std::count_if(
-            specs.cbegin(), specs.cend(), [this](const QString &spec) { return _noise.value(spec).success; });
+    auto summary = [this](const QString &place, const QStringList &faults) {
+        auto ms = [this](const QString &fault) { return _noise.value(fault).ms; };
+        const QString slowest =
+            *std::max_element(faults.cbegin(), faults.cend(),
+                              [&](const QString &a, const QString &b) { return ms(a) < ms(b); });
+        const auto successes = std::count_if(faults.cbegin(), faults.cend(), [this](const QString &fault) {
+            return _noise.value(fault).success;
+        });
         qInfo().noquote() << QString("%1 | %2 | %3 | %4 s %5")
                                  .arg(place, -16)
-                                 .arg(specs.size(), 5)
+                                 .arg(faults.size(), 5)
                                  .arg(successes, 9)
                                  .arg(ms(slowest) / 1000.0, 0, 'f', 1)
                                  .arg(slowest);

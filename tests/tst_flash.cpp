@@ -65,6 +65,19 @@ struct Watched
     int exitCode() const { return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1; }
 };
 
+const int MEMORY_BYTES = int(SimulatedUnit::MEMORY_SIZE);
+
+// A unit's memory after each family's carried image was installed, by family; empty when an
+// image cannot be read.
+QMap<QString, QByteArray> carriedImages()
+{
+    bool okS = false, okL = false;
+    const QMap<QString, QByteArray> images = {
+        {"S", TestImage::memoryImage(TestImage::read(":/fmw/s/image.txt", &okS), MEMORY_BYTES)},
+        {"L", TestImage::memoryImage(TestImage::read(":/fmw/l/image.txt", &okL), MEMORY_BYTES)}};
+    return okS && okL ? images : QMap<QString, QByteArray>();
+}
+
 } // namespace
 
 // talvo-flash as a user runs it, against a simulated unit in this process.
@@ -480,12 +493,8 @@ void tst_Flash::failedInstallationExitsWith1()
 // that outlive their reader and a closed terminal, warn at one interrupt and stop at two.
 void tst_Flash::restoresVerificationAndInterrupts()
 {
-    bool okS = false, okL = false;
-    const int memorySize = int(SimulatedUnit::MEMORY_SIZE);
-    const QMap<QString, QByteArray> images = {
-        {"S", TestImage::memoryImage(TestImage::read(":/fmw/s/image.txt", &okS), memorySize)},
-        {"L", TestImage::memoryImage(TestImage::read(":/fmw/l/image.txt", &okL), memorySize)}};
-    QVERIFY(okS && okL);
+    const QMap<QString, QByteArray> images = carriedImages();
+    QVERIFY(!images.isEmpty());
     const QStringList install{"--install", "--port", "PORT"}, verify = install + QStringList{"--verify"};
     const QStringList recover{"--recover", "--family", "S", "--port", "PORT"}, probe{"--port", "PORT"};
     const QStringList recoverL{"--recover", "--family", "l", "--port", "PORT"}, fast{"--fast"};
@@ -561,7 +570,7 @@ void tst_Flash::restoresVerificationAndInterrupts()
             run.head.start("head", {"-n", "2"});
         }
         run.steps = row.steps;
-        before << run.unit->memory(0, memorySize);
+        before << run.unit->memory(0, MEMORY_BYTES);
         all << arguments.size();
         arguments << row.arguments;
     }
@@ -578,7 +587,7 @@ void tst_Flash::restoresVerificationAndInterrupts()
         QVERIFY2(row.err.isEmpty() ? words.isEmpty()
                                    : err.contains(QString(row.err).replace("PORT", run.unit->portPath())),
                  qPrintable(context));
-        const QByteArray memory = run.unit->memory(0, memorySize);
+        const QByteArray memory = run.unit->memory(0, MEMORY_BYTES);
         QVERIFY2(row.memory.isEmpty() ||
                      memory == (row.memory == "kept" ? before.at(i) : images.value(row.memory)),
                  row.name);
@@ -596,7 +605,7 @@ void tst_Flash::restoresVerificationAndInterrupts()
     QVERIFY(runSideBySide(interrupted));
     for (int i : interrupted) {
         QVERIFY2(runs[size_t(i)]->exitCode() == 0, runs[size_t(i)]->err.constData());
-        QCOMPARE(runs[size_t(i)]->unit->memory(0, memorySize), images.value("S"));
+        QCOMPARE(runs[size_t(i)]->unit->memory(0, MEMORY_BYTES), images.value("S"));
     }
 }
 
@@ -604,12 +613,8 @@ void tst_Flash::restoresVerificationAndInterrupts()
 // status is 0 only when every unit was installed. Interrupts reach every unit's run.
 void tst_Flash::allInstallsOnEveryUnitAtOnce()
 {
-    bool okS = false, okL = false;
-    const int memorySize = int(SimulatedUnit::MEMORY_SIZE);
-    const QMap<QString, QByteArray> images = {
-        {"S", TestImage::memoryImage(TestImage::read(":/fmw/s/image.txt", &okS), memorySize)},
-        {"L", TestImage::memoryImage(TestImage::read(":/fmw/l/image.txt", &okL), memorySize)}};
-    QVERIFY(okS && okL);
+    const QMap<QString, QByteArray> images = carriedImages();
+    QVERIFY(!images.isEmpty());
     const QMap<QString, QByteArray> versions = {{"S", "49.05(1799),Talvo 400S"},
                                                 {"L", "52.02(2316),Talvo 400 L"}};
     const QMap<QString, QString> models = {{"S", "Talvo 400 S"}, {"L", "Talvo 400 L"}};
@@ -688,11 +693,11 @@ void tst_Flash::allInstallsOnEveryUnitAtOnce()
                                                    QString(row.results.at(int(u))).replace(' ', " +")));
             QVERIFY2(summary.filter(line).size() == 1, qPrintable(line.pattern() + "\n" + context));
             QVERIFY2(!row.results.at(int(u)).startsWith("installed") ||
-                         (run.units[u]->memory(0, memorySize) == images.value(family) &&
+                         (run.units[u]->memory(0, MEMORY_BYTES) == images.value(family) &&
                           (out + err).contains(QString("[%1] 100 %\n").arg(port))),
                      qPrintable(port + "\n" + context));
             QVERIFY2(row.results.at(int(u)).startsWith("installed") ||
-                         run.units[u]->memory(0, memorySize) != images.value(family),
+                         run.units[u]->memory(0, MEMORY_BYTES) != images.value(family),
                      qPrintable(port + "\n" + context));
             QVERIFY2(row.interrupts == 0 || err.contains(QString("[%1] Warning: stopping now").arg(port)),
                      qPrintable(context));

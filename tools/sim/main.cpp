@@ -124,7 +124,7 @@ int main(int argc, char *argv[])
             "80, before the byte at OFFSET); OFFSET counts from 0, negative from the end (-1: last "
             "byte). Examples: host@block:3/flip@0=80, ack@erase:1/drop, "
             "reply@password:1/insert@2=ee, hsreply:1/flip@5=80."),
-        QStringLiteral("spec"));
+        QStringLiteral("fault"));
     for (const QCommandLineOption &option :
          {versionText, family,        paced,  eraseMs, blockUs,    delayMs,  bursts,   burstPause,
           rawReply,    handshakeOnce, empty,  silent,  password,   refuse,   late,     mute,
