@@ -182,8 +182,12 @@ void UpdateWorker::doRecoverFirmware(int vendor, int product, const QString &por
             continue;
         }
         _bslInterface->setFastReplies(_fastReplies);
-        // Only a loader answers this; a unit running its application needs an ordinary update.
-        if (!_bslInterface->txBslVersion()) {
+        // Only a loader answers this; a unit running its application needs an ordinary update. A
+        // reply spoilt on the line, or late on a busy machine, is asked for again.
+        bool inLoader = false;
+        for (int attempt = 0; attempt < PROBE_ATTEMPTS && !inLoader; ++attempt)
+            inLoader = _bslInterface->txBslVersion();
+        if (!inLoader) {
             _bslInterface->closePort();
             continue;
         }

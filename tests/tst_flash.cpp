@@ -507,7 +507,8 @@ void tst_Flash::restoresVerificationAndInterrupts()
     struct Row
     {
         const char *name;
-        QString setup; // "stranded": no reset vector; "flip": block 5 stored wrong; "head": | head -n 2
+        QString setup; // "stranded": no reset vector; "flip": block 5 stored wrong; "spoilt": the first reply
+                       // damaged; "head": | head -n 2
         QStringList arguments;
         int exitCode;
         QString out, err; // contained in the output; an empty err: nothing but progress on standard error
@@ -517,6 +518,7 @@ void tst_Flash::restoresVerificationAndInterrupts()
     const QList<Row> rows = {
         Row{"stranded unit restored", "stranded", recover, 0, restored, "", "S"},
         Row{"family given decides", "stranded", recoverL, 0, restored, "", "L"},
+        Row{"loader's first answer spoilt", "stranded spoilt", recover, 0, restored, "", "S"},
         Row{"running unit kept", "", recover, 3, "", "no Talvo unit in its loader answers on PORT", "kept"},
         Row{"restore not verified", "stranded flip", recover, 1, "", verifyFailed + again, ""},
         Row{"installation verified", "", verify, 0, "Verified\nUpdate successful!\n", "", "S"},
@@ -565,6 +567,10 @@ void tst_Flash::restoresVerificationAndInterrupts()
         flip.kind = SimulatedUnit::FrameFault::StoredBitFlip;
         if (row.setup.contains("flip"))
             run.unit->addFrameFault(flip);
+        SimulatedUnit::LineFault spoilt;
+        QVERIFY(SimulatedUnit::LineFault::parse("reply@0x19:1/flip@0", &spoilt));
+        if (row.setup.contains("spoilt"))
+            run.unit->addLineFault(spoilt);
         if (row.setup == "head") {
             run.process.setStandardOutputProcess(&run.head);
             run.head.start("head", {"-n", "2"});
