@@ -2,6 +2,7 @@
 
 #include "BSL_Common.h"
 #include "BSL_Interface.h"
+#include "logcategories.h"
 #include "portenumerator.h"
 
 #include <QDebug>
@@ -66,11 +67,11 @@ QStringList UpdateWorker::versionTokens(const QString &text)
 bool UpdateWorker::parseVersionText(const QString &text, QString &model, QString &version)
 {
     const QStringList tokens = versionTokens(text);
-    qDebug() << "Tokens       :" << tokens;
-    qDebug() << "Version      :" << text;
+    qCDebug(lcWorker) << "Tokens       :" << tokens;
+    qCDebug(lcWorker) << "Version      :" << text;
 
     if (tokens.size() < 4) {
-        qDebug() << LABEL_GET_FIRMWARE_VERSION << "No version number found!";
+        qCDebug(lcWorker) << LABEL_GET_FIRMWARE_VERSION << "No version number found!";
         return false;
     }
     const QString major = tokens.at(1);
@@ -80,20 +81,21 @@ bool UpdateWorker::parseVersionText(const QString &text, QString &model, QString
     if (major == QLatin1String("49") && minor == QLatin1String("01")) {
         // The first units sent the bare version and no model.
         if (tokens.size() != 7) {
-            qDebug() << LABEL_GET_FIRMWARE_VERSION << "49.01 found but incompatible number of tokens!";
+            qCDebug(lcWorker) << LABEL_GET_FIRMWARE_VERSION
+                              << "49.01 found but incompatible number of tokens!";
             return false;
         }
         name = QStringLiteral("Talvo");
     } else if (major == QLatin1String("52") && minor.toInt(nullptr, 10) >= 2) {
         // From 52.02 on the unit sends its type as two words, such as "400 L".
         if (tokens.size() != 13) {
-            qDebug() << LABEL_GET_FIRMWARE_VERSION << "Incompatible number of tokens!";
+            qCDebug(lcWorker) << LABEL_GET_FIRMWARE_VERSION << "Incompatible number of tokens!";
             return false;
         }
         name = tokens.at(7) + QLatin1Char(' ') + tokens.at(9) + QLatin1Char(' ') + tokens.at(11);
     } else {
         if (tokens.size() != 11) {
-            qDebug() << LABEL_GET_FIRMWARE_VERSION << "Incompatible number of tokens!";
+            qCDebug(lcWorker) << LABEL_GET_FIRMWARE_VERSION << "Incompatible number of tokens!";
             return false;
         }
         name = tokens.at(7) + QLatin1Char(' ') + modelType(tokens.at(9));
@@ -144,10 +146,10 @@ void UpdateWorker::doStopSearching()
 
 void UpdateWorker::doInstallFirmware(const QString &firmware, unsigned int size)
 {
-    qDebug() << qPrintable(SEPARATOR);
+    qCDebug(lcWorker) << qPrintable(SEPARATOR);
     if (!_bslInterface) {
         // Only a search creates the loader interface; without one there is no unit to talk to.
-        qDebug() << LABEL_INSTALL_FIRMWARE << "No device found yet!";
+        qCDebug(lcWorker) << LABEL_INSTALL_FIRMWARE << "No device found yet!";
         emit result(false);
         return;
     }
@@ -171,11 +173,11 @@ void UpdateWorker::setFastReplies(bool fast)
 void UpdateWorker::doRecoverFirmware(int vendor, int product, const QString &port, const QString &firmware,
                                      unsigned int size)
 {
-    qDebug() << qPrintable(SEPARATOR);
+    qCDebug(lcWorker) << qPrintable(SEPARATOR);
     for (const PortInfo &info : PortEnumerator::availablePorts()) {
         if (port.isEmpty() ? !matches(info, vendor, product) : info.systemLocation != port)
             continue;
-        qDebug() << "Name         :" << info.portName;
+        qCDebug(lcWorker) << "Name         :" << info.portName;
         initSerialPort();
         if (!_bslInterface->openPort(info)) {
             reportOpenFailure(info.portName);
@@ -191,14 +193,15 @@ void UpdateWorker::doRecoverFirmware(int vendor, int product, const QString &por
             _bslInterface->closePort();
             continue;
         }
-        qDebug().noquote() << LABEL_RECOVER_FIRMWARE << "a Talvo unit in its loader on" << info.portName;
+        qCDebug(lcWorker).noquote() << LABEL_RECOVER_FIRMWARE << "a Talvo unit in its loader on"
+                                    << info.portName;
         emit portProbed(info.portName, PortInLoader, QString(), QString(), QString());
         _bslInterface->setVerifyAfterWrite(true);
         _bslInterface->installFirmware(firmware, size);
         _bslInterface->closePort();
         return;
     }
-    qDebug() << LABEL_RECOVER_FIRMWARE << "No unit in its loader found!";
+    qCDebug(lcWorker) << LABEL_RECOVER_FIRMWARE << "No unit in its loader found!";
     emit result(false);
 }
 
@@ -222,14 +225,14 @@ void UpdateWorker::initSerialPort()
 
 bool UpdateWorker::isDeviceAvailable(const PortInfo &info, int vendor, int product)
 {
-    qDebug() << qPrintable(SEPARATOR);
-    qDebug() << "Name         :" << info.portName;
-    qDebug() << "Description  :" << info.description;
-    qDebug() << "Manufacturer :" << info.manufacturer;
+    qCDebug(lcWorker) << qPrintable(SEPARATOR);
+    qCDebug(lcWorker) << "Name         :" << info.portName;
+    qCDebug(lcWorker) << "Description  :" << info.description;
+    qCDebug(lcWorker) << "Manufacturer :" << info.manufacturer;
     if (info.hasVendorIdentifier)
-        qDebug() << "Vendor ID    :" << info.vendorIdentifier;
+        qCDebug(lcWorker) << "Vendor ID    :" << info.vendorIdentifier;
     if (info.hasProductIdentifier)
-        qDebug() << "Product ID   :" << info.productIdentifier;
+        qCDebug(lcWorker) << "Product ID   :" << info.productIdentifier;
 
     if (!matches(info, vendor, product))
         return false;
@@ -272,8 +275,8 @@ void UpdateWorker::reportOpenFailure(const QString &port)
     case SerialLine::OpenFailure::Other:
         break;
     }
-    qDebug().noquote() << LABEL_DEVICE_AVAILABLE << "cannot open" << port
-                       << QMetaEnum::fromType<PortReason>().valueToKey(reason) << detail;
+    qCDebug(lcWorker).noquote() << LABEL_DEVICE_AVAILABLE << "cannot open" << port
+                                << QMetaEnum::fromType<PortReason>().valueToKey(reason) << detail;
     emit portProbed(port, reason, detail, QString(), QString());
 }
 
@@ -305,7 +308,7 @@ bool UpdateWorker::getFirmwareVersion()
         if (received.size() >= READ_UNTIL_TIMEOUT_MAX_BYTES)
             break;
         if (attempt < PROBE_ATTEMPTS)
-            qDebug() << LABEL_GET_FIRMWARE_VERSION << "sending the programming-mode request again";
+            qCDebug(lcWorker) << LABEL_GET_FIRMWARE_VERSION << "sending the programming-mode request again";
     }
     const QString detail = QString::fromLatin1(received.toHex());
     if (answered) {
@@ -315,7 +318,8 @@ bool UpdateWorker::getFirmwareVersion()
     // Nothing but a loader could have been talking: a unit without its application stays in its
     // loader, which answers its own version command.
     if (_bslInterface->txBslVersion()) {
-        qDebug().noquote() << LABEL_DEVICE_AVAILABLE << "a Talvo unit in its loader on" << _probedPort;
+        qCDebug(lcWorker).noquote() << LABEL_DEVICE_AVAILABLE << "a Talvo unit in its loader on"
+                                    << _probedPort;
         emit portProbed(_probedPort, PortInLoader, detail, QString(), QString());
     } else {
         emit portProbed(_probedPort, received.isEmpty() ? PortSilent : PortNotUnderstood, detail, QString(),
@@ -330,7 +334,7 @@ bool UpdateWorker::getFirmwareVersionOnce(QByteArray &received, QString &model, 
     const bool status = setProgrammingMode(text);
     received = _bslInterface->lastProgrammingModeReply();
     if (!status) {
-        qDebug() << LABEL_GET_FIRMWARE_VERSION << "setProgrammingMode failed!";
+        qCDebug(lcWorker) << LABEL_GET_FIRMWARE_VERSION << "setProgrammingMode failed!";
         return false;
     }
     if (!parseVersionText(text, model, version))

@@ -2,6 +2,7 @@
 
 #include "BSL_Common.h"
 #include "CRC.h"
+#include "logcategories.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -20,18 +21,18 @@ bool BSL_IO_UART::open(const wchar_t *comPort, long rate, unsigned char parity)
     case SerialLine::OpenOk:
         return true;
     case SerialLine::CreateFileFailed:
-        qDebug() << "BSL_IO_UART::open"
-                 << "CreateFile failed!";
+        qCDebug(lcSerial) << "BSL_IO_UART::open"
+                          << "CreateFile failed!";
         return false;
     case SerialLine::SetupCommFailed:
-        qDebug() << "BSL_IO_UART::open"
-                 << "SetupComm failed!";
+        qCDebug(lcSerial) << "BSL_IO_UART::open"
+                          << "SetupComm failed!";
         return false;
     case SerialLine::GetCommTimeoutsFailed:
     case SerialLine::SetCommTimeoutsFailed:
         if (!setTimeouts(result))
-            qDebug() << "BSL_IO_UART::open"
-                     << "setTimeouts failed!";
+            qCDebug(lcSerial) << "BSL_IO_UART::open"
+                              << "setTimeouts failed!";
         return false;
     case SerialLine::GetCommStateFailed:
     case SerialLine::SetCommStateFailed:
@@ -45,13 +46,13 @@ bool BSL_IO_UART::open(const wchar_t *comPort, long rate, unsigned char parity)
 bool BSL_IO_UART::setTimeouts(SerialLine::OpenResult result)
 {
     if (result == SerialLine::GetCommTimeoutsFailed) {
-        qDebug() << "BSL_IO_UART::setTimeouts"
-                 << "GetCommTimeouts failed!";
+        qCDebug(lcSerial) << "BSL_IO_UART::setTimeouts"
+                          << "GetCommTimeouts failed!";
         return false;
     }
     if (result == SerialLine::SetCommTimeoutsFailed) {
-        qDebug() << "BSL_IO_UART::setTimeouts"
-                 << "SetCommTimeouts failed!";
+        qCDebug(lcSerial) << "BSL_IO_UART::setTimeouts"
+                          << "SetCommTimeouts failed!";
         return false;
     }
     return true;
@@ -61,13 +62,13 @@ bool BSL_IO_UART::setTimeouts(SerialLine::OpenResult result)
 bool BSL_IO_UART::setState(SerialLine::OpenResult result)
 {
     if (result == SerialLine::GetCommStateFailed) {
-        qDebug() << "BSL_IO_UART::setState"
-                 << "GetCommState failed!";
+        qCDebug(lcSerial) << "BSL_IO_UART::setState"
+                          << "GetCommState failed!";
         return false;
     }
     if (result == SerialLine::SetCommStateFailed) {
-        qDebug() << "BSL_IO_UART::setState"
-                 << "SetCommState failed!";
+        qCDebug(lcSerial) << "BSL_IO_UART::setState"
+                          << "SetCommState failed!";
         return false;
     }
     return true;
@@ -76,8 +77,8 @@ bool BSL_IO_UART::setState(SerialLine::OpenResult result)
 bool BSL_IO_UART::restoreTimeouts(SerialLine::CloseResult result)
 {
     if (result == SerialLine::RestoreTimeoutsFailed) {
-        qDebug() << "BSL_IO_UART::restoreTimeouts"
-                 << "SetCommTimeouts failed!";
+        qCDebug(lcSerial) << "BSL_IO_UART::restoreTimeouts"
+                          << "SetCommTimeouts failed!";
         return false;
     }
     return true;
@@ -87,13 +88,13 @@ bool BSL_IO_UART::close()
 {
     const SerialLine::CloseResult result = _line.close();
     if (!restoreTimeouts(result)) {
-        qDebug() << "BSL_IO_UART::close"
-                 << "restoreTimeouts failed!";
+        qCDebug(lcSerial) << "BSL_IO_UART::close"
+                          << "restoreTimeouts failed!";
         return false;
     }
     if (result == SerialLine::CloseHandleFailed) {
-        qDebug() << "BSL_IO_UART::close"
-                 << "CloseHandle failed!";
+        qCDebug(lcSerial) << "BSL_IO_UART::close"
+                          << "CloseHandle failed!";
         return false;
     }
     return true;
@@ -109,11 +110,11 @@ SerialLine::ReadResult BSL_IO_UART::readLineByte()
     const SerialLine::ReadResult result = _line.readByte(TIMEOUT_MS);
     // One line per call at most: a port that has gone away must not flood the log.
     if (result.waitFailed)
-        qDebug() << "BSL_IO_UART::readByte"
-                 << "ClearCommError failed!";
+        qCDebug(lcSerial) << "BSL_IO_UART::readByte"
+                          << "ClearCommError failed!";
     if (result.readFailed)
-        qDebug() << "BSL_IO_UART::readByte"
-                 << "ReadFile failed!";
+        qCDebug(lcSerial) << "BSL_IO_UART::readByte"
+                          << "ReadFile failed!";
     return result;
 }
 
@@ -136,8 +137,8 @@ void BSL_IO_UART::readBounded(QByteArray *keep, const char *label)
             keep->append(static_cast<char>(byte));
         ++count;
         if (count >= READ_UNTIL_TIMEOUT_MAX_BYTES || elapsed.elapsed() >= READ_UNTIL_TIMEOUT_MAX_MS) {
-            qDebug().noquote() << label << "the line does not fall silent, stopped after" << count
-                               << "bytes in" << elapsed.elapsed() << "ms";
+            qCDebug(lcSerial).noquote() << label << "the line does not fall silent, stopped after" << count
+                                        << "bytes in" << elapsed.elapsed() << "ms";
             return;
         }
     }
@@ -163,8 +164,9 @@ bool BSL_IO_UART::readReply(QByteArray &data)
             return true;
         ++count;
         if (count >= READ_UNTIL_TIMEOUT_MAX_BYTES || elapsed.elapsed() >= READ_UNTIL_TIMEOUT_MAX_MS) {
-            qDebug().noquote() << "BSL_IO_UART::readReply the line does not fall silent, stopped after"
-                               << count << "bytes in" << elapsed.elapsed() << "ms";
+            qCDebug(lcSerial).noquote()
+                << "BSL_IO_UART::readReply the line does not fall silent, stopped after" << count
+                << "bytes in" << elapsed.elapsed() << "ms";
             return false;
         }
     }
@@ -197,8 +199,8 @@ int BSL_IO_UART::write(const QByteArray &data)
     const std::size_t written =
         _line.write(reinterpret_cast<const unsigned char *>(data.constData()), data.size(), &failed);
     if (failed) {
-        qDebug() << "BSL_IO_UART::write"
-                 << "WriteFile failed!";
+        qCDebug(lcSerial) << "BSL_IO_UART::write"
+                          << "WriteFile failed!";
         return 0;
     }
     return static_cast<int>(written);
@@ -209,7 +211,7 @@ bool BSL_IO_UART::txProgrammingMode()
     _lastProgrammingModeReply.clear();
     const QByteArray request{"\x7D\x7D\x01", 3};
     if (write(request) != request.size()) {
-        qDebug("%s: set mode failed!", "BSL_IO_UART::txProgrammingMode");
+        qCDebug(lcSerial, "%s: set mode failed!", "BSL_IO_UART::txProgrammingMode");
         return false;
     }
     return true;
@@ -233,13 +235,13 @@ bool BSL_IO_UART::rxProgrammingMode(QString &version)
             version = QString::fromUtf8(buffer.mid(PROG_MODE_VER_OFF, buffer.size() - 4));
             status = true;
         } else {
-            qDebug().noquote() << "Wrong header!" << buffer.size() << dataToHexString(buffer);
+            qCDebug(lcSerial).noquote() << "Wrong header!" << buffer.size() << dataToHexString(buffer);
         }
         break;
     }
     _lastProgrammingModeReply = buffer;
     if (buffer.size() < PROG_MODE_MIN_RESP)
-        qDebug().noquote() << "Not enought data!" << buffer.size() << dataToHexString(buffer);
+        qCDebug(lcSerial).noquote() << "Not enought data!" << buffer.size() << dataToHexString(buffer);
     return status;
 }
 

@@ -4,6 +4,7 @@
 #include "BSL_IO_UART.h"
 #include "CRC.h"
 #include "TextFileIO.h"
+#include "logcategories.h"
 
 #include <QDebug>
 
@@ -55,8 +56,8 @@ bool BSL_Interface::openPort(const PortInfo &info)
 #endif
     const std::wstring devicePath = path.toStdWString();
     if (!_serial->open(devicePath.c_str(), UART_BAUDRATE, UART_PARITY)) {
-        qDebug() << "BSL_Interface::openPort"
-                 << "open failed!";
+        qCDebug(lcLoader) << "BSL_Interface::openPort"
+                          << "open failed!";
         return false;
     }
     return true;
@@ -87,8 +88,8 @@ void BSL_Interface::setPhase(Phase phase)
 void BSL_Interface::closePort()
 {
     if (!_serial->close())
-        qDebug() << "BSL_Interface::closePort"
-                 << "close failed!";
+        qCDebug(lcLoader) << "BSL_Interface::closePort"
+                          << "close failed!";
 }
 
 bool BSL_Interface::rxProgrammingMode(QString &version)
@@ -125,7 +126,7 @@ void BSL_Interface::installFirmware(const QString &firmware, unsigned int size)
 bool BSL_Interface::authenticate()
 {
     setPhase(Phase::Authenticating);
-    qDebug() << "Authenticating...";
+    qCDebug(lcLoader) << "Authenticating...";
     // A loader that holds firmware refuses the erased-device password and erases itself; the same
     // password then matches. A loader that accepts it at once is already blank, so the refusal
     // is expected but not required.
@@ -140,7 +141,7 @@ bool BSL_Interface::authenticate()
             receiveReply(rsp);
             if (rsp.startsWith(SUCCESS_REPLY)) {
                 if (passwordErrorExpected)
-                    qDebug() << "Password accepted at once: the unit was already erased";
+                    qCDebug(lcLoader) << "Password accepted at once: the unit was already erased";
                 return true;
             }
             if (passwordErrorExpected && processRspData(rsp, BSL_PASSWORD_ERROR)) {
@@ -152,16 +153,16 @@ bool BSL_Interface::authenticate()
         }
         if (failed)
             settleAfterFailure(ack);
-        qDebug() << (passwordErrorExpected ? "Resending wrong password..." : "Sending password...");
+        qCDebug(lcLoader) << (passwordErrorExpected ? "Resending wrong password..." : "Sending password...");
     }
-    qDebug() << "Authentication failed!";
+    qCDebug(lcLoader) << "Authentication failed!";
     return false;
 }
 
 bool BSL_Interface::erase()
 {
     setPhase(Phase::Erasing);
-    qDebug() << "Erasing...";
+    qCDebug(lcLoader) << "Erasing...";
     for (int attempt = 1; attempt <= BSL_RX_PASS_REPEAT; ++attempt) {
         if (stopHere())
             break;
@@ -169,10 +170,10 @@ bool BSL_Interface::erase()
         if (ack == BSL_ACK && collectReply(SUCCESSFUL_OPERATION))
             return true;
         settleAfterFailure(ack);
-        qDebug().nospace() << "BSL_Interface::erase"
-                           << " repeat " << attempt;
+        qCDebug(lcLoader).nospace() << "BSL_Interface::erase"
+                                    << " repeat " << attempt;
     }
-    qDebug() << "Erase failed!";
+    qCDebug(lcLoader) << "Erase failed!";
     return false;
 }
 
@@ -195,9 +196,9 @@ bool BSL_Interface::txBslVersion(QByteArray *reply)
     const bool locked = header && byteAt(rsp, BSL_RSP_DATA_LSB_OFFSET) == BSL_MESSAGE_REPLY &&
                         byteAt(rsp, BSL_RSP_DATA_MSB_OFFSET) == BSL_LOCKED;
     const bool version = header && byteAt(rsp, BSL_RSP_DATA_LSB_OFFSET) == BSL_DATA_REPLY;
-    qDebug().noquote() << "BSL_Interface::txBslVersion"
-                       << (locked || version ? "loader answered" : "no loader")
-                       << QString::asprintf("0x%02x", ack) << rsp.size() << dataToHexString(rsp);
+    qCDebug(lcLoader).noquote() << "BSL_Interface::txBslVersion"
+                                << (locked || version ? "loader answered" : "no loader")
+                                << QString::asprintf("0x%02x", ack) << rsp.size() << dataToHexString(rsp);
     if (ack != BSL_ACK)
         _serial->readGarbageUntilTimeout();
     return locked || version;
@@ -232,7 +233,7 @@ unsigned char BSL_Interface::rxDataBlock(uint32_t address, const QByteArray &blo
 void BSL_Interface::rxTxtFileBegin(const QString &firmware)
 {
     const QByteArray path = firmware.toLocal8Bit();
-    qDebug("Writing %s...", path.constData());
+    qCDebug(lcLoader, "Writing %s...", path.constData());
     _rxTxtBytes = 0;
     openTI_TextForRead(path.constData());
     _rxTxtTime.start();
@@ -260,8 +261,8 @@ bool BSL_Interface::rxTxtFileContinue(unsigned int size)
             return true;
         }
         settleAfterFailure(ack);
-        qDebug().nospace() << "BSL_Interface::rxTxtFileContinue"
-                           << " repeat " << attempt;
+        qCDebug(lcLoader).nospace() << "BSL_Interface::rxTxtFileContinue"
+                                    << " repeat " << attempt;
     }
     return false;
 }
@@ -271,8 +272,8 @@ void BSL_Interface::rxTxtFileEnd()
     const qint64 ms = _rxTxtMs >= 0 ? _rxTxtMs : (_rxTxtTime.isValid() ? _rxTxtTime.elapsed() : 0);
     const float seconds = static_cast<float>(ms) / 1000.0f;
     const float rate = seconds > 0.0f ? (static_cast<float>(_rxTxtBytes) / 1024.0f) / seconds : 0.0f;
-    qDebug("Wrote %i bytes in %.2f seconds [%.2f Kbytes/s]", static_cast<int>(_rxTxtBytes),
-           static_cast<double>(seconds), static_cast<double>(rate));
+    qCDebug(lcLoader, "Wrote %i bytes in %.2f seconds [%.2f Kbytes/s]", static_cast<int>(_rxTxtBytes),
+            static_cast<double>(seconds), static_cast<double>(rate));
     closeTI_Text();
     emit firmwareInstallDone();
 }
@@ -284,12 +285,12 @@ void BSL_Interface::updateProgress(unsigned int size)
     // whatever size the caller gave.
     if (nPercent >= 100 && moreDataToRead())
         nPercent = 99;
-    qDebug("_rxTxtBytes: %i", static_cast<int>(_rxTxtBytes));
-    qDebug("imageSize: %i", static_cast<int>(size));
-    qDebug("nPercent: %i", static_cast<int>(nPercent));
-    qDebug("_Percent: %i", static_cast<int>(_percent));
+    qCDebug(lcLoader, "_rxTxtBytes: %i", static_cast<int>(_rxTxtBytes));
+    qCDebug(lcLoader, "imageSize: %i", static_cast<int>(size));
+    qCDebug(lcLoader, "nPercent: %i", static_cast<int>(nPercent));
+    qCDebug(lcLoader, "_Percent: %i", static_cast<int>(_percent));
     if (nPercent != _percent) {
-        qDebug("_percent != nPercent **********");
+        qCDebug(lcLoader, "_percent != nPercent **********");
         _percent = nPercent;
         emit progressChanged(_percent);
     }
@@ -312,7 +313,7 @@ bool BSL_Interface::stopHere()
 {
     if (!_stopRequested.load())
         return false;
-    qDebug() << "BSL_Interface: stopped on request";
+    qCDebug(lcLoader) << "BSL_Interface: stopped on request";
     return true;
 }
 
@@ -346,7 +347,7 @@ unsigned char BSL_Interface::rxCrcCheck(uint32_t address, uint16_t length)
 
 bool BSL_Interface::verifySections()
 {
-    qDebug() << "Verifying...";
+    qCDebug(lcLoader) << "Verifying...";
     for (auto it = _written.cbegin(); it != _written.cend(); ++it) {
         // The command's length field has 16 bits: longer sections are checked in pieces.
         for (int offset = 0; offset < it.value().size(); offset += CRC_CHECK_MAX_LENGTH) {
@@ -355,7 +356,7 @@ bool BSL_Interface::verifySections()
                 return false;
         }
     }
-    qDebug() << "Verified" << _written.size() << "sections";
+    qCDebug(lcLoader) << "Verified" << _written.size() << "sections";
     return true;
 }
 
@@ -378,16 +379,16 @@ bool BSL_Interface::verifySection(uint32_t address, const QByteArray &bytes)
             if (crc == expected)
                 return true;
             // A reply that passed its own checksum: the memory really differs from the image.
-            qDebug().noquote() << "Verify failed! section" << where << "length" << bytes.size()
-                               << QString::asprintf("crc 0x%04x expected 0x%04x", crc, expected);
+            qCDebug(lcLoader).noquote() << "Verify failed! section" << where << "length" << bytes.size()
+                                        << QString::asprintf("crc 0x%04x expected 0x%04x", crc, expected);
             return false;
         }
-        qDebug().noquote() << "Wrong CRC RSP!" << rsp.size() << dataToHexString(rsp);
+        qCDebug(lcLoader).noquote() << "Wrong CRC RSP!" << rsp.size() << dataToHexString(rsp);
         settleAfterFailure(ack);
-        qDebug().nospace() << "BSL_Interface::verifySection"
-                           << " repeat " << attempt;
+        qCDebug(lcLoader).nospace() << "BSL_Interface::verifySection"
+                                    << " repeat " << attempt;
     }
-    qDebug().noquote() << "Verify failed! section" << where << "got no CRC";
+    qCDebug(lcLoader).noquote() << "Verify failed! section" << where << "got no CRC";
     return false;
 }
 
@@ -447,13 +448,13 @@ unsigned char BSL_Interface::txPacket(const QByteArray &core)
 bool BSL_Interface::processRspData(const QByteArray &rsp, int expectedCoreRsp)
 {
     if (rsp.size() < BSL_RSP_PACKET_SIZE) {
-        qDebug().noquote() << "Too short RSP!" << rsp.size() << dataToHexString(rsp);
+        qCDebug(lcLoader).noquote() << "Too short RSP!" << rsp.size() << dataToHexString(rsp);
         return false;
     }
     if (byteAt(rsp, BSL_RSP_HEADER_OFFSET) != BSL_HEADER || byteAt(rsp, BSL_RSP_SIZE_LSB_OFFSET) != 0x02 ||
         byteAt(rsp, BSL_RSP_SIZE_MSB_OFFSET) != 0x00 ||
         byteAt(rsp, BSL_RSP_DATA_LSB_OFFSET) != BSL_MESSAGE_REPLY) {
-        qDebug().noquote() << "Wrong RSP!" << rsp.size() << dataToHexString(rsp);
+        qCDebug(lcLoader).noquote() << "Wrong RSP!" << rsp.size() << dataToHexString(rsp);
         return false;
     }
     unsigned char ckl = 0;
@@ -465,13 +466,13 @@ bool BSL_Interface::processRspData(const QByteArray &rsp, int expectedCoreRsp)
         ckl = BSL_RSP_PASSWORD_ERROR_CKL;
         ckh = BSL_RSP_PASSWORD_ERROR_CKH;
     } else {
-        qDebug() << "Unknown Core RSP!" << expectedCoreRsp;
+        qCDebug(lcLoader) << "Unknown Core RSP!" << expectedCoreRsp;
         return false;
     }
     if (byteAt(rsp, BSL_RSP_DATA_MSB_OFFSET) == expectedCoreRsp && byteAt(rsp, BSL_RSP_CKL_OFFSET) == ckl &&
         byteAt(rsp, BSL_RSP_CKH_OFFSET) == ckh)
         return true;
-    qDebug().noquote() << "Wrong Core RSP!" << expectedCoreRsp << rsp.size() << dataToHexString(rsp);
+    qCDebug(lcLoader).noquote() << "Wrong Core RSP!" << expectedCoreRsp << rsp.size() << dataToHexString(rsp);
     return false;
 }
 

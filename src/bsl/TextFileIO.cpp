@@ -1,5 +1,7 @@
 #include "TextFileIO.h"
 
+#include "logcategories.h"
+
 #include <QDebug>
 #include <QFile>
 
@@ -86,9 +88,9 @@ bool parseDataLine(const char *line, int length, QByteArray &bytes)
 
 void endImage(const char *line, int length)
 {
-    qDebug().noquote() << "readTI_TextFile"
-                       << "unsupported line, the image ends here:"
-                       << QString::fromLatin1(line, length).trimmed();
+    qCDebug(lcImage).noquote() << "readTI_TextFile"
+                               << "unsupported line, the image ends here:"
+                               << QString::fromLatin1(line, length).trimmed();
     currentAddr = TXT_EOF;
 }
 
@@ -102,7 +104,7 @@ int openTI_TextForRead(const char *filename)
     pFile = new QFile(QString::fromLocal8Bit(filename));
     if (pFile->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return OPERATION_SUCCESSFUL;
-    qDebug().noquote().nospace() << "pFile->open failed: " << pFile->errorString();
+    qCDebug(lcImage).noquote().nospace() << "pFile->open failed: " << pFile->errorString();
     delete pFile;
     pFile = nullptr;
     // Nothing to read: the installation must find the image at its end before it sends anything.
