@@ -107,17 +107,13 @@ public:
         _unit.loadMemory(SimulatedUnit::RESET_VECTOR_ADDRESS, QByteArray(2, '\xFF'));
     }
 
-    // Another program holds the port, as a terminal program would.
-    Q_INVOKABLE bool holdPort()
-    {
-        _holder = ::open(qPrintable(_unit.portPath()), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        return _holder >= 0 && flock(_holder, LOCK_EX | LOCK_NB) == 0;
-    }
-    Q_INVOKABLE void releasePort()
+    // Another program holds the port, as a terminal program would; false lets it go.
+    Q_INVOKABLE bool holdPort(bool hold)
     {
         if (_holder >= 0)
             ::close(_holder);
-        _holder = -1;
+        _holder = hold ? ::open(qPrintable(_unit.portPath()), O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+        return !hold || (_holder >= 0 && flock(_holder, LOCK_EX | LOCK_NB) == 0);
     }
 
     Q_INVOKABLE int handshakesAnswered() const { return _unit.handshakesAnswered(); }

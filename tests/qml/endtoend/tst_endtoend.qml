@@ -68,7 +68,7 @@ TestCase {
     }
 
     function cleanup() {
-        simulatedUnit.releasePort()
+        simulatedUnit.holdPort(false)
         win = null
     }
 
@@ -79,7 +79,7 @@ TestCase {
 
     function test_a_failed_search_tells_why(data) {
         simulatedUnit.reset("49.05(1799),Talvo 400S")
-        data.tag === "port held" ? verify(simulatedUnit.holdPort()) : simulatedUnit.strand()
+        data.tag === "port held" ? verify(simulatedUnit.holdPort(true)) : simulatedUnit.strand()
         openWizard()
         press()
         tryCompare(item("mainFrame"), "state", "SEARCH_ERROR", searchTimeoutMs)
