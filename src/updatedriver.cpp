@@ -56,6 +56,25 @@ QString UpdateDriver::modelPicture() const
     return logo;
 }
 
+UpdateDriver::SearchFailure UpdateDriver::searchFailure() const
+{
+    // The first port that tells something wins; a unit found anywhere leaves nothing to explain.
+    SearchFailure failure = SearchFailureUnknown;
+    for (const ProbedPort &port : _probedPorts) {
+        if (port.reason == UpdateWorker::PortFound)
+            return SearchFailureUnknown;
+        if (failure != SearchFailureUnknown)
+            continue;
+        if (port.reason == UpdateWorker::PortNoAccess)
+            failure = SearchNoAccess;
+        else if (port.reason == UpdateWorker::PortBusy)
+            failure = SearchPortBusy;
+        else if (port.reason == UpdateWorker::PortInLoader)
+            failure = SearchUnitInLoader;
+    }
+    return failure;
+}
+
 bool UpdateDriver::isDriverAvailable()
 {
     return DriverPlatform::isClassDriverInstalled();

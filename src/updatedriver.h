@@ -22,8 +22,20 @@ class UpdateDriver : public QObject
     Q_PROPERTY(QString modelPicture READ modelPicture)
     Q_PROPERTY(QString versionCurrent READ versionCurrent)
     Q_PROPERTY(QString versionNew READ versionNew)
+    Q_PROPERTY(SearchFailure searchFailure READ searchFailure)
 
 public:
+    // Why the last search found no unit it could use, as far as the ports told; the scene turns
+    // it into words.
+    enum SearchFailure
+    {
+        SearchFailureUnknown, // nothing answered as a unit, or a unit was found
+        SearchNoAccess,       // the user may not open the unit's port
+        SearchPortBusy,       // another program holds the unit's port
+        SearchUnitInLoader,   // a unit without firmware: its last update did not finish
+    };
+    Q_ENUM(SearchFailure)
+
     explicit UpdateDriver(QObject *parent = nullptr);
     ~UpdateDriver() override;
 
@@ -34,6 +46,7 @@ public:
     QString modelPicture() const;
     QString versionCurrent() const { return _target.version(); }
     QString versionNew() const { return _target.firmwareVersion(); }
+    SearchFailure searchFailure() const;
 
     // What the last search or list found on each port with the unit's identifiers, in probe
     // order; after a restore, the ports it could not open and the one on which it found the loader.

@@ -74,9 +74,10 @@ void UpdateDriverTest::propertiesAreReadOnlyInTheirOrder()
 {
     const QMetaObject &meta = UpdateDriver::staticMetaObject;
     const QList<QPair<QByteArray, QByteArray>> expected = {
-        {"active", "bool"},       {"progress", "int"},         {"modelType", "int"},
-        {"modelName", "QString"}, {"modelPicture", "QString"}, {"versionCurrent", "QString"},
-        {"versionNew", "QString"}};
+        {"active", "bool"},          {"progress", "int"},
+        {"modelType", "int"},        {"modelName", "QString"},
+        {"modelPicture", "QString"}, {"versionCurrent", "QString"},
+        {"versionNew", "QString"},   {"searchFailure", "SearchFailure"}};
     QCOMPARE(meta.propertyCount() - meta.propertyOffset(), expected.size());
     for (int i = 0; i < expected.size(); ++i) {
         const QMetaProperty property = meta.property(meta.propertyOffset() + i);

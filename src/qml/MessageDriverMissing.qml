@@ -9,6 +9,11 @@ Rectangle {
     // Set by the button; the main window answers and sets it back.
     property bool showDocumentation: false
 
+    // The message replaces the whole frame: its button takes the keys.
+    function takeFocus() {
+        buttonReadInstruction.forceActiveFocus()
+    }
+
     width: 256
     height: 64
     color: "#000000"
@@ -37,6 +42,8 @@ Rectangle {
             font.family: fontDinotRegular.name
             font.pointSize: 11
             text: qsTr("Please install the driver.")
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
     }
 
@@ -61,6 +68,8 @@ Rectangle {
             height: rectangleButtons.height * 0.9
             text: qsTr("READ INSTRUCTION")
             onClicked: message.showDocumentation = true
+            Keys.onReturnPressed: message.showDocumentation = true
+            Keys.onEnterPressed: message.showDocumentation = true
 
             style: ButtonStyle {
                 background: Rectangle {
@@ -81,6 +90,12 @@ Rectangle {
                     renderType: Text.NativeRendering
                 }
             }
+        }
+
+        // Over the button's own border: the panel leaves no room around it.
+        FocusRing {
+            target: buttonReadInstruction
+            margin: 0
         }
     }
 }

@@ -92,6 +92,8 @@ Item {
         font.family: fontDinotBold.name
         font.pointSize: height * 0.625
         text: qsTr("Update available")
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
     }
 
     Text {
@@ -136,6 +138,19 @@ Item {
         textFormat: Text.StyledText
         text: "<a href=\"https://www.quellmark.com/\">" + qsTr("Changelog") + "</a>"
         onLinkActivated: page.changelogClicked()
+        // Reachable with Tab, between the page's other controls and the main button.
+        activeFocusOnTab: true
+        Keys.onReturnPressed: page.changelogClicked()
+        Keys.onEnterPressed: page.changelogClicked()
+        Keys.onSpacePressed: page.changelogClicked()
+        Accessible.role: Accessible.Link
+        Accessible.name: qsTr("Changelog")
+        Accessible.onPressAction: page.changelogClicked()
+    }
+
+    FocusRing {
+        target: textDeviceFoundChangelog
+        markWidth: textDeviceFoundChangelog.contentWidth
     }
 
     Text {
@@ -189,11 +204,18 @@ Item {
         font.family: fontDinotRegular.name
         font.pointSize: height * 0.625
         text: ""
+        activeFocusOnTab: true
+        Accessible.role: Accessible.EditableText
+        Accessible.name: textDowngradeTip.text.replace(/:$/, "")
         onTextChanged: {
             if (text === "Morwe") {
                 page.downgrade = false
                 page.passwordVerified()
             }
         }
+    }
+
+    FocusRing {
+        target: textInputDowngradePassword
     }
 }

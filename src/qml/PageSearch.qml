@@ -46,5 +46,7 @@ Item {
         font.family: fontDinotBold.name
         font.pointSize: height * 0.375
         text: qsTr("Searching connected devices...")
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
     }
 }

@@ -1,4 +1,5 @@
 import QtQuick 2.6
+import Drivers 1.0
 
 // Final picture and texts after a failed search, a failed update or a successful update.
 Item {
@@ -7,6 +8,23 @@ Item {
     // The wizard's outcome, in place of the item's own state name (the page has no visual states).
     property string state: "WELCOME"
     property bool isModelL: false
+    // Why the search found no usable unit (UpdateDriver.searchFailure), read when SEARCH_ERROR is
+    // entered: it adds a line below the note when the ports told more than that nothing answered.
+    property int searchFailure: UpdateDriver.SearchFailureUnknown
+
+    function searchFailureText() {
+        switch (searchFailure) {
+        case UpdateDriver.SearchNoAccess:
+            if (Qt.platform.os === "linux")
+                return qsTr("No access to the port: join dialout or add the udev rule (README, Real units on Linux).")
+            return qsTr("No access to the unit's port: close other programs that may use it.")
+        case UpdateDriver.SearchPortBusy:
+            return qsTr("Another program holds the unit's port: close it and scan again.")
+        case UpdateDriver.SearchUnitInLoader:
+            return qsTr("Its last update did not finish: a service station can restore it.")
+        }
+        return ""
+    }
 
     width: 768
     height: 358
@@ -17,13 +35,16 @@ Item {
             imageStatus.source = "/img/status_error.jpg"
             textStatusHead.text = qsTr("Sorry, we did not detect Talvo")
             textStatusNote.text = qsTr("Please use the TalvoUpdater_4901 first.")
+            textStatusReason.text = searchFailureText()
         } else if (state === "UPDATE_ERROR") {
             imageStatus.source = "/img/status_error.jpg"
             textStatusHead.text = qsTr("Error: Update failed")
             textStatusNote.text = qsTr("Please unpower Talvo, disconnect the cable and contact your local service station or distributor for further help.")
+            textStatusReason.text = ""
         } else if (state === "UPDATE_SUCCESS") {
             imageStatus.source = "/img/status_success.jpg"
             textStatusHead.text = qsTr("Update successful!")
+            textStatusReason.text = ""
             if (isModelL)
                 textStatusNote.text = qsTr("Please unplug the USB cable\nthen the battery and restart Talvo L.")
             else
@@ -53,6 +74,8 @@ Item {
         font.family: fontDinotBold.name
         font.pointSize: height * 0.375
         text: qsTr("Update status unknown!")
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
     }
 
     Text {
@@ -68,5 +91,23 @@ Item {
         font.family: fontDinotBold.name
         font.pointSize: height * 0.375
         text: qsTr("...")
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
+    }
+
+    // Below the note, in the note's style, down to the bottom of the page.
+    Text {
+        id: textStatusReason
+        objectName: "textStatusReason"
+        x: 0
+        y: textStatusNote.y + textStatusNote.height
+        width: page.width
+        height: page.height - y
+        color: textStatusNote.color
+        horizontalAlignment: Text.AlignHCenter
+        font: textStatusNote.font
+        text: ""
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
     }
 }

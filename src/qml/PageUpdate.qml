@@ -7,6 +7,8 @@ Item {
     id: page
 
     property int progress: 0
+    // The window was asked to close during the installation and stayed open: say why.
+    property bool closeRefused: false
 
     width: 768
     height: 358
@@ -26,6 +28,8 @@ Item {
         font.family: fontDinotBold.name
         font.pointSize: height * 0.375
         text: qsTr("UPDATE IN PROGRESS")
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
     }
 
     ProgressBar {
@@ -38,6 +42,7 @@ Item {
         minimumValue: 0
         maximumValue: 100
         value: 0
+        Accessible.name: qsTr("Update progress, %1 %").arg(value)
 
         // The percentage is always written from the bar's own value.
         onValueChanged: textUpdatePercentage.text = value + "%"
@@ -86,5 +91,25 @@ Item {
         font.family: fontDinotBold.name
         font.pointSize: height * 0.375
         text: qsTr("Please do not disconnect your device until the update is completed.")
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
+    }
+
+    // Below the note, in its font, in the colour of the page's headline.
+    Text {
+        id: textUpdateCloseRefused
+        objectName: "textUpdateCloseRefused"
+        x: 0
+        y: textUpdateNote.y + textUpdateNote.height
+        width: page.width
+        height: textUpdateNote.height
+        opacity: page.closeRefused ? 1 : 0
+        visible: opacity > 0
+        color: textUpdate.color
+        horizontalAlignment: Text.AlignHCenter
+        font: textUpdateNote.font
+        text: qsTr("The installation must finish first: the window can be closed after it.")
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
     }
 }

@@ -21,8 +21,10 @@ ApplicationWindow {
         var previous = mainFrame.state
         if (previous === "SEARCH_ERROR" || previous === "UPDATE_ERROR" || previous === "UPDATE_SUCCESS")
             pageStatus.state = "WELCOME"
-        if (previous === "UPDATE")
+        if (previous === "UPDATE") {
             pageUpdate.progress = 0
+            pageUpdate.closeRefused = false
+        }
 
         mainFrame.state = next
         if (next === "SEARCH") {
@@ -60,6 +62,9 @@ ApplicationWindow {
             break
         }
         mainButton.opacity = next === "UPDATE" ? 0 : 1
+        // The keys always have a target: the main button wherever it shows.
+        if (mainButton.opacity === 1)
+            mainButton.forceActiveFocus()
     }
 
     // A search has ended with a unit: fill the device page and pick one of its three outcomes.
@@ -90,6 +95,14 @@ ApplicationWindow {
                 mainButton.opacity = 0
             }
         }
+    }
+
+    // Mouse, Space, Return and Enter all press the main button through here. A press right after
+    // the caption changed was meant for the previous caption (the second click of a double click on
+    // "SCAN FOR DEVICES" would cancel the search it started) and is dropped.
+    function mainButtonActivated() {
+        if (!timerMainButtonGuard.running)
+            mainButtonPressed()
     }
 
     function mainButtonPressed() {
@@ -128,6 +141,19 @@ ApplicationWindow {
     color: "#000000"
     title: qsTr("quellmark Update Center")
 
+    // Closing would leave the flash running unseen with the port held, and the unit half written.
+    onClosing: {
+        if (mainFrame.state === "UPDATE") {
+            close.accepted = false
+            pageUpdate.closeRefused = true
+        }
+    }
+    Component.onCompleted: {
+        // The first caption is not a change that a press could have been meant for.
+        timerMainButtonGuard.stop()
+        mainButton.forceActiveFocus()
+    }
+
     FontLoader {
         id: fontDinotBlack
         objectName: "fontDinotBlack"
@@ -164,6 +190,12 @@ ApplicationWindow {
         onTriggered: updateDriver.search(false)
     }
     Timer {
+        id: timerMainButtonGuard
+        objectName: "timerMainButtonGuard"
+        interval: 300
+        repeat: false
+    }
+    Timer {
         id: timerSearchStartPostpone
         objectName: "timerSearchStartPostpone"
         interval: 500
@@ -176,12 +208,14 @@ ApplicationWindow {
         interval: 500
         repeat: false
         onTriggered: {
-            if (updateDriver.result())
+            if (updateDriver.result()) {
                 showDeviceFound()
-            else if (mainFrame.cancelPressed)
+            } else if (mainFrame.cancelPressed) {
                 enterState("WELCOME")
-            else
+            } else {
+                pageStatus.searchFailure = updateDriver.searchFailure
                 enterState("SEARCH_ERROR")
+            }
         }
     }
     Timer {
@@ -215,6 +249,10 @@ ApplicationWindow {
         opacity: 0
         visible: opacity > 0
         enabled: opacity > 0
+        onOpacityChanged: {
+            if (opacity === 1)
+                takeFocus()
+        }
 
         onShowDocumentationChanged: {
             if (showDocumentation) {
@@ -222,6 +260,7 @@ ApplicationWindow {
                 mainFrame.opacity = 1
                 messageDriverMissing.opacity = 0
                 messageDriverMissing.showDocumentation = false
+                mainButton.forceActiveFocus()
             }
         }
     }
@@ -324,7 +363,10 @@ ApplicationWindow {
             visible: opacity > 0
             enabled: opacity > 0
             text: qsTr("SCAN FOR DEVICES")
-            onClicked: mainWindow.mainButtonPressed()
+            onTextChanged: timerMainButtonGuard.restart()
+            onClicked: mainWindow.mainButtonActivated()
+            Keys.onReturnPressed: mainWindow.mainButtonActivated()
+            Keys.onEnterPressed: mainWindow.mainButtonActivated()
 
             style: ButtonStyle {
                 background: Rectangle {
@@ -344,6 +386,10 @@ ApplicationWindow {
                     renderType: Text.NativeRendering
                 }
             }
+        }
+
+        FocusRing {
+            target: mainButton
         }
 
         UpdateDriver {

@@ -61,7 +61,25 @@ public:
         waitUntil([&] { return _driver->count(call) >= count; }, call);
     }
 
-    void press() { QTest::mouseClick(_window, Qt::LeftButton, Qt::NoModifier, MAIN_BUTTON); }
+    void press()
+    {
+        QObject *guard = object("timerMainButtonGuard");
+        waitUntil([&] { return !guard->property("running").toBool(); }, QStringLiteral("the button's guard"));
+        QTest::mouseClick(_window, Qt::LeftButton, Qt::NoModifier, MAIN_BUTTON);
+    }
+
+    // A search that finds no unit, for the given reason.
+    void searchError(int failure, const QString &name)
+    {
+        _driver->setSearchFailure(failure);
+        const int searches = _driver->count(QStringLiteral("search(true)"));
+        press();
+        waitForCall(QStringLiteral("search(true)"), searches + 1);
+        _driver->finish(false);
+        waitForState(QStringLiteral("SEARCH_ERROR"));
+        shoot(name);
+        press();
+    }
 
     // Renders the next frame and writes it as <name>.png.
     void shoot(const QString &name)
@@ -167,10 +185,15 @@ int main(int argc, char *argv[])
     driver->finish(true);
     walk.waitForState(QStringLiteral("DEVICE_FOUND"));
     walk.shoot(QStringLiteral("04-device-update"));
+    QTest::keyClick(window, Qt::Key_Tab);
+    walk.shoot(QStringLiteral("04-device-update-link-focus"));
+    QTest::keyClick(window, Qt::Key_Tab);
 
     walk.startInstall();
     driver->report(57);
     walk.shoot(QStringLiteral("05-update-57"));
+    window->close();
+    walk.shoot(QStringLiteral("05-update-close-refused"));
     driver->report(100);
     driver->finish(true);
     walk.waitForState(QStringLiteral("UPDATE_SUCCESS"));
@@ -187,12 +210,10 @@ int main(int argc, char *argv[])
     walk.shoot(QStringLiteral("08-success-l"));
     walk.press();
 
-    walk.press();
-    walk.waitForCall(QStringLiteral("search(true)"), 3);
-    driver->finish(false);
-    walk.waitForState(QStringLiteral("SEARCH_ERROR"));
-    walk.shoot(QStringLiteral("09-search-error"));
-    walk.press();
+    walk.searchError(ScriptedUpdateDriver::SearchFailureUnknown, QStringLiteral("09-search-error"));
+    walk.searchError(ScriptedUpdateDriver::SearchNoAccess, QStringLiteral("09-search-error-no-access"));
+    walk.searchError(ScriptedUpdateDriver::SearchPortBusy, QStringLiteral("09-search-error-busy"));
+    walk.searchError(ScriptedUpdateDriver::SearchUnitInLoader, QStringLiteral("09-search-error-in-loader"));
 
     walk.findUnit(1, QStringLiteral("Talvo 400 S"), QStringLiteral("/fmw/s/logo.jpg"),
                   QStringLiteral("49.09"), false);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "updatedriver.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QObject>
@@ -20,11 +22,22 @@ class ScriptedUpdateDriver : public QObject
     Q_PROPERTY(QString modelPicture READ modelPicture)
     Q_PROPERTY(QString versionCurrent READ versionCurrent)
     Q_PROPERTY(QString versionNew READ versionNew)
+    Q_PROPERTY(SearchFailure searchFailure READ searchFailure)
 
     // For the test only.
     Q_PROPERTY(QStringList calls READ calls NOTIFY called)
 
 public:
+    // The scenes name these by UpdateDriver's names.
+    enum SearchFailure
+    {
+        SearchFailureUnknown = UpdateDriver::SearchFailureUnknown,
+        SearchNoAccess = UpdateDriver::SearchNoAccess,
+        SearchPortBusy = UpdateDriver::SearchPortBusy,
+        SearchUnitInLoader = UpdateDriver::SearchUnitInLoader,
+    };
+    Q_ENUM(SearchFailure)
+
     explicit ScriptedUpdateDriver(QObject *parent = nullptr) : QObject(parent) {}
 
     bool active() const { return _active; }
@@ -34,12 +47,14 @@ public:
     QString modelPicture() const { return noteRead(QStringLiteral("modelPicture"), _modelPicture); }
     QString versionCurrent() const { return noteRead(QStringLiteral("versionCurrent"), _versionCurrent); }
     QString versionNew() const { return noteRead(QStringLiteral("versionNew"), _versionNew); }
+    SearchFailure searchFailure() const { return _searchFailure; }
 
     QStringList calls() const { return _calls; }
 
     // Scripting by the test.
     Q_INVOKABLE void setDriverAvailable(bool available) { _driverAvailable = available; }
     Q_INVOKABLE void setUpdateAvailable(bool available) { _updateAvailable = available; }
+    Q_INVOKABLE void setSearchFailure(int failure) { _searchFailure = static_cast<SearchFailure>(failure); }
     // Whether install() starts an installation (it does not when the catalogue has no firmware).
     Q_INVOKABLE void setInstallStarts(bool starts) { _installStarts = starts; }
     Q_INVOKABLE void setUnit(int type, const QString &name, const QString &picture, const QString &current,
@@ -150,6 +165,7 @@ private:
     bool _driverAvailable = true;
     bool _updateAvailable = true;
     bool _installStarts = true;
+    SearchFailure _searchFailure = SearchFailureUnknown;
     int _modelType = 0;
     QString _modelName;
     QString _modelPicture;

@@ -13,6 +13,10 @@
 #include <QtQml>
 #include <QtQuickTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 namespace {
 
 const quint16 UNIT_VENDOR = 1240;
@@ -97,12 +101,28 @@ public:
         return size;
     }
 
+    // Its last installation broke off: no application, only the loader answers.
+    Q_INVOKABLE void strand()
+    {
+        _unit.loadMemory(SimulatedUnit::RESET_VECTOR_ADDRESS, QByteArray(2, '\xFF'));
+    }
+
+    // Another program holds the port, as a terminal program would; false lets it go.
+    Q_INVOKABLE bool holdPort(bool hold)
+    {
+        if (_holder >= 0)
+            ::close(_holder);
+        _holder = hold ? ::open(qPrintable(_unit.portPath()), O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+        return !hold || (_holder >= 0 && flock(_holder, LOCK_EX | LOCK_NB) == 0);
+    }
+
     Q_INVOKABLE int handshakesAnswered() const { return _unit.handshakesAnswered(); }
     Q_INVOKABLE int blocksWritten() const { return _unit.blocksWritten(); }
     Q_INVOKABLE int massErases() const { return _unit.massErases(); }
 
 private:
     SimulatedUnit _unit;
+    int _holder = -1;
 };
 
 class EndToEndSetup : public QObject

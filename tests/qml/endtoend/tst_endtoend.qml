@@ -31,6 +31,7 @@ TestCase {
     }
 
     function press() {
+        tryCompare(item("timerMainButtonGuard"), "running", false)
         mouseClick(item("mainButton"))
     }
 
@@ -67,7 +68,22 @@ TestCase {
     }
 
     function cleanup() {
+        simulatedUnit.holdPort(false)
         win = null
+    }
+
+    function test_a_failed_search_tells_why_data() {
+        return [{ tag: "unit in its loader", line: "Its last update did not finish: a service station can restore it." },
+                { tag: "port held", line: "Another program holds the unit's port: close it and scan again." }]
+    }
+
+    function test_a_failed_search_tells_why(data) {
+        simulatedUnit.reset("49.05(1799),Talvo 400S")
+        data.tag === "port held" ? verify(simulatedUnit.holdPort(true)) : simulatedUnit.strand()
+        openWizard()
+        press()
+        tryCompare(item("mainFrame"), "state", "SEARCH_ERROR", searchTimeoutMs)
+        compare(item("textStatusReason").text, data.line)
     }
 
     function test_update_of_an_S_unit_with_older_firmware() {

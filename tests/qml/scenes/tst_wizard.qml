@@ -1,5 +1,6 @@
 import QtQuick 2.6
 import QtTest 1.1
+import Drivers 1.0
 
 // The wizard of qrc:/qml/main.qml against a scripted controller: states, transitions, timers,
 // pages and what the user can and cannot do on them.
@@ -65,12 +66,19 @@ TestCase {
         return item("mainFrame").state
     }
 
+    // The main button ignores presses for 300 ms after its caption changed.
+    function waitForGuard() {
+        tryCompare(item("timerMainButtonGuard"), "running", false)
+    }
+
     function press() {
+        waitForGuard()
         mouseClick(item("mainButton"))
     }
 
     // A click at a window position, whatever lies there.
     function clickAt(x, y) {
+        waitForGuard()
         mouseClick(item("mainFrame"), x, y)
     }
 
@@ -127,6 +135,24 @@ TestCase {
     function unitL(current) {
         return { type: 2, name: "Talvo 400 L", picture: "/fmw/l/logo.jpg", current: current || "49.07",
                  carried: "49.09", updateAvailable: true }
+    }
+
+    // Steps from WELCOME: "unit" to the device page, "noUnit" to the search error, "scan" into a
+    // search, "install" through a successful installation; "update" and "back" press the button.
+    function walk(path) {
+        for (var i = 0; i < path.length; ++i) {
+            if (path[i] === "unit") {
+                findUnit(unitS())
+            } else if (path[i] === "noUnit" || path[i] === "scan") {
+                var searches = driver.count("search(true)")
+                press()
+                waitForCalls("search(true)", searches + 1)
+                if (path[i] === "noUnit")
+                    driver.finish(false)
+            } else {
+                path[i] === "install" ? installFirmware(true) : press()
+            }
+        }
     }
 
     function cleanup() {
@@ -263,6 +289,8 @@ TestCase {
         createWizard()
         driver.setUnit(1, "Talvo 400 S", "/fmw/s/logo.jpg", "49.07", "49.09")
         waitForCalls("search(false)", 1)
+        // Longer than the main button's guard: CANCEL can then come before the search starts.
+        item("timerSearchStartPostpone").interval = 1000
         press()
         expectState("SEARCH")
         if (!data.cancelEarly)
@@ -326,17 +354,7 @@ TestCase {
 
     function test_end_of_an_operation_elsewhere_changes_nothing(data) {
         createWizard()
-        for (var i = 0; i < data.path.length; ++i) {
-            if (data.path[i] === "unit") {
-                findUnit(unitS())
-            } else if (data.path[i] === "noUnit") {
-                press()
-                waitForCalls("search(true)", 1)
-                driver.finish(false)
-            } else if (data.path[i] === "install") {
-                installFirmware(true)
-            }
-        }
+        walk(data.path)
         expectState(data.tag)
         var results = driver.count("result()")
         driver.finish(false)
@@ -519,6 +537,7 @@ TestCase {
         compare(input.text, "")
         compare(passwordSpy.count, 1)
 
+        waitForGuard()
         keyClick(Qt.Key_Space)
         expectState("UPDATE")
         waitForCalls("install()", 1)
@@ -668,6 +687,118 @@ TestCase {
             press()
             expectState("WELCOME")
         }
+    }
+
+    // ---- search failure, closing, keyboard, screen readers ----------------------------------------
+
+    function test_search_error_tells_what_the_ports_said_data() {
+        return [
+            { tag: "nothing more known", failure: UpdateDriver.SearchFailureUnknown, line: "" },
+            { tag: "no access", failure: UpdateDriver.SearchNoAccess, line: "No access to the port: join dialout or add the udev rule (README, Real units on Linux)." },
+            { tag: "port held", failure: UpdateDriver.SearchPortBusy, line: "Another program holds the unit's port: close it and scan again." },
+            { tag: "in its loader", failure: UpdateDriver.SearchUnitInLoader, line: "Its last update did not finish: a service station can restore it." }
+        ]
+    }
+
+    function test_search_error_tells_what_the_ports_said(data) {
+        createWizard()
+        driver.setSearchFailure(data.failure)
+        walk(["noUnit"])
+        expectState("SEARCH_ERROR")
+        var line = item("textStatusReason"), note = item("textStatusNote")
+        compare([item("textStatusHead").text, note.text, line.text], ["Sorry, we did not detect Talvo", "Please use the TalvoUpdater_4901 first.", data.line])
+        verify(line.y >= note.y + note.contentHeight && line.y + line.contentHeight <= win.bodyHeight, "below the note, in the body")
+        verify(line.contentWidth <= win.width, "one line")
+        walk(["back", "unit", "update"])
+        driver.finish(false)
+        expectState("UPDATE_ERROR")
+        compare(line.text, "", "not on other outcomes")
+    }
+
+    function test_closing_waits_for_the_installation_data() {
+        return [{ tag: "WELCOME", path: [] }, { tag: "SEARCH", path: ["scan"] }, { tag: "DEVICE_FOUND", path: ["unit"] },
+                { tag: "UPDATE", path: ["unit", "update"] }, { tag: "UPDATE_SUCCESS", path: ["unit", "install"] }]
+    }
+
+    function test_closing_waits_for_the_installation(data) {
+        createWizard()
+        walk(data.path)
+        expectState(data.tag)
+        var line = item("textUpdateCloseRefused"), updating = data.tag === "UPDATE"
+        compare([win.close(), win.visible, line.opacity], [!updating, updating, updating ? 1 : 0])
+        compare(line.text, "The installation must finish first: the window can be closed after it.")
+        if (updating) {
+            driver.finish(true)
+            expectState("UPDATE_SUCCESS")
+            walk(["back", "unit", "update"])
+            compare(line.opacity, 0, "gone at the next installation")
+        }
+    }
+
+    function test_keys_press_the_focused_control_data() {
+        return [{ tag: "Return", key: Qt.Key_Return }, { tag: "Enter", key: Qt.Key_Enter }, { tag: "Space", key: Qt.Key_Space }]
+    }
+
+    // No Tab is needed first; Tab reaches the change-log link, and what has the keys is marked.
+    function test_keys_press_the_focused_control(data) {
+        createWizard()
+        var button = item("mainButton"), link = item("textDeviceFoundChangelog")
+        // The window's activation reaches the focused item a moment after `active` turns true.
+        tryVerify(function () { return button.activeFocus && item("mainButtonFocusRing").visible })
+        driver.setDriverAvailable(false)
+        keyClick(data.key)
+        verify(item("buttonReadInstruction").activeFocus && item("buttonReadInstructionFocusRing").visible)
+        keyClick(data.key)
+        compare(driver.count("openDocumentationNatively()"), 1)
+        driver.setDriverAvailable(true)
+        keyClick(data.key)
+        expectState("SEARCH")
+        verify(button.activeFocus)
+        driver.finish(true)
+        expectState("DEVICE_FOUND")
+        verify(button.activeFocus)
+        keyClick(Qt.Key_Tab)
+        verify(link.activeFocus && item("textDeviceFoundChangelogFocusRing").visible && !item("mainButtonFocusRing").visible)
+        keyClick(data.key)
+        compare(driver.count("openChangelogNatively()"), 1)
+        keyClick(Qt.Key_Tab)
+        waitForGuard()
+        keyClick(data.key)
+        expectState("UPDATE")
+    }
+
+    function test_a_press_within_300_ms_of_a_new_caption_is_ignored_data() {
+        return [{ tag: "double click" }, { tag: "Return twice", key: Qt.Key_Return }]
+    }
+
+    function test_a_press_within_300_ms_of_a_new_caption_is_ignored(data) {
+        createWizard()
+        waitForCalls("search(false)", 1)
+        for (var i = 0; i < 2; ++i)
+            data.key ? keyClick(data.key) : mouseClick(item("mainButton"))
+        expectState("SEARCH")
+        compare(driver.count("search(false)"), 1, "the second press did not cancel")
+        press()
+        compare(driver.count("search(false)"), 2, "a later press does")
+    }
+
+    function test_accessible_names_and_roles_data() {
+        return [
+            { tag: "mainButton", role: Accessible.Button, name: "SCAN FOR DEVICES" },
+            { tag: "buttonReadInstruction", role: Accessible.Button, name: "READ INSTRUCTION" },
+            { tag: "textDeviceFoundChangelog", role: Accessible.Link, name: "Changelog" },
+            { tag: "textInputDowngradePassword", role: Accessible.EditableText, name: "Downgrade password" },
+            { tag: "progressBar", role: Accessible.ProgressBar, name: "Update progress, 42 %" },
+            { tag: "textStatusReason", role: Accessible.StaticText, name: "Another program holds the unit's port: close it and scan again." }
+        ]
+    }
+
+    function test_accessible_names_and_roles(data) {
+        createWizard()
+        item("pageStatus").searchFailure = UpdateDriver.SearchPortBusy
+        item("pageStatus").state = "SEARCH_ERROR"
+        item("pageUpdate").progress = 42
+        compare([item(data.tag).Accessible.role, item(data.tag).Accessible.name], [data.role, data.name])
     }
 
     // ---- fonts ------------------------------------------------------------------------------------
