@@ -2,6 +2,7 @@
 // comparison, file opening and driver checks.
 #include "driverplatform.h"
 #include "logcapture.h"
+#include "portenumerator.h"
 #include "updatedriver.h"
 
 #include <QDesktopServices>
@@ -11,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
+
+Q_DECLARE_METATYPE(PortInfo)
 
 // Stands in for the desktop: records the files handed over for opening.
 class OpenedFiles : public QObject
@@ -49,6 +52,8 @@ private slots:
     void changelogOfAnUnknownUnitIsNotOpened();
 
     void driverChecks();
+    void aListedPortWithTheUnitsIdentifiersCountsAsADriver_data();
+    void aListedPortWithTheUnitsIdentifiersCountsAsADriver();
 
 private:
     OpenedFiles _opened;
@@ -362,6 +367,38 @@ void UpdateDriverTest::driverChecks()
     QVERIFY(QDir(sysfs.path()).mkpath("bus/usb/drivers/cdc_acm"));
     QVERIFY(DriverPlatform::usbDriverRegistered(sysfs.path().toStdString(), "cdc_acm"));
     QVERIFY(!DriverPlatform::usbDriverRegistered(sysfs.path().toStdString(), "ftdi_sio"));
+}
+
+void UpdateDriverTest::aListedPortWithTheUnitsIdentifiersCountsAsADriver_data()
+{
+    QTest::addColumn<QList<PortInfo>>("ports");
+    QTest::addColumn<bool>("listed");
+    const PortInfo unit = PortEnumerator::portForDevice("/dev/ttyACM1", 1240, 223);
+    PortInfo withoutIdentifiers = unit;
+    withoutIdentifiers.hasVendorIdentifier = false;
+    withoutIdentifiers.hasProductIdentifier = false;
+    QTest::newRow("the unit's port after another")
+        << QList<PortInfo>{PortEnumerator::portForDevice("/dev/ttyUSB0", 0x0403, 0x6001), unit} << true;
+    QTest::newRow("no ports") << QList<PortInfo>{} << false;
+    QTest::newRow("the vendor's other product")
+        << QList<PortInfo>{PortEnumerator::portForDevice("/dev/ttyACM0", 1240, 10)} << false;
+    QTest::newRow("another vendor's product of that number")
+        << QList<PortInfo>{PortEnumerator::portForDevice("/dev/ttyACM0", 0x2341, 223)} << false;
+    QTest::newRow("identifiers the system does not vouch for")
+        << QList<PortInfo>{withoutIdentifiers} << false;
+}
+
+void UpdateDriverTest::aListedPortWithTheUnitsIdentifiersCountsAsADriver()
+{
+    QFETCH(QList<PortInfo>, ports);
+    QFETCH(bool, listed);
+    PortEnumerator::setSystemPortsIncluded(false);
+    for (const PortInfo &port : ports)
+        PortEnumerator::addExtraPort(port);
+    const bool found = PortEnumerator::hasPortWithIdentifiers(UpdateDriver::_vendor, UpdateDriver::_product);
+    PortEnumerator::clearExtraPorts();
+    PortEnumerator::setSystemPortsIncluded(true);
+    QCOMPARE(found, listed);
 }
 
 QTEST_MAIN(UpdateDriverTest)

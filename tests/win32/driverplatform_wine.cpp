@@ -1,8 +1,9 @@
-// Runs the Windows driver checks under wine. The driver-store listing is pointed at a
-// temporary folder standing in for the store, then at the system's own store in the wine prefix
-// with a package folder put there for the check; the kernel-driver enumeration runs against
-// whatever the system reports (under wine: no drivers). Prints one line per check; the exit code is the number of
-// failed checks.
+// Runs the Windows driver checks under wine. The driver-store listing and the look for the
+// system's own CDC serial driver are pointed at temporary folders standing in for the store and
+// the system folder, then at the wine prefix's own, with a package folder or the driver file put
+// there for the check; the kernel-driver enumeration runs against
+// whatever the system reports (under wine: no drivers). Prints one line per check; the exit code is the
+// number of failed checks.
 
 #include "driverplatform.h"
 
@@ -43,7 +44,8 @@ std::wstring temporaryRoot()
     return std::wstring(base) + L"talvo-driverstore-" + std::to_wstring(GetCurrentProcessId());
 }
 
-// A store folder holding the given entries; names ending in '/' are folders, others files.
+// A folder standing in for a store or the system folder, holding the given entries (paths below
+// it; names ending in '/' are folders, others files).
 std::wstring makeStore(const std::wstring &root, const std::wstring &name,
                        const std::vector<std::wstring> &entries)
 {
@@ -117,6 +119,28 @@ void driverStoreListing()
     check("temporary store removed", removed);
 }
 
+// The system's own CDC serial driver, looked for in a temporary folder standing in for the
+// system folder.
+void systemDriverFile()
+{
+    const std::wstring root = temporaryRoot() + L"-system";
+    CreateDirectoryW(root.c_str(), nullptr);
+    const StoreCase cases[] = {
+        {"system folder with drivers\\usbser.sys", {L"drivers/", L"drivers\\usbser.sys"}, true},
+        {"system folder with other drivers only", {L"drivers/", L"drivers\\serial.sys"}, false},
+        {"system folder with a folder named usbser.sys", {L"drivers/", L"drivers\\usbser.sys/"}, false},
+        {"system folder with usbser.sys outside drivers", {L"drivers/", L"usbser.sys"}, false},
+        {"system folder without drivers", {}, false},
+    };
+    int index = 0;
+    for (const StoreCase &c : cases) {
+        const std::wstring system = makeStore(root, L"system" + std::to_wstring(index++), c.entries);
+        const bool found = DriverPlatform::systemDriverFilePresent(system, L"usbser.sys");
+        check(c.name, found == c.expected, found ? "found" : "not found");
+    }
+    removeTree(root);
+}
+
 void kernelDriverEnumeration()
 {
     // The enumeration succeeds but lists no drivers under wine.
@@ -156,6 +180,20 @@ void systemDriverStore()
     RemoveDirectoryW(package.c_str());
     for (auto level = created.rbegin(); level != created.rend(); ++level)
         RemoveDirectoryW(level->c_str());
+
+    // Windows 10 and later: the system's own driver file, found through the system folder.
+    wchar_t systemDir[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(systemDir, MAX_PATH);
+    const std::wstring driverFile = std::wstring(systemDir, length) + L"\\drivers\\usbser.sys";
+    HANDLE file = CreateFileW(driverFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    const bool inbox = DriverPlatform::isClassDriverInstalled();
+    check("the system folder with the system's own usbser.sys", file != INVALID_HANDLE_VALUE && inbox,
+          inbox ? "installed" : "not installed");
+    if (file != INVALID_HANDLE_VALUE)
+        DeleteFileW(driverFile.c_str());
 }
 
 } // namespace
@@ -163,6 +201,7 @@ void systemDriverStore()
 int wmain()
 {
     driverStoreListing();
+    systemDriverFile();
     kernelDriverEnumeration();
     systemDriverStore();
     std::printf("%d failed\n", failures);
