@@ -1,9 +1,8 @@
-// Runs the Windows driver checks under wine. The driver-store listing and the look for the
-// system's own CDC serial driver are pointed at temporary folders standing in for the store and
-// the system folder, then at the wine prefix's own, with a package folder or the driver file put
-// there for the check; the kernel-driver enumeration runs against
-// whatever the system reports (under wine: no drivers). Prints one line per check; the exit code is the
-// number of failed checks.
+// Runs the Windows driver checks under wine. The driver-store listing and the look for usbser.sys
+// are pointed at temporary folders standing in for the store and the system folder, then at the
+// prefix's own with a package folder or the driver file put there for the check; the kernel-driver
+// enumeration runs against whatever the system reports (under wine: no drivers). Prints one line
+// per check; the exit code is the number of failed checks.
 
 #include "driverplatform.h"
 
@@ -44,8 +43,7 @@ std::wstring temporaryRoot()
     return std::wstring(base) + L"talvo-driverstore-" + std::to_wstring(GetCurrentProcessId());
 }
 
-// A folder standing in for a store or the system folder, holding the given entries (paths below
-// it; names ending in '/' are folders, others files).
+// A store (or system) folder holding the given entries; names ending in '/' are folders, others files.
 std::wstring makeStore(const std::wstring &root, const std::wstring &name,
                        const std::vector<std::wstring> &entries)
 {
@@ -89,6 +87,7 @@ struct StoreCase
     const char *name;
     std::vector<std::wstring> entries;
     bool expected;
+    bool systemFolder = false; // drivers\usbser.sys is looked for, not a package
 };
 
 void driverStoreListing()
@@ -105,11 +104,16 @@ void driverStoreListing()
         {"store with a name shorter than the prefix", {L"mchpcdc.in/"}, false},
         {"store with the prefix inside a longer name", {L"x_mchpcdc.inf_amd64/"}, false},
         {"empty store", {}, false},
+        {"system folder with drivers\\usbser.sys", {L"drivers/", L"drivers\\usbser.sys"}, true, true},
+        {"system folder with other drivers only", {L"drivers/", L"drivers\\serial.sys"}, false, true},
+        {"system folder with a folder named usbser.sys", {L"drivers/", L"drivers\\usbser.sys/"}, false, true},
+        {"system folder with usbser.sys outside drivers", {L"usbser.sys"}, false, true},
     };
     int index = 0;
     for (const StoreCase &c : cases) {
         const std::wstring store = makeStore(root, L"store" + std::to_wstring(index++), c.entries);
-        const bool found = DriverPlatform::driverStoreHasPackage(store, prefix);
+        const bool found = c.systemFolder ? DriverPlatform::systemDriverFilePresent(store, L"usbser.sys")
+                                          : DriverPlatform::driverStoreHasPackage(store, prefix);
         check(c.name, found == c.expected, found ? "found" : "not found");
     }
     const bool missing = DriverPlatform::driverStoreHasPackage(root + L"\\no-such-folder", prefix);
@@ -117,28 +121,6 @@ void driverStoreListing()
     removeTree(root);
     const bool removed = GetFileAttributesW(root.c_str()) == INVALID_FILE_ATTRIBUTES;
     check("temporary store removed", removed);
-}
-
-// The system's own CDC serial driver, looked for in a temporary folder standing in for the
-// system folder.
-void systemDriverFile()
-{
-    const std::wstring root = temporaryRoot() + L"-system";
-    CreateDirectoryW(root.c_str(), nullptr);
-    const StoreCase cases[] = {
-        {"system folder with drivers\\usbser.sys", {L"drivers/", L"drivers\\usbser.sys"}, true},
-        {"system folder with other drivers only", {L"drivers/", L"drivers\\serial.sys"}, false},
-        {"system folder with a folder named usbser.sys", {L"drivers/", L"drivers\\usbser.sys/"}, false},
-        {"system folder with usbser.sys outside drivers", {L"drivers/", L"usbser.sys"}, false},
-        {"system folder without drivers", {}, false},
-    };
-    int index = 0;
-    for (const StoreCase &c : cases) {
-        const std::wstring system = makeStore(root, L"system" + std::to_wstring(index++), c.entries);
-        const bool found = DriverPlatform::systemDriverFilePresent(system, L"usbser.sys");
-        check(c.name, found == c.expected, found ? "found" : "not found");
-    }
-    removeTree(root);
 }
 
 void kernelDriverEnumeration()
@@ -181,19 +163,13 @@ void systemDriverStore()
     for (auto level = created.rbegin(); level != created.rend(); ++level)
         RemoveDirectoryW(level->c_str());
 
-    // Windows 10 and later: the system's own driver file, found through the system folder.
-    wchar_t systemDir[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(systemDir, MAX_PATH);
-    const std::wstring driverFile = std::wstring(systemDir, length) + L"\\drivers\\usbser.sys";
-    HANDLE file = CreateFileW(driverFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
+    // Windows 10 and later: their own usbser.sys, found through the system folder.
+    wchar_t system[MAX_PATH];
+    const std::wstring driver =
+        makeStore(std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)), L"drivers", {L"usbser.sys"});
     const bool inbox = DriverPlatform::isClassDriverInstalled();
-    check("the system folder with the system's own usbser.sys", file != INVALID_HANDLE_VALUE && inbox,
-          inbox ? "installed" : "not installed");
-    if (file != INVALID_HANDLE_VALUE)
-        DeleteFileW(driverFile.c_str());
+    check("the system folder with its own usbser.sys", inbox, inbox ? "installed" : "not installed");
+    DeleteFileW((driver + L"\\usbser.sys").c_str());
 }
 
 } // namespace
@@ -201,7 +177,6 @@ void systemDriverStore()
 int wmain()
 {
     driverStoreListing();
-    systemDriverFile();
     kernelDriverEnumeration();
     systemDriverStore();
     std::printf("%d failed\n", failures);
