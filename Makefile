@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps test-deps configure build run test bench clean
+.PHONY: all deps test-deps configure build run test bench bench-wine clean
 
 all: build
 
@@ -43,6 +43,10 @@ test: test-deps build
 # One table of the program's figures, measured in one run (about two minutes: two paced installations).
 bench: build
 	@$(BUILD)/bench/bench_bsl
+
+# The Windows serial line's wait for a byte under wine, the earlier polling read beside it (about 30 s).
+bench-wine: test-deps configure
+	@cmake --build $(BUILD) --target bench_serialwait_wine
 
 clean:
 	@rm -rf $(BUILD)

@@ -15,7 +15,9 @@ enum class LoadState
     EnumerationFailed
 };
 
-// Is the class driver's package installed on this system?
+// Is a driver that can serve the unit's serial port installed on this system? On Windows: the
+// vendor's package in the driver store, or the system's own CDC serial driver, which Windows 10
+// and later bind to the unit without any package.
 bool isClassDriverInstalled();
 
 // Is the class driver loaded into the kernel?
@@ -24,6 +26,8 @@ LoadState classDriverLoadState();
 #ifdef _WIN32
 // True when an entry of storeDir begins with prefix (case-sensitive).
 bool driverStoreHasPackage(const std::wstring &storeDir, const std::wstring &prefix);
+// True when systemDir\drivers holds a file of this name.
+bool systemDriverFilePresent(const std::wstring &systemDir, const std::wstring &fileName);
 // Looks for a loaded kernel driver by base file name (case-sensitive), with room for
 // maxDrivers load addresses.
 LoadState kernelDriverLoadState(const std::wstring &baseName, unsigned maxDrivers = 1024);

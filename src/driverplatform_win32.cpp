@@ -9,15 +9,34 @@
 namespace DriverPlatform {
 
 namespace {
-const wchar_t DRIVER_STORE_DIR[] = L"C:\\Windows\\System32\\DriverStore\\FileRepository";
+// Below the system folder (System32 on a usual installation).
+const wchar_t DRIVER_STORE_DIR[] = L"\\DriverStore\\FileRepository";
 const wchar_t CLASS_DRIVER_PACKAGE[] = L"mchpcdc.inf";
 const wchar_t CLASS_DRIVER_FILE[] = L"usbser.sys";
 const DWORD DRIVER_NAME_CHARS = 1024;
+
+// The system folder as the system names it: Windows need not live in C:\Windows.
+std::wstring systemDirectory()
+{
+    std::vector<wchar_t> path(MAX_PATH);
+    UINT length = GetSystemDirectoryW(path.data(), static_cast<UINT>(path.size()));
+    if (length >= path.size()) {
+        path.resize(length);
+        length = GetSystemDirectoryW(path.data(), static_cast<UINT>(path.size()));
+    }
+    if (length == 0 || length >= path.size())
+        return std::wstring();
+    return std::wstring(path.data(), length);
+}
 } // namespace
 
 bool isClassDriverInstalled()
 {
-    return driverStoreHasPackage(DRIVER_STORE_DIR, CLASS_DRIVER_PACKAGE);
+    const std::wstring systemDir = systemDirectory();
+    if (systemDir.empty())
+        return false;
+    return driverStoreHasPackage(systemDir + DRIVER_STORE_DIR, CLASS_DRIVER_PACKAGE) ||
+           systemDriverFilePresent(systemDir, CLASS_DRIVER_FILE);
 }
 
 LoadState classDriverLoadState()
@@ -42,6 +61,13 @@ bool driverStoreHasPackage(const std::wstring &storeDir, const std::wstring &pre
     } while (FindNextFileW(find, &entry));
     FindClose(find);
     return found;
+}
+
+bool systemDriverFilePresent(const std::wstring &systemDir, const std::wstring &fileName)
+{
+    const std::wstring path = systemDir + L"\\drivers\\" + fileName;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 LoadState kernelDriverLoadState(const std::wstring &baseName, unsigned maxDrivers)

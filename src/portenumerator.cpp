@@ -35,6 +35,16 @@ QList<PortInfo> availablePorts()
     return ports;
 }
 
+bool hasPortWithIdentifiers(quint16 vendor, quint16 product)
+{
+    for (const PortInfo &port : availablePorts()) {
+        if (port.hasVendorIdentifier && port.vendorIdentifier == vendor && port.hasProductIdentifier &&
+            port.productIdentifier == product)
+            return true;
+    }
+    return false;
+}
+
 void addExtraPort(const PortInfo &port)
 {
     QMutexLocker locker(&registryMutex);

@@ -3,6 +3,7 @@
 #include "driverplatform.h"
 #include "filecopy.h"
 #include "firmwareinfo.h"
+#include "portenumerator.h"
 #include "updateworker.h"
 
 #include <QDebug>
@@ -77,7 +78,9 @@ UpdateDriver::SearchFailure UpdateDriver::searchFailure() const
 
 bool UpdateDriver::isDriverAvailable()
 {
-    return DriverPlatform::isClassDriverInstalled();
+    // A port that the system lists with the unit's identifiers has a driver, whichever it is.
+    return DriverPlatform::isClassDriverInstalled() ||
+           PortEnumerator::hasPortWithIdentifiers(_vendor, _product);
 }
 
 bool UpdateDriver::isDriverLoaded()

@@ -2,6 +2,7 @@
 // comparison, file opening and driver checks.
 #include "driverplatform.h"
 #include "logcapture.h"
+#include "portenumerator.h"
 #include "updatedriver.h"
 
 #include <QDesktopServices>
@@ -49,6 +50,8 @@ private slots:
     void changelogOfAnUnknownUnitIsNotOpened();
 
     void driverChecks();
+    void aListedPortWithTheUnitsIdentifiersCountsAsADriver_data();
+    void aListedPortWithTheUnitsIdentifiersCountsAsADriver();
 
 private:
     OpenedFiles _opened;
@@ -363,6 +366,38 @@ void UpdateDriverTest::driverChecks()
     QVERIFY(QDir(sysfs.path()).mkpath("bus/usb/drivers/cdc_acm"));
     QVERIFY(DriverPlatform::usbDriverRegistered(sysfs.path().toStdString(), "cdc_acm"));
     QVERIFY(!DriverPlatform::usbDriverRegistered(sysfs.path().toStdString(), "ftdi_sio"));
+}
+
+void UpdateDriverTest::aListedPortWithTheUnitsIdentifiersCountsAsADriver_data()
+{
+    QTest::addColumn<int>("vendor");
+    QTest::addColumn<int>("product");
+    QTest::addColumn<bool>("identified"); // the system vouches for the identifiers
+    QTest::addColumn<bool>("counts");
+    QTest::newRow("the unit's port") << 1240 << 223 << true << true;
+    QTest::newRow("the vendor's other product") << 1240 << 10 << true << false;
+    QTest::newRow("another vendor's product of that number") << 0x2341 << 223 << true << false;
+    QTest::newRow("identifiers the system does not vouch for") << 1240 << 223 << false << false;
+}
+
+void UpdateDriverTest::aListedPortWithTheUnitsIdentifiersCountsAsADriver()
+{
+    QFETCH(int, vendor);
+    QFETCH(int, product);
+    QFETCH(bool, identified);
+    QFETCH(bool, counts);
+    PortEnumerator::setSystemPortsIncluded(false);
+    const bool withoutPorts =
+        PortEnumerator::hasPortWithIdentifiers(UpdateDriver::_vendor, UpdateDriver::_product);
+    PortEnumerator::addExtraPort(PortEnumerator::portForDevice("/dev/ttyUSB0", 0x0403, 0x6001));
+    PortInfo port = PortEnumerator::portForDevice("/dev/ttyACM1", quint16(vendor), quint16(product));
+    port.hasVendorIdentifier = port.hasProductIdentifier = identified;
+    PortEnumerator::addExtraPort(port);
+    const bool found = PortEnumerator::hasPortWithIdentifiers(UpdateDriver::_vendor, UpdateDriver::_product);
+    PortEnumerator::clearExtraPorts();
+    PortEnumerator::setSystemPortsIncluded(true);
+    QVERIFY(!withoutPorts);
+    QCOMPARE(found, counts);
 }
 
 QTEST_MAIN(UpdateDriverTest)

@@ -9,10 +9,12 @@
 // Contract, the same on every platform:
 // - open(path, rate, parity): opens the port exclusively (a port that another program holds fails
 //   in the first step), sets rate, 8 data bits, even parity when `parity` is non-zero else none,
-//   1 stop bit, no flow control, DTR and RTS asserted where the device supports it, turns all
-//   driver time-outs off, then purges both directions. Returns the first step that failed, or
-//   OpenOk. After a failure in any step but CreateFileFailed the port stays held until close().
-//   An object that already holds a port refuses a second open with CreateFileFailed.
+//   1 stop bit, no flow control, DTR and RTS asserted where the device supports it, sets the
+//   driver's time-outs for the line's own reads and writes (none where the line waits in poll;
+//   a driver wait for the first byte and bounded writes on Windows), then purges both
+//   directions. Returns the first step that failed, or OpenOk. After a failure in any step but
+//   CreateFileFailed the port stays held until close(). An object that already holds a port
+//   refuses a second open with CreateFileFailed.
 //   openFailure() and openErrorCode() tell why the last open failed in its first step.
 // - close(): restores the time-outs found at open and releases the port. Returns CloseOk also
 //   when nothing was held (then it makes no system call). A failed step leaves the port held and
@@ -22,7 +24,8 @@
 //   It never returns before the deadline without a byte, also when the line reports errors or
 //   has hung up, so callers that count attempts keep their timing and never spin.
 // - write(data, size): discards pending input, then sends all bytes; returns the count the
-//   driver accepted (0 on failure, with `failed` set).
+//   driver accepted (0 on failure, with `failed` set). A device that stops taking output ends the
+//   write after a bound of seconds with a short count.
 // - bytesWaiting(): received bytes not yet read, or -1 when the driver cannot tell.
 class SerialLine
 {
@@ -33,7 +36,7 @@ public:
         CreateFileFailed,      // the port does not exist, cannot be opened, or another program holds it
         SetupCommFailed,       // driver queues
         GetCommTimeoutsFailed, // reading the port's time-outs
-        SetCommTimeoutsFailed, // switching the driver time-outs off
+        SetCommTimeoutsFailed, // setting the line's own driver time-outs
         GetCommStateFailed,    // reading the line settings
         SetCommStateFailed     // applying the line settings
     };

@@ -13,11 +13,17 @@ struct SerialLine::State
     COMSTAT comState{};
     COMMTIMEOUTS orgTimeouts{};
     bool orgTimeoutsRead = false;
+    DWORD readWaitMs = 0; // the read time-out the driver holds now
     SerialLine::OpenFailure failure = SerialLine::OpenFailure::None;
     DWORD errorCode = 0;
 };
 
 namespace {
+
+// A write may take this long plus WRITE_MS_PER_BYTE for each byte before the driver gives up: a
+// device that stops reading must not hold the caller for ever. At 115200 baud a byte takes 87 µs.
+const DWORD WRITE_STALL_MS = 2000;
+const DWORD WRITE_MS_PER_BYTE = 1;
 
 // Milliseconds on the performance counter: the tick count's 10 to 16 ms steps are too coarse
 // for a 40 ms deadline.
@@ -30,11 +36,20 @@ public:
         QueryPerformanceCounter(&_start);
         _ticks = _frequency.QuadPart * timeoutMs / 1000;
     }
-    bool passed() const
+    // Whole milliseconds left, rounded up, so that a wait of this length reaches the deadline.
+    DWORD remainingMs() const
     {
         LARGE_INTEGER now;
         QueryPerformanceCounter(&now);
-        return now.QuadPart - _start.QuadPart >= _ticks;
+        const LONGLONG left = _ticks - (now.QuadPart - _start.QuadPart);
+        if (left <= 0)
+            return 0;
+        return static_cast<DWORD>((left * 1000 + _frequency.QuadPart - 1) / _frequency.QuadPart);
+    }
+    void waitOut() const
+    {
+        for (DWORD left = remainingMs(); left != 0; left = remainingMs())
+            Sleep(left);
     }
 
 private:
@@ -42,6 +57,19 @@ private:
     LARGE_INTEGER _start;
     LONGLONG _ticks;
 };
+
+// The driver waits for the first byte of a read for up to readWaitMs and returns it at once; a
+// byte already waiting is returned without waiting. Writes are bounded.
+COMMTIMEOUTS lineTimeouts(DWORD readWaitMs)
+{
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = readWaitMs;
+    timeouts.WriteTotalTimeoutMultiplier = WRITE_MS_PER_BYTE;
+    timeouts.WriteTotalTimeoutConstant = WRITE_STALL_MS;
+    return timeouts;
+}
 
 SerialLine::OpenFailure failureFor(DWORD error)
 {
@@ -108,15 +136,11 @@ SerialLine::OpenResult SerialLine::open(const wchar_t *path, long rate, unsigned
     if (!GetCommTimeouts(_state->hComPort, &_state->orgTimeouts))
         return GetCommTimeoutsFailed;
     _state->orgTimeoutsRead = true;
-    // No driver time-outs at all: reads only take bytes already waiting, the time is kept here.
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = 0;
-    timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = 0;
-    timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = 0;
+    // Reads wait in the driver, which costs no CPU, instead of polling the waiting count.
+    COMMTIMEOUTS timeouts = lineTimeouts(TIMEOUT_MS);
     if (!SetCommTimeouts(_state->hComPort, &timeouts))
         return SetCommTimeoutsFailed;
+    _state->readWaitMs = TIMEOUT_MS;
 
     if (!GetCommState(_state->hComPort, &_state->comDCB))
         return GetCommStateFailed;
@@ -177,41 +201,42 @@ SerialLine::ReadResult SerialLine::readByte(int timeoutMs)
     ReadResult result;
     const Deadline deadline(timeoutMs);
     if (_state->hComPort == INVALID_HANDLE_VALUE) {
-        while (!deadline.passed())
-            Sleep(1);
+        deadline.waitOut();
         return result;
     }
 
-    // Poll the waiting count without sleeping, so a byte is taken within one poll of its arrival.
-    // A failed poll counts as nothing waiting: with the driver time-outs off, a ReadFile on a stale
-    // count would wait for ever on a port that has gone away. Failed polls sleep, so a dead port
-    // does not spin.
-    DWORD waiting = 0;
-    for (;;) {
-        DWORD errors = 0;
-        if (ClearCommError(_state->hComPort, &errors, &_state->comState)) {
-            waiting = _state->comState.cbInQue;
-        } else {
-            result.waitFailed = true;
-            waiting = 0;
-            Sleep(1);
+    // Clears a pending line error first: a port whose fAbortOnError is set fails every read until
+    // then. A port that cannot answer this has gone away; its wait is sat out, not spun.
+    DWORD errors = 0;
+    if (!ClearCommError(_state->hComPort, &errors, &_state->comState)) {
+        result.waitFailed = true;
+        deadline.waitOut();
+        return result;
+    }
+
+    // The driver returns a waiting byte at once, else the first byte to arrive, else nothing when
+    // its time-out ends. Its timer may end a little before ours: the rest is waited for again.
+    for (DWORD left = deadline.remainingMs(); left != 0; left = deadline.remainingMs()) {
+        if (left != _state->readWaitMs) {
+            COMMTIMEOUTS timeouts = lineTimeouts(left);
+            if (!SetCommTimeouts(_state->hComPort, &timeouts)) {
+                result.waitFailed = true;
+                break;
+            }
+            _state->readWaitMs = left;
         }
-        if (waiting != 0 || deadline.passed())
+        DWORD count = 0;
+        if (!ReadFile(_state->hComPort, &result.byte, 1, &count, nullptr)) {
+            result.readFailed = true;
             break;
+        }
+        if (count == 1) {
+            result.received = true;
+            return result;
+        }
     }
-
-    // A byte that arrived at the very end stays queued for the next read.
-    if (waiting == 0 || deadline.passed())
-        return result;
-
-    DWORD count = 0;
-    if (!ReadFile(_state->hComPort, &result.byte, 1, &count, nullptr)) {
-        result.readFailed = true;
-        while (!deadline.passed())
-            Sleep(1);
-        return result;
-    }
-    result.received = count == 1;
+    // A failing line waits out its deadline like a silent one, so callers never spin.
+    deadline.waitOut();
     return result;
 }
 

@@ -1,8 +1,8 @@
-// Runs the Windows driver checks under wine. The driver-store listing is pointed at a
-// temporary folder standing in for the store, then at the system's own store in the wine prefix
-// with a package folder put there for the check; the kernel-driver enumeration runs against
-// whatever the system reports (under wine: no drivers). Prints one line per check; the exit code is the number of
-// failed checks.
+// Runs the Windows driver checks under wine. The driver-store listing and the look for usbser.sys
+// are pointed at temporary folders standing in for the store and the system folder, then at the
+// prefix's own with a package folder or the driver file put there for the check; the kernel-driver
+// enumeration runs against whatever the system reports (under wine: no drivers). Prints one line
+// per check; the exit code is the number of failed checks.
 
 #include "driverplatform.h"
 
@@ -43,7 +43,7 @@ std::wstring temporaryRoot()
     return std::wstring(base) + L"talvo-driverstore-" + std::to_wstring(GetCurrentProcessId());
 }
 
-// A store folder holding the given entries; names ending in '/' are folders, others files.
+// A store (or system) folder holding the given entries; names ending in '/' are folders, others files.
 std::wstring makeStore(const std::wstring &root, const std::wstring &name,
                        const std::vector<std::wstring> &entries)
 {
@@ -87,6 +87,7 @@ struct StoreCase
     const char *name;
     std::vector<std::wstring> entries;
     bool expected;
+    bool systemFolder = false; // drivers\usbser.sys is looked for, not a package
 };
 
 void driverStoreListing()
@@ -103,11 +104,16 @@ void driverStoreListing()
         {"store with a name shorter than the prefix", {L"mchpcdc.in/"}, false},
         {"store with the prefix inside a longer name", {L"x_mchpcdc.inf_amd64/"}, false},
         {"empty store", {}, false},
+        {"system folder with drivers\\usbser.sys", {L"drivers/", L"drivers\\usbser.sys"}, true, true},
+        {"system folder with other drivers only", {L"drivers/", L"drivers\\serial.sys"}, false, true},
+        {"system folder with a folder named usbser.sys", {L"drivers/", L"drivers\\usbser.sys/"}, false, true},
+        {"system folder with usbser.sys outside drivers", {L"usbser.sys"}, false, true},
     };
     int index = 0;
     for (const StoreCase &c : cases) {
         const std::wstring store = makeStore(root, L"store" + std::to_wstring(index++), c.entries);
-        const bool found = DriverPlatform::driverStoreHasPackage(store, prefix);
+        const bool found = c.systemFolder ? DriverPlatform::systemDriverFilePresent(store, L"usbser.sys")
+                                          : DriverPlatform::driverStoreHasPackage(store, prefix);
         check(c.name, found == c.expected, found ? "found" : "not found");
     }
     const bool missing = DriverPlatform::driverStoreHasPackage(root + L"\\no-such-folder", prefix);
@@ -156,6 +162,14 @@ void systemDriverStore()
     RemoveDirectoryW(package.c_str());
     for (auto level = created.rbegin(); level != created.rend(); ++level)
         RemoveDirectoryW(level->c_str());
+
+    // Windows 10 and later: their own usbser.sys, found through the system folder.
+    wchar_t system[MAX_PATH];
+    const std::wstring driver =
+        makeStore(std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)), L"drivers", {L"usbser.sys"});
+    const bool inbox = DriverPlatform::isClassDriverInstalled();
+    check("the system folder with its own usbser.sys", inbox, inbox ? "installed" : "not installed");
+    DeleteFileW((driver + L"\\usbser.sys").c_str());
 }
 
 } // namespace

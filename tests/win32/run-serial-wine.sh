@@ -41,6 +41,7 @@ start_unit COM7
 start_unit COM8 --bursts 5 --burst-pause-ms 300
 start_unit COM9 --raw-reply 7d7d0141ee42437e
 start_unit COM10
+start_unit COM11 --handshake-delay-ms 20
 rm -f "$WINEPREFIX/dosdevices/com42"
 
 # Another program holds COM10's port exclusively (TIOCEXCL: later opens fail with EBUSY).
@@ -56,4 +57,4 @@ for _ in $(seq 100); do grep -q held "$work/holder.out" && break; sleep 0.05; do
 grep -q held "$work/holder.out" || { echo "FAIL: could not hold COM10's port"; exit 1; }
 
 cd "$build"
-wine serialline_wine.exe COM7 COM8 COM9 COM10 COM42 "$version" | tr -d '\r'
+wine serialline_wine.exe COM7 COM8 COM9 COM10 COM42 COM11 "$version" | tr -d '\r'
