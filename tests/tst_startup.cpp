@@ -1,4 +1,5 @@
 // Start-up: the runtime files written into the working directory, and the program's first window.
+#include "debuglog.h"
 #include "logcapture.h"
 #include "startup.h"
 #include "updatedriver.h"
@@ -50,30 +51,41 @@ struct Run
 {
     bool windowCreated = false;
     int exitCode = 0;
+    qint64 milliseconds = 0; // from the start to the window or the exit
     QString log;
 };
 
-// Starts the real program in dir and waits until its window exists or it exits.
-Run runProgram(const QString &program, const QString &dir)
+// Starts the real program in dir; env rows are "NAME=value", or "NAME=" to remove NAME.
+void startProgram(QProcess &process, const QString &program, const QString &dir, const QStringList &args = {},
+                  const QStringList &env = {})
 {
-    QProcess process;
     process.setWorkingDirectory(dir);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_LOGGING_RULES", "qt.scenegraph.general=true");
-    process.setProcessEnvironment(env);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_LOGGING_RULES", "qt.scenegraph.general=true");
+    for (const QString &row : env) {
+        const QString name = row.section('=', 0, 0), value = row.section('=', 1);
+        value.isEmpty() ? environment.remove(name) : environment.insert(name, value);
+    }
+    process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, QStringList());
+    process.start(program, args);
+}
+
+// Waits until the program's window exists or it exits, then ends it.
+Run finishProgram(QProcess &process)
+{
     Run run;
+    QElapsedTimer clock;
+    clock.start();
     if (!process.waitForStarted(10000))
         return run;
     QByteArray output;
-    QElapsedTimer clock;
-    clock.start();
     while (clock.elapsed() < 20000 && process.state() == QProcess::Running &&
            !output.contains(WINDOW_CREATED)) {
         process.waitForReadyRead(200);
         output += process.readAll();
     }
+    run.milliseconds = clock.elapsed();
     run.windowCreated = output.contains(WINDOW_CREATED);
     if (process.state() == QProcess::Running) {
         process.terminate();
@@ -88,6 +100,14 @@ Run runProgram(const QString &program, const QString &dir)
     return run;
 }
 
+Run runProgram(const QString &program, const QString &dir, const QStringList &args = {},
+               const QStringList &env = {})
+{
+    QProcess process;
+    startProgram(process, program, dir, args, env);
+    return finishProgram(process);
+}
+
 } // namespace
 
 class StartupTest : public QObject
@@ -100,9 +120,9 @@ private slots:
 
     void firstStartWritesArchiveAndDescriptors();
     void secondStartRewritesArchiveButKeepsEditedDescriptors();
-    void missingDescriptorFailsTheStart_data();
-    void missingDescriptorFailsTheStart();
-    void onlyTheMissingDescriptorFolderIsFilled();
+    void missingOrCutShortDescriptorIsWrittenAgain_data();
+    void missingOrCutShortDescriptorIsWrittenAgain();
+    void anEmptyDescriptorFolderIsFilled();
     void extractFileReportsUnreadableSource();
     void extractFileKeepsDestinationThatCannotBeWritten();
     void extractFileTruncatesALongerDestination();
@@ -110,7 +130,11 @@ private slots:
     void sceneLoadsWithDescriptorsInTheProgramFolder();
     void programOpensItsWindow_data();
     void programOpensItsWindow();
-    void programExitsWithoutWindowWhenADescriptorIsMissing();
+    void programStartsOrSaysWhyNot_data();
+    void programStartsOrSaysWhyNot();
+    void twoInstancesStartedTogetherBothStart();
+    void runLogsKeepTheNewestOfEachProgram();
+    void changelogAndInstructionsOpenThroughXdgOpen();
 
 private:
     QTemporaryDir *_dir = nullptr;
@@ -158,29 +182,33 @@ void StartupTest::secondStartRewritesArchiveButKeepsEditedDescriptors()
     QCOMPARE(readAll("QtQuick.2/qmldir"), QByteArray("also edited\n"));
 }
 
-void StartupTest::missingDescriptorFailsTheStart_data()
+void StartupTest::missingOrCutShortDescriptorIsWrittenAgain_data()
 {
     QTest::addColumn<QString>("descriptor");
-    for (const QString &descriptor : DESCRIPTORS)
-        QTest::newRow(qPrintable(descriptor)) << descriptor;
+    QTest::addColumn<int>("keptBytes"); // -1: deleted
+    for (const QString &descriptor : DESCRIPTORS) {
+        for (int kept : {-1, 0, 20})
+            QTest::newRow(qPrintable(QString("%1 %2").arg(descriptor).arg(kept))) << descriptor << kept;
+    }
 }
 
-void StartupTest::missingDescriptorFailsTheStart()
+void StartupTest::missingOrCutShortDescriptorIsWrittenAgain()
 {
     QFETCH(QString, descriptor);
+    QFETCH(int, keptBytes);
     QVERIFY(createFiles());
-    QVERIFY(QFile::remove(descriptor));
-    // The folder still exists, so the descriptor is not written again.
-    QVERIFY(!createFiles());
-    QVERIFY(!QFile::exists(descriptor));
+    QVERIFY(keptBytes < 0 ? QFile::remove(descriptor)
+                          : writeFile(descriptor, readAll(descriptor).left(keptBytes)));
+    QVERIFY(createFiles());
+    QCOMPARE(readAll(descriptor), readAll(":/imp/" + descriptor));
 }
 
-void StartupTest::onlyTheMissingDescriptorFolderIsFilled()
+void StartupTest::anEmptyDescriptorFolderIsFilled()
 {
     QVERIFY(QDir().mkdir("QtQuick"));
-    QVERIFY(createFiles() == false); // QtQuick exists without its descriptors
-    QVERIFY(QFile::exists("QtQuick.2/qmldir"));
-    QVERIFY(!QFile::exists("QtQuick/Controls/qmldir"));
+    QVERIFY(createFiles());
+    for (const QString &descriptor : DESCRIPTORS)
+        QCOMPARE(readAll(descriptor), readAll(":/imp/" + descriptor));
 }
 
 void StartupTest::extractFileReportsUnreadableSource()
@@ -273,14 +301,145 @@ void StartupTest::programOpensItsWindow()
     }
 }
 
-void StartupTest::programExitsWithoutWindowWhenADescriptorIsMissing()
+void StartupTest::programStartsOrSaysWhyNot_data()
 {
+    QTest::addColumn<QString>("workingDir"); // empty: a writable one
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("env");
+    QTest::addColumn<QString>("filesIn"); // "working", "user", or empty: no window
+    QTest::addColumn<QString>("logLine");
+    const QStringList broken{"QML2_IMPORT_PATH=" TALVO_SOURCE_DIR "/tests/data/broken-import"};
+    QTest::newRow("a descriptor missing") << "" << QStringList() << QStringList() << "working"
+                                          << "";
+    QTest::newRow("read-only working folder") << "/proc" << QStringList() << QStringList() << "user"
+                                              << "";
+    QTest::newRow("--user-folder") << "" << QStringList{"--user-folder"} << QStringList() << "user"
+                                   << "";
+    QTest::newRow("a file where a folder belongs")
+        << "" << QStringList() << QStringList{"FILE=QtQuick"} << "user"
+        << "Cannot write";
+    QTest::newRow("no folder can be written")
+        << "/proc" << QStringList() << QStringList{"XDG_DATA_HOME=FILE"} << ""
+        << "createFiles() failed!";
+    QTest::newRow("no OpenGL, no backend chosen")
+        << "" << QStringList() << QStringList{"QT_QUICK_BACKEND="} << "working"
+        << "No OpenGL context";
+    QTest::newRow("OpenGL chosen, none available")
+        << "" << QStringList() << QStringList{"QT_QUICK_BACKEND=default"} << ""
+        << "cannot draw its window";
+    QTest::newRow("a module that does not load")
+        << "" << QStringList() << broken << ""
+        << "module \"QtQuick.Controls\" plugin \"nosuchplugin\" not found";
+}
+
+void StartupTest::programStartsOrSaysWhyNot()
+{
+    QFETCH(QString, workingDir);
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, env);
+    QFETCH(QString, filesIn);
+    QFETCH(QString, logLine);
     QVERIFY(createFiles());
     QVERIFY(QFile::remove("QtQuick/Layouts/qmldir"));
-    const Run run = runProgram(TALVO_APP_PATH, _dir->path());
-    QVERIFY2(!run.windowCreated, qPrintable(run.log));
-    QCOMPARE(run.exitCode, 255); // -1 as the process's exit status
-    QVERIFY2(run.log.contains("createFiles() failed!"), qPrintable(run.log));
+    const QString userDir = _dir->filePath("data/Talvo/TalvoUpdater");
+    env.prepend("XDG_DATA_HOME=" + _dir->filePath("data"));
+    for (QString &row : env) {
+        if (row == "FILE=QtQuick") {
+            QVERIFY(QDir("QtQuick").removeRecursively() && writeFile("QtQuick", "a file"));
+            row.clear();
+        }
+        row.replace("=FILE", "=" + _dir->filePath("TalvoUpdater.zip"));
+    }
+    env.removeAll(QString());
+    const Run run = runProgram(TALVO_APP_PATH, workingDir.isEmpty() ? _dir->path() : workingDir, args, env);
+    QVERIFY2(run.windowCreated == !filesIn.isEmpty(), qPrintable(run.log));
+    QVERIFY2(run.log.contains(logLine), qPrintable(run.log));
+    if (filesIn.isEmpty()) {
+        QCOMPARE(run.exitCode, 255); // -1 as the process's exit status
+        QVERIFY2(run.milliseconds < 1000, qPrintable(QString::number(run.milliseconds)));
+        return;
+    }
+    const QString filesDir = filesIn == "user" ? userDir : _dir->path();
+    for (const QString &descriptor : DESCRIPTORS)
+        QCOMPARE(readAll(filesDir + '/' + descriptor), readAll(":/imp/" + descriptor));
+    QCOMPARE(QFile::exists(_dir->filePath("QtQuick/Layouts/qmldir")), filesIn == "working");
+    const QStringList logs = QDir(userDir + "/logs").entryList({"TalvoUpdater-*.log"});
+    QCOMPARE(logs.size(), 1);
+    QVERIFY(
+        QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT[0-9:.]{12} " + QRegularExpression::escape(WINDOW_CREATED),
+                           QRegularExpression::MultilineOption)
+            .match(readAll(userDir + "/logs/" + logs.first()))
+            .hasMatch());
+}
+
+void StartupTest::twoInstancesStartedTogetherBothStart()
+{
+    QProcess first, second;
+    startProgram(first, TALVO_APP_PATH, _dir->path());
+    startProgram(second, TALVO_APP_PATH, _dir->path());
+    for (QProcess *process : {&first, &second}) {
+        const Run run = finishProgram(*process);
+        QVERIFY2(run.windowCreated, qPrintable(run.log));
+    }
+}
+
+void StartupTest::runLogsKeepTheNewestOfEachProgram()
+{
+    const QByteArray previous = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", _dir->filePath("data").toUtf8());
+    QVERIFY(QDir().mkpath(DebugLog::folder()));
+    QDir logs(DebugLog::folder());
+    const QStringList others{"TalvoUpdater-2020-01-01T00-00-00.log", "notes.txt"};
+    for (const QString &name : others)
+        QVERIFY(writeFile(logs.filePath(name), "kept"));
+    for (int i = 0; i < 12; ++i)
+        QVERIFY(writeFile(
+            logs.filePath(
+                QString("talvo-flash-2020-01-01T00-00-00%1.log").arg(i ? QString("_%1").arg(i + 1) : "")),
+            "old"));
+    const QString first = DebugLog::openRunLog("talvo-flash"), second = DebugLog::openRunLog("talvo-flash");
+    qputenv("XDG_DATA_HOME", previous);
+    QVERIFY(!first.isEmpty() && !second.isEmpty() && first != second);
+    QStringList expected{"talvo-flash-2020-01-01T00-00-00_10.log", "talvo-flash-2020-01-01T00-00-00_11.log",
+                         "talvo-flash-2020-01-01T00-00-00_12.log", QFileInfo(first).fileName(),
+                         QFileInfo(second).fileName()};
+    for (int i = 5; i <= 9; ++i)
+        expected << QString("talvo-flash-2020-01-01T00-00-00_%1.log").arg(i);
+    expected << others;
+    expected.sort();
+    QCOMPARE(logs.entryList(QDir::Files, QDir::Name), expected);
+}
+
+void StartupTest::changelogAndInstructionsOpenThroughXdgOpen()
+{
+    if (QGuiApplication::platformName() != "xcb")
+        QSKIP("needs a display: run under xvfb-run with -platform xcb");
+    // The desktop's opener, as on a desktop without its own: xdg-open with a handler of our own.
+    const QString record = _dir->filePath("opened.txt"), handler = _dir->filePath("record.sh");
+    QVERIFY(writeFile(handler, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> " + record.toUtf8() + "\n"));
+    QVERIFY(QFile::setPermissions(handler, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(QDir().mkpath("data/applications") && QDir().mkpath("config"));
+    QVERIFY(writeFile("data/applications/record.desktop",
+                      "[Desktop Entry]\nType=Application\nName=Record\nExec=" + handler.toUtf8() +
+                          " %f\nMimeType=text/plain;application/pdf;\n"));
+    QVERIFY(writeFile("config/mimeapps.list",
+                      "[Default Applications]\ntext/plain=record.desktop\napplication/pdf=record.desktop\n"));
+    qputenv("XDG_DATA_HOME", _dir->filePath("data").toUtf8());
+    qputenv("XDG_CONFIG_HOME", _dir->filePath("config").toUtf8());
+    for (const char *desktop :
+         {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID"})
+        qunsetenv(desktop);
+
+    UpdateDriver driver;
+    driver.versionHandle("Talvo 400 S", "49.05");
+    driver.openChangelogNatively();
+    driver.openDocumentationNatively();
+    QStringList opened;
+    QTRY_COMPARE_WITH_TIMEOUT(
+        (opened = QString::fromUtf8(readAll(record)).split('\n', Qt::SkipEmptyParts), opened.sort(), opened),
+        QStringList({_dir->filePath(UpdateDriver::_documentationLocal),
+                     _dir->filePath(UpdateDriver::_changelogLocal)}),
+        20000);
 }
 
 QTEST_MAIN(StartupTest)
