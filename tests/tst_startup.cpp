@@ -55,10 +55,12 @@ struct Run
     QString log;
 };
 
-// Starts the real program in dir; env rows are "NAME=value", or "NAME=" to remove NAME.
-void startProgram(QProcess &process, const QString &program, const QString &dir, const QStringList &args = {},
-                  const QStringList &env = {})
+// Starts the real program in dir and waits until its window exists or it exits. env rows are
+// "NAME=value", or "NAME=" to remove NAME.
+Run runProgram(const QString &program, const QString &dir, const QStringList &args = {},
+               const QStringList &env = {})
 {
+    QProcess process;
     process.setWorkingDirectory(dir);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_LOGGING_RULES", "qt.scenegraph.general=true");
@@ -68,15 +70,10 @@ void startProgram(QProcess &process, const QString &program, const QString &dir,
     }
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, args);
-}
-
-// Waits until the program's window exists or it exits, then ends it.
-Run finishProgram(QProcess &process)
-{
-    Run run;
     QElapsedTimer clock;
     clock.start();
+    process.start(program, args);
+    Run run;
     if (!process.waitForStarted(10000))
         return run;
     QByteArray output;
@@ -98,14 +95,6 @@ Run finishProgram(QProcess &process)
     run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1000;
     run.log = QString::fromLocal8Bit(output);
     return run;
-}
-
-Run runProgram(const QString &program, const QString &dir, const QStringList &args = {},
-               const QStringList &env = {})
-{
-    QProcess process;
-    startProgram(process, program, dir, args, env);
-    return finishProgram(process);
 }
 
 } // namespace
@@ -132,7 +121,6 @@ private slots:
     void programOpensItsWindow();
     void programStartsOrSaysWhyNot_data();
     void programStartsOrSaysWhyNot();
-    void twoInstancesStartedTogetherBothStart();
     void runLogsKeepTheNewestOfEachProgram();
     void changelogAndInstructionsOpenThroughXdgOpen();
 
@@ -240,8 +228,13 @@ void StartupTest::extractFileTruncatesALongerDestination()
 {
     QVERIFY(QDir().mkpath("out/QtQuick.2"));
     QVERIFY(writeFile("out/QtQuick.2/qmldir", QByteArray(4096, 'x')));
+    // Replaced by a rename, not rewritten in place: another instance reading the file meanwhile
+    // (here, a reader that opened it before) never sees it half-written.
+    QFile reader("out/QtQuick.2/qmldir");
+    QVERIFY(reader.open(QIODevice::ReadOnly));
     extractFile("QtQuick.2/qmldir", "out/", "imp/");
     QCOMPARE(readAll("out/QtQuick.2/qmldir"), readAll(":/imp/QtQuick.2/qmldir"));
+    QCOMPARE(reader.readAll(), QByteArray(4096, 'x'));
 }
 
 void StartupTest::sceneLoadsWithDescriptorsInTheProgramFolder()
@@ -370,17 +363,6 @@ void StartupTest::programStartsOrSaysWhyNot()
                            QRegularExpression::MultilineOption)
             .match(readAll(userDir + "/logs/" + logs.first()))
             .hasMatch());
-}
-
-void StartupTest::twoInstancesStartedTogetherBothStart()
-{
-    QProcess first, second;
-    startProgram(first, TALVO_APP_PATH, _dir->path());
-    startProgram(second, TALVO_APP_PATH, _dir->path());
-    for (QProcess *process : {&first, &second}) {
-        const Run run = finishProgram(*process);
-        QVERIFY2(run.windowCreated, qPrintable(run.log));
-    }
 }
 
 void StartupTest::runLogsKeepTheNewestOfEachProgram()
