@@ -51,32 +51,32 @@ struct Run
 {
     bool windowCreated = false;
     int exitCode = 0;
-    qint64 milliseconds = 0; // from the start to the window or the exit
+    qint64 milliseconds = 0; // until the window or the exit
     QString log;
 };
 
-// Starts the real program in dir and waits until its window exists or it exits. env rows are
-// "NAME=value", or "NAME=" to remove NAME.
-Run runProgram(const QString &program, const QString &dir, const QStringList &args = {},
-               const QStringList &env = {})
+// Starts the real program in dir and waits until its window exists or it exits. setup: "--option"
+// for the program, "NAME=value" ("NAME=" removes NAME) for its environment.
+Run runProgram(const QString &program, const QString &dir, const QStringList &setup = {})
 {
     QProcess process;
     process.setWorkingDirectory(dir);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_LOGGING_RULES", "qt.scenegraph.general=true");
-    for (const QString &row : env) {
-        const QString name = row.section('=', 0, 0), value = row.section('=', 1);
-        value.isEmpty() ? environment.remove(name) : environment.insert(name, value);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_LOGGING_RULES", "qt.scenegraph.general=true");
+    for (const QString &item : setup) {
+        if (!item.startsWith("--"))
+            item.endsWith('=') ? env.remove(item.chopped(1))
+                               : env.insert(item.section('=', 0, 0), item.section('=', 1));
     }
-    process.setProcessEnvironment(environment);
+    process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::MergedChannels);
-    QElapsedTimer clock;
-    clock.start();
-    process.start(program, args);
+    process.start(program, setup.filter(QRegularExpression("^--")));
     Run run;
     if (!process.waitForStarted(10000))
         return run;
     QByteArray output;
+    QElapsedTimer clock;
+    clock.start();
     while (clock.elapsed() < 20000 && process.state() == QProcess::Running &&
            !output.contains(WINDOW_CREATED)) {
         process.waitForReadyRead(200);
@@ -195,8 +195,8 @@ void StartupTest::anEmptyDescriptorFolderIsFilled()
 {
     QVERIFY(QDir().mkdir("QtQuick"));
     QVERIFY(createFiles());
-    for (const QString &descriptor : DESCRIPTORS)
-        QCOMPARE(readAll(descriptor), readAll(":/imp/" + descriptor));
+    QVERIFY(QFile::exists("QtQuick.2/qmldir"));
+    QVERIFY(QFile::exists("QtQuick/Controls/qmldir"));
 }
 
 void StartupTest::extractFileReportsUnreadableSource()
@@ -296,100 +296,73 @@ void StartupTest::programOpensItsWindow()
 
 void StartupTest::programStartsOrSaysWhyNot_data()
 {
-    QTest::addColumn<QString>("workingDir"); // empty: a writable one
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QStringList>("env");
-    QTest::addColumn<QString>("filesIn"); // "working", "user", or empty: no window
+    // setup as for runProgram, and "in /proc": a working folder that cannot be written, "QtQuick
+    // file": a file where a folder belongs. FILE: a path under a file.
+    QTest::addColumn<QStringList>("setup");
+    QTest::addColumn<QString>("filesIn"); // "working", "user", or empty: no window, exit -1
     QTest::addColumn<QString>("logLine");
-    const QStringList broken{"QML2_IMPORT_PATH=" TALVO_SOURCE_DIR "/tests/data/broken-import"};
-    QTest::newRow("a descriptor missing") << "" << QStringList() << QStringList() << "working"
+    QTest::newRow("a descriptor missing") << QStringList() << "working"
                                           << "";
-    QTest::newRow("read-only working folder") << "/proc" << QStringList() << QStringList() << "user"
+    QTest::newRow("read-only working folder") << QStringList{"in /proc"} << "user"
                                               << "";
-    QTest::newRow("--user-folder") << "" << QStringList{"--user-folder"} << QStringList() << "user"
+    QTest::newRow("--user-folder") << QStringList{"--user-folder"} << "user"
                                    << "";
-    QTest::newRow("a file where a folder belongs")
-        << "" << QStringList() << QStringList{"FILE=QtQuick"} << "user"
-        << "Cannot write";
-    QTest::newRow("no folder can be written")
-        << "/proc" << QStringList() << QStringList{"XDG_DATA_HOME=FILE"} << ""
-        << "createFiles() failed!";
-    QTest::newRow("no OpenGL, no backend chosen")
-        << "" << QStringList() << QStringList{"QT_QUICK_BACKEND="} << "working"
-        << "No OpenGL context";
-    QTest::newRow("OpenGL chosen, none available")
-        << "" << QStringList() << QStringList{"QT_QUICK_BACKEND=default"} << ""
-        << "cannot draw its window";
+    QTest::newRow("a file where a folder belongs") << QStringList{"QtQuick file"} << "user"
+                                                   << "Cannot write";
+    QTest::newRow("no folder can be written") << QStringList{"in /proc", "XDG_DATA_HOME=FILE"} << ""
+                                              << "createFiles() failed!";
+    QTest::newRow("no OpenGL, no backend chosen") << QStringList{"QT_QUICK_BACKEND="} << "working"
+                                                  << "No OpenGL";
+    QTest::newRow("OpenGL chosen, none available") << QStringList{"QT_QUICK_BACKEND=default"} << ""
+                                                   << "cannot draw its window";
     QTest::newRow("a module that does not load")
-        << "" << QStringList() << broken << ""
-        << "module \"QtQuick.Controls\" plugin \"nosuchplugin\" not found";
+        << QStringList{"QML2_IMPORT_PATH=" TALVO_SOURCE_DIR "/tests/data/broken-import"} << ""
+        << "plugin \"nosuchplugin\" not found";
 }
 
 void StartupTest::programStartsOrSaysWhyNot()
 {
-    QFETCH(QString, workingDir);
-    QFETCH(QStringList, args);
-    QFETCH(QStringList, env);
+    QFETCH(QStringList, setup);
     QFETCH(QString, filesIn);
     QFETCH(QString, logLine);
     QVERIFY(createFiles());
     QVERIFY(QFile::remove("QtQuick/Layouts/qmldir"));
-    const QString userDir = _dir->filePath("data/Talvo/TalvoUpdater");
-    env.prepend("XDG_DATA_HOME=" + _dir->filePath("data"));
-    for (QString &row : env) {
-        if (row == "FILE=QtQuick") {
-            QVERIFY(QDir("QtQuick").removeRecursively() && writeFile("QtQuick", "a file"));
-            row.clear();
-        }
-        row.replace("=FILE", "=" + _dir->filePath("TalvoUpdater.zip"));
-    }
-    env.removeAll(QString());
-    const Run run = runProgram(TALVO_APP_PATH, workingDir.isEmpty() ? _dir->path() : workingDir, args, env);
-    QVERIFY2(run.windowCreated == !filesIn.isEmpty(), qPrintable(run.log));
-    QVERIFY2(run.log.contains(logLine), qPrintable(run.log));
+    if (setup.removeAll("QtQuick file"))
+        QVERIFY(QDir("QtQuick").removeRecursively() && writeFile("QtQuick", "a file"));
+    const QString workingDir = setup.removeAll("in /proc") ? "/proc" : _dir->path();
+    setup.prepend("XDG_DATA_HOME=" + _dir->filePath("data"));
+    setup.replaceInStrings("=FILE", "=" + _dir->filePath("TalvoUpdater.zip/x"));
+    const Run run = runProgram(TALVO_APP_PATH, workingDir, setup);
+    QVERIFY2(run.windowCreated == !filesIn.isEmpty() && run.log.contains(logLine), qPrintable(run.log));
     if (filesIn.isEmpty()) {
         QCOMPARE(run.exitCode, 255); // -1 as the process's exit status
         QVERIFY2(run.milliseconds < 1000, qPrintable(QString::number(run.milliseconds)));
         return;
     }
-    const QString filesDir = filesIn == "user" ? userDir : _dir->path();
+    const QString userDir = _dir->filePath("data/Talvo/TalvoUpdater");
     for (const QString &descriptor : DESCRIPTORS)
-        QCOMPARE(readAll(filesDir + '/' + descriptor), readAll(":/imp/" + descriptor));
+        QCOMPARE(readAll((filesIn == "user" ? userDir : _dir->path()) + '/' + descriptor),
+                 readAll(":/imp/" + descriptor));
     QCOMPARE(QFile::exists(_dir->filePath("QtQuick/Layouts/qmldir")), filesIn == "working");
     const QStringList logs = QDir(userDir + "/logs").entryList({"TalvoUpdater-*.log"});
     QCOMPARE(logs.size(), 1);
-    QVERIFY(
-        QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT[0-9:.]{12} " + QRegularExpression::escape(WINDOW_CREATED),
-                           QRegularExpression::MultilineOption)
-            .match(readAll(userDir + "/logs/" + logs.first()))
-            .hasMatch());
+    const QRegularExpression stamped("\\dT[0-9:.]{12} " + QRegularExpression::escape(WINDOW_CREATED) + '\n');
+    QVERIFY(stamped.match(readAll(userDir + "/logs/" + logs.first())).hasMatch());
 }
 
 void StartupTest::runLogsKeepTheNewestOfEachProgram()
 {
-    const QByteArray previous = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", _dir->filePath("data").toUtf8());
-    QVERIFY(QDir().mkpath(DebugLog::folder()));
-    QDir logs(DebugLog::folder());
-    const QStringList others{"TalvoUpdater-2020-01-01T00-00-00.log", "notes.txt"};
-    for (const QString &name : others)
-        QVERIFY(writeFile(logs.filePath(name), "kept"));
-    for (int i = 0; i < 12; ++i)
-        QVERIFY(writeFile(
-            logs.filePath(
-                QString("talvo-flash-2020-01-01T00-00-00%1.log").arg(i ? QString("_%1").arg(i + 1) : "")),
-            "old"));
+    const QDir logs(DebugLog::folder());
+    const auto old = [](int i) { return QString("talvo-flash-2020-01-01T00-00-00_%1.log").arg(i); };
+    QVERIFY(logs.mkpath(".") && writeFile(logs.filePath("TalvoUpdater-2020-01-01T00-00-00.log"), ""));
+    for (int i = 2; i <= 13; ++i)
+        QVERIFY(writeFile(logs.filePath(old(i)), ""));
     const QString first = DebugLog::openRunLog("talvo-flash"), second = DebugLog::openRunLog("talvo-flash");
-    qputenv("XDG_DATA_HOME", previous);
-    QVERIFY(!first.isEmpty() && !second.isEmpty() && first != second);
-    QStringList expected{"talvo-flash-2020-01-01T00-00-00_10.log", "talvo-flash-2020-01-01T00-00-00_11.log",
-                         "talvo-flash-2020-01-01T00-00-00_12.log", QFileInfo(first).fileName(),
-                         QFileInfo(second).fileName()};
-    for (int i = 5; i <= 9; ++i)
-        expected << QString("talvo-flash-2020-01-01T00-00-00_%1.log").arg(i);
-    expected << others;
-    expected.sort();
-    QCOMPARE(logs.entryList(QDir::Files, QDir::Name), expected);
+    QVERIFY(!first.isEmpty() && first != second); // two runs of the same second: a file each
+    const QStringList kept = logs.entryList(QDir::Files);
+    QCOMPARE(kept.size(), 1 + DebugLog::KEPT_RUN_LOGS);
+    QVERIFY(!kept.contains(old(5)) && kept.contains(old(6)) && kept.contains(QFileInfo(first).fileName()));
 }
 
 void StartupTest::changelogAndInstructionsOpenThroughXdgOpen()
@@ -408,10 +381,6 @@ void StartupTest::changelogAndInstructionsOpenThroughXdgOpen()
                       "[Default Applications]\ntext/plain=record.desktop\napplication/pdf=record.desktop\n"));
     qputenv("XDG_DATA_HOME", _dir->filePath("data").toUtf8());
     qputenv("XDG_CONFIG_HOME", _dir->filePath("config").toUtf8());
-    for (const char *desktop :
-         {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID"})
-        qunsetenv(desktop);
-
     UpdateDriver driver;
     driver.versionHandle("Talvo 400 S", "49.05");
     driver.openChangelogNatively();
