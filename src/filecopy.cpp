@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QSaveFile>
 
 bool copyFileByLines(const QString &source, const QString &destination)
 {
@@ -10,7 +11,9 @@ bool copyFileByLines(const QString &source, const QString &destination)
         qDebug() << "file_R.open() failed!";
         return false;
     }
-    QFile to(destination);
+    // Written under a temporary name and renamed: a copy cut off half-way, or a second instance
+    // writing the same file, never leaves a truncated destination behind.
+    QSaveFile to(destination);
     if (!to.open(QIODevice::WriteOnly)) {
         qDebug() << "file_W.open() failed!";
         from.close();
@@ -18,7 +21,10 @@ bool copyFileByLines(const QString &source, const QString &destination)
     }
     while (!from.atEnd())
         to.write(from.readLine());
-    to.close();
+    // The rename fails where the destination is in use (a loaded library on Windows): it stays.
+    const bool committed = to.commit();
+    if (!committed)
+        qDebug() << "file_W.commit() failed!";
     from.close();
-    return true;
+    return committed;
 }

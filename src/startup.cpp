@@ -1,15 +1,23 @@
 #include "startup.h"
 
+#include "debuglog.h"
+#include "failurenotice.h"
 #include "filecopy.h"
 #include "updatedriver.h"
+#include "userfolder.h"
 
 #include <QApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
 #include <QQmlApplicationEngine>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
 #include <QStringList>
+#include <QTemporaryFile>
 #include <QUrl>
 #include <QtQml>
 
@@ -24,6 +32,52 @@ const char *const DESCRIPTORS[] = {"QtQuick/Controls/qmldir", "QtQuick/Layouts/q
 const char *const GRAPHICS_LIBRARIES[] = {"d3dcompiler_47.dll", "libEGL.dll", "libGLESv2.dll"};
 #endif
 
+// True when the descriptor is missing, or a strict beginning (possibly empty) of the bundled one.
+bool descriptorNeedsWriting(const QString &descriptor)
+{
+    QFileInfo info(descriptor);
+    if (!info.exists())
+        return true;
+    QFile existing(descriptor);
+    QFile bundled(QStringLiteral(":/imp/") + descriptor);
+    if (!info.isFile() || !existing.open(QIODevice::ReadOnly) || !bundled.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray written = existing.readAll();
+    const QByteArray complete = bundled.readAll();
+    return written.size() < complete.size() && complete.startsWith(written);
+}
+
+bool workingFolderIsWritable()
+{
+    // Permission bits do not tell (Windows ACLs, read-only mounts): try it.
+    QTemporaryFile probe(QStringLiteral("TalvoUpdater-XXXXXX.tmp"));
+    return probe.open();
+}
+
+// Chooses the software scene graph before any window exists when no OpenGL context can be had,
+// unless the user has chosen a backend.
+void chooseSceneGraphBackend()
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") || !qEnvironmentVariableIsEmpty("QMLSCENE_DEVICE"))
+        return;
+    QOffscreenSurface surface;
+    surface.create();
+    QOpenGLContext context;
+    if (context.create() && context.makeCurrent(&surface)) {
+        context.doneCurrent();
+        return;
+    }
+    qWarning() << "No OpenGL context: the window is drawn by the software renderer";
+    QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+}
+
+int failToStart(const QString &reason)
+{
+    qCritical().noquote() << reason;
+    FailureNotice::show(QStringLiteral("TalvoUpdater").toStdWString(), reason.toStdWString());
+    return -1;
+}
+
 } // namespace
 
 void extractFile(QString fileName, QString osPath, QString qrcPath)
@@ -33,25 +87,21 @@ void extractFile(QString fileName, QString osPath, QString qrcPath)
 
 bool createFiles()
 {
-    QDir here;
     extractFile("TalvoUpdater.zip", "", "");
 
-    if (!QDir("QtQuick").exists()) {
-        here.mkdir("QtQuick");
-        here.mkdir("QtQuick/Controls");
-        extractFile("QtQuick/Controls/qmldir", "", "imp/");
-        here.mkdir("QtQuick/Layouts");
-        extractFile("QtQuick/Layouts/qmldir", "", "imp/");
-        here.mkdir("QtQuick/Window.2");
-        extractFile("QtQuick/Window.2/qmldir", "", "imp/");
-    }
-    if (!QDir("QtQuick.2").exists()) {
-        here.mkdir("QtQuick.2");
-        extractFile("QtQuick.2/qmldir", "", "imp/");
+    // A descriptor is written where it is missing or cut short by a start that ended while writing
+    // it; one edited by hand stays as it is.
+    for (const char *descriptor : DESCRIPTORS) {
+        if (descriptorNeedsWriting(QLatin1String(descriptor))) {
+            QDir().mkpath(QFileInfo(QLatin1String(descriptor)).path());
+            extractFile(descriptor, "", "imp/");
+        }
     }
     for (const char *descriptor : DESCRIPTORS) {
-        if (!QFile::exists(descriptor))
+        if (!QFileInfo(QLatin1String(descriptor)).isFile()) {
+            qWarning().noquote() << "Cannot write" << QDir::current().absoluteFilePath(descriptor);
             return false;
+        }
     }
 
 #ifdef Q_OS_WIN
@@ -64,6 +114,23 @@ bool createFiles()
     }
 #endif
     return true;
+}
+
+bool provideRuntimeFiles(bool userFolderOnly)
+{
+    if (!userFolderOnly) {
+        if (workingFolderIsWritable() && createFiles())
+            return true;
+        qWarning().noquote() << "Cannot use the working folder" << QDir::currentPath()
+                             << "for the runtime files; using the per-user folder";
+    }
+    // Relative paths, the controller's copies among them, resolve in the folder chosen here.
+    const QString folder = UserFolder::path();
+    if (folder.isEmpty() || !QDir().mkpath(folder) || !QDir::setCurrent(folder)) {
+        qWarning().noquote() << "Cannot use the per-user folder" << folder;
+        return false;
+    }
+    return createFiles();
 }
 
 void prepareImportPaths(QQmlEngine &engine)
@@ -88,12 +155,22 @@ void prepareImportPaths(QQmlEngine &engine)
 
 int runTalvoUpdater(int &argc, char **argv)
 {
-    auto *application = new QApplication(argc, argv);
+    DebugLog::install();
+    DebugLog::setVerbose(true);
+    QCoreApplication::setOrganizationName(QLatin1String(UserFolder::ORGANIZATION));
+    QCoreApplication::setApplicationName(QLatin1String(UserFolder::APPLICATION));
 
-    if (!createFiles()) {
+    auto *application = new QApplication(argc, argv);
+    DebugLog::openRunLog(QLatin1String(UserFolder::APPLICATION));
+
+    if (!provideRuntimeFiles(QCoreApplication::arguments().contains(QLatin1String("--user-folder")))) {
         qDebug() << "createFiles() failed!";
+        const int exitCode = failToStart(
+            QStringLiteral("TalvoUpdater cannot start: its runtime files can be written neither into the "
+                           "working folder nor into %1.")
+                .arg(QDir::toNativeSeparators(UserFolder::path())));
         delete application;
-        return -1;
+        return exitCode;
     }
 
     // Already registered at load time; a second registration is ignored.
@@ -101,11 +178,37 @@ int runTalvoUpdater(int &argc, char **argv)
 
     qmlRegisterType<UpdateDriver>("Drivers", 1, 0, "UpdateDriver");
 
+    chooseSceneGraphBackend();
     auto *engine = new QQmlApplicationEngine();
     prepareImportPaths(*engine);
+    QStringList loadErrors;
+    const QMetaObject::Connection collectErrors =
+        QObject::connect(engine, &QQmlEngine::warnings, [&loadErrors](const QList<QQmlError> &warnings) {
+            for (const QQmlError &warning : warnings)
+                loadErrors << warning.toString();
+        });
     engine->load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
+    QObject::disconnect(collectErrors);
 
-    const int exitCode = application->exec();
+    auto *window = engine->rootObjects().isEmpty()
+                       ? nullptr
+                       : qobject_cast<QQuickWindow *>(engine->rootObjects().first());
+    int exitCode = -1;
+    if (!window) {
+        exitCode =
+            failToStart(QStringLiteral("TalvoUpdater cannot start: its window could not be loaded.\n") +
+                        loadErrors.join(QLatin1Char('\n')));
+    } else {
+        // Connected, the error no longer aborts the process: the window stays blank, so leave.
+        QObject::connect(window, &QQuickWindow::sceneGraphError, application,
+                         [](QQuickWindow::SceneGraphError, const QString &message) {
+                             failToStart(QStringLiteral("TalvoUpdater cannot draw its window: ") + message);
+                             // Queued: the error may come before the event loop runs.
+                             QMetaObject::invokeMethod(
+                                 qApp, [] { QCoreApplication::exit(-1); }, Qt::QueuedConnection);
+                         });
+        exitCode = application->exec();
+    }
 
     delete engine;
     delete application;

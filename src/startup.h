@@ -8,10 +8,16 @@ class QQmlEngine;
 void extractFile(QString fileName, QString osPath, QString qrcPath);
 
 // Writes the runtime files into the working directory; true when every required one exists.
+// Module descriptors are written where missing or cut short, each through a temporary file.
 bool createFiles();
 
+// Runs createFiles() in the working directory if it can be written and userFolderOnly is false,
+// else (or when that fails) in the per-user folder, which then becomes the working directory.
+bool provideRuntimeFiles(bool userFolderOnly);
+
 // The whole program: application object, runtime files, scene type, main scene, event loop.
-// Returns the exit code: -1 when the runtime files cannot be provided.
+// Returns the exit code: -1 when the runtime files cannot be provided or the window cannot be
+// shown. "--user-folder" puts the runtime files into the per-user folder whatever the working one.
 int runTalvoUpdater(int &argc, char **argv);
 
 // Keeps the module descriptors that createFiles() writes from shadowing the installed modules.

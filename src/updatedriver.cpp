@@ -8,6 +8,7 @@
 
 #include <QDebug>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QStringList>
 #include <QUrl>
 
@@ -130,8 +131,9 @@ bool UpdateDriver::isUpdateAvailable()
 
 void UpdateDriver::openFileNatively(const QString &resourceFile, const QString &outputFile)
 {
+    // Desktop openers (xdg-open, gio) refuse a relative file URL such as "file:changelog.txt".
     if (copyFileByLines(resourceFile, outputFile))
-        QDesktopServices::openUrl(QUrl::fromLocalFile(outputFile));
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(outputFile).absoluteFilePath()));
 }
 
 void UpdateDriver::openChangelogNatively()

@@ -1,4 +1,5 @@
 // Start-up: the runtime files written into the working directory, and the program's first window.
+#include "debuglog.h"
 #include "logcapture.h"
 #include "startup.h"
 #include "updatedriver.h"
@@ -50,19 +51,26 @@ struct Run
 {
     bool windowCreated = false;
     int exitCode = 0;
+    qint64 milliseconds = 0; // until the window or the exit
     QString log;
 };
 
-// Starts the real program in dir and waits until its window exists or it exits.
-Run runProgram(const QString &program, const QString &dir)
+// Starts the real program in dir and waits until its window exists or it exits. setup: "--option"
+// for the program, "NAME=value" ("NAME=" removes NAME) for its environment.
+Run runProgram(const QString &program, const QString &dir, const QStringList &setup = {})
 {
     QProcess process;
     process.setWorkingDirectory(dir);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_LOGGING_RULES", "qt.scenegraph.general=true");
+    for (const QString &item : setup) {
+        if (!item.startsWith("--"))
+            item.endsWith('=') ? env.remove(item.chopped(1))
+                               : env.insert(item.section('=', 0, 0), item.section('=', 1));
+    }
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, QStringList());
+    process.start(program, setup.filter(QRegularExpression("^--")));
     Run run;
     if (!process.waitForStarted(10000))
         return run;
@@ -74,6 +82,7 @@ Run runProgram(const QString &program, const QString &dir)
         process.waitForReadyRead(200);
         output += process.readAll();
     }
+    run.milliseconds = clock.elapsed();
     run.windowCreated = output.contains(WINDOW_CREATED);
     if (process.state() == QProcess::Running) {
         process.terminate();
@@ -100,9 +109,9 @@ private slots:
 
     void firstStartWritesArchiveAndDescriptors();
     void secondStartRewritesArchiveButKeepsEditedDescriptors();
-    void missingDescriptorFailsTheStart_data();
-    void missingDescriptorFailsTheStart();
-    void onlyTheMissingDescriptorFolderIsFilled();
+    void missingOrCutShortDescriptorIsWrittenAgain_data();
+    void missingOrCutShortDescriptorIsWrittenAgain();
+    void anEmptyDescriptorFolderIsFilled();
     void extractFileReportsUnreadableSource();
     void extractFileKeepsDestinationThatCannotBeWritten();
     void extractFileTruncatesALongerDestination();
@@ -110,7 +119,10 @@ private slots:
     void sceneLoadsWithDescriptorsInTheProgramFolder();
     void programOpensItsWindow_data();
     void programOpensItsWindow();
-    void programExitsWithoutWindowWhenADescriptorIsMissing();
+    void programStartsOrSaysWhyNot_data();
+    void programStartsOrSaysWhyNot();
+    void runLogsKeepTheNewestOfEachProgram();
+    void changelogAndInstructionsOpenThroughXdgOpen();
 
 private:
     QTemporaryDir *_dir = nullptr;
@@ -158,29 +170,33 @@ void StartupTest::secondStartRewritesArchiveButKeepsEditedDescriptors()
     QCOMPARE(readAll("QtQuick.2/qmldir"), QByteArray("also edited\n"));
 }
 
-void StartupTest::missingDescriptorFailsTheStart_data()
+void StartupTest::missingOrCutShortDescriptorIsWrittenAgain_data()
 {
     QTest::addColumn<QString>("descriptor");
-    for (const QString &descriptor : DESCRIPTORS)
-        QTest::newRow(qPrintable(descriptor)) << descriptor;
+    QTest::addColumn<int>("keptBytes"); // -1: deleted
+    for (const QString &descriptor : DESCRIPTORS) {
+        for (int kept : {-1, 0, 20})
+            QTest::newRow(qPrintable(QString("%1 %2").arg(descriptor).arg(kept))) << descriptor << kept;
+    }
 }
 
-void StartupTest::missingDescriptorFailsTheStart()
+void StartupTest::missingOrCutShortDescriptorIsWrittenAgain()
 {
     QFETCH(QString, descriptor);
+    QFETCH(int, keptBytes);
     QVERIFY(createFiles());
-    QVERIFY(QFile::remove(descriptor));
-    // The folder still exists, so the descriptor is not written again.
-    QVERIFY(!createFiles());
-    QVERIFY(!QFile::exists(descriptor));
+    QVERIFY(keptBytes < 0 ? QFile::remove(descriptor)
+                          : writeFile(descriptor, readAll(descriptor).left(keptBytes)));
+    QVERIFY(createFiles());
+    QCOMPARE(readAll(descriptor), readAll(":/imp/" + descriptor));
 }
 
-void StartupTest::onlyTheMissingDescriptorFolderIsFilled()
+void StartupTest::anEmptyDescriptorFolderIsFilled()
 {
     QVERIFY(QDir().mkdir("QtQuick"));
-    QVERIFY(createFiles() == false); // QtQuick exists without its descriptors
+    QVERIFY(createFiles());
     QVERIFY(QFile::exists("QtQuick.2/qmldir"));
-    QVERIFY(!QFile::exists("QtQuick/Controls/qmldir"));
+    QVERIFY(QFile::exists("QtQuick/Controls/qmldir"));
 }
 
 void StartupTest::extractFileReportsUnreadableSource()
@@ -212,8 +228,13 @@ void StartupTest::extractFileTruncatesALongerDestination()
 {
     QVERIFY(QDir().mkpath("out/QtQuick.2"));
     QVERIFY(writeFile("out/QtQuick.2/qmldir", QByteArray(4096, 'x')));
+    // Replaced by a rename, not rewritten in place: another instance reading the file meanwhile
+    // (here, a reader that opened it before) never sees it half-written.
+    QFile reader("out/QtQuick.2/qmldir");
+    QVERIFY(reader.open(QIODevice::ReadOnly));
     extractFile("QtQuick.2/qmldir", "out/", "imp/");
     QCOMPARE(readAll("out/QtQuick.2/qmldir"), readAll(":/imp/QtQuick.2/qmldir"));
+    QCOMPARE(reader.readAll(), QByteArray(4096, 'x'));
 }
 
 void StartupTest::sceneLoadsWithDescriptorsInTheProgramFolder()
@@ -273,14 +294,103 @@ void StartupTest::programOpensItsWindow()
     }
 }
 
-void StartupTest::programExitsWithoutWindowWhenADescriptorIsMissing()
+void StartupTest::programStartsOrSaysWhyNot_data()
 {
+    // setup as for runProgram, and "in /proc": a working folder that cannot be written, "QtQuick
+    // file": a file where a folder belongs. FILE: a path under a file.
+    QTest::addColumn<QStringList>("setup");
+    QTest::addColumn<QString>("filesIn"); // "working", "user", or empty: no window, exit -1
+    QTest::addColumn<QString>("logLine");
+    QTest::newRow("a descriptor missing") << QStringList() << "working"
+                                          << "";
+    QTest::newRow("read-only working folder") << QStringList{"in /proc"} << "user"
+                                              << "";
+    QTest::newRow("--user-folder") << QStringList{"--user-folder"} << "user"
+                                   << "";
+    QTest::newRow("a file where a folder belongs") << QStringList{"QtQuick file"} << "user"
+                                                   << "Cannot write";
+    QTest::newRow("no folder can be written") << QStringList{"in /proc", "XDG_DATA_HOME=FILE"} << ""
+                                              << "createFiles() failed!";
+    QTest::newRow("no OpenGL, no backend chosen") << QStringList{"QT_QUICK_BACKEND="} << "working"
+                                                  << "No OpenGL";
+    QTest::newRow("OpenGL chosen, none available") << QStringList{"QT_QUICK_BACKEND=default"} << ""
+                                                   << "cannot draw its window";
+    QTest::newRow("a module that does not load")
+        << QStringList{"QML2_IMPORT_PATH=" TALVO_SOURCE_DIR "/tests/data/broken-import"} << ""
+        << "plugin \"nosuchplugin\" not found";
+}
+
+void StartupTest::programStartsOrSaysWhyNot()
+{
+    QFETCH(QStringList, setup);
+    QFETCH(QString, filesIn);
+    QFETCH(QString, logLine);
     QVERIFY(createFiles());
     QVERIFY(QFile::remove("QtQuick/Layouts/qmldir"));
-    const Run run = runProgram(TALVO_APP_PATH, _dir->path());
-    QVERIFY2(!run.windowCreated, qPrintable(run.log));
-    QCOMPARE(run.exitCode, 255); // -1 as the process's exit status
-    QVERIFY2(run.log.contains("createFiles() failed!"), qPrintable(run.log));
+    if (setup.removeAll("QtQuick file"))
+        QVERIFY(QDir("QtQuick").removeRecursively() && writeFile("QtQuick", "a file"));
+    const QString workingDir = setup.removeAll("in /proc") ? "/proc" : _dir->path();
+    setup.prepend("XDG_DATA_HOME=" + _dir->filePath("data"));
+    setup.replaceInStrings("=FILE", "=" + _dir->filePath("TalvoUpdater.zip/x"));
+    const Run run = runProgram(TALVO_APP_PATH, workingDir, setup);
+    QVERIFY2(run.windowCreated == !filesIn.isEmpty() && run.log.contains(logLine), qPrintable(run.log));
+    if (filesIn.isEmpty()) {
+        QCOMPARE(run.exitCode, 255); // -1 as the process's exit status
+        QVERIFY2(run.milliseconds < 1000, qPrintable(QString::number(run.milliseconds)));
+        return;
+    }
+    const QString userDir = _dir->filePath("data/Talvo/TalvoUpdater");
+    for (const QString &descriptor : DESCRIPTORS)
+        QCOMPARE(readAll((filesIn == "user" ? userDir : _dir->path()) + '/' + descriptor),
+                 readAll(":/imp/" + descriptor));
+    QCOMPARE(QFile::exists(_dir->filePath("QtQuick/Layouts/qmldir")), filesIn == "working");
+    const QStringList logs = QDir(userDir + "/logs").entryList({"TalvoUpdater-*.log"});
+    QCOMPARE(logs.size(), 1);
+    const QRegularExpression stamped("\\dT[0-9:.]{12} " + QRegularExpression::escape(WINDOW_CREATED) + '\n');
+    QVERIFY(stamped.match(readAll(userDir + "/logs/" + logs.first())).hasMatch());
+}
+
+void StartupTest::runLogsKeepTheNewestOfEachProgram()
+{
+    qputenv("XDG_DATA_HOME", _dir->filePath("data").toUtf8());
+    const QDir logs(DebugLog::folder());
+    const auto old = [](int i) { return QString("talvo-flash-2020-01-01T00-00-00_%1.log").arg(i); };
+    QVERIFY(logs.mkpath(".") && writeFile(logs.filePath("TalvoUpdater-2020-01-01T00-00-00.log"), ""));
+    for (int i = 2; i <= 13; ++i)
+        QVERIFY(writeFile(logs.filePath(old(i)), ""));
+    const QString first = DebugLog::openRunLog("talvo-flash"), second = DebugLog::openRunLog("talvo-flash");
+    QVERIFY(!first.isEmpty() && first != second); // two runs of the same second: a file each
+    const QStringList kept = logs.entryList(QDir::Files);
+    QCOMPARE(kept.size(), 1 + DebugLog::KEPT_RUN_LOGS);
+    QVERIFY(!kept.contains(old(5)) && kept.contains(old(6)) && kept.contains(QFileInfo(first).fileName()));
+}
+
+void StartupTest::changelogAndInstructionsOpenThroughXdgOpen()
+{
+    if (QGuiApplication::platformName() != "xcb")
+        QSKIP("needs a display: run under xvfb-run with -platform xcb");
+    // The desktop's opener, as on a desktop without its own: xdg-open with a handler of our own.
+    const QString record = _dir->filePath("opened.txt"), handler = _dir->filePath("record.sh");
+    QVERIFY(writeFile(handler, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> " + record.toUtf8() + "\n"));
+    QVERIFY(QFile::setPermissions(handler, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(QDir().mkpath("data/applications") && QDir().mkpath("config"));
+    QVERIFY(writeFile("data/applications/record.desktop",
+                      "[Desktop Entry]\nType=Application\nName=Record\nExec=" + handler.toUtf8() +
+                          " %f\nMimeType=text/plain;application/pdf;\n"));
+    QVERIFY(writeFile("config/mimeapps.list",
+                      "[Default Applications]\ntext/plain=record.desktop\napplication/pdf=record.desktop\n"));
+    qputenv("XDG_DATA_HOME", _dir->filePath("data").toUtf8());
+    qputenv("XDG_CONFIG_HOME", _dir->filePath("config").toUtf8());
+    UpdateDriver driver;
+    driver.versionHandle("Talvo 400 S", "49.05");
+    driver.openChangelogNatively();
+    driver.openDocumentationNatively();
+    QStringList opened;
+    QTRY_COMPARE_WITH_TIMEOUT(
+        (opened = QString::fromUtf8(readAll(record)).split('\n', Qt::SkipEmptyParts), opened.sort(), opened),
+        QStringList({_dir->filePath(UpdateDriver::_documentationLocal),
+                     _dir->filePath(UpdateDriver::_changelogLocal)}),
+        20000);
 }
 
 QTEST_MAIN(StartupTest)

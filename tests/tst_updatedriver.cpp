@@ -324,7 +324,7 @@ void UpdateDriverTest::openFileCopiesAndHandsTheCopyToTheDesktop()
     QFile copy("copy.bin");
     QVERIFY(copy.open(QIODevice::ReadOnly));
     QCOMPARE(copy.readAll(), content);
-    QCOMPARE(_opened.urls, QList<QUrl>{QUrl::fromLocalFile("copy.bin")});
+    QCOMPARE(_opened.urls, QList<QUrl>{QUrl::fromLocalFile(QDir::current().absoluteFilePath("copy.bin"))});
 }
 
 void UpdateDriverTest::openFileReportsFailuresAndOpensNothing()

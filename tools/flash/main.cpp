@@ -186,6 +186,7 @@ int main(int argc, char *argv[])
     }
 
     DebugLog::setVerbose(parser.isSet(verboseOption));
+    DebugLog::openRunLog(QCoreApplication::applicationName());
     QString logError;
     if (parser.isSet(logFileOption) && !DebugLog::openFile(parser.value(logFileOption), &logError))
         return usageError(

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+// The debug log (qDebug and the framework's messages) of the wizard and the flasher: on standard
+// error (debug lines only when verbose), and into files, one line per message with its time: this
+// run's own file in the per-user log folder and, on request, a file the user names. Messages come
+// from every thread. A file that cannot be written loses its lines; the program goes on.
+namespace DebugLog {
+
+// Files of one program kept in the log folder, this run's included.
+const int KEPT_RUN_LOGS = 10;
+
+// Installs the message handler; before the application object, so that nothing is missed.
+void install();
+void setVerbose(bool verbose);
+// Appends from now on to `path` as well; false, with the system's reason in `error`, when it cannot.
+bool openFile(const QString &path, QString *error);
+// The per-user log folder, shared by all programs of the package.
+QString folder();
+// Starts this run's file in folder(), named by the program and the time of the call
+// ("talvo-flash-2026-12-08T13-10-00.log", "_2" added when a run of the same second has that
+// name), and removes the program's oldest files beyond KEPT_RUN_LOGS. The file's path, or empty
+// when it cannot be written.
+QString openRunLog(const QString &program);
+
+} // namespace DebugLog
