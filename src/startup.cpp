@@ -86,8 +86,15 @@ void prepareImportPaths(QQmlEngine &engine)
 #endif
 }
 
+void enableHighDpiScaling()
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+}
+
 int runTalvoUpdater(int &argc, char **argv)
 {
+    enableHighDpiScaling();
     auto *application = new QApplication(argc, argv);
 
     if (!createFiles()) {

@@ -10,6 +10,11 @@ void extractFile(QString fileName, QString osPath, QString qrcPath);
 // Writes the runtime files into the working directory; true when every required one exists.
 bool createFiles();
 
+// Lets the window and everything in it grow as one with the desktop's display scaling, also by
+// 1.25 or 1.5; point-size fonts in a pixel-fixed window would otherwise outgrow their elements.
+// Must run before the application object exists.
+void enableHighDpiScaling();
+
 // The whole program: application object, runtime files, scene type, main scene, event loop.
 // Returns the exit code: -1 when the runtime files cannot be provided.
 int runTalvoUpdater(int &argc, char **argv);

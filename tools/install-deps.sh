@@ -12,6 +12,7 @@ packages=(
   qml-module-qtqml-models2
   mingw-w64
   unzip
+  xvfb xauth
 )
 # Extra sets, asked for by name: "wine" for the Win32 serial test, "fuzz" for libFuzzer.
 for extra in "$@"; do
