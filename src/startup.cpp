@@ -153,12 +153,19 @@ void prepareImportPaths(QQmlEngine &engine)
 #endif
 }
 
+void enableHighDpiScaling()
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+}
+
 int runTalvoUpdater(int &argc, char **argv)
 {
     DebugLog::install();
     DebugLog::setVerbose(true);
     QCoreApplication::setOrganizationName(QLatin1String(UserFolder::ORGANIZATION));
     QCoreApplication::setApplicationName(QLatin1String(UserFolder::APPLICATION));
+    enableHighDpiScaling();
 
     auto *application = new QApplication(argc, argv);
     DebugLog::openRunLog(QLatin1String(UserFolder::APPLICATION));

@@ -15,6 +15,11 @@ bool createFiles();
 // else (or when that fails) in the per-user folder, which then becomes the working directory.
 bool provideRuntimeFiles(bool userFolderOnly);
 
+// Lets the window and everything in it grow as one with the desktop's display scaling, also by
+// 1.25 or 1.5; point-size fonts in a pixel-fixed window would otherwise outgrow their elements.
+// Must run before the application object exists.
+void enableHighDpiScaling();
+
 // The whole program: application object, runtime files, scene type, main scene, event loop.
 // Returns the exit code: -1 when the runtime files cannot be provided or the window cannot be
 // shown. "--user-folder" puts the runtime files into the per-user folder whatever the working one.

@@ -1,8 +1,11 @@
 // Renders every state of the wizard to PNG files, headless, with the scripted controller:
 //   QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software scene_screenshots <output folder>
 // The program's own fonts and pictures come from the bundle, so two runs give the same pictures.
+// Fails when a text is elided or runs out of its element or the window, and, given the folder of
+// the 96-dpi pictures, when a picture is not that one scaled by QT_FONT_DPI / 96.
 
 #include "scriptedupdatedriver.h"
+#include "startup.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -24,16 +27,27 @@ namespace {
 const int STEP_TIMEOUT_MS = 5000;
 // Where the main button lies in the 768 x 512 window.
 const QPoint MAIN_BUTTON(637, 475);
+// Share of pixels, in percent, that may differ by more than half the range in a channel from the
+// 96-dpi picture once scaled back. Glyphs hinted at another size and the scaling's averaging stay
+// below 0.11 % (all states, 120 to 192 dpi); fonts grown in an unscaled window give 0.46 % or more.
+const double MAX_DIFFERING_PERCENT = 0.25;
 
 class Walk
 {
 public:
-    Walk(QQuickWindow *window, ScriptedUpdateDriver *driver, const QString &folder)
-        : _window(window), _driver(driver), _folder(folder)
+    Walk(QQuickWindow *window, ScriptedUpdateDriver *driver, const QString &folder,
+         const QString &referenceFolder, double scale)
+        : _window(window), _driver(driver), _folder(folder), _referenceFolder(referenceFolder), _scale(scale)
     {
     }
 
     bool failed() const { return _failed; }
+
+    void fail(const QString &why)
+    {
+        QTextStream(stderr) << "scene_screenshots: " << why << "\n";
+        _failed = true;
+    }
 
     QObject *object(const char *name) const { return _window->findChild<QObject *>(QLatin1String(name)); }
 
@@ -42,8 +56,7 @@ public:
         QDeadlineTimer deadline(STEP_TIMEOUT_MS);
         while (!condition()) {
             if (deadline.hasExpired()) {
-                QTextStream(stderr) << "scene_screenshots: gave up waiting for " << what << "\n";
-                _failed = true;
+                fail(QStringLiteral("gave up waiting for ") + what);
                 return;
             }
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -92,11 +105,52 @@ public:
         const QImage image = _window->screen()->grabWindow(_window->winId()).toImage();
         const QString path = QDir(_folder).filePath(name + QStringLiteral(".png"));
         if (image.isNull() || !image.save(path)) {
-            QTextStream(stderr) << "scene_screenshots: could not write " << path << "\n";
-            _failed = true;
+            fail(QStringLiteral("could not write ") + path);
             return;
         }
         QTextStream(stdout) << path << "\n";
+        checkTexts(_window->contentItem(), name);
+        if (!_referenceFolder.isEmpty() && _scale != 1)
+            compareWithReference(image, name);
+    }
+
+    // Line boxes taller than their element are the design's (point size = element height): the
+    // window's edges and the 96-dpi picture hold the height.
+    void checkTexts(QQuickItem *item, const QString &name)
+    {
+        for (QQuickItem *child : item->childItems())
+            checkTexts(child, name);
+        if (!item->isVisible() || !item->inherits("QQuickText"))
+            return;
+        const QRectF window(QPointF(0, 0), _window->size());
+        if (item->property("truncated").toBool() || item->property("contentWidth").toReal() > item->width() ||
+            !window.contains(item->mapRectToScene(item->boundingRect())))
+            fail(name + QStringLiteral(": \"") + item->property("text").toString() +
+                 QStringLiteral("\" is elided or runs out of its element or the window"));
+    }
+
+    void compareWithReference(const QImage &image, const QString &name)
+    {
+        const QImage reference = QImage(QDir(_referenceFolder).filePath(name + QStringLiteral(".png")))
+                                     .convertToFormat(QImage::Format_RGB32);
+        if (reference.isNull() || image.size() != reference.size() * _scale) {
+            fail(name + QStringLiteral(": not the 96-dpi picture scaled by ") + QString::number(_scale));
+            return;
+        }
+        const QImage scaled = image.scaled(reference.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                  .convertToFormat(QImage::Format_RGB32);
+        int differing = 0;
+        for (int y = 0; y < reference.height(); ++y) {
+            const auto *a = reinterpret_cast<const QRgb *>(reference.constScanLine(y));
+            const auto *b = reinterpret_cast<const QRgb *>(scaled.constScanLine(y));
+            for (int x = 0; x < reference.width(); ++x)
+                differing += qMax(qMax(qAbs(qRed(a[x]) - qRed(b[x])), qAbs(qGreen(a[x]) - qGreen(b[x]))),
+                                  qAbs(qBlue(a[x]) - qBlue(b[x]))) > 128;
+        }
+        const double percent = 100.0 * differing / (reference.width() * reference.height());
+        QTextStream(stdout) << name << ": " << percent << " % of the pixels differ from the 96-dpi picture\n";
+        if (percent > MAX_DIFFERING_PERCENT)
+            fail(name + QStringLiteral(": differs from the 96-dpi picture scaled"));
     }
 
     // From WELCOME to the device page of the given unit.
@@ -125,6 +179,8 @@ private:
     QQuickWindow *_window;
     ScriptedUpdateDriver *_driver;
     QString _folder;
+    QString _referenceFolder;
+    double _scale;
     bool _failed = false;
 };
 
@@ -138,6 +194,7 @@ void typeText(QWindow *window, const char *text)
 
 int main(int argc, char *argv[])
 {
+    enableHighDpiScaling();
     QApplication application(argc, argv);
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
     if (!QDir().mkpath(folder)) {
@@ -161,7 +218,8 @@ int main(int argc, char *argv[])
                               "timerUpdateStartPostpone", "timerUpdateStatusPostpone"})
         window->findChild<QObject *>(QLatin1String(timer))->setProperty("interval", 20);
 
-    Walk walk(window, driver, folder);
+    Walk walk(window, driver, folder, argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString(),
+              qEnvironmentVariableIntValue("QT_FONT_DPI") / 96.0);
     walk.waitUntil([&] { return window->isExposed(); }, QStringLiteral("the window"));
     walk.waitForCall(QStringLiteral("search(false)"), 1);
     walk.shoot(QStringLiteral("01-welcome"));
