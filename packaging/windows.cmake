@@ -26,14 +26,15 @@ set(CPACK_PACKAGE_VENDOR Quellmark)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_INSTALL_DIRECTORY TalvoUpdater)
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY TalvoUpdater)
-# A 64-bit program gets a 64-bit installer, which sees the 64-bit Program Files and registry.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES")
-  set(CPACK_NSIS_DEFINES "Target x86-unicode")
 else()
   set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
-  set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 endif()
+# NSIS's own release for Windows carries the 32-bit stubs only; a 32-bit installer puts a 64-bit
+# program into the 64-bit Program Files all the same. With the 64-bit stubs: amd64-unicode.
+set(TALVO_NSIS_TARGET x86-unicode CACHE STRING "makensis target of the installer: x86-unicode or amd64-unicode")
+set(CPACK_NSIS_DEFINES "Target ${TALVO_NSIS_TARGET}")
 set(CPACK_NSIS_MODIFY_PATH OFF)
 set(CPACK_NSIS_DISPLAY_NAME "Talvo Updater")
 set(CPACK_NSIS_PACKAGE_NAME "Talvo Updater")

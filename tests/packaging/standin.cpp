@@ -1,7 +1,7 @@
 // Stands in for TalvoUpdater.exe in the installer check: writes the folder it was started in and
 // its arguments to standin.txt, in the per-user folder with --user-folder, else in that folder.
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
