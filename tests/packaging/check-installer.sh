@@ -16,7 +16,8 @@ inst=$WINEPREFIX/drive_c/Program\ Files/TalvoUpdater
 menu=$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Talvo\ Updater
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TalvoUpdater'
 record=$WINEPREFIX/drive_c/users/${USER:-$(id -un)}/AppData/Local/Talvo/TalvoUpdater/standin.txt
-rm -rf "$inst" "$menu" "$record"
+rm -rf "$inst" "$menu" "$record" # and what a failed run left
+wine reg delete "$key" /f >/dev/null 2>&1 || true
 wine "TalvoUpdater-$version-win64.exe" /S
 for f in Uninstall.exe bin/{TalvoUpdater.exe,talvo-flash.exe,Qt5Core.dll,platforms/qwindows.dll} \
          bin/qml/{QtQuick/Controls,QtQuick.2}/qmldir; do
