@@ -28,10 +28,9 @@ wine reg query "$key" /v UninstallString | grep -qF 'C:\Program Files\TalvoUpdat
   fail "no uninstall entry"
 # `start /wait` returns before the shortcut's program ends: wait for all programs of the prefix.
 wine start /unix "$menu/Talvo Updater.lnk" && wineserver -w
-printf 'cwd=C:\\Program Files\\TalvoUpdater\\bin\narg=--user-folder\n' | diff - <(tr -d '\r' <"$record") ||
+printf 'cwd=C:\\Program Files\\TalvoUpdater\\bin\nargs=--user-folder\n' | diff - <(tr -d '\r' <"$record") ||
   fail "the shortcut started nothing, or in another folder or with other arguments"
 # The uninstaller copies itself away, starts the copy and returns.
 wine "$inst/Uninstall.exe" /S && wineserver -w
 [ ! -e "$inst" ] && [ ! -e "$menu" ] || fail "left behind: $(find "$inst" "$menu" 2>/dev/null | head -5)"
 ! wine reg query "$key" >/dev/null 2>&1 || fail "uninstall entry left behind"
-rm -rf "$(dirname "$record")"

@@ -4,23 +4,18 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int)
 {
-    wchar_t cwd[MAX_PATH], local[MAX_PATH];
-    if (!GetCurrentDirectoryW(MAX_PATH, cwd) ||
-        SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, local) != S_OK)
-        return 2;
-    const std::wstring folder = std::wstring(local) + L"\\Talvo";
+    wchar_t cwd[MAX_PATH] = L"", local[MAX_PATH] = L"";
+    GetCurrentDirectoryW(MAX_PATH, cwd);
+    SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, local);
+    std::wstring folder = std::wstring(local) + L"\\Talvo";
     CreateDirectoryW(folder.c_str(), nullptr);
-    CreateDirectoryW((folder + L"\\TalvoUpdater").c_str(), nullptr);
-    FILE *out = _wfopen((folder + L"\\TalvoUpdater\\standin.txt").c_str(), L"w");
-    if (!out)
+    CreateDirectoryW((folder += L"\\TalvoUpdater").c_str(), nullptr);
+    FILE *out = _wfopen((folder + L"\\standin.txt").c_str(), L"w");
+    if (!out || std::fwprintf(out, L"cwd=%ls\nargs=%ls\n", cwd, arguments) < 0)
         return 1;
-    std::fwprintf(out, L"cwd=%ls\n", cwd);
-    for (int i = 1; i < __argc; ++i)
-        std::fwprintf(out, L"arg=%ls\n", __wargv[i]);
     return std::fclose(out) == 0 ? 0 : 1;
 }
