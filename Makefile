@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps test-deps configure build run test bench bench-wine clean
+.PHONY: all deps test-deps configure build run test package bench bench-wine clean
 
 all: build
 
@@ -33,12 +33,17 @@ run: build
 	  cd $(BUILD)/run && ../tools/demo/talvo-updater-demo; \
 	fi
 
-# The wine tests run the Windows code: `make test` installs wine for them.
+# The wine tests run the Windows code, the package checks take lintian, the validators and
+# makensis: `make test` installs them.
 test-deps: deps
-	@bash tools/install-deps.sh wine
+	@bash tools/install-deps.sh wine packaging
 
 test: test-deps build
 	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+# The Debian package: $(BUILD)/talvo-updater_<version>_amd64.deb.
+package: build
+	@cmake --build $(BUILD) --target package
 
 # One table of the program's figures, measured in one run (about two minutes: two paced installations).
 bench: build

@@ -13,12 +13,15 @@ packages=(
   mingw-w64
   unzip
   xvfb xauth xdg-utils file
+  help2man
 )
-# Extra sets, asked for by name: "wine" for the Win32 serial test, "fuzz" for libFuzzer.
+# Extra sets, asked for by name: "wine" for the Win32 serial test, "fuzz" for libFuzzer,
+# "packaging" for the Debian package, the Windows installer script and their checks.
 for extra in "$@"; do
   case "$extra" in
     wine) packages+=(wine wine64) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    packaging) packages+=(dpkg-dev lintian desktop-file-utils appstream nsis) ;;
     *) echo "install-deps: unknown extra '$extra'" >&2; exit 2 ;;
   esac
 done

@@ -7,12 +7,15 @@ the same vector shapes with 4x4 supersampling; sizes up to 48 px are stored as 3
 256 px as PNG, the way Windows expects them. Python's standard library only.
 
 Usage: make-icon.py OUTPUT.ico
+       make-icon.py --png DIR      (DIR/48.png, DIR/128.png, DIR/256.png for the Linux icon theme)
 """
+import os
 import struct
 import sys
 import zlib
 
 SIZES = (16, 24, 32, 48, 256)
+PNG_SIZES = (48, 128, 256)
 SUPERSAMPLE = 4
 
 # Shapes in unit coordinates (0..1, y downwards).
@@ -105,6 +108,11 @@ def dib(size, rows):
 
 
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == '--png':
+        for size in PNG_SIZES:
+            with open(os.path.join(sys.argv[2], '%d.png' % size), 'wb') as out:
+                out.write(png(size, render(size)))
+        return
     if len(sys.argv) != 2:
         sys.exit(__doc__)
     images = []
