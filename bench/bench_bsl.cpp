@@ -15,10 +15,10 @@
 #include "BSL_Common.h"
 #include "BSL_IO_UART.h"
 #include "BSL_Interface.h"
-#include "PortInfo.h"
 #include "TextFileIO.h"
+#include "logcapture.h"
 #include "portenumerator.h"
-#include "simulatedunit.h"
+#include "unitsupport.h"
 #include "updatedriver.h"
 
 #include <QCoreApplication>
@@ -53,9 +53,6 @@
 
 namespace {
 
-const quint16 VENDOR = 1240;
-const quint16 PRODUCT = 223;
-
 double threadCpuMs()
 {
     timespec t{};
@@ -70,14 +67,6 @@ double processCpuMs()
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
-PortInfo portOf(const SimulatedUnit &unit)
-{
-    PortInfo info;
-    info.portName = unit.portPath().mid(5);
-    info.systemLocation = unit.portPath();
-    return info;
-}
-
 double percentile(std::vector<double> values, double p)
 {
     if (values.empty())
@@ -86,8 +75,6 @@ double percentile(std::vector<double> values, double p)
     const size_t index = std::min(values.size() - 1, static_cast<size_t>(p * (values.size() - 1) + 0.5));
     return values[index];
 }
-
-void quietLog(QtMsgType, const QMessageLogContext &, const QString &) {}
 
 // One row of the table.
 struct Row
@@ -234,7 +221,7 @@ void searchTime()
         return;
     }
     PortEnumerator::clearExtraPorts();
-    PortEnumerator::addExtraPort(PortEnumerator::portForDevice(sim.port(), VENDOR, PRODUCT));
+    PortEnumerator::addExtraPort(PortEnumerator::portForDevice(sim.port(), UNIT_VENDOR_ID, UNIT_PRODUCT_ID));
     std::vector<double> times;
     UpdateDriver driver;
     for (int i = 0; i < 10; ++i) {
@@ -329,7 +316,7 @@ double installation(const QString &family, const QString &image, InstallMode mod
         return 0;
     }
     PortEnumerator::clearExtraPorts();
-    PortEnumerator::addExtraPort(PortEnumerator::portForDevice(sim.port(), VENDOR, PRODUCT));
+    PortEnumerator::addExtraPort(PortEnumerator::portForDevice(sim.port(), UNIT_VENDOR_ID, UNIT_PRODUCT_ID));
     UpdateDriver driver;
     if (mode != InstallMode::Restore) {
         driver.search(true);
@@ -533,7 +520,7 @@ void printTable()
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    qInstallMessageHandler(quietLog);
+    QuietLog quiet(LogCapture::PassOn::Nothing);
     PortEnumerator::setSystemPortsIncluded(false);
     if (!app.arguments().contains("--no-install")) {
         const double plainMs = installation("S", ":/fmw/s/image.txt");

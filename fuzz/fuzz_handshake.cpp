@@ -7,6 +7,8 @@
 
 #include "BSL_Common.h"
 #include "BSL_Interface.h"
+#include "fuzzreader.h"
+#include "logcapture.h"
 #include "scriptedline.h"
 
 #include <QByteArray>
@@ -15,56 +17,15 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <vector>
 
 namespace {
 
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
-
-// What the host reads, as the transport defines it: a data byte, or 0xEE for a silence and for a
-// data byte 0xEE alike.
-class Reader
-{
-public:
-    Reader(std::vector<int> events, bool endless) : _events(std::move(events)), _endless(endless) {}
-
-    int readByte()
-    {
-        if (_next >= _events.size()) {
-            if (!_endless || _events.empty())
-                return TIMEOUT_ERROR;
-            _next = 0;
-        }
-        const int event = _events[_next++];
-        return event == ScriptedLine::SILENCE ? TIMEOUT_ERROR : event;
-    }
-
-    // Until a silence, bounded like the transport.
-    void readUntilSilent(QByteArray *keep)
-    {
-        for (int count = 1;; ++count) {
-            const int byte = readByte();
-            if (byte == TIMEOUT_ERROR)
-                return;
-            if (keep)
-                keep->append(static_cast<char>(byte));
-            if (count >= READ_UNTIL_TIMEOUT_MAX_BYTES)
-                return;
-        }
-    }
-
-private:
-    std::vector<int> _events;
-    bool _endless;
-    std::size_t _next = 0;
-};
-
 bool expectedHandshake(Reader &reader, QString &version)
 {
-    reader.readUntilSilent(nullptr);
+    reader.readUntilSilent();
     QByteArray buffer;
     for (int attempt = 0; attempt < PROG_MODE_ATTEMPTS; ++attempt) {
-        reader.readUntilSilent(&buffer);
+        buffer += reader.readUntilSilent();
         if (buffer.isEmpty() || static_cast<uint8_t>(buffer.back()) != QS_FRAME)
             continue;
         if (buffer.size() >= 3 && static_cast<uint8_t>(buffer[0]) == QS_ESC &&
@@ -81,7 +42,7 @@ bool expectedHandshake(Reader &reader, QString &version)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    qInstallMessageHandler(quiet);
+    static QuietLog quiet(LogCapture::PassOn::Nothing);
     return 0;
 }
 

@@ -7,7 +7,9 @@
 #include "BSL_Common.h"
 #include "BSL_Interface.h"
 #include "TextFileIO.h"
+#include "logcapture.h"
 #include "scriptedline.h"
+#include "testimage.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -22,8 +24,6 @@
 
 namespace {
 
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
-
 QString imagePath;
 unsigned int imageSize = 0;
 QList<QByteArray> blockCores; // command, three address bytes, data: what each block must carry
@@ -33,27 +33,14 @@ void removeImage()
     QFile::remove(imagePath);
 }
 
-QByteArray segmentBytes(int count, int seed)
-{
-    QByteArray bytes(count, '\0');
-    for (int i = 0; i < count; ++i)
-        bytes[i] = static_cast<char>((i * 37 + seed * 101) & 0xFF);
-    return bytes;
-}
-
 // Code at 0x8000 (three blocks), the interrupt vectors, and a segment past 64 KiB.
 void writeImage()
 {
-    const QList<QPair<uint32_t, QByteArray>> segments{
-        {0x8000, segmentBytes(600, 1)}, {0xFFE0, segmentBytes(32, 2)}, {0x10000, segmentBytes(100, 3)}};
-    QByteArray text;
-    for (const auto &segment : segments) {
-        text += "@" + QByteArray::number(segment.first, 16).toUpper() + "\r\n";
-        const QByteArray &bytes = segment.second;
-        for (int i = 0; i < bytes.size(); i += 16)
-            text += bytes.mid(i, 16).toHex(' ').toUpper() + " \r\n";
+    const TestImage::Sections sections = TestImage::threeSections();
+    for (auto section = sections.cbegin(); section != sections.cend(); ++section) {
+        const QByteArray &bytes = section.value();
         for (int i = 0; i < bytes.size(); i += BSL_BUFFER_SIZE) {
-            const uint32_t address = segment.first + static_cast<uint32_t>(i);
+            const uint32_t address = section.key() + static_cast<uint32_t>(i);
             QByteArray core;
             core.append(static_cast<char>(RX_DATA_BLOCK));
             core.append(static_cast<char>(address & 0xFF));
@@ -62,20 +49,17 @@ void writeImage()
             core.append(bytes.mid(i, BSL_BUFFER_SIZE));
             blockCores << core;
         }
-        imageSize += static_cast<unsigned int>(bytes.size());
     }
-    text += "q\r\n";
-    QFile file(imagePath);
-    if (!file.open(QIODevice::WriteOnly))
+    imageSize = TestImage::dataSize(sections);
+    if (!TestImage::writeFile(imagePath, sections))
         abort();
-    file.write(text);
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    qInstallMessageHandler(quiet);
+    static QuietLog quiet(LogCapture::PassOn::Nothing);
     imagePath = QDir::tempPath() + QStringLiteral("/fuzz_install.%1.txt").arg(getpid());
     writeImage();
     std::atexit(removeImage);

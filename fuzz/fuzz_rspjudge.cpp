@@ -8,6 +8,8 @@
 
 #include "BSL_Common.h"
 #include "BSL_Interface.h"
+#include "fuzzreader.h"
+#include "logcapture.h"
 #include "scriptedline.h"
 
 #include <QByteArray>
@@ -15,7 +17,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <vector>
 
 // Befriended by BSL_Interface for its packet-layer tests.
 class BslPacketTest
@@ -29,40 +30,9 @@ public:
 
 namespace {
 
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
-
 const QByteArray OK_REPLY("\x80\x02\x00\x3B\x00\x60\xC4", 7);
 const QByteArray PASSWORD_ERROR_REPLY("\x80\x02\x00\x3B\x05\xC5\x94", 7);
 const QByteArray ERASE_FRAME("\x80\x01\x00\x15\x64\xA3", 6);
-
-class Reader
-{
-public:
-    explicit Reader(std::vector<int> events) : _events(std::move(events)) {}
-    int readByte()
-    {
-        if (_next >= _events.size())
-            return TIMEOUT_ERROR;
-        const int event = _events[_next++];
-        return event == ScriptedLine::SILENCE ? TIMEOUT_ERROR : event;
-    }
-    QByteArray readUntilSilent()
-    {
-        QByteArray bytes;
-        for (int count = 1;; ++count) {
-            const int byte = readByte();
-            if (byte == TIMEOUT_ERROR)
-                return bytes;
-            bytes.append(static_cast<char>(byte));
-            if (count >= READ_UNTIL_TIMEOUT_MAX_BYTES)
-                return bytes;
-        }
-    }
-
-private:
-    std::vector<int> _events;
-    std::size_t _next = 0;
-};
 
 // The erase step: up to ten attempts; every failed attempt is followed by waiting for a quiet line,
 // and one without any acknowledgement first by the filler that completes a frame the loader may
@@ -85,7 +55,7 @@ bool expectedErase(Reader &reader, QByteArray &written)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    qInstallMessageHandler(quiet);
+    static QuietLog quiet(LogCapture::PassOn::Nothing);
     return 0;
 }
 

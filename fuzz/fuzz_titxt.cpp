@@ -5,6 +5,7 @@
 // second open while the image is open is refused; after close a new open succeeds.
 
 #include "TextFileIO.h"
+#include "logcapture.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -17,8 +18,6 @@
 #include <unistd.h>
 
 namespace {
-
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
 
 QByteArray imagePath;
 
@@ -35,7 +34,7 @@ constexpr int LINE_READ = 49;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    qInstallMessageHandler(quiet);
+    static QuietLog quiet(LogCapture::PassOn::Nothing);
     imagePath = QFile::encodeName(QDir::tempPath() + QStringLiteral("/fuzz_titxt.%1.txt").arg(getpid()));
     std::atexit(removeImage);
     return 0;

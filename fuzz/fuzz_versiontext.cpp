@@ -4,6 +4,7 @@
 // Checked: the tokens put together give the text back; an accepted text gives a non-empty model
 // name and a version made of its second and fourth token; the controller answers without trouble.
 
+#include "logcapture.h"
 #include "updatedriver.h"
 #include "updateworker.h"
 
@@ -17,15 +18,13 @@
 
 namespace {
 
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
-
 UpdateDriver *driver = nullptr;
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    qInstallMessageHandler(quiet);
+    static QuietLog quiet(LogCapture::PassOn::Nothing);
     static QCoreApplication app(*argc, *argv);
     // One controller for the whole run: it owns a thread, so one per input would be slow.
     driver = new UpdateDriver;

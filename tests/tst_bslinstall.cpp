@@ -1,7 +1,7 @@
 #include "BSL_Common.h"
 #include "BSL_Interface.h"
-#include "bslsimsupport.h"
 #include "logcapture.h"
+#include "unitsupport.h"
 
 #include <QtTest>
 
@@ -235,23 +235,21 @@ void tst_BslInstall::installationOutcomes()
     QFETCH(int, dataFrames);
     QFETCH(QStringList, lines);
 
-    Segments segments = image == "aligned" ? blockAlignedImage() : smallImage();
+    TestImage::Sections sections =
+        image == "aligned" ? TestImage::blockAligned() : TestImage::threeSections();
     if (image == "crc-ee") {
         // One section whose CRC, as the loader sends it back, holds the byte 0xEE.
         quint32 seed = 100;
         QByteArray bytes;
         do {
-            bytes = randomBytes(480, seed++);
+            bytes = TestImage::randomBytes(480, seed++);
         } while (((SimulatedUnit::crc16(bytes) >> 8) != 0xEE) &&
                  ((SimulatedUnit::crc16(bytes) & 0xFF) != 0xEE));
-        segments = Segments{{0x8000, bytes}};
+        sections = TestImage::Sections{{0x8000, bytes}};
     }
     const QString path = image == "missing" ? _dir.filePath("missing.txt") : _dir.filePath(image + ".txt");
-    if (image != "missing") {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(toTiTxt(segments));
-    }
+    if (image != "missing")
+        QVERIFY(TestImage::writeFile(path, sections));
 
     SimulatedUnit unit;
     QVERIFY2(unit.start(), qPrintable(unit.errorString()));
@@ -269,7 +267,7 @@ void tst_BslInstall::installationOutcomes()
     bsl.setFastReplies(QByteArray(QTest::currentDataTag()).startsWith("fast:"));
     bsl.setVerifyAfterWrite(QByteArray(QTest::currentDataTag()).startsWith("verify:"));
     LogCapture log;
-    bsl.installFirmware(path, sizeOf(segments) - static_cast<unsigned int>(sizeShortfall));
+    bsl.installFirmware(path, TestImage::dataSize(sections) - static_cast<unsigned int>(sizeShortfall));
 
     QCOMPARE(done.count(), 1);
     QString missing;
@@ -287,11 +285,11 @@ void tst_BslInstall::installationOutcomes()
     QCOMPARE(bsl.succeeded(), succeeds);
     if (succeeds) {
         QCOMPARE(bsl.getPercent(), 100u);
-        QCOMPARE(memoryDifference(unit, segments), QString());
+        QCOMPARE(memoryDifference(unit, sections), QString());
         quint32 written = 0;
         for (const SimulatedUnit::Range &range : unit.writtenRanges())
             written += range.length;
-        QCOMPARE(written, quint32(sizeOf(segments)));
+        QCOMPARE(written, quint32(TestImage::dataSize(sections)));
     } else {
         QVERIFY(bsl.getPercent() < 100);
     }

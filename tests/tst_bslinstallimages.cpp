@@ -1,24 +1,11 @@
 #include "BSL_Common.h"
 #include "BSL_Interface.h"
-#include "bslsimsupport.h"
+#include "logcapture.h"
+#include "unitsupport.h"
 
 #include <QtTest>
 
-namespace {
-
-void quietLog(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    // The installation logs five lines per block; keep only what is not the progress chatter.
-    static const QStringList chatter{
-        "_rxTxtBytes: ", "imageSize: ", "nPercent: ", "_Percent: ", "_percent != "};
-    for (const QString &prefix : chatter) {
-        if (message.startsWith(prefix))
-            return;
-    }
-    qt_message_output(type, context, message);
-}
-
-} // namespace
+#include <optional>
 
 // The firmware images the program carries, installed on the simulated unit.
 class tst_BslInstallImages : public QObject
@@ -26,9 +13,13 @@ class tst_BslInstallImages : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { qInstallMessageHandler(quietLog); }
+    void initTestCase() { _quiet.emplace(); } // the installation logs five lines per block
+    void cleanupTestCase() { _quiet.reset(); }
     void carriedImagesReachTheUnitByteForByte_data();
     void carriedImagesReachTheUnitByteForByte();
+
+private:
+    std::optional<QuietLog> _quiet;
 };
 
 void tst_BslInstallImages::carriedImagesReachTheUnitByteForByte_data()
@@ -46,10 +37,10 @@ void tst_BslInstallImages::carriedImagesReachTheUnitByteForByte()
     QFETCH(unsigned int, size);
     QFETCH(QByteArray, versionText);
 
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(path));
-    const Segments image = parseTiTxt(file.readAll());
-    QCOMPARE(sizeOf(image), size);
+    bool read = false;
+    const TestImage::Sections image = TestImage::read(path, &read);
+    QVERIFY2(read, qPrintable(path));
+    QCOMPARE(TestImage::dataSize(image), size);
 
     SimulatedUnit unit;
     unit.setVersionText(versionText);

@@ -19,14 +19,6 @@ private slots:
     void theAcknowledgementIsReturnedAndARefusalClearsTheLine();
     void repliesAreJudged_data();
     void repliesAreJudged();
-
-private:
-    static PortInfo portOf(const PtyPeer &peer)
-    {
-        PortInfo info;
-        info.systemLocation = peer.path();
-        return info;
-    }
 };
 
 enum Command
@@ -73,9 +65,8 @@ void BslPacketTest::commandsGoOutAsFrames()
     QFETCH(QByteArray, frame);
 
     PtyPeer peer;
-    QVERIFY(peer.isValid());
     BSL_Interface bsl(BSL_BUFFER_SIZE);
-    QVERIFY(bsl.openPort(portOf(peer)));
+    QVERIFY(openOn(bsl, peer));
     QByteArray seen;
     peer.run([&](PtyPeer &p) {
         seen = p.receive(frame.size(), 3000);
@@ -122,9 +113,8 @@ void BslPacketTest::theAcknowledgementIsReturnedAndARefusalClearsTheLine()
     QFETCH(QByteArray, leftForTheCaller);
 
     PtyPeer peer;
-    QVERIFY(peer.isValid());
     BSL_Interface bsl(BSL_BUFFER_SIZE);
-    QVERIFY(bsl.openPort(portOf(peer)));
+    QVERIFY(openOn(bsl, peer));
     peer.run([&](PtyPeer &p) {
         if (p.receive(6, 3000).size() == 6 && !answer.isEmpty())
             p.send(answer);

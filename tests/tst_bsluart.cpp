@@ -13,24 +13,11 @@
 
 namespace {
 
-std::wstring widePath(const QString &path)
-{
-    return path.toStdWString();
-}
-
 double cpuSeconds()
 {
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return t.tv_sec + t.tv_nsec / 1e9;
-}
-
-PortInfo portOf(const PtyPeer &peer)
-{
-    PortInfo info;
-    info.portName = peer.path().mid(5);
-    info.systemLocation = peer.path();
-    return info;
 }
 
 } // namespace
@@ -65,9 +52,8 @@ private slots:
 void tst_BslUart::aSilentLineGivesTheTimeoutMarkerAfterFortyMs()
 {
     PtyPeer peer;
-    QVERIFY(peer.isValid());
     BSL_IO_UART uart;
-    QVERIFY(uart.open(widePath(peer.path()).c_str(), UART_BAUDRATE, UART_PARITY));
+    QVERIFY(openOn(uart, peer));
 
     const double cpuBefore = cpuSeconds();
     QElapsedTimer timer;
@@ -93,9 +79,8 @@ void tst_BslUart::aSilentLineGivesTheTimeoutMarkerAfterFortyMs()
 void tst_BslUart::aByteArrivingWithinTheDeadlineIsReturned()
 {
     PtyPeer peer;
-    QVERIFY(peer.isValid());
     BSL_IO_UART uart;
-    QVERIFY(uart.open(widePath(peer.path()).c_str(), UART_BAUDRATE, UART_PARITY));
+    QVERIFY(openOn(uart, peer));
 
     QElapsedTimer timer;
     timer.start();
@@ -110,9 +95,8 @@ void tst_BslUart::aByteArrivingWithinTheDeadlineIsReturned()
 void tst_BslUart::aByteArrivingAfterTheDeadlineStaysQueued()
 {
     PtyPeer peer;
-    QVERIFY(peer.isValid());
     BSL_IO_UART uart;
-    QVERIFY(uart.open(widePath(peer.path()).c_str(), UART_BAUDRATE, UART_PARITY));
+    QVERIFY(openOn(uart, peer));
 
     peer.run([](PtyPeer &p) {
         PtyPeer::pauseMs(80);
@@ -141,9 +125,8 @@ void tst_BslUart::readUntilTimeoutAppendsUntilFortyMsOfSilence()
     QFETCH(QByteArray, secondRead);
 
     PtyPeer peer;
-    QVERIFY(peer.isValid());
     BSL_IO_UART uart;
-    QVERIFY(uart.open(widePath(peer.path()).c_str(), UART_BAUDRATE, UART_PARITY));
+    QVERIFY(openOn(uart, peer));
 
     peer.run([gapMs](PtyPeer &p) {
         p.send("abc");
@@ -162,9 +145,8 @@ void tst_BslUart::readUntilTimeoutAppendsUntilFortyMsOfSilence()
 void tst_BslUart::aTimeoutMarkerByteEndsTheReadAndTheRestStaysQueued()
 {
     PtyPeer peer;
-    QVERIFY(peer.isValid());
     BSL_IO_UART uart;
-    QVERIFY(uart.open(widePath(peer.path()).c_str(), UART_BAUDRATE, UART_PARITY));
+    QVERIFY(openOn(uart, peer));
 
     peer.send(QByteArray("ab\xEE"
                          "cd"));
@@ -200,9 +182,8 @@ void tst_BslUart::aReplyIsTakenByItsLength()
     QFETCH(int, taken);
 
     PtyPeer peer;
-    QVERIFY(peer.isValid());
     BSL_IO_UART uart;
-    QVERIFY(uart.open(widePath(peer.path()).c_str(), UART_BAUDRATE, UART_PARITY));
+    QVERIFY(openOn(uart, peer));
     peer.send(sent);
     QVERIFY(peer.waitPendingAtPort(sent.size()));
     QByteArray data("old\x80"), rest; // kept; its header byte does not start a reply
@@ -219,9 +200,8 @@ void tst_BslUart::aBabblingLineIsCutOffByTheBounds()
     // bounds and is run again.
     for (int round = 1;; ++round) {
         PtyPeer peer;
-        QVERIFY(peer.isValid());
         BSL_IO_UART uart;
-        QVERIFY(uart.open(widePath(peer.path()).c_str(), UART_BAUDRATE, UART_PARITY));
+        QVERIFY(openOn(uart, peer));
 
         std::atomic<bool> stop{false};
         peer.run([&stop](PtyPeer &p) {
@@ -245,12 +225,13 @@ void tst_BslUart::aBabblingLineIsCutOffByTheBounds()
         peer.join();
 
         const QStringList lines = log.lines();
-        const int readBounded = lines.filter("BSL_IO_UART::readUntilTimeout the line does not fall silent").size();
+        const int readBounded =
+            lines.filter("BSL_IO_UART::readUntilTimeout the line does not fall silent").size();
         const int garbageBounded =
             lines.filter("BSL_IO_UART::readGarbageUntilTimeout the line does not fall silent").size();
         if ((readBounded == 0 || garbageBounded == 0) && round < 3) {
-            qInfo("round %d: the talking thread fell silent (read %lld ms, drain %lld ms); again", round, readMs,
-                  garbageMs);
+            qInfo("round %d: the talking thread fell silent (read %lld ms, drain %lld ms); again", round,
+                  readMs, garbageMs);
             continue;
         }
         QVERIFY2(readMs >= READ_UNTIL_TIMEOUT_MAX_MS - 50 && readMs < READ_UNTIL_TIMEOUT_MAX_MS + 500,
@@ -267,9 +248,8 @@ void tst_BslUart::aBabblingLineIsCutOffByTheBounds()
 void tst_BslUart::bytesReceivedBeforeAWriteAreGone()
 {
     PtyPeer peer;
-    QVERIFY(peer.isValid());
     BSL_IO_UART uart;
-    QVERIFY(uart.open(widePath(peer.path()).c_str(), UART_BAUDRATE, UART_PARITY));
+    QVERIFY(openOn(uart, peer));
 
     peer.send("stale");
     QVERIFY(peer.waitPendingAtPort(5));
@@ -298,7 +278,7 @@ void tst_BslUart::aHeldPortCannotBeOpened()
 
     PtyPeer peer;
     QVERIFY(peer.isValid());
-    const std::wstring path = widePath(peer.path());
+    const std::wstring path = peer.path().toStdWString();
     BSL_IO_UART holder;
     int lockFd = -1;
     if (heldByLock) {
@@ -337,7 +317,7 @@ void tst_BslUart::closeReleasesThePortAndIsHarmlessWithoutOne()
 {
     PtyPeer peer;
     QVERIFY(peer.isValid());
-    const std::wstring path = widePath(peer.path());
+    const std::wstring path = peer.path().toStdWString();
     LogCapture log;
 
     BSL_IO_UART never;
@@ -399,7 +379,7 @@ void tst_BslUart::theLineIsSetUp()
     QCOMPARE(tcsetattr(peer.slave(), TCSANOW, &before), 0);
 
     BSL_IO_UART uart;
-    QVERIFY(uart.open(widePath(peer.path()).c_str(), UART_BAUDRATE, UART_PARITY));
+    QVERIFY(uart.open(peer.path().toStdWString().c_str(), UART_BAUDRATE, UART_PARITY));
     termios tio{};
     QCOMPARE(tcgetattr(peer.slave(), &tio), 0);
     QCOMPARE(cfgetospeed(&tio), speed_t(B115200));
@@ -420,9 +400,8 @@ void tst_BslUart::theLineIsSetUp()
 void tst_BslUart::aHungUpLineTimesOutWithoutSpinning()
 {
     PtyPeer peer;
-    QVERIFY(peer.isValid());
     BSL_IO_UART uart;
-    QVERIFY(uart.open(widePath(peer.path()).c_str(), UART_BAUDRATE, UART_PARITY));
+    QVERIFY(openOn(uart, peer));
     peer.hangUp();
 
     LogCapture log;
@@ -445,9 +424,8 @@ void tst_BslUart::aHungUpLineTimesOutWithoutSpinning()
 void tst_BslUart::theRequestIsExactlyThreeBytes()
 {
     PtyPeer peer;
-    QVERIFY(peer.isValid());
     BSL_IO_UART uart;
-    QVERIFY(uart.open(widePath(peer.path()).c_str(), UART_BAUDRATE, UART_PARITY));
+    QVERIFY(openOn(uart, peer));
     QVERIFY(uart.txProgrammingMode());
     QCOMPARE(peer.receive(4, 200), QByteArray::fromHex("7d7d01"));
 }
@@ -511,9 +489,8 @@ void tst_BslUart::handshakeJudgesTheReply()
     QFETCH(QStringList, log);
 
     PtyPeer peer;
-    QVERIFY(peer.isValid());
     BSL_Interface bsl(BSL_BUFFER_SIZE);
-    QVERIFY(bsl.openPort(portOf(peer)));
+    QVERIFY(openOn(bsl, peer));
 
     std::atomic<bool> requestSeen{false};
     peer.run([&](PtyPeer &p) {
@@ -544,9 +521,8 @@ void tst_BslUart::handshakeJudgesTheReply()
 void tst_BslUart::aSilentUnitIsGivenUpAfterTenAttempts()
 {
     PtyPeer peer;
-    QVERIFY(peer.isValid());
     BSL_Interface bsl(BSL_BUFFER_SIZE);
-    QVERIFY(bsl.openPort(portOf(peer)));
+    QVERIFY(openOn(bsl, peer));
 
     LogCapture capture;
     QString text("unchanged");

@@ -9,11 +9,9 @@
 // The installations carry a small image (five blocks in three segments) so that each matrix runs in
 // about a minute; the controller's own request with the catalogue's image is exercised by the
 // wizard test against the simulated unit.
-#include "bslsimsupport.h"
 #include "logcapture.h"
-#include "portenumerator.h"
 #include "processsupport.h"
-#include "simulatedunit.h"
+#include "unitsupport.h"
 #include "updatedriver.h"
 
 #include <QDir>
@@ -25,10 +23,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
+#include <optional>
 
-const quint16 VENDOR = 1240;
-const quint16 PRODUCT = 223;
+namespace {
 
 enum Phase
 {
@@ -312,8 +309,8 @@ private:
 
     QTemporaryDir _dir;
     QString _imagePath;
-    Segments _image;
-    QtMessageHandler _previousHandler = nullptr;
+    TestImage::Sections _image;
+    std::optional<QuietLog> _quiet;
     CaseResult _results[PhaseCount][FaultCount];
     QHash<QString, CaseResult> _noise; // by line-fault text
 };
@@ -321,14 +318,11 @@ private:
 void FaultMatrixTest::initTestCase()
 {
     QVERIFY(_dir.isValid());
-    _image = smallImage();
+    _image = TestImage::threeSections();
     _imagePath = _dir.filePath("image.txt");
-    QFile file(_imagePath);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(toTiTxt(_image));
-    file.close();
+    QVERIFY(TestImage::writeFile(_imagePath, _image));
     PortEnumerator::setSystemPortsIncluded(false);
-    _previousHandler = qInstallMessageHandler(dropDebug);
+    _quiet.emplace();
 }
 
 void FaultMatrixTest::cleanup()
@@ -385,7 +379,7 @@ void FaultMatrixTest::runCase(SimulatedUnit &unit, int boundMs, CaseResult &outc
     QVERIFY2(unit.start(), qPrintable(unit.errorString()));
     const QString path = unit.portPath();
     const QSet<int> unitOwn = descriptorsOf(path);
-    PortEnumerator::addExtraPort(PortEnumerator::portForDevice(path, VENDOR, PRODUCT));
+    addUnitPort(unit);
 
     bool success = false;
     QElapsedTimer timer;
@@ -401,7 +395,7 @@ void FaultMatrixTest::runCase(SimulatedUnit &unit, int boundMs, CaseResult &outc
             QCOMPARE(driver.versionCurrent(), QString("49.05"));
             // The controller's request to the worker, with the test's image in place of the
             // catalogue's.
-            emit driver.installFirmware(_imagePath, sizeOf(_image));
+            emit driver.installFirmware(_imagePath, TestImage::dataSize(_image));
             QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, boundMs);
             success = driver.result();
             QCOMPARE(driver.progress() == 100, success);
@@ -452,7 +446,7 @@ void FaultMatrixTest::lineNoiseMatrix()
 
 void FaultMatrixTest::cleanupTestCase()
 {
-    qInstallMessageHandler(_previousHandler);
+    _quiet.reset();
     // One row per phase, one column per fault: OK or NOK as the controller reported it, the time
     // from the request to the result, and "!" where the case failed its checks.
     QString header = QString("%1").arg("phase \\ fault", -13);

@@ -3,6 +3,7 @@
 
 #include "startup.h"
 #include "targetinfo.h"
+#include "testimage.h"
 #include "updatedriver.h"
 
 #include <QDesktopServices>
@@ -97,44 +98,17 @@ struct TiTxtSection
     QByteArray data;
 };
 
-// Parses a TI-TXT image strictly in the carried form; returns an empty error text on success.
+// The sections of an image in the carried form, in the order of their addresses; returns what is
+// wrong with the form, empty when nothing is.
 QString parseTiTxt(const QByteArray &text, QVector<TiTxtSection> *sections)
 {
-    static const QRegularExpression addressLine("^@[0-9a-f]{4}$");
-    static const QRegularExpression dataLine("^([0-9A-F]{2} ){1,16}$");
-    if (!text.endsWith("q\r\n"))
-        return "the image does not end with the line q";
-    const QList<QByteArray> lines = text.left(text.size() - 2).split('\n');
-    bool lastLineShort = false;
-    for (int i = 0; i < lines.size(); ++i) {
-        QByteArray line = lines.at(i);
-        if (i + 1 < lines.size()) {
-            if (!line.endsWith('\r'))
-                return QString("line %1 does not end in CR LF").arg(i + 1);
-            line.chop(1);
-        }
-        if (line.contains('\r'))
-            return QString("line %1 holds a stray CR").arg(i + 1);
-        const QString lineText = QString::fromLatin1(line);
-        if (i + 1 == lines.size()) {
-            if (line != "q")
-                return QString("the last line is '%1', not q").arg(lineText);
-        } else if (addressLine.match(lineText).hasMatch()) {
-            sections->append({line.mid(1).toUInt(nullptr, 16), QByteArray()});
-            lastLineShort = false;
-        } else if (dataLine.match(lineText).hasMatch()) {
-            if (sections->isEmpty())
-                return "data before the first address line";
-            if (lastLineShort)
-                return QString("line %1 follows a short data line in the same section").arg(i + 1);
-            const QByteArray bytes = QByteArray::fromHex(line.replace(' ', QByteArray()));
-            lastLineShort = bytes.size() < 16;
-            sections->last().data.append(bytes);
-        } else {
-            return QString("line %1 has an unknown form: '%2'").arg(i + 1).arg(lineText);
-        }
+    const QString error = TestImage::carriedFormError(text);
+    if (error.isEmpty()) {
+        const TestImage::Sections parsed = TestImage::parse(text);
+        for (auto it = parsed.cbegin(); it != parsed.cend(); ++it)
+            sections->append({it.key(), it.value()});
     }
-    return QString();
+    return error;
 }
 
 quint16 word(const QByteArray &data, int offset)

@@ -1,5 +1,6 @@
 // The simulated unit, driven with raw bytes over its pseudo-terminal.
 
+#include "ptypeer.h"
 #include "simulatedunit.h"
 
 #include <QElapsedTimer>
@@ -7,9 +8,6 @@
 #include <QtTest>
 
 #include <cerrno>
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -48,104 +46,31 @@ QByteArray pattern(int size, int seed)
 }
 
 // The host's end of the line: the slave side of the pty, opened as a serial port would be.
-class HostLine
+class HostLine : public PtyLine
 {
 public:
-    explicit HostLine(const QString &path)
-    {
-        _fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (_fd >= 0) {
-            termios tio;
-            tcgetattr(_fd, &tio);
-            cfmakeraw(&tio);
-            tcsetattr(_fd, TCSANOW, &tio);
-        }
-    }
-    ~HostLine()
-    {
-        if (_fd >= 0)
-            ::close(_fd);
-    }
-    bool isOpen() const { return _fd >= 0; }
-    bool write(const QByteArray &bytes)
-    {
-        return ::write(_fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    }
-
-    // Reads until quietMs pass without a byte, or totalMs have passed, or maxBytes came.
-    QByteArray readUntilQuiet(int quietMs = 40, int totalMs = 2000, int maxBytes = 1 << 20)
-    {
-        QByteArray data;
-        QElapsedTimer total;
-        total.start();
-        QElapsedTimer quiet;
-        quiet.start();
-        while (quiet.elapsed() < quietMs && total.elapsed() < totalMs && data.size() < maxBytes) {
-            pollfd fd = {_fd, POLLIN, 0};
-            if (::poll(&fd, 1, 5) <= 0)
-                continue;
-            char buffer[4096];
-            const ssize_t n = (fd.revents & POLLIN) ? ::read(_fd, buffer, sizeof buffer) : 0;
-            if (n > 0) {
-                data.append(buffer, int(n));
-                quiet.restart();
-            } else if (fd.revents & (POLLHUP | POLLERR)) {
-                _hungUp = true;
-                break;
-            }
-        }
-        return data;
-    }
-
-    // Reads exactly n bytes unless timeoutMs run out first; the arrival time of the last byte is kept.
-    QByteArray readBytes(int n, int timeoutMs = 2000)
-    {
-        QByteArray data;
-        QElapsedTimer timer;
-        timer.start();
-        while (data.size() < n && timer.elapsed() < timeoutMs) {
-            pollfd fd = {_fd, POLLIN, 0};
-            if (::poll(&fd, 1, 5) <= 0)
-                continue;
-            char buffer[4096];
-            const ssize_t n2 = (fd.revents & POLLIN) ? ::read(_fd, buffer, size_t(n - data.size())) : 0;
-            if (n2 > 0) {
-                data.append(buffer, int(n2));
-            } else if (fd.revents & (POLLHUP | POLLERR)) {
-                _hungUp = true;
-                break;
-            }
-        }
-        return data;
-    }
+    using PtyLine::PtyLine;
 
     // One command: frame out, then the acknowledgement, the 7-byte reply that follows an
     // acknowledgement of 0x00, and whatever else arrives within a short quiet time. Lengths, not
     // quiet times, end the expected part, so a busy machine does not cut a reply short.
     QByteArray exchange(const QByteArray &core, int ackTimeoutMs = 2000)
     {
-        write(SimulatedUnit::frame(core));
-        QByteArray data = readBytes(1, ackTimeoutMs);
+        send(SimulatedUnit::frame(core));
+        QByteArray data = receive(1, ackTimeoutMs);
         if (data.size() == 1 && (data.at(0) == '\0' || quint8(data.at(0)) == CORRUPTED_ACK))
-            data += readBytes(7);
-        data += readUntilQuiet(QUIET_MS);
+            data += receive(7);
+        data += receiveUntilQuiet(QUIET_MS);
         return data;
     }
 
     // Exactly n bytes are expected; anything more within a short quiet time is appended.
     QByteArray expect(int n)
     {
-        QByteArray data = readBytes(n);
-        data += readUntilQuiet(QUIET_MS); // after the expected bytes, not before
+        QByteArray data = receive(n);
+        data += receiveUntilQuiet(QUIET_MS); // after the expected bytes, not before
         return data;
     }
-
-    bool hungUp() const { return _hungUp; }
-    int fd() const { return _fd; }
-
-private:
-    int _fd = -1;
-    bool _hungUp = false;
 };
 
 } // namespace
@@ -270,7 +195,7 @@ void tst_SimulatedUnit::handshakeAnswersWithVersionText()
     HostLine line(unit.portPath());
     QVERIFY(line.isOpen());
     QCOMPARE(unit.mode(), SimulatedUnit::Mode::Application);
-    QVERIFY(line.write(REQUEST));
+    QVERIFY(line.send(REQUEST));
     QCOMPARE(line.expect(expected.size()), expected);
     QVERIFY(unit.waitForHandshakes(1, 1000));
     QCOMPARE(unit.mode(), SimulatedUnit::Mode::Loader);
@@ -286,14 +211,14 @@ void tst_SimulatedUnit::handshakeReplyComesInBursts()
     unit.setHandshake(hs);
     QVERIFY(unit.start());
     HostLine line(unit.portPath());
-    line.write(REQUEST);
+    line.send(REQUEST);
     // A quiet time ends each burst, as the host's reads do (longer here than the host's 40 ms, so
     // that a busy machine does not merge bursts). The next read starts when the quiet time has
     // passed and waits as long again, so the pause lies halfway: 50 ms of margin on either side.
-    QCOMPARE(line.readUntilQuiet(100), hex("7d7d013439"));
-    QCOMPARE(line.readUntilQuiet(100), QByteArray(".05(1799),"));
-    QCOMPARE(line.readUntilQuiet(100), QByteArray("Talvo 400S\x7E"));
-    QCOMPARE(line.readUntilQuiet(100), QByteArray());
+    QCOMPARE(line.receiveUntilQuiet(100), hex("7d7d013439"));
+    QCOMPARE(line.receiveUntilQuiet(100), QByteArray(".05(1799),"));
+    QCOMPARE(line.receiveUntilQuiet(100), QByteArray("Talvo 400S\x7E"));
+    QCOMPARE(line.receiveUntilQuiet(100), QByteArray());
 }
 
 void tst_SimulatedUnit::handshakeReplyWaitsForItsDelay()
@@ -306,9 +231,9 @@ void tst_SimulatedUnit::handshakeReplyWaitsForItsDelay()
     HostLine line(unit.portPath());
     QElapsedTimer timer;
     timer.start();
-    line.write(REQUEST);
-    QCOMPARE(line.readUntilQuiet(100), QByteArray()); // nothing within the first 100 ms
-    QVERIFY(!line.readBytes(26).isEmpty());
+    line.send(REQUEST);
+    QCOMPARE(line.receiveUntilQuiet(100), QByteArray()); // nothing within the first 100 ms
+    QVERIFY(!line.receive(26).isEmpty());
     QVERIFY(timer.elapsed() >= 115);
 }
 
@@ -317,7 +242,7 @@ void tst_SimulatedUnit::requestIsFoundAfterOtherBytes()
     SimulatedUnit unit;
     QVERIFY(unit.start());
     HostLine line(unit.portPath());
-    line.write(hex("007d0155") + REQUEST);
+    line.send(hex("007d0155") + REQUEST);
     QCOMPARE(line.expect(26), REQUEST + "49.05(1799),Talvo 400S\x7E");
     QCOMPARE(unit.handshakesAnswered(), 1);
 }
@@ -328,11 +253,11 @@ void tst_SimulatedUnit::silentUnitAnswersNothing()
     unit.setSilent(true);
     QVERIFY(unit.start());
     HostLine line(unit.portPath());
-    line.write(REQUEST);
-    QCOMPARE(line.readUntilQuiet(150), QByteArray());
+    line.send(REQUEST);
+    QCOMPARE(line.receiveUntilQuiet(150), QByteArray());
     unit.setMode(SimulatedUnit::Mode::Loader);
-    line.write(SimulatedUnit::frame(passwordCore()));
-    QCOMPARE(line.readUntilQuiet(150), QByteArray());
+    line.send(SimulatedUnit::frame(passwordCore()));
+    QCOMPARE(line.receiveUntilQuiet(150), QByteArray());
     QCOMPARE(unit.handshakesAnswered(), 0);
     QCOMPARE(unit.passwordsSeen(), 0);
     QCOMPARE(unit.receivedBytes().size(), 3 + 38);
@@ -344,13 +269,13 @@ void tst_SimulatedUnit::chatterStopsAtTheRequest()
     unit.setChatter("tick", 20);
     QVERIFY(unit.start());
     HostLine line(unit.portPath());
-    const QByteArray chatter = line.readUntilQuiet(100, 150);
+    const QByteArray chatter = line.receiveUntilQuiet(100, 150);
     QVERIFY2(chatter.size() >= 8 && chatter.startsWith("ticktick"), chatter.constData());
-    line.write(REQUEST);
-    QByteArray reply = line.readUntilQuiet(150);
+    line.send(REQUEST);
+    QByteArray reply = line.receiveUntilQuiet(150);
     reply.replace("tick", ""); // chatter already on its way when the request came
     QCOMPARE(reply, REQUEST + "49.05(1799),Talvo 400S\x7E");
-    QCOMPARE(line.readUntilQuiet(150), QByteArray());
+    QCOMPARE(line.receiveUntilQuiet(150), QByteArray());
 }
 
 void tst_SimulatedUnit::babblingUnitNeverPauses()
@@ -359,19 +284,19 @@ void tst_SimulatedUnit::babblingUnitNeverPauses()
     unit.setBabbling(true, "AB");
     QVERIFY(unit.start());
     HostLine line(unit.portPath());
-    line.write(REQUEST);
+    line.send(REQUEST);
     // The stream never pauses long enough to end a read: the read runs into its total bound.
     QElapsedTimer timer;
     timer.start();
-    const QByteArray stream = line.readUntilQuiet(100, 300);
+    const QByteArray stream = line.receiveUntilQuiet(100, 300);
     QVERIFY(timer.elapsed() >= 290);
     QVERIFY2(stream.size() > 1000, QByteArray::number(stream.size()).constData());
     QVERIFY(stream.size() < 8000); // 300 ms of a 115200-baud line hold about 3456 characters
     QVERIFY(!stream.contains(REQUEST));
     QCOMPARE(unit.handshakesAnswered(), 0);
     unit.setBabbling(false);
-    line.readUntilQuiet(100);
-    QCOMPARE(line.readUntilQuiet(100), QByteArray());
+    line.receiveUntilQuiet(100);
+    QCOMPARE(line.receiveUntilQuiet(100), QByteArray());
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -394,7 +319,7 @@ void tst_SimulatedUnit::passwordIsRefusedErasesAndIsThenAccepted()
     QVERIFY(unit.memory(0x5C00, 16) != QByteArray(16, '\xFF'));
     QVERIFY(unit.start());
     HostLine line(unit.portPath());
-    line.write(REQUEST);
+    line.send(REQUEST);
     line.expect(26);
 
     QCOMPARE(line.exchange(passwordCore()), ACK + hex("8002003b05c594"));
@@ -565,7 +490,7 @@ void tst_SimulatedUnit::malformedFramesGetTheirAcknowledgement()
     unit.setMode(SimulatedUnit::Mode::Loader);
     QVERIFY(unit.start());
     HostLine line(unit.portPath());
-    line.write(bytes);
+    line.send(bytes);
     QCOMPARE(line.expect(1), QByteArray(1, char(ack)));
     QCOMPARE(unit.badFrames(), 1);
     QCOMPARE(unit.framesReceived(), 0);
@@ -580,14 +505,14 @@ void tst_SimulatedUnit::loaderAnswersANewHandshake()
     SimulatedUnit unit;
     QVERIFY(unit.start());
     HostLine line(unit.portPath());
-    line.write(REQUEST);
+    line.send(REQUEST);
     QVERIFY(line.expect(26).startsWith(REQUEST));
-    line.write(REQUEST);
+    line.send(REQUEST);
     QVERIFY(line.expect(26).startsWith(REQUEST));
     QCOMPARE(unit.handshakesAnswered(), 2);
 
     unit.setAnswersHandshakeInLoader(false);
-    line.write(REQUEST);
+    line.send(REQUEST);
     QCOMPARE(line.expect(3), hex("515151"));
     QCOMPARE(unit.handshakesAnswered(), 2);
 }
@@ -690,13 +615,13 @@ void tst_SimulatedUnit::lateReplyComesAfterTheHostsWait()
     QVERIFY(unit.start());
     HostLine line(unit.portPath());
     unlock(unit, line);
-    line.write(SimulatedUnit::frame(hex("15")));
+    line.send(SimulatedUnit::frame(hex("15")));
     QElapsedTimer timer;
     timer.start();
-    QCOMPARE(line.readBytes(1), ACK);
+    QCOMPARE(line.receive(1), ACK);
     // The host's 40 ms of quiet pass before the reply comes.
-    QCOMPARE(line.readUntilQuiet(40), QByteArray());
-    QCOMPARE(line.readBytes(7), SimulatedUnit::messageReply(0x00));
+    QCOMPARE(line.receiveUntilQuiet(40), QByteArray());
+    QCOMPARE(line.receive(7), SimulatedUnit::messageReply(0x00));
     QVERIFY(timer.elapsed() >= 25 + 60 - 5);
 }
 
@@ -709,8 +634,8 @@ void tst_SimulatedUnit::hangUpAtBlockClosesTheLine()
     unlock(unit, line);
     QCOMPARE(line.exchange(blockCore(0x8000, "1")), ACK + SimulatedUnit::messageReply(0x00));
     QCOMPARE(line.exchange(blockCore(0x8001, "2")), ACK + SimulatedUnit::messageReply(0x00));
-    line.write(SimulatedUnit::frame(blockCore(0x8002, "3")));
-    QCOMPARE(line.readUntilQuiet(500, 1000), QByteArray()); // ends at the hang-up
+    line.send(SimulatedUnit::frame(blockCore(0x8002, "3")));
+    QCOMPARE(line.receiveUntilQuiet(500, 1000), QByteArray()); // ends at the hang-up
     QVERIFY(line.hungUp());
     QVERIFY(!unit.isRunning());
     QCOMPARE(unit.memory(0x8000, 3), QByteArray("12\xFF"));
@@ -727,16 +652,16 @@ void tst_SimulatedUnit::hangUpClosesTheLineMidOperation()
     unit.setHandshake(hs);
     QVERIFY(unit.start());
     HostLine line(unit.portPath());
-    line.write(REQUEST);
+    line.send(REQUEST);
     QVERIFY(unit.waitForHandshakes(1, 1000));
     QElapsedTimer timer;
     timer.start();
     unit.hangUp(); // the unit is in the middle of its reply delay
     QVERIFY(timer.elapsed() < 1000);
     QVERIFY(!unit.isRunning());
-    QCOMPARE(line.readUntilQuiet(40, 500), QByteArray());
+    QCOMPARE(line.receiveUntilQuiet(40, 500), QByteArray());
     QVERIFY(line.hungUp());
-    QVERIFY(!line.write(REQUEST));
+    QVERIFY(!line.send(REQUEST));
 }
 
 // The host's script: two requests, the password twice (refused, then accepted), an erase and two
@@ -791,7 +716,7 @@ void tst_SimulatedUnit::lineCarriesWhatTheFaultMakesOfIt()
     }
     QVERIFY(unit.start());
     HostLine line(unit.portPath());
-    QVERIFY(line.write(script));
+    QVERIFY(line.send(script));
     QCOMPARE(line.expect(expected.size()), expected);
     QCOMPARE(unit.lineFaultsApplied(), fault.isEmpty() ? 0 : 1);
     QCOMPARE(unit.receivedBytes(), script); // as the host sent it
@@ -828,8 +753,8 @@ void tst_SimulatedUnit::handshakeHangUpAfterSomeBytes()
     unit.setHandshake(hs);
     QVERIFY(unit.start());
     HostLine line(unit.portPath());
-    line.write(REQUEST);
-    QCOMPARE(line.readUntilQuiet(500, 1000), hex("7d7d0134392e3035")); // ends at the hang-up
+    line.send(REQUEST);
+    QCOMPARE(line.receiveUntilQuiet(500, 1000), hex("7d7d0134392e3035")); // ends at the hang-up
     QVERIFY(line.hungUp());
     QVERIFY(!unit.isRunning());
 }
@@ -848,7 +773,7 @@ void tst_SimulatedUnit::programServesAUnitUntilTerminated()
     QVERIFY2(portLine.startsWith("PORT /dev/pts/"), portLine.constData());
     HostLine line(QString::fromLocal8Bit(portLine.mid(5)));
     QVERIFY(line.isOpen());
-    line.write(REQUEST);
+    line.send(REQUEST);
     QCOMPARE(line.expect(27), REQUEST + "52.02(2316),Talvo 400 L\x7E");
     QCOMPARE(line.exchange(hex("15")), hex("53"));
     QCOMPARE(line.exchange(hex("15")), ACK + SimulatedUnit::messageReply(0x00));
@@ -879,10 +804,10 @@ void tst_SimulatedUnit::pacedFrameTakesItsLineTime()
     // 249 characters in, one out: at least 250 character times before the host sees the ack.
     QElapsedTimer timer;
     timer.start();
-    line.write(SimulatedUnit::frame(blockCore(0x8000, pattern(240, 9))));
-    QCOMPARE(line.readBytes(1), ACK);
+    line.send(SimulatedUnit::frame(blockCore(0x8000, pattern(240, 9))));
+    QCOMPARE(line.receive(1), ACK);
     const qint64 ackNs = timer.nsecsElapsed();
-    QCOMPARE(line.readBytes(7), SimulatedUnit::messageReply(0x00));
+    QCOMPARE(line.receive(7), SimulatedUnit::messageReply(0x00));
     const qint64 totalNs = timer.nsecsElapsed();
     const qint64 replyNs = totalNs - ackNs;
     QVERIFY2(ackNs >= 250 * 86806 - 500000, QByteArray::number(ackNs).constData());
@@ -904,10 +829,10 @@ void tst_SimulatedUnit::modelledEraseTimeDelaysTheReply()
     unlock(unit, line);
     QElapsedTimer timer;
     timer.start();
-    line.write(SimulatedUnit::frame(hex("15")));
-    QCOMPARE(line.readBytes(1), ACK);
+    line.send(SimulatedUnit::frame(hex("15")));
+    QCOMPARE(line.receive(1), ACK);
     const qint64 ackMs = timer.elapsed();
-    QCOMPARE(line.readBytes(7), SimulatedUnit::messageReply(0x00));
+    QCOMPARE(line.receive(7), SimulatedUnit::messageReply(0x00));
     QVERIFY(timer.elapsed() >= 295);
     QVERIFY(ackMs < 250); // the acknowledgement does not wait for the work
 }

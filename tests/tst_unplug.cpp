@@ -2,10 +2,10 @@
 // must show the update error within a few seconds, the window's event loop must keep turning all
 // the while, the port must be let go, and a new search must find the unit when it comes back on
 // another port.
+#include "logcapture.h"
 #include "processsupport.h"
-#include "portenumerator.h"
-#include "simulatedunit.h"
 #include "startup.h"
+#include "unitsupport.h"
 #include "updatedriver.h"
 
 #include <QDir>
@@ -15,10 +15,10 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <optional>
+
 namespace {
 
-const quint16 VENDOR = 1240;
-const quint16 PRODUCT = 223;
 const int HANG_UP_AT_BLOCK = 20;
 // From the hang-up to the error page: ten failed attempts of the block (80 ms each) and the
 // scene's 500 ms pause before it asks for the result, with room for a busy machine.
@@ -73,12 +73,12 @@ private:
     QQmlApplicationEngine *_engine = nullptr;
     QObject *_window = nullptr;
     QObject *_mainFrame = nullptr;
-    QtMessageHandler _previousHandler = nullptr;
+    std::optional<QuietLog> _quiet;
 };
 
 void UnplugTest::initTestCase()
 {
-    _previousHandler = qInstallMessageHandler(dropDebug);
+    _quiet.emplace();
     PortEnumerator::setSystemPortsIncluded(false);
     qmlRegisterType<UpdateDriver>("Drivers", 1, 0, "UpdateDriver");
 }
@@ -87,7 +87,7 @@ void UnplugTest::cleanupTestCase()
 {
     delete _engine;
     PortEnumerator::clearExtraPorts();
-    qInstallMessageHandler(_previousHandler);
+    _quiet.reset();
 }
 
 void UnplugTest::unplugDuringUpdateShowsTheErrorAndTheUnitIsFoundAgain()
@@ -101,7 +101,7 @@ void UnplugTest::unplugDuringUpdateShowsTheErrorAndTheUnitIsFoundAgain()
     QVERIFY2(unit.start(), qPrintable(unit.errorString()));
     const QString firstPort = unit.portPath();
     const QSet<int> unitOwn = descriptorsOf(firstPort);
-    PortEnumerator::addExtraPort(PortEnumerator::portForDevice(firstPort, VENDOR, PRODUCT));
+    addUnitPort(unit);
 
     _engine = new QQmlApplicationEngine;
     prepareImportPaths(*_engine);
@@ -145,7 +145,7 @@ void UnplugTest::unplugDuringUpdateShowsTheErrorAndTheUnitIsFoundAgain()
     PortEnumerator::clearExtraPorts();
     SimulatedUnit returned;
     QVERIFY2(returned.start(), qPrintable(returned.errorString()));
-    PortEnumerator::addExtraPort(PortEnumerator::portForDevice(returned.portPath(), VENDOR, PRODUCT));
+    addUnitPort(returned);
     QElapsedTimer search;
     search.start();
     pressMainButton();

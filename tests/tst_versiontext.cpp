@@ -1,18 +1,8 @@
+#include "logcapture.h"
 #include "targetinfo.h"
 #include "updateworker.h"
 
 #include <QtTest>
-
-namespace {
-
-QStringList capturedLog;
-
-void captureMessage(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    capturedLog.append(message);
-}
-
-} // namespace
 
 // How a unit's version text becomes its model name and firmware version.
 class tst_VersionText : public QObject
@@ -129,10 +119,8 @@ void tst_VersionText::versionTextGivesModelAndVersion()
 
     QString parsedModel = "unchanged";
     QString parsedVersion = "unchanged";
-    capturedLog.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
+    LogCapture log(LogCapture::PassOn::Nothing);
     const bool ok = UpdateWorker::parseVersionText(text, parsedModel, parsedVersion);
-    qInstallMessageHandler(previous);
 
     QCOMPARE(ok, accepted);
     QCOMPARE(parsedModel, accepted ? model : QString("unchanged"));
@@ -146,7 +134,7 @@ void tst_VersionText::versionTextGivesModelAndVersion()
     expectedLog << "Version      : \"" + text + '"';
     if (!failureLine.isEmpty())
         expectedLog << failureLine;
-    QCOMPARE(capturedLog, expectedLog);
+    QCOMPARE(log.lines(), expectedLog);
 }
 
 void tst_VersionText::modelNamesFromTheTypeTableAreInTheCatalogue_data()

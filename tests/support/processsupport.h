@@ -19,11 +19,3 @@ inline QSet<int> descriptorsOf(const QString &path)
     }
     return descriptors;
 }
-
-// A message handler that keeps the loader's many debug lines per block out of the test output
-// and passes everything else on.
-inline void dropDebug(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type != QtDebugMsg)
-        qt_message_output(type, context, message);
-}
