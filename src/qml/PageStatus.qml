@@ -103,6 +103,7 @@ Item {
         y: textStatusNote.y + textStatusNote.height
         width: page.width
         height: page.height - y
+        visible: text !== ""
         color: textStatusNote.color
         horizontalAlignment: Text.AlignHCenter
         font: textStatusNote.font
