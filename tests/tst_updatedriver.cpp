@@ -3,6 +3,7 @@
 #include "driverplatform.h"
 #include "logcapture.h"
 #include "portenumerator.h"
+#include "qml/scriptedupdatedriver.h"
 #include "updatedriver.h"
 
 #include <QDesktopServices>
@@ -33,6 +34,7 @@ private slots:
 
     void propertiesAreReadOnlyInTheirOrder();
     void signalsAndSlotsAreInTheirOrder();
+    void sceneTestStandInHasTheSameInterface();
 
     void updateAvailability_data();
     void updateAvailability();
@@ -134,6 +136,63 @@ void UpdateDriverTest::signalsAndSlotsAreInTheirOrder()
         QCOMPARE(QByteArray(method.typeName()), QByteArray(expected[i].returnType));
         QCOMPARE(method.access(), QMetaMethod::Public);
     }
+}
+
+namespace {
+
+// The interface the scene sees, one line per property, method and enumeration, in declaration
+// order; members named in `left out` are skipped.
+QStringList interfaceOf(const QMetaObject &meta, const QStringList &leftOut = {})
+{
+    QStringList lines;
+    for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i) {
+        const QMetaProperty p = meta.property(i);
+        if (!leftOut.contains(p.name()))
+            lines << QString("property %1 %2 notify=%3 writable=%4")
+                         .arg(p.typeName(), p.name(), p.notifySignal().methodSignature())
+                         .arg(p.isWritable());
+    }
+    static const char *const kinds[] = {"method", "signal", "slot", "constructor"};
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
+        const QMetaMethod m = meta.method(i);
+        if (!leftOut.contains(m.methodSignature()))
+            lines << QString("%1 %2 %3(%4) access=%5")
+                         .arg(kinds[m.methodType()], m.typeName(), m.methodSignature(),
+                              m.parameterNames().join(','))
+                         .arg(m.access());
+    }
+    for (int i = meta.enumeratorOffset(); i < meta.enumeratorCount(); ++i) {
+        const QMetaEnum e = meta.enumerator(i);
+        QString line = QString("enum %1 flag=%2").arg(e.name()).arg(e.isFlag());
+        for (int k = 0; k < e.keyCount(); ++k)
+            line += QString(" %1=%2").arg(e.key(k)).arg(e.value(k));
+        lines << line;
+    }
+    return lines;
+}
+
+} // namespace
+
+// The scene tests' stand-in must offer what the scenes use of the real controller, in the same
+// order and with the same types; only its recording and scripting members are its own.
+void UpdateDriverTest::sceneTestStandInHasTheSameInterface()
+{
+    const QStringList standInsOwn = {"calls",
+                                     "called()",
+                                     "setDriverAvailable(bool)",
+                                     "setUpdateAvailable(bool)",
+                                     "setSearchFailure(int)",
+                                     "setInstallStarts(bool)",
+                                     "setUnit(int,QString,QString,QString,QString)",
+                                     "finish(bool)",
+                                     "report(int)",
+                                     "count(QString)",
+                                     "reads(QString)",
+                                     "lastCallTime(QString)",
+                                     "clearRecord()"};
+    const QStringList real = interfaceOf(UpdateDriver::staticMetaObject);
+    QCOMPARE(real.size(), 26); // 8 properties, 5 signals, 12 slots, 1 enumeration
+    QCOMPARE(interfaceOf(ScriptedUpdateDriver::staticMetaObject, standInsOwn), real);
 }
 
 void UpdateDriverTest::updateAvailability_data()
