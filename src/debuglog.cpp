@@ -22,12 +22,14 @@ QList<QFile *> files; // guarded by fileMutex
 
 void handleMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    const QString formatted = qFormatLogMessage(type, context, message);
     {
         QMutexLocker locker(&fileMutex);
         if (!files.isEmpty()) {
-            // A message of several lines stays one line of the file.
-            QString line = formatted;
+            // A message of several lines stays one line of the file, after its category unless
+            // that is the default one.
+            QString line = message;
+            if (context.category && qstrcmp(context.category, "default") != 0)
+                line.prepend(QLatin1String(context.category) + QLatin1String(": "));
             line.replace(QLatin1String("\r\n"), QLatin1String("\\n"))
                 .replace(QLatin1Char('\n'), QLatin1String("\\n"));
             const QByteArray bytes = (QDateTime::currentDateTime().toString(Qt::ISODateWithMs) +
@@ -41,7 +43,7 @@ void handleMessage(QtMsgType type, const QMessageLogContext &context, const QStr
     }
     if ((type == QtDebugMsg || type == QtInfoMsg) && !verbose.load())
         return;
-    std::fputs(qPrintable(formatted + QLatin1Char('\n')), stderr);
+    std::fputs(qPrintable(qFormatLogMessage(type, context, message) + QLatin1Char('\n')), stderr);
     std::fflush(stderr);
 }
 

@@ -3,9 +3,11 @@
 #include <QString>
 
 // The debug log (qDebug and the framework's messages) of the wizard and the flasher: on standard
-// error (debug lines only when verbose), and into files, one line per message with its time: this
+// error as QT_MESSAGE_PATTERN shapes it (debug lines only when verbose), and into files, one line
+// per message with its time and category ("2026-12-08T14:00:00.123 talvo.loader: text"): this
 // run's own file in the per-user log folder and, on request, a file the user names. Messages come
-// from every thread. A file that cannot be written loses its lines; the program goes on.
+// from every thread; QT_LOGGING_RULES keeps a category's lines out of both. A file that cannot be
+// written loses its lines; the program goes on.
 namespace DebugLog {
 
 // Files of one program kept in the log folder, this run's included.

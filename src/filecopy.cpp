@@ -1,5 +1,7 @@
 #include "filecopy.h"
 
+#include "logcategories.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QSaveFile>
@@ -8,14 +10,14 @@ bool copyFileByLines(const QString &source, const QString &destination)
 {
     QFile from(source);
     if (!from.open(QIODevice::ReadOnly)) {
-        qDebug() << "file_R.open() failed!";
+        qCDebug(lcController) << "file_R.open() failed!";
         return false;
     }
     // Written under a temporary name and renamed: a copy cut off half-way, or a second instance
     // writing the same file, never leaves a truncated destination behind.
     QSaveFile to(destination);
     if (!to.open(QIODevice::WriteOnly)) {
-        qDebug() << "file_W.open() failed!";
+        qCDebug(lcController) << "file_W.open() failed!";
         from.close();
         return false;
     }
@@ -24,7 +26,7 @@ bool copyFileByLines(const QString &source, const QString &destination)
     // The rename fails where the destination is in use (a loaded library on Windows): it stays.
     const bool committed = to.commit();
     if (!committed)
-        qDebug() << "file_W.commit() failed!";
+        qCDebug(lcController) << "file_W.commit() failed!";
     from.close();
     return committed;
 }

@@ -3,6 +3,7 @@
 #include "debuglog.h"
 #include "failurenotice.h"
 #include "filecopy.h"
+#include "logcategories.h"
 #include "updatedriver.h"
 #include "userfolder.h"
 
@@ -171,7 +172,7 @@ int runTalvoUpdater(int &argc, char **argv)
     DebugLog::openRunLog(QLatin1String(UserFolder::APPLICATION));
 
     if (!provideRuntimeFiles(QCoreApplication::arguments().contains(QLatin1String("--user-folder")))) {
-        qDebug() << "createFiles() failed!";
+        qCDebug(lcStartup) << "createFiles() failed!";
         const int exitCode = failToStart(
             QStringLiteral("TalvoUpdater cannot start: its runtime files can be written neither into the "
                            "working folder nor into %1.")

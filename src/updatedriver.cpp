@@ -3,6 +3,7 @@
 #include "driverplatform.h"
 #include "filecopy.h"
 #include "firmwareinfo.h"
+#include "logcategories.h"
 #include "portenumerator.h"
 #include "updateworker.h"
 
@@ -54,7 +55,7 @@ QString UpdateDriver::modelPicture() const
 {
     const QString logo = _target.firmwareLogo();
     if (logo.isEmpty())
-        qDebug() << "Firmware is missing for model" << _target.name();
+        qCDebug(lcController) << "Firmware is missing for model" << _target.name();
     return logo;
 }
 
@@ -94,7 +95,7 @@ bool UpdateDriver::isDriverLoaded()
     case DriverPlatform::LoadState::EnumerationFailed:
         break;
     }
-    qDebug() << QStringLiteral("Can't enumerate drivers!");
+    qCDebug(lcController) << QStringLiteral("Can't enumerate drivers!");
     return false;
 }
 
@@ -140,7 +141,7 @@ void UpdateDriver::openChangelogNatively()
 {
     const QString changelog = _target.firmwareChangelog();
     if (changelog.isEmpty()) {
-        qDebug() << "Changelog is missing for model" << _target.name();
+        qCDebug(lcController) << "Changelog is missing for model" << _target.name();
         return;
     }
     openFileNatively(changelog, _changelogLocal);
@@ -156,7 +157,7 @@ void UpdateDriver::install()
     const QString image = _target.firmwareImage();
     const unsigned int size = _target.firmwareSize();
     if (image.isEmpty() || size == 0) {
-        qDebug() << "Firmware is missing for model" << _target.name();
+        qCDebug(lcController) << "Firmware is missing for model" << _target.name();
         return;
     }
     _active = true;
@@ -216,7 +217,7 @@ void UpdateDriver::resultHandle(const bool &result)
 {
     _active = false;
     _result = result;
-    qDebug("Status       : %s", result ? "OK" : "NOK");
+    qCDebug(lcController, "Status       : %s", result ? "OK" : "NOK");
     emit activeChanged();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "targetinfo.h"
+#include "unitidentifiers.h"
 
 #include <QList>
 #include <QObject>
@@ -73,8 +74,8 @@ public:
     // installation: progress, then activeChanged with result().
     bool recover(TargetInfo::eTARGET_TYPE family, const QString &port = QString());
 
-    static const int _vendor = 1240; // Microchip USB vendor identifier 0x04D8
-    static const int _product = 223; // 0x00DF
+    static const int _vendor = UnitIdentifiers::VENDOR;
+    static const int _product = UnitIdentifiers::PRODUCT;
     static const QString _changelogLocal;
     static const QString _documentationLocal;
 

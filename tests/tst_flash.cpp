@@ -1,5 +1,5 @@
-#include "simulatedunit.h"
 #include "testimage.h"
+#include "unitsupport.h"
 
 #include <QSerialPortInfo>
 #include <QtTest>
@@ -92,6 +92,7 @@ private slots:
     void helpExplainsTheOptions();
     void probeShowsTheUnit_data();
     void probeShowsTheUnit();
+    void verboseShowsTheDebugLog_data();
     void verboseShowsTheDebugLog();
     void noUsableUnitExitsWith3Or4_data();
     void noUsableUnitExitsWith3Or4();
@@ -108,7 +109,6 @@ private slots:
 
 private:
     Run flash(const QStringList &arguments, bool asOrdinaryUser = false);
-    std::unique_ptr<SimulatedUnit> startUnit(const QByteArray &versionText);
 };
 
 void tst_Flash::initTestCase()
@@ -131,16 +131,6 @@ Run tst_Flash::flash(const QStringList &arguments, bool asOrdinaryUser)
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
-}
-
-std::unique_ptr<SimulatedUnit> tst_Flash::startUnit(const QByteArray &versionText)
-{
-    auto unit = std::make_unique<SimulatedUnit>();
-    unit->setVersionText(versionText);
-    unit->loadDefaultFirmware();
-    if (!unit->start())
-        qWarning() << "simulated unit:" << unit->errorString();
-    return unit;
 }
 
 void tst_Flash::wrongUsageExitsWith2_data()
@@ -221,14 +211,39 @@ void tst_Flash::probeShowsTheUnit()
     QCOMPARE(unit->framesReceived(), 0);
 }
 
+void tst_Flash::verboseShowsTheDebugLog_data()
+{
+    QTest::addColumn<QByteArray>("rules");
+    QTest::addColumn<bool>("workerLines");
+    QTest::addColumn<bool>("controllerLines");
+    QTest::newRow("no rules") << QByteArray() << true << true;
+    QTest::newRow("one category off") << QByteArray("talvo.worker.debug=false") << false << true;
+    QTest::newRow("all talvo off") << QByteArray("talvo.*.debug=false") << false << false;
+}
+
+// --verbose shows the debug lines on standard error; QT_LOGGING_RULES keeps a category's lines out
+// of it and out of the log file, whose lines name their category.
 void tst_Flash::verboseShowsTheDebugLog()
 {
+    QFETCH(QByteArray, rules);
+    QFETCH(bool, workerLines);
+    QFETCH(bool, controllerLines);
+
     auto unit = startUnit("49.01(1623)");
-    const Run run = flash({"--verbose", "--port", unit->portPath()});
+    const QTemporaryDir dir;
+    const QString logPath = dir.filePath("flash.log");
+    qputenv("QT_LOGGING_RULES", rules);
+    const Run run = flash({"--verbose", "--port", unit->portPath(), "--log-file", logPath});
+    qunsetenv("QT_LOGGING_RULES");
     QCOMPARE(run.exitCode, 0);
     QVERIFY(run.out.startsWith("Model:             Talvo\n"));
-    QVERIFY2(run.err.contains("Version      : \"49.01(1623)\""), qPrintable(run.err));
-    QVERIFY2(run.err.contains("Status       : OK"), qPrintable(run.err));
+    QCOMPARE(run.err.contains("Version      : \"49.01(1623)\""), workerLines);
+    QCOMPARE(run.err.contains("Status       : OK"), controllerLines);
+    QFile log(logPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QString logText = QString::fromUtf8(log.readAll());
+    QCOMPARE(logText.contains(" talvo.worker: Version      : \"49.01(1623)\"\n"), workerLines);
+    QCOMPARE(logText.contains(" talvo.controller: Status       : OK\n"), controllerLines);
 }
 
 void tst_Flash::noUsableUnitExitsWith3Or4_data()
@@ -267,7 +282,7 @@ void tst_Flash::noUsableUnitExitsWith3Or4()
 void tst_Flash::searchOfTheMachinesPortsWithoutUnitExitsWith3()
 {
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        if (info.vendorIdentifier() == 1240 && info.productIdentifier() == 223)
+        if (info.vendorIdentifier() == UNIT_VENDOR_ID && info.productIdentifier() == UNIT_PRODUCT_ID)
             QSKIP("a unit is connected to this machine");
     }
     const Run run = flash({});
@@ -717,7 +732,7 @@ void tst_Flash::allInstallsOnEveryUnitAtOnce()
 void tst_Flash::allWithoutAnyUnitExitsWith3()
 {
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        if (info.vendorIdentifier() == 1240 && info.productIdentifier() == 223)
+        if (info.vendorIdentifier() == UNIT_VENDOR_ID && info.productIdentifier() == UNIT_PRODUCT_ID)
             QSKIP("a unit is connected to this machine");
     }
     const Run run = flash({"--all", "--install"});

@@ -3,6 +3,7 @@
 #include "driverplatform.h"
 #include "logcapture.h"
 #include "portenumerator.h"
+#include "qml/scriptedupdatedriver.h"
 #include "updatedriver.h"
 
 #include <QDesktopServices>
@@ -33,6 +34,7 @@ private slots:
 
     void propertiesAreReadOnlyInTheirOrder();
     void signalsAndSlotsAreInTheirOrder();
+    void sceneTestStandInHasTheSameInterface();
 
     void updateAvailability_data();
     void updateAvailability();
@@ -73,67 +75,99 @@ void UpdateDriverTest::cleanupTestCase()
     QDir::setCurrent(_previousDir);
 }
 
+namespace {
+
+// The interface the scene sees, one line per property, method and enumeration, in declaration
+// order; members named in `left out` are skipped.
+QStringList interfaceOf(const QMetaObject &meta, const QStringList &leftOut = {})
+{
+    QStringList lines;
+    for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i) {
+        const QMetaProperty p = meta.property(i);
+        if (!leftOut.contains(p.name()))
+            lines << QString("property %1 %2 notify=%3 writable=%4 resettable=%5")
+                         .arg(p.typeName(), p.name(), p.notifySignal().methodSignature())
+                         .arg(p.isWritable())
+                         .arg(p.isResettable());
+    }
+    static const char *const kinds[] = {"method", "signal", "slot", "constructor"};
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
+        const QMetaMethod m = meta.method(i);
+        if (!leftOut.contains(m.methodSignature()))
+            lines << QString("%1 %2 %3(%4) access=%5")
+                         .arg(kinds[m.methodType()], m.typeName(), m.methodSignature(),
+                              m.parameterNames().join(','))
+                         .arg(m.access());
+    }
+    for (int i = meta.enumeratorOffset(); i < meta.enumeratorCount(); ++i) {
+        const QMetaEnum e = meta.enumerator(i);
+        QString line = QString("enum %1 flag=%2").arg(e.name()).arg(e.isFlag());
+        for (int k = 0; k < e.keyCount(); ++k)
+            line += QString(" %1=%2").arg(e.key(k)).arg(e.value(k));
+        lines << line;
+    }
+    return lines;
+}
+
+} // namespace
+
 void UpdateDriverTest::propertiesAreReadOnlyInTheirOrder()
 {
-    const QMetaObject &meta = UpdateDriver::staticMetaObject;
-    const QList<QPair<QByteArray, QByteArray>> expected = {
-        {"active", "bool"},          {"progress", "int"},
-        {"modelType", "int"},        {"modelName", "QString"},
-        {"modelPicture", "QString"}, {"versionCurrent", "QString"},
-        {"versionNew", "QString"},   {"searchFailure", "SearchFailure"}};
-    QCOMPARE(meta.propertyCount() - meta.propertyOffset(), expected.size());
-    for (int i = 0; i < expected.size(); ++i) {
-        const QMetaProperty property = meta.property(meta.propertyOffset() + i);
-        QCOMPARE(QByteArray(property.name()), expected[i].first);
-        QCOMPARE(QByteArray(property.typeName()), expected[i].second);
-        QVERIFY(!property.isWritable());
-        QVERIFY(!property.isResettable());
-        QCOMPARE(property.hasNotifySignal(), i < 2);
-    }
-    QCOMPARE(QByteArray(meta.property(meta.propertyOffset()).notifySignal().name()),
-             QByteArray("activeChanged"));
-    QCOMPARE(QByteArray(meta.property(meta.propertyOffset() + 1).notifySignal().name()),
-             QByteArray("progressChanged"));
+    const QStringList expected = {"property bool active notify=activeChanged() writable=0 resettable=0",
+                                  "property int progress notify=progressChanged() writable=0 resettable=0",
+                                  "property int modelType notify= writable=0 resettable=0",
+                                  "property QString modelName notify= writable=0 resettable=0",
+                                  "property QString modelPicture notify= writable=0 resettable=0",
+                                  "property QString versionCurrent notify= writable=0 resettable=0",
+                                  "property QString versionNew notify= writable=0 resettable=0",
+                                  "property SearchFailure searchFailure notify= writable=0 resettable=0"};
+    QCOMPARE(interfaceOf(UpdateDriver::staticMetaObject).filter(QRegularExpression("^property ")), expected);
 }
 
 void UpdateDriverTest::signalsAndSlotsAreInTheirOrder()
 {
-    struct Method
-    {
-        QMetaMethod::MethodType type;
-        const char *signature;
-        const char *parameterNames;
-        const char *returnType;
-    };
-    const Method expected[] = {
-        {QMetaMethod::Signal, "activeChanged()", "", "void"},
-        {QMetaMethod::Signal, "progressChanged()", "", "void"},
-        {QMetaMethod::Signal, "searchDevice(int,int)", "vendor,product", "void"},
-        {QMetaMethod::Signal, "stopSearching()", "", "void"},
-        {QMetaMethod::Signal, "installFirmware(QString,uint)", "firmware,size", "void"},
-        {QMetaMethod::Slot, "isDriverAvailable()", "", "bool"},
-        {QMetaMethod::Slot, "isDriverLoaded()", "", "bool"},
-        {QMetaMethod::Slot, "search(bool)", "on", "void"},
-        {QMetaMethod::Slot, "versionHandle(QString,QString)", "modelName,version", "void"},
-        {QMetaMethod::Slot, "isUpdateAvailable()", "", "bool"},
-        {QMetaMethod::Slot, "openFileNatively(QString,QString)", "resourceFile,outputFile", "void"},
-        {QMetaMethod::Slot, "openChangelogNatively()", "", "void"},
-        {QMetaMethod::Slot, "openDocumentationNatively()", "", "void"},
-        {QMetaMethod::Slot, "install()", "", "void"},
-        {QMetaMethod::Slot, "progressHandle(uint)", "progress", "void"},
-        {QMetaMethod::Slot, "resultHandle(bool)", "result", "void"},
-        {QMetaMethod::Slot, "result()", "", "bool"},
-    };
-    const QMetaObject &meta = UpdateDriver::staticMetaObject;
-    QCOMPARE(meta.methodCount() - meta.methodOffset(), int(std::size(expected)));
-    for (int i = 0; i < int(std::size(expected)); ++i) {
-        const QMetaMethod method = meta.method(meta.methodOffset() + i);
-        QCOMPARE(method.methodType(), expected[i].type);
-        QCOMPARE(method.methodSignature(), QByteArray(expected[i].signature));
-        QCOMPARE(method.parameterNames().join(','), QByteArray(expected[i].parameterNames));
-        QCOMPARE(QByteArray(method.typeName()), QByteArray(expected[i].returnType));
-        QCOMPARE(method.access(), QMetaMethod::Public);
-    }
+    const QStringList expected = {
+        "signal void activeChanged()() access=2",
+        "signal void progressChanged()() access=2",
+        "signal void searchDevice(int,int)(vendor,product) access=2",
+        "signal void stopSearching()() access=2",
+        "signal void installFirmware(QString,uint)(firmware,size) access=2",
+        "slot bool isDriverAvailable()() access=2",
+        "slot bool isDriverLoaded()() access=2",
+        "slot void search(bool)(on) access=2",
+        "slot void versionHandle(QString,QString)(modelName,version) access=2",
+        "slot bool isUpdateAvailable()() access=2",
+        "slot void openFileNatively(QString,QString)(resourceFile,outputFile) access=2",
+        "slot void openChangelogNatively()() access=2",
+        "slot void openDocumentationNatively()() access=2",
+        "slot void install()() access=2",
+        "slot void progressHandle(uint)(progress) access=2",
+        "slot void resultHandle(bool)(result) access=2",
+        "slot bool result()() access=2"};
+    QCOMPARE(interfaceOf(UpdateDriver::staticMetaObject).filter(QRegularExpression("^(signal|slot|method) ")),
+             expected);
+}
+
+// The scene tests' stand-in must offer what the scenes use of the real controller, in the same
+// order and with the same types; only its recording and scripting members are its own.
+void UpdateDriverTest::sceneTestStandInHasTheSameInterface()
+{
+    const QStringList standInsOwn = {"calls",
+                                     "called()",
+                                     "setDriverAvailable(bool)",
+                                     "setUpdateAvailable(bool)",
+                                     "setSearchFailure(int)",
+                                     "setInstallStarts(bool)",
+                                     "setUnit(int,QString,QString,QString,QString)",
+                                     "finish(bool)",
+                                     "report(int)",
+                                     "count(QString)",
+                                     "reads(QString)",
+                                     "lastCallTime(QString)",
+                                     "clearRecord()"};
+    const QStringList real = interfaceOf(UpdateDriver::staticMetaObject);
+    QCOMPARE(real.size(), 26); // 8 properties, 5 signals, 12 slots, 1 enumeration
+    QCOMPARE(interfaceOf(ScriptedUpdateDriver::staticMetaObject, standInsOwn), real);
 }
 
 void UpdateDriverTest::updateAvailability_data()

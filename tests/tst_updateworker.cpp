@@ -1,8 +1,8 @@
 #include "logcapture.h"
 #include "portenumerator.h"
 #include "processsupport.h"
-#include "simulatedunit.h"
 #include "testimage.h"
+#include "unitsupport.h"
 #include "updatedriver.h"
 #include "updateworker.h"
 
@@ -20,8 +20,6 @@
 
 namespace {
 
-const int VENDOR = 1240;
-const int PRODUCT = 223;
 const int SEARCH_TIMEOUT_MS = 10000;
 const int INSTALL_TIMEOUT_MS = 60000;
 
@@ -35,35 +33,6 @@ public:
 private:
     QString _path;
     QSet<int> _unitOwn;
-};
-
-void addUnitPort(const SimulatedUnit &unit, int vendor = VENDOR, int product = PRODUCT)
-{
-    PortInfo port = PortEnumerator::portForDevice(unit.portPath(), quint16(vendor), quint16(product));
-    port.description = QStringLiteral("simulated unit");
-    PortEnumerator::addExtraPort(port);
-}
-
-// Keeps the loader's lines of a full installation (several per block) out of the test's output.
-class QuietDebugLog
-{
-public:
-    QuietDebugLog() { previous() = qInstallMessageHandler(&QuietDebugLog::handler); }
-    ~QuietDebugLog() { qInstallMessageHandler(previous()); }
-    QuietDebugLog(const QuietDebugLog &) = delete;
-    QuietDebugLog &operator=(const QuietDebugLog &) = delete;
-
-private:
-    static QtMessageHandler &previous()
-    {
-        static QtMessageHandler handler = nullptr;
-        return handler;
-    }
-    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
-    {
-        if (type != QtDebugMsg && previous())
-            previous()(type, context, message);
-    }
 };
 
 // Everything the worker reports, in the order it arrives on the test's thread.
@@ -119,7 +88,7 @@ public:
         _thread.wait();
     }
 
-    void search(int vendor = VENDOR, int product = PRODUCT)
+    void search(int vendor = UNIT_VENDOR_ID, int product = UNIT_PRODUCT_ID)
     {
         QMetaObject::invokeMethod(_worker, "doSearchDevice", Qt::QueuedConnection, Q_ARG(int, vendor),
                                   Q_ARG(int, product));
@@ -127,8 +96,9 @@ public:
     void stop() { QMetaObject::invokeMethod(_worker, "doStopSearching", Qt::QueuedConnection); }
     void recover(const QString &image, unsigned int size)
     {
-        QMetaObject::invokeMethod(_worker, "doRecoverFirmware", Qt::QueuedConnection, Q_ARG(int, VENDOR),
-                                  Q_ARG(int, PRODUCT), Q_ARG(QString, QString()), Q_ARG(QString, image),
+        QMetaObject::invokeMethod(_worker, "doRecoverFirmware", Qt::QueuedConnection,
+                                  Q_ARG(int, UNIT_VENDOR_ID), Q_ARG(int, UNIT_PRODUCT_ID),
+                                  Q_ARG(QString, QString()), Q_ARG(QString, image),
                                   Q_ARG(unsigned int, size));
     }
     void setVerify(bool verify)
@@ -137,8 +107,8 @@ public:
     }
     void list()
     {
-        QMetaObject::invokeMethod(_worker, "doListDevices", Qt::QueuedConnection, Q_ARG(int, VENDOR),
-                                  Q_ARG(int, PRODUCT));
+        QMetaObject::invokeMethod(_worker, "doListDevices", Qt::QueuedConnection, Q_ARG(int, UNIT_VENDOR_ID),
+                                  Q_ARG(int, UNIT_PRODUCT_ID));
     }
     // Runs fn on the worker's thread, as a step of its own between the requests.
     void onWorkerThread(const std::function<void()> &fn)
@@ -208,7 +178,6 @@ private slots:
     void controllerInstallsTheCarriedImage();
 
 private:
-    std::unique_ptr<SimulatedUnit> startUnit(const QByteArray &versionText = "49.05(1799),Talvo 400S");
     QString writeImage(const TestImage::Sections &sections);
 
     QTemporaryDir _dir;
@@ -226,16 +195,6 @@ void tst_UpdateWorker::cleanup()
 {
     PortEnumerator::clearExtraPorts();
     PortEnumerator::setSystemPortsIncluded(true);
-}
-
-std::unique_ptr<SimulatedUnit> tst_UpdateWorker::startUnit(const QByteArray &versionText)
-{
-    auto unit = std::make_unique<SimulatedUnit>();
-    unit->setVersionText(versionText);
-    unit->loadDefaultFirmware();
-    if (!unit->start())
-        qWarning() << "simulated unit:" << unit->errorString();
-    return unit;
 }
 
 QString tst_UpdateWorker::writeImage(const TestImage::Sections &sections)
@@ -260,15 +219,17 @@ void tst_UpdateWorker::portListIsTheSystemsPortsThenTheExtraOnes()
         system << info.systemLocation();
 
     QCOMPARE(names(PortEnumerator::availablePorts()), QStringList());
-    PortEnumerator::addExtraPort(PortEnumerator::portForDevice("/dev/pts/7", 1240, 223));
-    PortEnumerator::addExtraPort(PortEnumerator::portForDevice("/dev/pts/3", 1240, 223));
+    PortEnumerator::addExtraPort(
+        PortEnumerator::portForDevice("/dev/pts/7", UNIT_VENDOR_ID, UNIT_PRODUCT_ID));
+    PortEnumerator::addExtraPort(
+        PortEnumerator::portForDevice("/dev/pts/3", UNIT_VENDOR_ID, UNIT_PRODUCT_ID));
     QCOMPARE(names(PortEnumerator::availablePorts()), QStringList({"/dev/pts/7", "/dev/pts/3"}));
     PortEnumerator::setSystemPortsIncluded(true);
     QCOMPARE(names(PortEnumerator::availablePorts()), system + QStringList({"/dev/pts/7", "/dev/pts/3"}));
     PortEnumerator::clearExtraPorts();
     QCOMPARE(names(PortEnumerator::availablePorts()), system);
 
-    const PortInfo port = PortEnumerator::portForDevice("/dev/pts/7", 1240, 223);
+    const PortInfo port = PortEnumerator::portForDevice("/dev/pts/7", UNIT_VENDOR_ID, UNIT_PRODUCT_ID);
     QCOMPARE(port.portName, QString("pts/7"));
     QVERIFY(port.hasVendorIdentifier && port.hasProductIdentifier);
     QCOMPARE(port.vendorIdentifier, quint16(1240));
@@ -277,7 +238,7 @@ void tst_UpdateWorker::portListIsTheSystemsPortsThenTheExtraOnes()
 
 void tst_UpdateWorker::probeLogsEveryPort()
 {
-    PortInfo other = PortEnumerator::portForDevice("/dev/ttyACM3", 1240, 224);
+    PortInfo other = PortEnumerator::portForDevice("/dev/ttyACM3", UNIT_VENDOR_ID, 224);
     other.description = "CDC RS-232 Emulation Demo";
     other.manufacturer = "Microchip Technology, Inc.";
     PortInfo plain;
@@ -344,7 +305,7 @@ void tst_UpdateWorker::searchIdentifiesTheUnit()
     QVERIFY(unit->isRunning());
     const PortWatch port(unit->portPath());
     // A port with other identifiers ahead of the unit is passed over.
-    PortEnumerator::addExtraPort(PortEnumerator::portForDevice("/dev/null", 1240, 224));
+    PortEnumerator::addExtraPort(PortEnumerator::portForDevice("/dev/null", UNIT_VENDOR_ID, 224));
     addUnitPort(*unit);
 
     WorkerRig rig;
@@ -376,7 +337,7 @@ void tst_UpdateWorker::searchWithoutUsableUnitFails()
     auto unit = startUnit(situation == "wrong count" ? "52.02(2316),Talvo 400L" : "49.05(1799),Talvo 400S");
     const PortWatch port(unit->portPath());
     if (situation == "other product") {
-        addUnitPort(*unit, VENDOR, 224);
+        addUnitPort(*unit, UNIT_VENDOR_ID, 224);
     } else if (situation == "no identifiers") {
         PortInfo port = PortEnumerator::portForDevice(unit->portPath(), 0, 0);
         port.hasVendorIdentifier = false;
@@ -384,7 +345,7 @@ void tst_UpdateWorker::searchWithoutUsableUnitFails()
         PortEnumerator::addExtraPort(port);
     } else if (situation == "device missing") {
         PortEnumerator::addExtraPort(
-            PortEnumerator::portForDevice(_dir.filePath("ttyACM9"), VENDOR, PRODUCT));
+            PortEnumerator::portForDevice(_dir.filePath("ttyACM9"), UNIT_VENDOR_ID, UNIT_PRODUCT_ID));
     } else if (situation != "no ports") {
         addUnitPort(*unit);
     }
@@ -627,9 +588,10 @@ void tst_UpdateWorker::probeTellsWhatItFound()
         unit->setHandshake(handshake);
     }
     if (situation == "missing")
-        PortEnumerator::addExtraPort(PortEnumerator::portForDevice("/dev/talvo-test-none", VENDOR, PRODUCT));
+        PortEnumerator::addExtraPort(
+            PortEnumerator::portForDevice("/dev/talvo-test-none", UNIT_VENDOR_ID, UNIT_PRODUCT_ID));
     else
-        addUnitPort(*unit, VENDOR, situation == "other product" ? 224 : PRODUCT);
+        addUnitPort(*unit, UNIT_VENDOR_ID, situation == "other product" ? 224 : UNIT_PRODUCT_ID);
     const PortWatch port(unit->portPath());
     const int holder = ::open(qPrintable(unit->portPath()), O_RDWR | O_NOCTTY | O_CLOEXEC);
     QVERIFY(holder >= 0 && (situation != "held" || flock(holder, LOCK_EX | LOCK_NB) == 0));
@@ -695,7 +657,7 @@ void tst_UpdateWorker::recoveryAndVerify()
     const TestImage::Sections image = TestImage::small(5000);
     const QString path = writeImage(image);
 
-    QuietDebugLog quiet;
+    QuietLog quiet;
     const LogCapture log;
     WorkerRig rig;
     if (request == "recover") {
@@ -803,7 +765,7 @@ void tst_UpdateWorker::controllerInstallsTheCarriedImage()
     target.setName(driver.modelName());
     QCOMPARE(target.firmwareSize(), TestImage::dataSize(sections));
 
-    const QuietDebugLog quiet;
+    const QuietLog quiet;
     driver.install();
     QVERIFY(driver.active());
     QVERIFY(activeChanged.wait(INSTALL_TIMEOUT_MS));

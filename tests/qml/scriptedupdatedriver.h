@@ -118,7 +118,10 @@ public slots:
         note(QStringLiteral("isUpdateAvailable()"));
         return _updateAvailable;
     }
-    void openFileNatively(const QString &, const QString &) { note(QStringLiteral("openFileNatively()")); }
+    void openFileNatively(const QString &resourceFile, const QString &outputFile)
+    {
+        note(QStringLiteral("openFileNatively()"), resourceFile + outputFile);
+    }
     void openChangelogNatively() { note(QStringLiteral("openChangelogNatively()")); }
     void openDocumentationNatively() { note(QStringLiteral("openDocumentationNatively()")); }
     void install()
@@ -147,7 +150,7 @@ public slots:
     }
 
 private:
-    void note(const QString &call)
+    void note(const QString &call, const QString & = QString())
     {
         _calls.append(call);
         _callTimes.insert(call, static_cast<double>(QDateTime::currentMSecsSinceEpoch()));

@@ -2,12 +2,11 @@
 // worker, and a simulated unit on a pseudo-terminal presented as the unit's USB serial port.
 
 #include "portenumerator.h"
-#include "simulatedunit.h"
+#include "testimage.h"
+#include "unitsupport.h"
 #include "updatedriver.h"
 
-#include <QFile>
 #include <QLoggingCategory>
-#include <QMap>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QtQml>
@@ -16,36 +15,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
-
-namespace {
-
-const quint16 UNIT_VENDOR = 1240;
-const quint16 UNIT_PRODUCT = 223;
-
-// Reads a TI-TXT image into its sections (start address and bytes). Kept apart from the
-// program's own reader so that the comparison does not take the program's word for it.
-QMap<quint32, QByteArray> readImage(const QString &path)
-{
-    QMap<quint32, QByteArray> sections;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return sections;
-    quint32 address = 0;
-    while (!file.atEnd()) {
-        const QByteArray line = file.readLine().trimmed();
-        if (line.startsWith('@')) {
-            address = line.mid(1).toUInt(nullptr, 16);
-            sections.insert(address, QByteArray());
-        } else if (line == "q") {
-            break;
-        } else if (!line.isEmpty()) {
-            sections[address].append(QByteArray::fromHex(line));
-        }
-    }
-    return sections;
-}
-
-} // namespace
 
 // What the test may do with the unit at the other end of the line.
 class UnitControl : public QObject
@@ -62,8 +31,7 @@ public:
             return false;
         PortEnumerator::setSystemPortsIncluded(false);
         PortEnumerator::clearExtraPorts();
-        PortEnumerator::addExtraPort(
-            PortEnumerator::portForDevice(_unit.portPath(), UNIT_VENDOR, UNIT_PRODUCT));
+        addUnitPort(_unit);
         return true;
     }
 
@@ -83,22 +51,15 @@ public:
     // True when every byte of every section of the image is in the unit's memory.
     Q_INVOKABLE bool memoryHoldsImage(const QString &imagePath) const
     {
-        const QMap<quint32, QByteArray> sections = readImage(imagePath);
-        if (sections.isEmpty())
-            return false;
-        for (auto it = sections.cbegin(); it != sections.cend(); ++it) {
-            if (it.value().isEmpty() || _unit.memory(it.key(), it.value().size()) != it.value())
-                return false;
-        }
-        return true;
+        bool ok = false;
+        const TestImage::Sections sections = TestImage::read(imagePath, &ok);
+        return ok && !sections.isEmpty() && !sections.values().contains(QByteArray()) &&
+               memoryDifference(_unit, sections).isEmpty();
     }
 
     Q_INVOKABLE int imageSize(const QString &imagePath) const
     {
-        int size = 0;
-        for (const QByteArray &section : readImage(imagePath))
-            size += section.size();
-        return size;
+        return int(TestImage::dataSize(TestImage::read(imagePath)));
     }
 
     // Its last installation broke off: no application, only the loader answers.
@@ -132,9 +93,10 @@ class EndToEndSetup : public QObject
 public slots:
     void qmlEngineAvailable(QQmlEngine *engine)
     {
-        // The loader logs every frame; TALVO_E2E_LOG=1 shows it.
+        // The loader logs every frame; TALVO_E2E_LOG=1 shows it. By category: Quick Test puts its
+        // own message handler in place only when the first test case starts.
         if (qEnvironmentVariableIsEmpty("TALVO_E2E_LOG"))
-            QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+            QLoggingCategory::setFilterRules(QStringLiteral("talvo.*.debug=false"));
         qmlRegisterType<UpdateDriver>("Drivers", 1, 0, "UpdateDriver");
         if (!_unit.start())
             qFatal("the simulated unit could not open a pseudo-terminal");

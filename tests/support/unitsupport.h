@@ -7,6 +7,7 @@
 #include "portenumerator.h"
 #include "simulatedunit.h"
 #include "testimage.h"
+#include "unitidentifiers.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -15,8 +16,8 @@
 #include <memory>
 
 // The USB identity of the unit's serial port.
-constexpr quint16 UNIT_VENDOR_ID = 1240;
-constexpr quint16 UNIT_PRODUCT_ID = 223;
+constexpr quint16 UNIT_VENDOR_ID = UnitIdentifiers::VENDOR;
+constexpr quint16 UNIT_PRODUCT_ID = UnitIdentifiers::PRODUCT;
 
 // A unit with the default firmware, started; a failed start is logged and shows in the tests that
 // talk to it.

@@ -4,6 +4,7 @@
 #include "portenumerator.h"
 #include "simulatedunit.h"
 #include "startup.h"
+#include "unitidentifiers.h"
 
 #include <cstdio>
 
@@ -19,7 +20,9 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "talvo-updater-demo: no simulated unit: %s\n", qPrintable(unit.errorString()));
         return 1;
     }
-    std::fprintf(stderr, "talvo-updater-demo: simulated Talvo 400 S (49.05) on %s\n", qPrintable(unit.portPath()));
-    PortEnumerator::addExtraPort(PortEnumerator::portForDevice(unit.portPath(), 1240, 223));
+    std::fprintf(stderr, "talvo-updater-demo: simulated Talvo 400 S (49.05) on %s\n",
+                 qPrintable(unit.portPath()));
+    PortEnumerator::addExtraPort(
+        PortEnumerator::portForDevice(unit.portPath(), UnitIdentifiers::VENDOR, UnitIdentifiers::PRODUCT));
     return runTalvoUpdater(argc, argv);
 }

@@ -3,6 +3,7 @@
 #include "firmwareinfo.h"
 #include "flashsession.h"
 #include "interruptguard.h"
+#include "unitidentifiers.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -17,7 +18,7 @@
 namespace {
 
 const char *const DESCRIPTION =
-    "Finds a Talvo flash unit on the serial ports (USB vendor 1240, product 223), switches it into\n"
+    "Finds a Talvo flash unit on the serial ports (USB vendor %1, product %2), switches it into\n"
     "programming mode and shows its model, the installed firmware version, the version carried by\n"
     "this program for the unit's family and whether that is an update. With --install it installs\n"
     "the carried firmware.\n"
@@ -78,7 +79,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(TALVO_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(DESCRIPTION));
+    parser.setApplicationDescription(
+        QString::fromLatin1(DESCRIPTION).arg(UnitIdentifiers::VENDOR).arg(UnitIdentifiers::PRODUCT));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption portOption(
         {"p", "port"},
