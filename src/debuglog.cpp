@@ -2,6 +2,7 @@
 
 #include "userfolder.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -19,6 +20,20 @@ namespace {
 std::atomic<bool> verbose{false};
 QMutex fileMutex;
 QList<QFile *> files; // guarded by fileMutex
+
+// The log files are closed when the application object goes, and at the latest when the program
+// ends: a file left open would never be flushed to its end nor freed.
+void closeFiles()
+{
+    QMutexLocker locker(&fileMutex);
+    qDeleteAll(files);
+    files.clear();
+}
+
+struct ClosedAtExit
+{
+    ~ClosedAtExit() { closeFiles(); }
+} closedAtExit;
 
 void handleMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
@@ -50,6 +65,8 @@ void handleMessage(QtMsgType type, const QMessageLogContext &context, const QStr
 void addFile(QFile *file)
 {
     QMutexLocker locker(&fileMutex);
+    if (files.isEmpty() && QCoreApplication::instance())
+        qAddPostRoutine(closeFiles);
     files << file;
 }
 
