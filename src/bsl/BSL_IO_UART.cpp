@@ -7,6 +7,34 @@
 #include <QDebug>
 #include <QElapsedTimer>
 
+namespace {
+
+// Every failure of the line is logged as "<where> <what>", each under the label of the step it ended.
+void logFailure(const char *where, const char *what)
+{
+    qCDebug(lcSerial) << where << what;
+}
+
+struct StepFailure
+{
+    SerialLine::OpenResult result;
+    const char *text;
+};
+
+// A step of open reads a group of the line's settings and writes them back: either half may fail.
+bool stepPassed(SerialLine::OpenResult result, const char *where, StepFailure get, StepFailure set)
+{
+    for (const StepFailure &failure : {get, set}) {
+        if (result == failure.result) {
+            logFailure(where, failure.text);
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 BSL_IO_UART::BSL_IO_UART(QObject *parent) : QObject(parent) {}
 
 BSL_IO_UART::~BSL_IO_UART()
@@ -21,18 +49,15 @@ bool BSL_IO_UART::open(const wchar_t *comPort, long rate, unsigned char parity)
     case SerialLine::OpenOk:
         return true;
     case SerialLine::CreateFileFailed:
-        qCDebug(lcSerial) << "BSL_IO_UART::open"
-                          << "CreateFile failed!";
+        logFailure("BSL_IO_UART::open", "CreateFile failed!");
         return false;
     case SerialLine::SetupCommFailed:
-        qCDebug(lcSerial) << "BSL_IO_UART::open"
-                          << "SetupComm failed!";
+        logFailure("BSL_IO_UART::open", "SetupComm failed!");
         return false;
     case SerialLine::GetCommTimeoutsFailed:
     case SerialLine::SetCommTimeoutsFailed:
         if (!setTimeouts(result))
-            qCDebug(lcSerial) << "BSL_IO_UART::open"
-                              << "setTimeouts failed!";
+            logFailure("BSL_IO_UART::open", "setTimeouts failed!");
         return false;
     case SerialLine::GetCommStateFailed:
     case SerialLine::SetCommStateFailed:
@@ -45,40 +70,23 @@ bool BSL_IO_UART::open(const wchar_t *comPort, long rate, unsigned char parity)
 // The time-out step of open, reported under its own label.
 bool BSL_IO_UART::setTimeouts(SerialLine::OpenResult result)
 {
-    if (result == SerialLine::GetCommTimeoutsFailed) {
-        qCDebug(lcSerial) << "BSL_IO_UART::setTimeouts"
-                          << "GetCommTimeouts failed!";
-        return false;
-    }
-    if (result == SerialLine::SetCommTimeoutsFailed) {
-        qCDebug(lcSerial) << "BSL_IO_UART::setTimeouts"
-                          << "SetCommTimeouts failed!";
-        return false;
-    }
-    return true;
+    return stepPassed(result, "BSL_IO_UART::setTimeouts",
+                      {SerialLine::GetCommTimeoutsFailed, "GetCommTimeouts failed!"},
+                      {SerialLine::SetCommTimeoutsFailed, "SetCommTimeouts failed!"});
 }
 
 // The line-settings step of open, reported under its own label.
 bool BSL_IO_UART::setState(SerialLine::OpenResult result)
 {
-    if (result == SerialLine::GetCommStateFailed) {
-        qCDebug(lcSerial) << "BSL_IO_UART::setState"
-                          << "GetCommState failed!";
-        return false;
-    }
-    if (result == SerialLine::SetCommStateFailed) {
-        qCDebug(lcSerial) << "BSL_IO_UART::setState"
-                          << "SetCommState failed!";
-        return false;
-    }
-    return true;
+    return stepPassed(result, "BSL_IO_UART::setState",
+                      {SerialLine::GetCommStateFailed, "GetCommState failed!"},
+                      {SerialLine::SetCommStateFailed, "SetCommState failed!"});
 }
 
 bool BSL_IO_UART::restoreTimeouts(SerialLine::CloseResult result)
 {
     if (result == SerialLine::RestoreTimeoutsFailed) {
-        qCDebug(lcSerial) << "BSL_IO_UART::restoreTimeouts"
-                          << "SetCommTimeouts failed!";
+        logFailure("BSL_IO_UART::restoreTimeouts", "SetCommTimeouts failed!");
         return false;
     }
     return true;
@@ -88,13 +96,11 @@ bool BSL_IO_UART::close()
 {
     const SerialLine::CloseResult result = _line.close();
     if (!restoreTimeouts(result)) {
-        qCDebug(lcSerial) << "BSL_IO_UART::close"
-                          << "restoreTimeouts failed!";
+        logFailure("BSL_IO_UART::close", "restoreTimeouts failed!");
         return false;
     }
     if (result == SerialLine::CloseHandleFailed) {
-        qCDebug(lcSerial) << "BSL_IO_UART::close"
-                          << "CloseHandle failed!";
+        logFailure("BSL_IO_UART::close", "CloseHandle failed!");
         return false;
     }
     return true;
@@ -110,11 +116,9 @@ SerialLine::ReadResult BSL_IO_UART::readLineByte()
     const SerialLine::ReadResult result = _line.readByte(TIMEOUT_MS);
     // One line per call at most: a port that has gone away must not flood the log.
     if (result.waitFailed)
-        qCDebug(lcSerial) << "BSL_IO_UART::readByte"
-                          << "ClearCommError failed!";
+        logFailure("BSL_IO_UART::readByte", "ClearCommError failed!");
     if (result.readFailed)
-        qCDebug(lcSerial) << "BSL_IO_UART::readByte"
-                          << "ReadFile failed!";
+        logFailure("BSL_IO_UART::readByte", "ReadFile failed!");
     return result;
 }
 
@@ -199,8 +203,7 @@ int BSL_IO_UART::write(const QByteArray &data)
     const std::size_t written =
         _line.write(reinterpret_cast<const unsigned char *>(data.constData()), data.size(), &failed);
     if (failed) {
-        qCDebug(lcSerial) << "BSL_IO_UART::write"
-                          << "WriteFile failed!";
+        logFailure("BSL_IO_UART::write", "WriteFile failed!");
         return 0;
     }
     return static_cast<int>(written);

@@ -59,6 +59,11 @@ def step(number, title, text):
     return KeepTogether([table, Spacer(1, 3 * mm)])
 
 
+def steps(first, entries):
+    """Steps numbered from `first` on, each entry a title and its explanation."""
+    return [step(first + i, title, [text]) for i, (title, text) in enumerate(entries)]
+
+
 class DeviceManager(Flowable):
     """A sketch of the Device Manager tree with the unit's entry, before or after the driver."""
 
@@ -154,23 +159,25 @@ def story():
 
     # Page 2: connecting and opening Device Manager.
     s.append(Paragraph("Step by step", TITLE))
-    s.append(step(1, "Connect the flash unit", [
-        "Plug the small end of the USB cable into the USB port on the side of the flash unit "
-        "and the other end into a USB port of the PC. Use a port on the computer itself "
-        "rather than a hub or a keyboard port."]))
-    s.append(step(2, "Switch the unit on", [
-        "Switch the flash unit on with its main switch. Windows plays its &quot;device "
-        "connected&quot; sound. Windows 10 and 11 often install the driver on their own at "
-        "this point: wait about 30 seconds, then go on with step 3 to check."]))
-    s.append(step(3, "Open Device Manager", [
-        "Press the Windows key and X together and choose <b>Device Manager</b> from the menu. "
-        "On Windows 7, open the Start menu, type <font face='Courier'>devmgmt.msc</font> and "
-        "press Enter."]))
-    s.append(step(4, "Find the flash unit", [
-        "Look for the flash unit in the device tree. If the driver is missing, it is listed "
-        "under <b>Other devices</b> with a yellow warning sign, as in the picture below. If "
-        "you find it under <b>Ports (COM &amp; LPT)</b> instead, the driver is already "
-        "installed: go on with step 8."]))
+    s.extend(steps(1, [
+        ("Connect the flash unit",
+         "Plug the small end of the USB cable into the USB port on the side of the flash unit "
+         "and the other end into a USB port of the PC. Use a port on the computer itself "
+         "rather than a hub or a keyboard port."),
+        ("Switch the unit on",
+         "Switch the flash unit on with its main switch. Windows plays its &quot;device "
+         "connected&quot; sound. Windows 10 and 11 often install the driver on their own at "
+         "this point: wait about 30 seconds, then go on with step 3 to check."),
+        ("Open Device Manager",
+         "Press the Windows key and X together and choose <b>Device Manager</b> from the menu. "
+         "On Windows 7, open the Start menu, type <font face='Courier'>devmgmt.msc</font> and "
+         "press Enter."),
+        ("Find the flash unit",
+         "Look for the flash unit in the device tree. If the driver is missing, it is listed "
+         "under <b>Other devices</b> with a yellow warning sign, as in the picture below. If "
+         "you find it under <b>Ports (COM &amp; LPT)</b> instead, the driver is already "
+         "installed: go on with step 8."),
+    ]))
     s.append(DeviceManager(installed=False))
     s.append(Spacer(1, 3 * mm))
     s.append(Paragraph("Not sure which entry is the flash unit? Switch the unit off: its entry "
@@ -179,30 +186,34 @@ def story():
 
     # Page 3: installing the driver and checking it.
     s.append(Paragraph("Installing the driver", TITLE))
-    s.append(step(5, "Start the driver update", [
-        "Right-click the entry with the warning sign and choose <b>Update driver</b> (on "
-        "older Windows: <b>Update Driver Software...</b>)."]))
-    s.append(step(6, "Point Windows to the driver", [
-        "Choose <b>Browse my computer for drivers</b>. Click <b>Browse...</b>, select the "
-        "folder <font face='Courier'>driver</font> of the Update Center download, tick "
-        "<b>Include subfolders</b> and click <b>Next</b>."]))
-    s.append(step(7, "Confirm the installation", [
-        "If Windows asks whether you want to install this device software, click "
-        "<b>Install</b>. When Windows reports that it has updated the driver, click "
-        "<b>Close</b>."]))
-    s.append(step(8, "Check the result", [
-        "The flash unit now appears under <b>Ports (COM &amp; LPT)</b> as <b>USB Serial "
-        "Device</b> followed by a COM port number, for example COM5. The number differs from "
-        "PC to PC; the Update Center finds the port by itself."]))
+    s.extend(steps(5, [
+        ("Start the driver update",
+         "Right-click the entry with the warning sign and choose <b>Update driver</b> (on "
+         "older Windows: <b>Update Driver Software...</b>)."),
+        ("Point Windows to the driver",
+         "Choose <b>Browse my computer for drivers</b>. Click <b>Browse...</b>, select the "
+         "folder <font face='Courier'>driver</font> of the Update Center download, tick "
+         "<b>Include subfolders</b> and click <b>Next</b>."),
+        ("Confirm the installation",
+         "If Windows asks whether you want to install this device software, click "
+         "<b>Install</b>. When Windows reports that it has updated the driver, click "
+         "<b>Close</b>."),
+        ("Check the result",
+         "The flash unit now appears under <b>Ports (COM &amp; LPT)</b> as <b>USB Serial "
+         "Device</b> followed by a COM port number, for example COM5. The number differs from "
+         "PC to PC; the Update Center finds the port by itself."),
+    ]))
     s.append(DeviceManager(installed=True))
     s.append(Spacer(1, 3 * mm))
-    s.append(step(9, "Check that it is really the flash unit", [
-        "Double-click the entry, open the <b>Details</b> tab and choose <b>Hardware Ids</b>. "
-        "The first line reads <font face='Courier'>USB\\VID_04D8&amp;PID_00DF</font>. Close "
-        "the window with <b>OK</b>."]))
-    s.append(step(10, "Start the update", [
-        "Start the Talvo Update Center again and click <b>SCAN FOR DEVICES</b>. The Update "
-        "Center now finds the flash unit and shows its model and firmware version."]))
+    s.extend(steps(9, [
+        ("Check that it is really the flash unit",
+         "Double-click the entry, open the <b>Details</b> tab and choose <b>Hardware Ids</b>. "
+         "The first line reads <font face='Courier'>USB\\VID_04D8&amp;PID_00DF</font>. Close "
+         "the window with <b>OK</b>."),
+        ("Start the update",
+         "Start the Talvo Update Center again and click <b>SCAN FOR DEVICES</b>. The Update "
+         "Center now finds the flash unit and shows its model and firmware version."),
+    ]))
     s.append(PageBreak())
 
     # Page 4: trouble-shooting and the note for Linux.

@@ -57,6 +57,18 @@ def shrink(img, w, h):
     return img.resize((w, h), Image.LANCZOS)
 
 
+def square_picture(size, name):
+    """Makes the decorated function draw(d, size) a picture of size x size pixels: it draws at SS
+    times that on a blank canvas, which is shrunk and saved as resources/img/<name>."""
+    def wrap(draw):
+        def make():
+            img = canvas(size, size)
+            draw(ImageDraw.Draw(img), size)
+            save_jpeg(shrink(img, size, size), "resources", "img", name)
+        return make
+    return wrap
+
+
 # --- Window frame ------------------------------------------------------------------------
 
 def main_frame():
@@ -126,10 +138,8 @@ def scanning():
     save_jpeg(img, "resources", "img", "scanning.jpg")
 
 
-def status_success():
-    size = 120
-    img = canvas(size, size)
-    d = ImageDraw.Draw(img)
+@square_picture(120, "status_success.jpg")
+def status_success(d, _size):
     green = (59, 196, 107)
     points = [(26, 62), (50, 86), (95, 36)]
     pts = [(x * SS, y * SS) for x, y in points]
@@ -137,13 +147,10 @@ def status_success():
     for x, y in pts[::2]:
         rad = 5.5 * SS
         d.ellipse([x - rad, y - rad, x + rad, y + rad], fill=green)
-    save_jpeg(shrink(img, size, size), "resources", "img", "status_success.jpg")
 
 
-def status_error():
-    size = 108
-    img = canvas(size, size)
-    d = ImageDraw.Draw(img)
+@square_picture(108, "status_error.jpg")
+def status_error(d, size):
     red = (228, 52, 52)
     m = 8 * SS
     d.ellipse([m, m, size * SS - m, size * SS - m], outline=red, width=7 * SS)
@@ -153,7 +160,6 @@ def status_error():
         for x, y in line:
             rad = 4 * SS
             d.ellipse([x - rad, y - rad, x + rad, y + rad], fill=red)
-    save_jpeg(shrink(img, size, size), "resources", "img", "status_error.jpg")
 
 
 # --- Step drawings -----------------------------------------------------------------------
@@ -166,10 +172,8 @@ def r(x0, y0, x1, y1):
     return [x0 * SS, y0 * SS, x1 * SS, y1 * SS]
 
 
-def step_1():
-    size = 155
-    img = canvas(size, size)
-    d = ImageDraw.Draw(img)
+@square_picture(155, "step_1.jpg")
+def step_1(d, _size):
     lw = 2 * SS
     # The flash unit, upright at the left: head, neck, body, foot.
     d.rounded_rectangle(r(14, 34, 52, 58), 3 * SS, outline=CYAN, width=lw)
@@ -199,13 +203,10 @@ def step_1():
     d.line(s([(98, 96), (96, 100)]), fill=CYAN, width=lw)
     d.line(s([(142, 96), (144, 100)]), fill=CYAN, width=lw)
     d.line(s([(112, 104), (128, 104)]), fill=CYAN, width=lw)
-    save_jpeg(shrink(img, size, size), "resources", "img", "step_1.jpg")
 
 
-def step_2():
-    size = 155
-    img = canvas(size, size)
-    d = ImageDraw.Draw(img)
+@square_picture(155, "step_2.jpg")
+def step_2(d, _size):
     lw = 2 * SS
     # Housing of the switch and the rocker pressed down on its "I" side.
     d.rounded_rectangle(r(40, 58, 116, 118), 8 * SS, outline=CYAN, width=lw)
@@ -224,7 +225,6 @@ def step_2():
               fill=CYAN)
     label = font("Bold", 11 * SS)
     d.text((78 * SS, 136 * SS), "ON", font=label, fill=CYAN, anchor="mm")
-    save_jpeg(shrink(img, size, size), "resources", "img", "step_2.jpg")
 
 
 # --- The flash unit ----------------------------------------------------------------------

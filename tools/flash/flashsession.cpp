@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <iterator>
 
 namespace {
 
@@ -39,25 +40,12 @@ QString devicePath(const QString &portName)
 // The reason's name in --json and in the result event.
 QString reasonName(int reason)
 {
-    switch (reason) {
-    case UpdateWorker::PortFound:
-        return QStringLiteral("found");
-    case UpdateWorker::PortSilent:
-        return QStringLiteral("silent");
-    case UpdateWorker::PortNotUnderstood:
-        return QStringLiteral("not-understood");
-    case UpdateWorker::PortInLoader:
-        return QStringLiteral("in-loader");
-    case UpdateWorker::PortNoAccess:
-        return QStringLiteral("no-access");
-    case UpdateWorker::PortBusy:
-        return QStringLiteral("busy");
-    case UpdateWorker::PortMissing:
-        return QStringLiteral("missing");
-    case UpdateWorker::PortOpenFailed:
-        break;
-    }
-    return QStringLiteral("open-failed");
+    // In the order of UpdateWorker::PortReason; a reason not known here reads as a failed open.
+    static const char *const names[] = {"found",     "silent", "not-understood", "in-loader",
+                                        "no-access", "busy",   "missing",        "open-failed"};
+    static_assert(std::size(names) == UpdateWorker::PortOpenFailed + 1, "a name for every reason");
+    const bool known = reason >= 0 && reason < int(std::size(names));
+    return QString::fromLatin1(known ? names[reason] : "open-failed");
 }
 
 // A unit is there, but the flasher cannot use it as things stand.

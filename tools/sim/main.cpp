@@ -220,23 +220,17 @@ int main(int argc, char *argv[])
             unit.addFrameFault(fault);
         }
     }
-    if (parser.isSet(hangUpAt)) {
+    const QList<QPair<QCommandLineOption, SimulatedUnit::FrameFault (*)(int, int)>> blockOptions = {
+        {hangUpAt, &SimulatedUnit::FrameFault::hangUpAt},
+        {flipStoredBit, &SimulatedUnit::FrameFault::storedBitFlip}};
+    for (const auto &option : blockOptions) {
+        if (!parser.isSet(option.first))
+            continue;
         bool ok = false;
-        const int block = parser.value(hangUpAt).toInt(&ok);
+        const int block = parser.value(option.first).toInt(&ok);
         if (!ok || block < 1)
-            return fail(QStringLiteral("bad block number %1").arg(parser.value(hangUpAt)));
-        unit.addFrameFault(SimulatedUnit::FrameFault::hangUpAt(SimulatedUnit::CMD_RX_DATA_BLOCK, block));
-    }
-    if (parser.isSet(flipStoredBit)) {
-        bool ok = false;
-        const int block = parser.value(flipStoredBit).toInt(&ok);
-        if (!ok || block < 1)
-            return fail(QStringLiteral("bad block number %1").arg(parser.value(flipStoredBit)));
-        SimulatedUnit::FrameFault fault;
-        fault.kind = SimulatedUnit::FrameFault::StoredBitFlip;
-        fault.command = SimulatedUnit::CMD_RX_DATA_BLOCK;
-        fault.first = block;
-        unit.addFrameFault(fault);
+            return fail(QStringLiteral("bad block number %1").arg(parser.value(option.first)));
+        unit.addFrameFault(option.second(SimulatedUnit::CMD_RX_DATA_BLOCK, block));
     }
     if (parser.isSet(babble))
         unit.setBabbling(true);

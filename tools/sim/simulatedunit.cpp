@@ -59,6 +59,13 @@ QByteArray deepCopy(const QByteArray &bytes)
     return QByteArray(bytes.constData(), bytes.size());
 }
 
+// The 24-bit address of a data block or CRC check, low byte first after the command.
+quint32 coreAddress(const QByteArray &core)
+{
+    return quint32(quint8(core.at(1))) | (quint32(quint8(core.at(2))) << 8) |
+           (quint32(quint8(core.at(3))) << 16);
+}
+
 bool setRaw(int fd)
 {
     termios tio;
@@ -171,19 +178,19 @@ bool SimulatedUnit::start()
 
 void SimulatedUnit::stop()
 {
-    if (_thread.joinable()) {
-        _stopRequested = true;
-        notify();
-        _thread.join();
-        saveMemory();
-    }
-    closeFds();
+    endServing(_stopRequested);
 }
 
 void SimulatedUnit::hangUp()
 {
+    endServing(_hangUpRequested);
+}
+
+// The serving thread leaves on `request`; what it leaves in memory is saved before the port closes.
+void SimulatedUnit::endServing(std::atomic<bool> &request)
+{
     if (_thread.joinable()) {
-        _hangUpRequested = true;
+        request = true;
         notify();
         _thread.join();
         saveMemory();
@@ -285,12 +292,6 @@ void SimulatedUnit::setTiming(const Timing &timing)
 {
     std::lock_guard<std::mutex> lock(_mutex);
     _timing = timing;
-}
-
-SimulatedUnit::Timing SimulatedUnit::timing() const
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    return _timing;
 }
 
 void SimulatedUnit::setPaced(bool paced)
@@ -460,24 +461,12 @@ void SimulatedUnit::setBabbling(bool babbling, const QByteArray &pattern)
     notify();
 }
 
-SimulatedUnit::Mode SimulatedUnit::mode() const
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    return _mode;
-}
-
 void SimulatedUnit::setMode(Mode mode)
 {
     std::lock_guard<std::mutex> lock(_mutex);
     _mode = mode;
     _locked = true;
     _parserReset = true;
-}
-
-bool SimulatedUnit::isLocked() const
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    return _locked;
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -620,54 +609,6 @@ int SimulatedUnit::framesReceived(int command) const
     return command < 0 ? _framesAll : _frameCount[command & 0xFF];
 }
 
-int SimulatedUnit::badFrames() const
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    return _badFrames;
-}
-
-int SimulatedUnit::handshakesAnswered() const
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    return _handshakes;
-}
-
-int SimulatedUnit::passwordsSeen() const
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    return _passwords;
-}
-
-QByteArray SimulatedUnit::lastPassword() const
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    return deepCopy(_lastPassword);
-}
-
-int SimulatedUnit::passwordsAccepted() const
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    return _passwordsAccepted;
-}
-
-int SimulatedUnit::massErases() const
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    return _massErases;
-}
-
-int SimulatedUnit::blocksWritten() const
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    return _blocks;
-}
-
-int SimulatedUnit::lineFaultsApplied() const
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    return _lineFaultsApplied;
-}
-
 QVector<SimulatedUnit::Frame> SimulatedUnit::frames() const
 {
     std::lock_guard<std::mutex> lock(_mutex);
@@ -676,18 +617,6 @@ QVector<SimulatedUnit::Frame> SimulatedUnit::frames() const
     for (const Frame &frame : _frames)
         copy.append(Frame{deepCopy(frame.bytes), frame.ack});
     return copy;
-}
-
-QByteArray SimulatedUnit::receivedBytes() const
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    return deepCopy(_received);
-}
-
-QByteArray SimulatedUnit::sentBytes() const
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    return deepCopy(_sent);
 }
 
 void SimulatedUnit::resetCounters()
@@ -703,6 +632,12 @@ void SimulatedUnit::resetCounters()
     _frames.clear();
     _received.clear();
     _sent.clear();
+}
+
+QByteArray SimulatedUnit::readGuarded(const QByteArray &member) const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    return deepCopy(member);
 }
 
 bool SimulatedUnit::waitForFrames(int command, int count, int timeoutMs) const
@@ -1240,6 +1175,20 @@ void SimulatedUnit::handleFrame(qint64 arrivalNs)
 QByteArray SimulatedUnit::execute(const QByteArray &core, int *workUs, bool flipStoredBit)
 {
     std::lock_guard<std::mutex> lock(_mutex);
+    const auto massErase = [&] {
+        eraseLocked();
+        ++_massErases;
+        *workUs = _timing.massEraseUs;
+    };
+    // A locked loader refuses the commands that touch the flash; a core too short for the command's
+    // fields is not understood. Empty when the command may go on.
+    const auto refusal = [&](int minimumSize) {
+        if (_locked)
+            return messageReply(MSG_BSL_LOCKED);
+        if (core.size() < minimumSize)
+            return messageReply(MSG_UNKNOWN_COMMAND);
+        return QByteArray();
+    };
     switch (quint8(core.at(0))) {
     case CMD_RX_PASSWORD: {
         ++_passwords;
@@ -1266,25 +1215,18 @@ QByteArray SimulatedUnit::execute(const QByteArray &core, int *workUs, bool flip
         }
         // A wrong password protects the firmware: the loader erases the whole memory.
         _locked = true;
-        eraseLocked();
-        ++_massErases;
-        *workUs = _timing.massEraseUs;
+        massErase();
         return messageReply(MSG_BSL_PASSWORD_ERROR);
     }
     case CMD_MASS_ERASE:
-        eraseLocked();
-        ++_massErases;
-        *workUs = _timing.massEraseUs;
+        massErase();
         return messageReply(MSG_SUCCESSFUL_OPERATION);
     case CMD_RX_DATA_BLOCK: {
-        if (_locked)
-            return messageReply(MSG_BSL_LOCKED);
-        if (core.size() < 4)
-            return messageReply(MSG_UNKNOWN_COMMAND);
+        if (const QByteArray refused = refusal(4); !refused.isEmpty())
+            return refused;
         *workUs = _timing.blockWriteUs;
         ++_memoryChanges;
-        const quint32 address = quint32(quint8(core.at(1))) | (quint32(quint8(core.at(2))) << 8) |
-                                (quint32(quint8(core.at(3))) << 16);
+        const quint32 address = coreAddress(core);
         for (int i = 4; i < core.size(); ++i) {
             const quint64 at = quint64(address) + quint64(i - 4);
             if (at >= MEMORY_SIZE)
@@ -1303,12 +1245,9 @@ QByteArray SimulatedUnit::execute(const QByteArray &core, int *workUs, bool flip
         return messageReply(MSG_SUCCESSFUL_OPERATION);
     }
     case CMD_CRC_CHECK: {
-        if (_locked)
-            return messageReply(MSG_BSL_LOCKED);
-        if (core.size() < 6)
-            return messageReply(MSG_UNKNOWN_COMMAND);
-        const quint32 address = quint32(quint8(core.at(1))) | (quint32(quint8(core.at(2))) << 8) |
-                                (quint32(quint8(core.at(3))) << 16);
+        if (const QByteArray refused = refusal(6); !refused.isEmpty())
+            return refused;
+        const quint32 address = coreAddress(core);
         const int length = quint8(core.at(4)) | (quint8(core.at(5)) << 8);
         QByteArray bytes(length, '\xFF');
         for (int i = 0; i < length; ++i) {

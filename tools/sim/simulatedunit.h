@@ -157,6 +157,10 @@ public:
         {
             return make(HangUp, command, occurrence, 1, [](FrameFault &) {});
         }
+        static FrameFault storedBitFlip(int command, int first)
+        {
+            return make(StoredBitFlip, command, first, 1, [](FrameFault &) {});
+        }
 
     private:
         template <typename Extra>
@@ -257,7 +261,7 @@ public:
     Handshake handshake() const;
     void setVersionText(const QByteArray &text); // shortcut for the handshake's version text
     void setTiming(const Timing &timing);
-    Timing timing() const;
+    Timing timing() const { return readGuarded(_timing); }
     void setPaced(bool paced); // shortcut for the timing's pacing switch
     void setPasswordPolicy(PasswordPolicy policy);
     void setMaxCoreSize(int bytes);
@@ -276,9 +280,9 @@ public:
     void setBabbling(bool babbling, const QByteArray &pattern = QByteArray(1, '\x55'));
 
     // State
-    Mode mode() const;
+    Mode mode() const { return readGuarded(_mode); }
     void setMode(Mode mode); // also clears a half-received frame
-    bool isLocked() const;
+    bool isLocked() const { return readGuarded(_locked); }
 
     // Memory model. Erased bytes read 0xFF; programming can only clear bits.
     QByteArray memory(quint32 address, int length) const; // bytes outside the space read 0xFF
@@ -300,17 +304,22 @@ public:
 
     // Introspection; counters survive stop() and are cleared by resetCounters().
     int framesReceived(int command = -1) const; // well-formed frames, by command code (-1: all)
-    int badFrames() const;                      // frames refused for header, length or checksum
-    int handshakesAnswered() const;             // programming-mode requests the unit began to answer
-    int passwordsSeen() const;
-    QByteArray lastPassword() const;
-    int passwordsAccepted() const;
-    int massErases() const; // by command and by refused password
-    int blocksWritten() const;
-    int lineFaultsApplied() const;    // line faults that changed bytes on the line
-    QVector<Frame> frames() const;    // every frame in arrival order (at most the last 20000)
-    QByteArray receivedBytes() const; // everything the host sent (at most the last 8 MiB)
-    QByteArray sentBytes() const;     // everything the unit sent (at most the last 8 MiB)
+    // Frames refused for header, length or checksum.
+    int badFrames() const { return readGuarded(_badFrames); }
+    // Programming-mode requests the unit began to answer.
+    int handshakesAnswered() const { return readGuarded(_handshakes); }
+    int passwordsSeen() const { return readGuarded(_passwords); }
+    QByteArray lastPassword() const { return readGuarded(_lastPassword); }
+    int passwordsAccepted() const { return readGuarded(_passwordsAccepted); }
+    // Mass erases, by command and by refused password.
+    int massErases() const { return readGuarded(_massErases); }
+    int blocksWritten() const { return readGuarded(_blocks); }
+    // Line faults that changed bytes on the line.
+    int lineFaultsApplied() const { return readGuarded(_lineFaultsApplied); }
+    QVector<Frame> frames() const; // every frame in arrival order (at most the last 20000)
+    // Everything the host sent, and everything the unit sent (each at most the last 8 MiB).
+    QByteArray receivedBytes() const { return readGuarded(_received); }
+    QByteArray sentBytes() const { return readGuarded(_sent); }
     void resetCounters();
     // Blocks until framesReceived(command) reaches count or the time runs out; true when reached.
     bool waitForFrames(int command, int count, int timeoutMs) const;
@@ -348,11 +357,19 @@ private:
     bool sleepUntil(qint64 deadlineNs);
     bool writeAll(const char *data, int size);
     void doHangUp();
+    void endServing(std::atomic<bool> &request);
     void closeFds();
     void notify();
     const FrameFault *matchFault(int command, int occurrence, int allOccurrence) const;
     void eraseLocked();
     void trimFrames(); // with _mutex held
+    // A copy of a member guarded by _mutex, taken under the lock; byte arrays are copied deeply.
+    template <typename T> T readGuarded(const T &member) const
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        return member;
+    }
+    QByteArray readGuarded(const QByteArray &member) const;
 
     mutable std::mutex _mutex;
     mutable std::condition_variable _changed;
