@@ -125,7 +125,6 @@ private slots:
 
 private:
     void unlock(SimulatedUnit &unit, HostLine &line);
-    // The acknowledgement's and the reply's arrival, in ns from the write.
     void timeCommandOnUnlockedUnit(const SimulatedUnit::Timing &timing, const QByteArray &core, qint64 *ackNs,
                                    qint64 *replyNs);
 };
@@ -315,7 +314,7 @@ void tst_SimulatedUnit::unlock(SimulatedUnit &unit, HostLine &line)
     QVERIFY(!unit.isLocked());
 }
 
-// A unit that accepts any password, unlocked, then one command that must succeed.
+// A unit that accepts any password, unlocked, then one command that must succeed, timed in ns from its write.
 void tst_SimulatedUnit::timeCommandOnUnlockedUnit(const SimulatedUnit::Timing &timing, const QByteArray &core,
                                                   qint64 *ackNs, qint64 *replyNs)
 {

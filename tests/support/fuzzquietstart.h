@@ -1,7 +1,6 @@
 #pragma once
 
-// The start-up of a fuzz target that needs nothing but a muted log: a run feeds millions of inputs,
-// and the loader's warnings for each would bury the fuzzer's own output. One file a target.
+// A fuzz target's start-up when it needs only a muted log: no warnings for each of millions of inputs.
 
 #include "logcapture.h"
 
