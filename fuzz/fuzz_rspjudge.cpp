@@ -8,8 +8,8 @@
 
 #include "BSL_Common.h"
 #include "BSL_Interface.h"
+#include "fuzzquietstart.h"
 #include "fuzzreader.h"
-#include "logcapture.h"
 #include "scriptedline.h"
 
 #include <QByteArray>
@@ -52,12 +52,6 @@ bool expectedErase(Reader &reader, QByteArray &written)
 }
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    static QuietLog quiet(LogCapture::PassOn::Nothing);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

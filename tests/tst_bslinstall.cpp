@@ -98,10 +98,7 @@ void tst_BslInstall::theUnitAnswersTheHandshake()
     QVERIFY2(unit.start(), qPrintable(unit.errorString()));
 
     BSL_Interface bsl(BSL_BUFFER_SIZE);
-    QVERIFY(bsl.openPort(portOf(unit)));
-    QString version;
-    QVERIFY(bsl.rxProgrammingMode(version));
-    QCOMPARE(version, QString::fromUtf8(text));
+    QCOMPARE(enterProgrammingMode(bsl, unit), std::optional<QString>(QString::fromUtf8(text)));
     QCOMPARE(unit.handshakesAnswered(), 1);
     QCOMPARE(unit.mode(), SimulatedUnit::Mode::Loader);
 }
@@ -254,9 +251,7 @@ void tst_BslInstall::installationOutcomes()
     SimulatedUnit unit;
     QVERIFY2(unit.start(), qPrintable(unit.errorString()));
     BSL_Interface bsl(BSL_BUFFER_SIZE);
-    QVERIFY(bsl.openPort(portOf(unit)));
-    QString version;
-    QVERIFY(bsl.rxProgrammingMode(version));
+    QVERIFY(enterProgrammingMode(bsl, unit));
     unit.setPasswordPolicy(policy);
     unit.setSilent(silent);
     for (const SimulatedUnit::FrameFault &f : faults)

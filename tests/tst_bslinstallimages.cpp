@@ -46,10 +46,7 @@ void tst_BslInstallImages::carriedImagesReachTheUnitByteForByte()
     unit.setVersionText(versionText);
     QVERIFY2(unit.start(), qPrintable(unit.errorString()));
     BSL_Interface bsl(BSL_BUFFER_SIZE);
-    QVERIFY(bsl.openPort(portOf(unit)));
-    QString version;
-    QVERIFY(bsl.rxProgrammingMode(version));
-    QCOMPARE(version, QString::fromUtf8(versionText));
+    QCOMPARE(enterProgrammingMode(bsl, unit), std::optional<QString>(QString::fromUtf8(versionText)));
 
     QSignalSpy progress(&bsl, &BSL_Interface::progressChanged);
     QSignalSpy done(&bsl, &BSL_Interface::firmwareInstallDone);

@@ -631,20 +631,17 @@ void TestResources::descriptorIsByteForByte_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QStringList>("lines");
-    const QString types = "typeinfo plugins.qmltypes";
-    const QString designer = "designersupported";
-    QTest::newRow("QtQuick.2") << ":/imp/QtQuick.2/qmldir"
-                               << QStringList{"module QtQuick", "plugin qtquick2plugin",
-                                              "classname QtQuick2Plugin", types, designer};
-    QTest::newRow("Controls") << ":/imp/QtQuick/Controls/qmldir"
-                              << QStringList{"module QtQuick.Controls", "plugin qtquickcontrolsplugin",
-                                             "classname QtQuickControlsPlugin", types, designer};
-    QTest::newRow("Layouts") << ":/imp/QtQuick/Layouts/qmldir"
-                             << QStringList{"module QtQuick.Layouts", "plugin qquicklayoutsplugin",
-                                            "classname QtQuickLayoutsPlugin", types, designer};
-    QTest::newRow("Window.2") << ":/imp/QtQuick/Window.2/qmldir"
-                              << QStringList{"module QtQuick.Window", "plugin windowplugin",
-                                             "classname QtQuick2WindowPlugin", types, designer};
+    // Every descriptor names its module, plugin and class, then the same two lines.
+    const auto row = [](const char *name, const QString &folder, const QString &module, const QString &plugin,
+                        const QString &classname) {
+        QTest::newRow(name) << ":/imp/" + folder + "/qmldir"
+                            << QStringList{"module " + module, "plugin " + plugin, "classname " + classname,
+                                           "typeinfo plugins.qmltypes", "designersupported"};
+    };
+    row("QtQuick.2", "QtQuick.2", "QtQuick", "qtquick2plugin", "QtQuick2Plugin");
+    row("Controls", "QtQuick/Controls", "QtQuick.Controls", "qtquickcontrolsplugin", "QtQuickControlsPlugin");
+    row("Layouts", "QtQuick/Layouts", "QtQuick.Layouts", "qquicklayoutsplugin", "QtQuickLayoutsPlugin");
+    row("Window.2", "QtQuick/Window.2", "QtQuick.Window", "windowplugin", "QtQuick2WindowPlugin");
 }
 
 void TestResources::descriptorIsByteForByte()

@@ -125,6 +125,8 @@ private slots:
 
 private:
     void unlock(SimulatedUnit &unit, HostLine &line);
+    void timeCommandOnUnlockedUnit(const SimulatedUnit::Timing &timing, const QByteArray &core, qint64 *ackNs,
+                                   qint64 *replyNs);
 };
 
 // ---------------------------------------------------------------------------------------------------
@@ -310,6 +312,27 @@ void tst_SimulatedUnit::unlock(SimulatedUnit &unit, HostLine &line)
         reply = line.exchange(passwordCore());
     QCOMPARE(reply, ACK + SimulatedUnit::messageReply(0x00));
     QVERIFY(!unit.isLocked());
+}
+
+// A unit that accepts any password, unlocked, then one command that must succeed, timed in ns from its write.
+void tst_SimulatedUnit::timeCommandOnUnlockedUnit(const SimulatedUnit::Timing &timing, const QByteArray &core,
+                                                  qint64 *ackNs, qint64 *replyNs)
+{
+    SimulatedUnit unit;
+    unit.setTiming(timing);
+    unit.setPasswordPolicy(SimulatedUnit::PasswordPolicy::AcceptAlways);
+    QVERIFY(unit.start());
+    HostLine line(unit.portPath());
+    unlock(unit, line);
+    if (QTest::currentTestFailed())
+        return;
+    QElapsedTimer timer;
+    timer.start();
+    line.send(SimulatedUnit::frame(core));
+    QCOMPARE(line.receive(1), ACK);
+    *ackNs = timer.nsecsElapsed();
+    QCOMPARE(line.receive(7), SimulatedUnit::messageReply(0x00));
+    *replyNs = timer.nsecsElapsed();
 }
 
 void tst_SimulatedUnit::passwordIsRefusedErasesAndIsThenAccepted()
@@ -790,25 +813,16 @@ void tst_SimulatedUnit::programServesAUnitUntilTerminated()
 
 void tst_SimulatedUnit::pacedFrameTakesItsLineTime()
 {
-    SimulatedUnit unit;
     SimulatedUnit::Timing timing;
     timing.paced = true;
     timing.blockWriteUs = 0;
     timing.commandUs = 0;
-    unit.setTiming(timing);
-    unit.setPasswordPolicy(SimulatedUnit::PasswordPolicy::AcceptAlways);
-    QVERIFY(unit.start());
-    HostLine line(unit.portPath());
-    unlock(unit, line);
+    qint64 ackNs = 0, totalNs = 0;
+    timeCommandOnUnlockedUnit(timing, blockCore(0x8000, pattern(240, 9)), &ackNs, &totalNs);
+    if (QTest::currentTestFailed())
+        return;
 
     // 249 characters in, one out: at least 250 character times before the host sees the ack.
-    QElapsedTimer timer;
-    timer.start();
-    line.send(SimulatedUnit::frame(blockCore(0x8000, pattern(240, 9))));
-    QCOMPARE(line.receive(1), ACK);
-    const qint64 ackNs = timer.nsecsElapsed();
-    QCOMPARE(line.receive(7), SimulatedUnit::messageReply(0x00));
-    const qint64 totalNs = timer.nsecsElapsed();
     const qint64 replyNs = totalNs - ackNs;
     QVERIFY2(ackNs >= 250 * 86806 - 500000, QByteArray::number(ackNs).constData());
     // Measured from the write: a late read of the acknowledgement cannot shorten it.
@@ -819,22 +833,14 @@ void tst_SimulatedUnit::pacedFrameTakesItsLineTime()
 
 void tst_SimulatedUnit::modelledEraseTimeDelaysTheReply()
 {
-    SimulatedUnit unit;
     SimulatedUnit::Timing timing;
     timing.massEraseUs = 300000;
-    unit.setTiming(timing);
-    unit.setPasswordPolicy(SimulatedUnit::PasswordPolicy::AcceptAlways);
-    QVERIFY(unit.start());
-    HostLine line(unit.portPath());
-    unlock(unit, line);
-    QElapsedTimer timer;
-    timer.start();
-    line.send(SimulatedUnit::frame(hex("15")));
-    QCOMPARE(line.receive(1), ACK);
-    const qint64 ackMs = timer.elapsed();
-    QCOMPARE(line.receive(7), SimulatedUnit::messageReply(0x00));
-    QVERIFY(timer.elapsed() >= 295);
-    QVERIFY(ackMs < 250); // the acknowledgement does not wait for the work
+    qint64 ackNs = 0, replyNs = 0;
+    timeCommandOnUnlockedUnit(timing, hex("15"), &ackNs, &replyNs);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(replyNs >= 295 * 1000000LL);
+    QVERIFY(ackNs < 250 * 1000000LL); // the acknowledgement does not wait for the work
 }
 
 QTEST_GUILESS_MAIN(tst_SimulatedUnit)

@@ -175,6 +175,15 @@ public:
         waitForCall(QStringLiteral("install()"), installs + 1);
     }
 
+    // The installation ends, well or badly: its outcome's page is shot and left with its button.
+    void endInstall(bool ok, const QString &name)
+    {
+        _driver->finish(ok);
+        waitForState(ok ? QStringLiteral("UPDATE_SUCCESS") : QStringLiteral("UPDATE_ERROR"));
+        shoot(name);
+        press();
+    }
+
 private:
     QQuickWindow *_window;
     ScriptedUpdateDriver *_driver;
@@ -253,20 +262,14 @@ int main(int argc, char *argv[])
     window->close();
     walk.shoot(QStringLiteral("05-update-close-refused"));
     driver->report(100);
-    driver->finish(true);
-    walk.waitForState(QStringLiteral("UPDATE_SUCCESS"));
-    walk.shoot(QStringLiteral("06-success-s"));
-    walk.press();
+    walk.endInstall(true, QStringLiteral("06-success-s"));
 
     walk.findUnit(2, QStringLiteral("Talvo 400 L"), QStringLiteral("/fmw/l/logo.jpg"),
                   QStringLiteral("49.07"), true);
     walk.shoot(QStringLiteral("07-device-update-l"));
     walk.startInstall();
     driver->report(100);
-    driver->finish(true);
-    walk.waitForState(QStringLiteral("UPDATE_SUCCESS"));
-    walk.shoot(QStringLiteral("08-success-l"));
-    walk.press();
+    walk.endInstall(true, QStringLiteral("08-success-l"));
 
     walk.searchError(ScriptedUpdateDriver::SearchFailureUnknown, QStringLiteral("09-search-error"));
     walk.searchError(ScriptedUpdateDriver::SearchNoAccess, QStringLiteral("09-search-error-no-access"));
@@ -277,10 +280,7 @@ int main(int argc, char *argv[])
                   QStringLiteral("49.09"), false);
     walk.shoot(QStringLiteral("10-device-reinstall"));
     walk.startInstall();
-    driver->finish(false);
-    walk.waitForState(QStringLiteral("UPDATE_ERROR"));
-    walk.shoot(QStringLiteral("11-update-error"));
-    walk.press();
+    walk.endInstall(false, QStringLiteral("11-update-error"));
 
     walk.findUnit(1, QStringLiteral("Talvo 400 S"), QStringLiteral("/fmw/s/logo.jpg"),
                   QStringLiteral("52.01"), false);

@@ -3,6 +3,7 @@
 // The simulated unit in the tests: started with a version text, presented as a port to the loader
 // interface or to the port list, and its memory compared with an image.
 
+#include "BSL_Interface.h"
 #include "PortInfo.h"
 #include "portenumerator.h"
 #include "simulatedunit.h"
@@ -14,6 +15,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 // The USB identity of the unit's serial port.
 constexpr quint16 UNIT_VENDOR_ID = UnitIdentifiers::VENDOR;
@@ -38,6 +40,16 @@ inline PortInfo portOf(const SimulatedUnit &unit)
     info.portName = unit.portPath().mid(5);
     info.systemLocation = unit.portPath();
     return info;
+}
+
+// The loader interface on the started unit's port, in programming mode: the version text the unit
+// gave, or nothing where the port did not open or the unit was not brought into programming mode.
+inline std::optional<QString> enterProgrammingMode(BSL_Interface &bsl, const SimulatedUnit &unit)
+{
+    QString version;
+    if (!bsl.openPort(portOf(unit)) || !bsl.rxProgrammingMode(version))
+        return std::nullopt;
+    return version;
 }
 
 // Puts the unit's port in the port list, with the unit's USB identity unless told otherwise.

@@ -374,27 +374,17 @@ void secondOpen(const std::wstring &port)
     second.close();
 }
 
-// The port is held by another program that asked the system for exclusive use (on this
-// machine a Linux process holding the pseudo-terminal with TIOCEXCL).
-void heldPortFails(const std::wstring &port)
+// A port that cannot be opened fails in CreateFile, holds nothing and tells why, with the error
+// the system gave. Held: another program asked the system for exclusive use (on this machine a
+// Linux process holding the pseudo-terminal with TIOCEXCL).
+void openFails(const std::wstring &port, const char *what, SerialLine::OpenFailure why)
 {
     SerialLine line;
     const SerialLine::OpenResult result = line.open(port.c_str(), UART_BAUDRATE, UART_PARITY);
     const DWORD error = GetLastError();
-    check("a port that another program holds exclusively fails in CreateFile as busy and holds nothing",
-          result == SerialLine::CreateFileFailed && !line.isHeld() &&
-              line.openFailure() == SerialLine::OpenFailure::Busy && line.openErrorCode() == int(error),
-          "result " + std::to_string(result) + ", GetLastError " + std::to_string(error));
-}
-
-void missingPortFails(const std::wstring &port)
-{
-    SerialLine line;
-    const SerialLine::OpenResult result = line.open(port.c_str(), UART_BAUDRATE, UART_PARITY);
-    const DWORD error = GetLastError();
-    check("a port without a device fails in CreateFile as missing and holds nothing",
-          result == SerialLine::CreateFileFailed && !line.isHeld() &&
-              line.openFailure() == SerialLine::OpenFailure::Missing,
+    check(what,
+          result == SerialLine::CreateFileFailed && !line.isHeld() && line.openFailure() == why &&
+              line.openErrorCode() == int(error),
           "result " + std::to_string(result) + ", GetLastError " + std::to_string(error));
 }
 
@@ -624,8 +614,11 @@ int wmain(int argc, wchar_t **argv)
         return failures + 1;
     }
     secondOpen(unit);
-    heldPortFails(held);
-    missingPortFails(missing);
+    openFails(held,
+              "a port that another program holds exclusively fails in CreateFile as busy and holds nothing",
+              SerialLine::OpenFailure::Busy);
+    openFails(missing, "a port without a device fails in CreateFile as missing and holds nothing",
+              SerialLine::OpenFailure::Missing);
     silentLineTimesOut(line);
     handshake(line, version);
     writeDiscardsEarlierInput(line);
