@@ -4,6 +4,8 @@
 #include <QMutexLocker>
 #include <QSerialPortInfo>
 
+#include <algorithm>
+
 namespace {
 
 // Written by the thread that sets a tool or test up, read by the worker thread.
@@ -35,14 +37,18 @@ QList<PortInfo> availablePorts()
     return ports;
 }
 
+bool matches(const PortInfo &port, int vendor, int product)
+{
+    const int portVendor = port.hasVendorIdentifier ? port.vendorIdentifier : 0;
+    const int portProduct = port.hasProductIdentifier ? port.productIdentifier : 0;
+    return portVendor == vendor && portProduct == product;
+}
+
 bool hasPortWithIdentifiers(quint16 vendor, quint16 product)
 {
-    for (const PortInfo &port : availablePorts()) {
-        if (port.hasVendorIdentifier && port.vendorIdentifier == vendor && port.hasProductIdentifier &&
-            port.productIdentifier == product)
-            return true;
-    }
-    return false;
+    const QList<PortInfo> ports = availablePorts();
+    return std::any_of(ports.cbegin(), ports.cend(),
+                       [&](const PortInfo &port) { return matches(port, vendor, product); });
 }
 
 void addExtraPort(const PortInfo &port)

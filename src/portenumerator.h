@@ -12,6 +12,9 @@ namespace PortEnumerator {
 // One snapshot: the system's ports (unless left out), then the extra ports in the order added.
 QList<PortInfo> availablePorts();
 
+// Whether the port carries these USB identifiers; one without an identifier counts as 0 there.
+bool matches(const PortInfo &port, int vendor, int product);
+
 // Whether availablePorts() lists a port with both USB identifiers right now.
 bool hasPortWithIdentifiers(quint16 vendor, quint16 product);
 

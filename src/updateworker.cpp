@@ -282,9 +282,7 @@ void UpdateWorker::reportOpenFailure(const QString &port)
 
 bool UpdateWorker::matches(const PortInfo &info, int vendor, int product)
 {
-    const int portVendor = info.hasVendorIdentifier ? info.vendorIdentifier : 0;
-    const int portProduct = info.hasProductIdentifier ? info.productIdentifier : 0;
-    return portVendor == vendor && portProduct == product;
+    return PortEnumerator::matches(info, vendor, product);
 }
 
 bool UpdateWorker::setProgrammingMode(QString &version)
