@@ -14,12 +14,8 @@ namespace {
 SimulatedUnit::FrameFault fault(SimulatedUnit::FrameFault::Kind kind, int command, int first, int count,
                                 const QByteArray &replyBytes = QByteArray())
 {
-    SimulatedUnit::FrameFault f;
+    SimulatedUnit::FrameFault f = SimulatedUnit::FrameFault::of(kind, command, first, count);
     f.replyBytes = replyBytes;
-    f.kind = kind;
-    f.command = command;
-    f.first = first;
-    f.count = count;
     return f;
 }
 

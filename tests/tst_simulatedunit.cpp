@@ -1,5 +1,6 @@
 // The simulated unit, driven with raw bytes over its pseudo-terminal.
 
+#include "crcreference.h"
 #include "ptypeer.h"
 #include "simulatedunit.h"
 
@@ -133,22 +134,14 @@ private:
 
 void tst_SimulatedUnit::crcMatchesReferenceValues_data()
 {
-    QTest::addColumn<QByteArray>("core");
-    QTest::addColumn<int>("crc");
-    QTest::newRow("nothing") << QByteArray() << 0xFFFF;
-    QTest::newRow("mass erase") << hex("15") << 0xA364;
-    QTest::newRow("success reply core") << hex("3b00") << 0xC460;
-    QTest::newRow("password error reply core") << hex("3b05") << 0x94C5;
-    QTest::newRow("abc") << QByteArray("abc") << 0x514A;
-    QTest::newRow("check string") << QByteArray("123456789") << 0x29B1;
-    QTest::newRow("loader version command") << hex("19") << 0x62E8;
+    addCrcReferenceRows();
 }
 
 void tst_SimulatedUnit::crcMatchesReferenceValues()
 {
-    QFETCH(QByteArray, core);
+    QFETCH(QByteArray, bytes);
     QFETCH(int, crc);
-    QCOMPARE(int(SimulatedUnit::crc16(core)), crc);
+    QCOMPARE(int(SimulatedUnit::crc16(bytes)), crc);
 }
 
 void tst_SimulatedUnit::framesAreBuiltLikeTheHostBuildsThem()
@@ -571,10 +564,8 @@ void tst_SimulatedUnit::frameFaults()
     QFETCH(QByteArray, expected);
     QFETCH(bool, written);
     SimulatedUnit unit;
-    SimulatedUnit::FrameFault fault;
-    fault.kind = SimulatedUnit::FrameFault::Kind(kind);
-    fault.command = SimulatedUnit::CMD_RX_DATA_BLOCK;
-    fault.first = 2;
+    SimulatedUnit::FrameFault fault = SimulatedUnit::FrameFault::of(SimulatedUnit::FrameFault::Kind(kind),
+                                                                    SimulatedUnit::CMD_RX_DATA_BLOCK, 2);
     fault.ackByte = quint8(ackByte);
     fault.replyBytes = replyBytes;
     unit.addFrameFault(fault);

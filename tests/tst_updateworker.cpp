@@ -140,6 +140,14 @@ private:
     UpdateWorker *_worker = nullptr;
 };
 
+// One row per situation, named by it, in the column "situation".
+void addSituations(std::initializer_list<const char *> situations)
+{
+    QTest::addColumn<QString>("situation");
+    for (const char *situation : situations)
+        QTest::newRow(situation) << QString::fromLatin1(situation);
+}
+
 } // namespace
 
 // The worker and the controller, each with its worker thread, against simulated units on ptys.
@@ -319,22 +327,16 @@ void tst_UpdateWorker::searchIdentifiesTheUnit()
 
 void tst_UpdateWorker::searchWithoutUsableUnitFails_data()
 {
-    QTest::addColumn<QString>("situation");
-    QTest::newRow("no ports") << "no ports";
-    QTest::newRow("other product") << "other product";
-    QTest::newRow("no identifiers") << "no identifiers";
-    QTest::newRow("device missing") << "device missing";
-    QTest::newRow("silent unit") << "silent";
-    QTest::newRow("wrong token count") << "wrong count";
-    QTest::newRow("empty version text") << "empty text";
-    QTest::newRow("wrong header") << "wrong header";
+    addSituations({"no ports", "other product", "no identifiers", "device missing", "silent unit",
+                   "wrong token count", "empty version text", "wrong header"});
 }
 
 void tst_UpdateWorker::searchWithoutUsableUnitFails()
 {
     QFETCH(QString, situation);
 
-    auto unit = startUnit(situation == "wrong count" ? "52.02(2316),Talvo 400L" : "49.05(1799),Talvo 400S");
+    auto unit =
+        startUnit(situation == "wrong token count" ? "52.02(2316),Talvo 400L" : "49.05(1799),Talvo 400S");
     const PortWatch port(unit->portPath());
     if (situation == "other product") {
         addUnitPort(*unit, UNIT_VENDOR_ID, 224);
@@ -349,12 +351,12 @@ void tst_UpdateWorker::searchWithoutUsableUnitFails()
     } else if (situation != "no ports") {
         addUnitPort(*unit);
     }
-    if (situation == "silent")
+    if (situation == "silent unit")
         unit->setSilent(true);
-    if (situation == "empty text" || situation == "wrong header") {
+    if (situation == "empty version text" || situation == "wrong header") {
         SimulatedUnit::Handshake handshake;
-        handshake.rawReply = situation == "empty text" ? QByteArray::fromHex("7d7d017e")
-                                                       : QByteArray::fromHex("7d7c0134392e30317e");
+        handshake.rawReply = situation == "empty version text" ? QByteArray::fromHex("7d7d017e")
+                                                               : QByteArray::fromHex("7d7c0134392e30317e");
         unit->setHandshake(handshake);
     }
 
@@ -500,12 +502,7 @@ void tst_UpdateWorker::installationWritesTheImage()
 
 void tst_UpdateWorker::installationFailuresEndWithFalseAndAClosedPort_data()
 {
-    QTest::addColumn<QString>("situation");
-    QTest::newRow("password refused") << "password refused";
-    QTest::newRow("erase refused") << "erase refused";
-    QTest::newRow("block refused") << "block refused";
-    QTest::newRow("line hung up") << "hang up";
-    QTest::newRow("image missing") << "image missing";
+    addSituations({"password refused", "erase refused", "block refused", "line hung up", "image missing"});
 }
 
 void tst_UpdateWorker::installationFailuresEndWithFalseAndAClosedPort()
@@ -531,7 +528,7 @@ void tst_UpdateWorker::installationFailuresEndWithFalseAndAClosedPort()
         fault.command = SimulatedUnit::CMD_RX_DATA_BLOCK;
         fault.first = 10;
         unit->addFrameFault(fault);
-    } else if (situation == "hang up") {
+    } else if (situation == "line hung up") {
         fault.kind = SimulatedUnit::FrameFault::HangUp;
         fault.command = SimulatedUnit::CMD_RX_DATA_BLOCK;
         fault.first = 3;
@@ -646,11 +643,8 @@ void tst_UpdateWorker::recoveryAndVerify()
     if (stranded)
         unit->loadMemory(SimulatedUnit::RESET_VECTOR_ADDRESS - 0x7E, QByteArray(0x80, '\xFF'));
     if (flippedBlock > 0) {
-        SimulatedUnit::FrameFault fault;
-        fault.kind = SimulatedUnit::FrameFault::StoredBitFlip;
-        fault.command = SimulatedUnit::CMD_RX_DATA_BLOCK;
-        fault.first = flippedBlock;
-        unit->addFrameFault(fault);
+        unit->addFrameFault(
+            SimulatedUnit::FrameFault::storedBitFlip(SimulatedUnit::CMD_RX_DATA_BLOCK, flippedBlock));
     }
     addUnitPort(*unit);
     const PortWatch port(unit->portPath());

@@ -14,8 +14,6 @@ private slots:
     void tokensAlternateBetweenWordRunsAndOtherRuns();
     void versionTextGivesModelAndVersion_data();
     void versionTextGivesModelAndVersion();
-    void modelNamesFromTheTypeTableAreInTheCatalogue_data();
-    void modelNamesFromTheTypeTableAreInTheCatalogue();
 };
 
 void tst_VersionText::tokensAlternateBetweenWordRunsAndOtherRuns_data()
@@ -48,14 +46,19 @@ void tst_VersionText::tokensAlternateBetweenWordRunsAndOtherRuns()
 
 namespace {
 
-void accepted(const char *row, const QString &text, const QString &model, const QString &version)
+const int S = TargetInfo::TARGET_TALVO_S;
+const int L = TargetInfo::TARGET_TALVO_L;
+const int UNKNOWN = TargetInfo::TARGET_UNKNOWN;
+
+// A text that gives the model, its family in the catalogue, and the version.
+void accepted(const char *row, const QString &text, const QString &model, int family, const QString &version)
 {
-    QTest::newRow(row) << text << true << model << version << QString();
+    QTest::newRow(row) << text << true << model << family << version << QString();
 }
 
 void rejected(const char *row, const QString &text, const QString &failureLine)
 {
-    QTest::newRow(row) << text << false << QString() << QString() << failureLine;
+    QTest::newRow(row) << text << false << QString() << UNKNOWN << QString() << failureLine;
 }
 
 } // namespace
@@ -65,6 +68,7 @@ void tst_VersionText::versionTextGivesModelAndVersion_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QString>("model");
+    QTest::addColumn<int>("family");
     QTest::addColumn<QString>("version");
     QTest::addColumn<QString>("failureLine");
 
@@ -74,35 +78,35 @@ void tst_VersionText::versionTextGivesModelAndVersion_data()
     const QString noVersion = "UpdateWorker::getFirmwareVersion No version number found!";
 
     // The three shapes, as the units send them and with blanks around the other runs.
-    accepted("7 tokens", "49.01(1623)", "Talvo", "49.01");
-    accepted("11 tokens", "49.05(1799),Talvo 400S", "Talvo 400 S", "49.05");
-    accepted("13 tokens", "52.02(2316),Talvo 400 L", "Talvo 400 L", "52.02");
-    accepted("7 tokens, blanks", "49.01 (1623)", "Talvo", "49.01");
-    accepted("11 tokens, blanks", "49.05 (1799), Talvo 400S", "Talvo 400 S", "49.05");
-    accepted("13 tokens, blanks", "52.02 (2316), Talvo 400 L", "Talvo 400 L", "52.02");
+    accepted("7 tokens", "49.01(1623)", "Talvo", S, "49.01");
+    accepted("11 tokens", "49.05(1799),Talvo 400S", "Talvo 400 S", S, "49.05");
+    accepted("13 tokens", "52.02(2316),Talvo 400 L", "Talvo 400 L", L, "52.02");
+    accepted("7 tokens, blanks", "49.01 (1623)", "Talvo", S, "49.01");
+    accepted("11 tokens, blanks", "49.05 (1799), Talvo 400S", "Talvo 400 S", S, "49.05");
+    accepted("13 tokens, blanks", "52.02 (2316), Talvo 400 L", "Talvo 400 L", L, "52.02");
 
     // The type table of the 11-token shape; other type tokens are used unchanged.
-    accepted("type 400L", "49.09(1900),Talvo 400L", "Talvo 400 L", "49.09");
-    accepted("type 800S", "49.09(1900),Talvo 800S", "Talvo 800 S", "49.09");
-    accepted("type 800L", "49.09(1900),Talvo 800L", "Talvo 800 L", "49.09");
-    accepted("type 400", "49.09(1900),Talvo 400", "Talvo 400", "49.09");
-    accepted("type in lower case", "49.09(1900),Talvo 400s", "Talvo 400s", "49.09");
+    accepted("type 400L", "49.09(1900),Talvo 400L", "Talvo 400 L", L, "49.09");
+    accepted("type 800S", "49.09(1900),Talvo 800S", "Talvo 800 S", S, "49.09");
+    accepted("type 800L", "49.09(1900),Talvo 800L", "Talvo 800 L", L, "49.09");
+    accepted("type 400", "49.09(1900),Talvo 400", "Talvo 400", S, "49.09");
+    accepted("type in lower case", "49.09(1900),Talvo 400s", "Talvo 400s", UNKNOWN, "49.09");
 
     // Which shape applies depends on major and minor alone.
     rejected("49.01 with a model", "49.01(1623),Talvo 400S", wrong4901);
     rejected("49.01 without build", "49.01", wrong4901);
-    accepted("52.01 takes 11 tokens", "52.01(2300),Talvo 400S", "Talvo 400 S", "52.01");
+    accepted("52.01 takes 11 tokens", "52.01(2300),Talvo 400S", "Talvo 400 S", S, "52.01");
     rejected("52.02 with 11 tokens", "52.02(2316),Talvo 400L", wrongCount);
-    accepted("52.10 takes 13 tokens", "52.10(2400),Talvo 800 S", "Talvo 800 S", "52.10");
-    accepted("52 with a minor that is no number", "52.xy(2400),Talvo 800S", "Talvo 800 S", "52.xy");
+    accepted("52.10 takes 13 tokens", "52.10(2400),Talvo 800 S", "Talvo 800 S", S, "52.10");
+    accepted("52 with a minor that is no number", "52.xy(2400),Talvo 800S", "Talvo 800 S", S, "52.xy");
     rejected("53.02 with 13 tokens", "53.02(2316),Talvo 400 L", wrongCount);
     rejected("7 tokens, not 49.01", "49.05(1799)", wrongCount);
 
     // Minor "40" is shown as "04"; nothing else is rewritten.
-    accepted("minor 40", "49.40(1700),Talvo 400S", "Talvo 400 S", "49.04");
-    accepted("minor 40, 13 tokens", "52.40(2500),Talvo 400 L", "Talvo 400 L", "52.04");
-    accepted("minor 4", "49.4(1700),Talvo 400S", "Talvo 400 S", "49.4");
-    accepted("minor 040", "49.040(1700),Talvo 400S", "Talvo 400 S", "49.040");
+    accepted("minor 40", "49.40(1700),Talvo 400S", "Talvo 400 S", S, "49.04");
+    accepted("minor 40, 13 tokens", "52.40(2500),Talvo 400 L", "Talvo 400 L", L, "52.04");
+    accepted("minor 4", "49.4(1700),Talvo 400S", "Talvo 400 S", S, "49.4");
+    accepted("minor 040", "49.040(1700),Talvo 400S", "Talvo 400 S", S, "49.040");
 
     // Texts without a version number.
     rejected("empty text", "", noVersion);
@@ -114,6 +118,7 @@ void tst_VersionText::versionTextGivesModelAndVersion()
     QFETCH(QString, text);
     QFETCH(bool, accepted);
     QFETCH(QString, model);
+    QFETCH(int, family);
     QFETCH(QString, version);
     QFETCH(QString, failureLine);
 
@@ -125,6 +130,11 @@ void tst_VersionText::versionTextGivesModelAndVersion()
     QCOMPARE(ok, accepted);
     QCOMPARE(parsedModel, accepted ? model : QString("unchanged"));
     QCOMPARE(parsedVersion, accepted ? version : QString("unchanged"));
+    if (accepted) { // the model names the units send are the catalogue's
+        TargetInfo target;
+        target.setName(parsedModel);
+        QCOMPARE(int(target.type()), family);
+    }
 
     QStringList expectedLog;
     QStringList quotedTokens;
@@ -135,33 +145,6 @@ void tst_VersionText::versionTextGivesModelAndVersion()
     if (!failureLine.isEmpty())
         expectedLog << failureLine;
     QCOMPARE(log.lines(), expectedLog);
-}
-
-void tst_VersionText::modelNamesFromTheTypeTableAreInTheCatalogue_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("family");
-
-    QTest::newRow("bare version") << "49.01(1623)" << int(TargetInfo::TARGET_TALVO_S);
-    QTest::newRow("400S") << "49.05(1799),Talvo 400S" << int(TargetInfo::TARGET_TALVO_S);
-    QTest::newRow("800S") << "49.05(1799),Talvo 800S" << int(TargetInfo::TARGET_TALVO_S);
-    QTest::newRow("400L") << "49.05(1799),Talvo 400L" << int(TargetInfo::TARGET_TALVO_L);
-    QTest::newRow("800L") << "49.05(1799),Talvo 800L" << int(TargetInfo::TARGET_TALVO_L);
-    QTest::newRow("400 L") << "52.02(2316),Talvo 400 L" << int(TargetInfo::TARGET_TALVO_L);
-    QTest::newRow("800 S") << "52.02(2316),Talvo 800 S" << int(TargetInfo::TARGET_TALVO_S);
-}
-
-void tst_VersionText::modelNamesFromTheTypeTableAreInTheCatalogue()
-{
-    QFETCH(QString, text);
-    QFETCH(int, family);
-
-    QString model;
-    QString version;
-    QVERIFY(UpdateWorker::parseVersionText(text, model, version));
-    TargetInfo target;
-    target.setName(model);
-    QCOMPARE(int(target.type()), family);
 }
 
 QTEST_GUILESS_MAIN(tst_VersionText)

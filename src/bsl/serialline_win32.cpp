@@ -62,28 +62,20 @@ private:
 // byte already waiting is returned without waiting. Writes are bounded.
 COMMTIMEOUTS lineTimeouts(DWORD readWaitMs)
 {
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-    timeouts.ReadTotalTimeoutConstant = readWaitMs;
-    timeouts.WriteTotalTimeoutMultiplier = WRITE_MS_PER_BYTE;
-    timeouts.WriteTotalTimeoutConstant = WRITE_STALL_MS;
-    return timeouts;
+    // ReadIntervalTimeout, ReadTotalTimeoutMultiplier, ReadTotalTimeoutConstant,
+    // WriteTotalTimeoutMultiplier, WriteTotalTimeoutConstant
+    return COMMTIMEOUTS{MAXDWORD, MAXDWORD, readWaitMs, WRITE_MS_PER_BYTE, WRITE_STALL_MS};
 }
 
 SerialLine::OpenFailure failureFor(DWORD error)
 {
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
         return SerialLine::OpenFailure::Missing;
-    case ERROR_ACCESS_DENIED: // what Windows answers for a COM port that another program holds
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION: // wine, for a device that a Linux program holds exclusively
+    // Windows answers ERROR_ACCESS_DENIED for a COM port that another program holds; wine answers
+    // ERROR_LOCK_VIOLATION for a device that a Linux program holds exclusively.
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
         return SerialLine::OpenFailure::Busy;
-    default:
-        return SerialLine::OpenFailure::Other;
-    }
+    return SerialLine::OpenFailure::Other;
 }
 
 } // namespace

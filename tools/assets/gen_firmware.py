@@ -21,6 +21,7 @@ from Python's random module. Standard library only; run by hand from the reposit
 and commit the two images together with this script.
 """
 
+import json
 import os
 import sys
 import zlib
@@ -370,37 +371,9 @@ def temperature_table():
 
 # --- Texts -------------------------------------------------------------------------------
 
-MENU = {
-    "EN": ["TTL", "MANUAL", "MULTI", "STROBE", "HSS", "2ND CURTAIN", "ZOOM", "AUTO", "POWER",
-           "REMOTE", "MASTER", "SLAVE", "CHANNEL", "GROUP", "BEEP", "BACKLIGHT", "CONTRAST",
-           "UNITS", "RESET", "SETTINGS", "LANGUAGE", "STANDBY", "MODELLING LIGHT",
-           "TEST FLASH", "READY", "OVERHEAT - PLEASE WAIT", "LOW BATTERY", "FIRMWARE",
-           "FREQUENCY", "COUNT", "EXPOSURE COMP.", "BOUNCE", "WIDE PANEL", "FOCUS ASSIST"],
-    "DE": ["TTL", "MANUELL", "MULTI", "STROBOSKOP", "KURZZEIT", "2. VERSCHLUSSVORHANG",
-           "ZOOM", "AUTO", "LEISTUNG", "FERNSTEUERUNG", "STEUERGERAET", "EMPFAENGER", "KANAL",
-           "GRUPPE", "SIGNALTON", "BELEUCHTUNG", "KONTRAST", "EINHEITEN", "ZURUECKSETZEN",
-           "EINSTELLUNGEN", "SPRACHE", "BEREITSCHAFT", "EINSTELLLICHT", "TESTBLITZ", "BEREIT",
-           "UEBERHITZT - BITTE WARTEN", "BATTERIE SCHWACH", "FIRMWARE", "FREQUENZ", "ANZAHL",
-           "BELICHTUNGSKORREKTUR", "INDIREKT", "WEITWINKELSCHEIBE", "AF-HILFSLICHT"],
-    "FR": ["TTL", "MANUEL", "MULTI", "STROBOSCOPE", "SYNCHRO RAPIDE", "2E RIDEAU", "ZOOM",
-           "AUTO", "PUISSANCE", "A DISTANCE", "MAITRE", "ESCLAVE", "CANAL", "GROUPE", "BIP",
-           "RETROECLAIRAGE", "CONTRASTE", "UNITES", "REINITIALISER", "REGLAGES", "LANGUE",
-           "VEILLE", "LAMPE PILOTE", "ECLAIR TEST", "PRET", "SURCHAUFFE - PATIENTEZ",
-           "PILES FAIBLES", "MICROLOGICIEL", "FREQUENCE", "NOMBRE", "CORRECTION EXPO.",
-           "INDIRECT", "DIFFUSEUR", "ASSISTANCE AF"],
-    "ES": ["TTL", "MANUAL", "MULTI", "ESTROBOSCOPIO", "ALTA VELOCIDAD", "2A CORTINILLA",
-           "ZOOM", "AUTO", "POTENCIA", "REMOTO", "MAESTRO", "ESCLAVO", "CANAL", "GRUPO",
-           "PITIDO", "ILUMINACION", "CONTRASTE", "UNIDADES", "RESTABLECER", "AJUSTES",
-           "IDIOMA", "REPOSO", "LUZ DE MODELADO", "DISPARO DE PRUEBA", "LISTO",
-           "SOBRECALENTADO - ESPERE", "BATERIA BAJA", "FIRMWARE", "FRECUENCIA", "CANTIDAD",
-           "COMPENSACION", "REBOTE", "PANEL ANGULAR", "AYUDA AF"],
-    "IT": ["TTL", "MANUALE", "MULTI", "STROBOSCOPICO", "ALTA VELOCITA", "2A TENDINA", "ZOOM",
-           "AUTO", "POTENZA", "REMOTO", "MASTER", "SLAVE", "CANALE", "GRUPPO", "SEGNALE",
-           "RETROILLUMINAZIONE", "CONTRASTO", "UNITA", "RIPRISTINA", "IMPOSTAZIONI", "LINGUA",
-           "STANDBY", "LUCE PILOTA", "LAMPO DI PROVA", "PRONTO", "SURRISCALDATO - ATTENDERE",
-           "BATTERIA SCARICA", "FIRMWARE", "FREQUENZA", "NUMERO", "COMPENSAZIONE",
-           "RIFLESSO", "DIFFUSORE", "ILLUMINATORE AF"],
-}
+# The menu labels of each language, in the order the display shows them.
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "menu-texts.json")) as _menu:
+    MENU = json.load(_menu)
 
 
 def text_block(model_names, version, build):

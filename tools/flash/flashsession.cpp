@@ -37,15 +37,46 @@ QString devicePath(const QString &portName)
 #endif
 }
 
-// The reason's name in --json and in the result event.
+// What the flasher says of a probed port, by UpdateWorker::PortReason: the reason's name in --json
+// and in the result event, its --list line and its error line. %1 is the port; %2, where
+// withDetail is set, the detail (for a port that was not understood: what it sent).
+struct ReasonTexts
+{
+    const char *name;
+    const char *listLine;
+    const char *problem;
+    bool withDetail;
+};
+
+const ReasonTexts REASON_TEXTS[] = {
+    {"found", "%1: found %2, version %3", "%1 cannot be opened (%2)", true},
+    {"silent", "%1: silent (nothing answered)", "no Talvo unit answers on %1 (is it switched on?)", false},
+    {"not-understood", "%1: not understood (received %2)",
+     "the device on %1 answered, but not as a Talvo unit: %2", true},
+    {"in-loader", "%1: in its loader (firmware missing or incomplete; restore with --recover)",
+     "a Talvo unit in its loader answers on %1: its firmware is missing or incomplete. Restore it with",
+     false},
+    {"no-access", "%1: no access (permission denied)", "no access to %1 (permission denied)", false},
+    {"busy", "%1: busy (held by another program)",
+     "%1 is held by another program (a terminal program, another flasher or the updater's window); close it "
+     "and try again",
+     false},
+    {"missing", "%1: gone (unplugged before it could be opened)",
+     "%1 went away before it could be opened (unplugged?)", false},
+    {"open-failed", "%1: cannot be opened (%2)", "%1 cannot be opened (%2)", true},
+};
+static_assert(std::size(REASON_TEXTS) == UpdateWorker::PortOpenFailed + 1, "texts for every reason");
+
+// A reason not known here reads as a failed open.
+const ReasonTexts &textsFor(int reason)
+{
+    const bool known = reason >= 0 && reason < int(std::size(REASON_TEXTS));
+    return REASON_TEXTS[known ? reason : int(UpdateWorker::PortOpenFailed)];
+}
+
 QString reasonName(int reason)
 {
-    // In the order of UpdateWorker::PortReason; a reason not known here reads as a failed open.
-    static const char *const names[] = {"found",     "silent", "not-understood", "in-loader",
-                                        "no-access", "busy",   "missing",        "open-failed"};
-    static_assert(std::size(names) == UpdateWorker::PortOpenFailed + 1, "a name for every reason");
-    const bool known = reason >= 0 && reason < int(std::size(names));
-    return QString::fromLatin1(known ? names[reason] : "open-failed");
+    return QString::fromLatin1(textsFor(reason).name);
 }
 
 // A unit is there, but the flasher cannot use it as things stand.
@@ -79,6 +110,16 @@ QString quoted(const QByteArray &bytes)
             text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
     }
     return text + QLatin1Char('"');
+}
+
+// A reason's text about a probed port, with its detail where the text shows one.
+QString portText(const char *format, const UpdateDriver::ProbedPort &port, const QString &path)
+{
+    const QString text = QString::fromUtf8(format);
+    if (!textsFor(port.reason).withDetail)
+        return text.arg(path);
+    const bool sentText = port.reason == UpdateWorker::PortNotUnderstood;
+    return text.arg(path, sentText ? quoted(receivedText(port.detail)) : port.detail);
 }
 
 } // namespace
@@ -355,35 +396,7 @@ int FlashSession::noUsableUnit()
     bool inLoader = false;
     for (const UpdateDriver::ProbedPort &port : probed) {
         const QString path = portOf(port);
-        QString text;
-        switch (port.reason) {
-        case UpdateWorker::PortNoAccess:
-            text = QStringLiteral("no access to %1 (permission denied)").arg(path);
-            break;
-        case UpdateWorker::PortBusy:
-            text = QStringLiteral("%1 is held by another program (a terminal program, another flasher or the "
-                                  "updater's window); close it and try again")
-                       .arg(path);
-            break;
-        case UpdateWorker::PortSilent:
-            text = QStringLiteral("no Talvo unit answers on %1 (is it switched on?)").arg(path);
-            break;
-        case UpdateWorker::PortNotUnderstood:
-            text = QStringLiteral("the device on %1 answered, but not as a Talvo unit: %2")
-                       .arg(path, quoted(receivedText(port.detail)));
-            break;
-        case UpdateWorker::PortInLoader:
-            text = QStringLiteral("a Talvo unit in its loader answers on %1: its firmware is missing or "
-                                  "incomplete. Restore it with")
-                       .arg(path);
-            break;
-        case UpdateWorker::PortMissing:
-            text = QStringLiteral("%1 went away before it could be opened (unplugged?)").arg(path);
-            break;
-        default:
-            text = QStringLiteral("%1 cannot be opened (%2)").arg(path, port.detail);
-            break;
-        }
+        const QString text = portText(textsFor(port.reason).problem, port, path);
         _report.error(QStringLiteral("Error: ") + text);
         if (port.reason == UpdateWorker::PortInLoader) {
             _report.error(QStringLiteral("  ") + recoverCommand(TargetInfo::TARGET_TALVO_S, path));
@@ -446,27 +459,10 @@ void FlashSession::reportUnits()
 
 QString FlashSession::listLine(const UpdateDriver::ProbedPort &probed) const
 {
-    const QString port = portOf(probed);
-    switch (probed.reason) {
-    case UpdateWorker::PortFound:
-        return QStringLiteral("%1: found %2, version %3").arg(port, probed.model, probed.version);
-    case UpdateWorker::PortSilent:
-        return QStringLiteral("%1: silent (nothing answered)").arg(port);
-    case UpdateWorker::PortNotUnderstood:
-        return QStringLiteral("%1: not understood (received %2)")
-            .arg(port, quoted(receivedText(probed.detail)));
-    case UpdateWorker::PortInLoader:
-        return QStringLiteral("%1: in its loader (firmware missing or incomplete; restore with --recover)")
-            .arg(port);
-    case UpdateWorker::PortNoAccess:
-        return QStringLiteral("%1: no access (permission denied)").arg(port);
-    case UpdateWorker::PortBusy:
-        return QStringLiteral("%1: busy (held by another program)").arg(port);
-    case UpdateWorker::PortMissing:
-        return QStringLiteral("%1: gone (unplugged before it could be opened)").arg(port);
-    default:
-        return QStringLiteral("%1: cannot be opened (%2)").arg(port, probed.detail);
-    }
+    const char *format = textsFor(probed.reason).listLine;
+    if (probed.reason == UpdateWorker::PortFound)
+        return QString::fromUtf8(format).arg(portOf(probed), probed.model, probed.version);
+    return portText(format, probed, portOf(probed));
 }
 
 QString FlashSession::portOf(const UpdateDriver::ProbedPort &probed) const

@@ -30,6 +30,58 @@ bool parseFrameSelector(const QString &text, int *first, int *count)
     return parts.size() <= 2;
 }
 
+// talvo-sim's options: name, the value's name (none for a flag) and description; the handshake's
+// first, then timing, memory and the loader's faults.
+struct OptionText
+{
+    const char *name;
+    const char *valueName;
+    const char *description;
+};
+
+const OptionText OPTIONS[] = {
+    {"version-text", "text", "Version text of the handshake reply."},
+    {"family", "S|L|old",
+     "Version text of a typical unit: S (49.05, Talvo 400S), L (52.02, Talvo 400 L) or old (49.01)."},
+    {"handshake-delay-ms", "ms", "Delay before the handshake reply."},
+    {"bursts", "n,n,...", "Split the handshake reply: lengths of the leading bursts, comma-separated."},
+    {"burst-pause-ms", "ms", "Silence between bursts (default 60)."},
+    {"raw-reply", "hex", "Send these bytes (hex) as the whole handshake reply."},
+    {"chatter", "hex", "Send these bytes (hex) every 100 ms before the request."},
+    {"handshake-once", "",
+     "Once in the loader, do not answer a new programming-mode request (as a unit that is not reset)."},
+    {"silent", "", "Answer nothing at all."},
+    {"babble", "", "Send an endless stream of bytes instead of answering."},
+    {"paced", "", "Pace both directions like a 115200-baud line."},
+    {"erase-ms", "ms", "Modelled mass-erase time."},
+    {"block-us", "us", "Modelled flash time of one data block."},
+    {"empty", "", "Start with erased flash."},
+    {"stranded", "",
+     "Start with the memory an interrupted update leaves: the firmware's code kept, 0xFF80 to 0xFFFF erased "
+     "(no reset vector)."},
+    {"memory-file", "path",
+     "Keep the unit's memory in this file (a 1 MiB image): loaded at start when it exists, written after "
+     "every erase and data block, so that another talvo-sim can go on with an interrupted installation. The "
+     "file wins over --empty and --stranded."},
+    {"password", "policy", "Password policy: faithful (default), accept or refuse."},
+    {"refuse", "cmd@sel",
+     "Refuse chosen frames with an error acknowledgement (default 52): cmd@selector[=hex], e.g. "
+     "block@5:3=55."},
+    {"late", "cmd@sel", "Send the reply of chosen frames 60 ms late: cmd@selector."},
+    {"mute", "cmd@sel", "Leave chosen frames unanswered: cmd@selector."},
+    {"hang-up-at-block", "n", "Hang the line up when data block N arrives."},
+    {"flip-stored-bit", "n",
+     "Store data block N with one bit of its first byte flipped, after its write check passed (a cell that "
+     "does not hold its charge)."},
+    {"line-fault", "fault",
+     "Corrupt one byte on the line, once (repeatable): WHERE[@CMD]:N/KIND[@OFFSET][=HEX]. WHERE is host (the "
+     "host's frame as the unit receives it), ack, reply, hsrequest or hsreply (the programming-mode request "
+     "and its reply; no CMD there); N is the occurrence (1-based) among frames of the command CMD (default "
+     "any) or among handshakes; KIND is flip (XOR with HEX, default 80), drop, or insert (HEX, default 80, "
+     "before the byte at OFFSET); OFFSET counts from 0, negative from the end (-1: last byte). Examples: "
+     "host@block:3/flip@0=80, ack@erase:1/drop, reply@password:1/insert@2=ee, hsreply:1/flip@5=80."},
+};
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -43,94 +95,12 @@ int main(int argc, char *argv[])
         "SIGINT or SIGTERM.\nFrame selectors are N or N:COUNT (1-based occurrences of the command; "
         "COUNT -1 means from N on); commands are password, erase, block, any, or a code such as 0x16."));
     parser.addHelpOption();
-    const QCommandLineOption versionText(QStringLiteral("version-text"),
-                                         QStringLiteral("Version text of the handshake reply."),
-                                         QStringLiteral("text"));
-    const QCommandLineOption family(QStringLiteral("family"),
-                                    QStringLiteral("Version text of a typical unit: S (49.05, Talvo 400S), "
-                                                   "L (52.02, Talvo 400 L) or old (49.01)."),
-                                    QStringLiteral("S|L|old"));
-    const QCommandLineOption paced(QStringLiteral("paced"),
-                                   QStringLiteral("Pace both directions like a 115200-baud line."));
-    const QCommandLineOption eraseMs(QStringLiteral("erase-ms"), QStringLiteral("Modelled mass-erase time."),
-                                     QStringLiteral("ms"));
-    const QCommandLineOption blockUs(QStringLiteral("block-us"),
-                                     QStringLiteral("Modelled flash time of one data block."),
-                                     QStringLiteral("us"));
-    const QCommandLineOption delayMs(QStringLiteral("handshake-delay-ms"),
-                                     QStringLiteral("Delay before the handshake reply."),
-                                     QStringLiteral("ms"));
-    const QCommandLineOption bursts(
-        QStringLiteral("bursts"),
-        QStringLiteral("Split the handshake reply: lengths of the leading bursts, "
-                       "comma-separated."),
-        QStringLiteral("n,n,..."));
-    const QCommandLineOption burstPause(QStringLiteral("burst-pause-ms"),
-                                        QStringLiteral("Silence between bursts (default 60)."),
-                                        QStringLiteral("ms"));
-    const QCommandLineOption rawReply(QStringLiteral("raw-reply"),
-                                      QStringLiteral("Send these bytes (hex) as the whole handshake reply."),
-                                      QStringLiteral("hex"));
-    const QCommandLineOption handshakeOnce(
-        QStringLiteral("handshake-once"),
-        QStringLiteral("Once in the loader, do not answer a new programming-mode "
-                       "request (as a unit that is not reset)."));
-    const QCommandLineOption empty(QStringLiteral("empty"), QStringLiteral("Start with erased flash."));
-    const QCommandLineOption silent(QStringLiteral("silent"), QStringLiteral("Answer nothing at all."));
-    const QCommandLineOption password(
-        QStringLiteral("password"), QStringLiteral("Password policy: faithful (default), accept or refuse."),
-        QStringLiteral("policy"));
-    const QCommandLineOption refuse(QStringLiteral("refuse"),
-                                    QStringLiteral("Refuse chosen frames with an error acknowledgement "
-                                                   "(default 52): cmd@selector[=hex], e.g. block@5:3=55."),
-                                    QStringLiteral("cmd@sel"));
-    const QCommandLineOption late(QStringLiteral("late"),
-                                  QStringLiteral("Send the reply of chosen frames 60 ms late: cmd@selector."),
-                                  QStringLiteral("cmd@sel"));
-    const QCommandLineOption mute(QStringLiteral("mute"),
-                                  QStringLiteral("Leave chosen frames unanswered: cmd@selector."),
-                                  QStringLiteral("cmd@sel"));
-    const QCommandLineOption hangUpAt(QStringLiteral("hang-up-at-block"),
-                                      QStringLiteral("Hang the line up when data block N arrives."),
-                                      QStringLiteral("n"));
-    const QCommandLineOption flipStoredBit(
-        QStringLiteral("flip-stored-bit"),
-        QStringLiteral("Store data block N with one bit of its first byte flipped, after its write check "
-                       "passed (a cell that does not hold its charge)."),
-        QStringLiteral("n"));
-    const QCommandLineOption babble(QStringLiteral("babble"),
-                                    QStringLiteral("Send an endless stream of bytes instead of answering."));
-    const QCommandLineOption chatter(
-        QStringLiteral("chatter"), QStringLiteral("Send these bytes (hex) every 100 ms before the request."),
-        QStringLiteral("hex"));
-    const QCommandLineOption memoryFile(
-        QStringLiteral("memory-file"),
-        QStringLiteral("Keep the unit's memory in this file (a 1 MiB image): loaded at start when it exists, "
-                       "written after every erase and data block, so that another talvo-sim can go on with "
-                       "an interrupted installation. The file wins over --empty and --stranded."),
-        QStringLiteral("path"));
-    const QCommandLineOption stranded(
-        QStringLiteral("stranded"),
-        QStringLiteral("Start with the memory an interrupted update leaves: the firmware's code kept, "
-                       "0xFF80 to 0xFFFF erased (no reset vector)."));
-    const QCommandLineOption lineFault(
-        QStringLiteral("line-fault"),
-        QStringLiteral(
-            "Corrupt one byte on the line, once (repeatable): WHERE[@CMD]:N/KIND[@OFFSET][=HEX]. "
-            "WHERE is host (the host's frame as the unit receives it), ack, reply, hsrequest or "
-            "hsreply (the programming-mode request and its reply; no CMD there); N is the "
-            "occurrence (1-based) among frames of the command CMD (default any) or among "
-            "handshakes; KIND is flip (XOR with HEX, default 80), drop, or insert (HEX, default "
-            "80, before the byte at OFFSET); OFFSET counts from 0, negative from the end (-1: last "
-            "byte). Examples: host@block:3/flip@0=80, ack@erase:1/drop, "
-            "reply@password:1/insert@2=ee, hsreply:1/flip@5=80."),
-        QStringLiteral("fault"));
-    for (const QCommandLineOption &option :
-         {versionText, family,        paced,  eraseMs, blockUs,    delayMs,  bursts,   burstPause,
-          rawReply,    handshakeOnce, empty,  silent,  password,   refuse,   late,     mute,
-          hangUpAt,    flipStoredBit, babble, chatter, memoryFile, stranded, lineFault})
-        parser.addOption(option);
+    for (const OptionText &option : OPTIONS)
+        parser.addOption(QCommandLineOption(QLatin1String(option.name), QString::fromUtf8(option.description),
+                                            QLatin1String(option.valueName)));
     parser.process(app);
+    const auto isSet = [&parser](const char *name) { return parser.isSet(QLatin1String(name)); };
+    const auto valueOf = [&parser](const char *name) { return parser.value(QLatin1String(name)); };
 
     auto fail = [](const QString &text) {
         std::fprintf(stderr, "talvo-sim: %s\n", qPrintable(text));
@@ -139,8 +109,8 @@ int main(int argc, char *argv[])
 
     SimulatedUnit unit;
     SimulatedUnit::Handshake hs = unit.handshake();
-    if (parser.isSet(family)) {
-        const QString f = parser.value(family);
+    if (isSet("family")) {
+        const QString f = valueOf("family");
         if (f.compare(QLatin1String("S"), Qt::CaseInsensitive) == 0)
             hs.versionText = "49.05(1799),Talvo 400S";
         else if (f.compare(QLatin1String("L"), Qt::CaseInsensitive) == 0)
@@ -150,48 +120,48 @@ int main(int argc, char *argv[])
         else
             return fail(QStringLiteral("unknown family %1").arg(f));
     }
-    if (parser.isSet(versionText))
-        hs.versionText = parser.value(versionText).toUtf8();
-    if (parser.isSet(delayMs))
-        hs.delayMs = parser.value(delayMs).toInt();
-    if (parser.isSet(bursts)) {
-        for (const QString &n : parser.value(bursts).split(QLatin1Char(','), Qt::SkipEmptyParts))
+    if (isSet("version-text"))
+        hs.versionText = valueOf("version-text").toUtf8();
+    if (isSet("handshake-delay-ms"))
+        hs.delayMs = valueOf("handshake-delay-ms").toInt();
+    if (isSet("bursts")) {
+        for (const QString &n : valueOf("bursts").split(QLatin1Char(','), Qt::SkipEmptyParts))
             hs.bursts.append(n.toInt());
     }
-    if (parser.isSet(burstPause))
-        hs.burstPauseMs = parser.value(burstPause).toInt();
-    if (parser.isSet(rawReply))
-        hs.rawReply = QByteArray::fromHex(parser.value(rawReply).toLatin1());
+    if (isSet("burst-pause-ms"))
+        hs.burstPauseMs = valueOf("burst-pause-ms").toInt();
+    if (isSet("raw-reply"))
+        hs.rawReply = QByteArray::fromHex(valueOf("raw-reply").toLatin1());
     unit.setHandshake(hs);
 
     SimulatedUnit::Timing timing = unit.timing();
-    timing.paced = parser.isSet(paced);
-    if (parser.isSet(eraseMs))
-        timing.massEraseUs = parser.value(eraseMs).toInt() * 1000;
-    if (parser.isSet(blockUs))
-        timing.blockWriteUs = parser.value(blockUs).toInt();
+    timing.paced = isSet("paced");
+    if (isSet("erase-ms"))
+        timing.massEraseUs = valueOf("erase-ms").toInt() * 1000;
+    if (isSet("block-us"))
+        timing.blockWriteUs = valueOf("block-us").toInt();
     unit.setTiming(timing);
 
-    unit.setAnswersHandshakeInLoader(!parser.isSet(handshakeOnce));
-    if (parser.isSet(empty))
+    unit.setAnswersHandshakeInLoader(!isSet("handshake-once"));
+    if (isSet("empty"))
         unit.eraseMemory();
-    if (parser.isSet(stranded)) {
+    if (isSet("stranded")) {
         // The update was cut off after the erase had begun: the vectors and the reset vector with them
         // are gone, so the unit cannot start its firmware and waits in its loader.
         unit.loadDefaultFirmware();
         unit.loadMemory(0xFF80, QByteArray(0x80, '\xFF'));
     }
-    if (parser.isSet(memoryFile))
-        unit.setMemoryFile(parser.value(memoryFile));
-    for (const QString &value : parser.values(lineFault)) {
+    if (isSet("memory-file"))
+        unit.setMemoryFile(valueOf("memory-file"));
+    for (const QString &value : parser.values(QStringLiteral("line-fault"))) {
         SimulatedUnit::LineFault fault;
         if (!SimulatedUnit::LineFault::parse(value, &fault))
             return fail(QStringLiteral("bad line fault %1").arg(value));
         unit.addLineFault(fault);
     }
-    unit.setSilent(parser.isSet(silent));
-    if (parser.isSet(password)) {
-        const QString p = parser.value(password);
+    unit.setSilent(isSet("silent"));
+    if (isSet("password")) {
+        const QString p = valueOf("password");
         if (p == QLatin1String("accept"))
             unit.setPasswordPolicy(SimulatedUnit::PasswordPolicy::AcceptAlways);
         else if (p == QLatin1String("refuse"))
@@ -199,12 +169,12 @@ int main(int argc, char *argv[])
         else if (p != QLatin1String("faithful"))
             return fail(QStringLiteral("unknown password policy %1").arg(p));
     }
-    const QList<QPair<QCommandLineOption, SimulatedUnit::FrameFault::Kind>> faultOptions = {
-        {refuse, SimulatedUnit::FrameFault::RefuseAck},
-        {late, SimulatedUnit::FrameFault::LateReply},
-        {mute, SimulatedUnit::FrameFault::Silence}};
+    const QList<QPair<const char *, SimulatedUnit::FrameFault::Kind>> faultOptions = {
+        {"refuse", SimulatedUnit::FrameFault::RefuseAck},
+        {"late", SimulatedUnit::FrameFault::LateReply},
+        {"mute", SimulatedUnit::FrameFault::Silence}};
     for (const auto &option : faultOptions) {
-        for (const QString &value : parser.values(option.first)) {
+        for (const QString &value : parser.values(QLatin1String(option.first))) {
             SimulatedUnit::FrameFault fault;
             fault.kind = option.second;
             const QStringList parts = value.split(QLatin1Char('@'));
@@ -220,22 +190,22 @@ int main(int argc, char *argv[])
             unit.addFrameFault(fault);
         }
     }
-    const QList<QPair<QCommandLineOption, SimulatedUnit::FrameFault (*)(int, int)>> blockOptions = {
-        {hangUpAt, &SimulatedUnit::FrameFault::hangUpAt},
-        {flipStoredBit, &SimulatedUnit::FrameFault::storedBitFlip}};
+    const QList<QPair<const char *, SimulatedUnit::FrameFault (*)(int, int)>> blockOptions = {
+        {"hang-up-at-block", &SimulatedUnit::FrameFault::hangUpAt},
+        {"flip-stored-bit", &SimulatedUnit::FrameFault::storedBitFlip}};
     for (const auto &option : blockOptions) {
-        if (!parser.isSet(option.first))
+        if (!isSet(option.first))
             continue;
         bool ok = false;
-        const int block = parser.value(option.first).toInt(&ok);
+        const int block = valueOf(option.first).toInt(&ok);
         if (!ok || block < 1)
-            return fail(QStringLiteral("bad block number %1").arg(parser.value(option.first)));
+            return fail(QStringLiteral("bad block number %1").arg(valueOf(option.first)));
         unit.addFrameFault(option.second(SimulatedUnit::CMD_RX_DATA_BLOCK, block));
     }
-    if (parser.isSet(babble))
+    if (isSet("babble"))
         unit.setBabbling(true);
-    if (parser.isSet(chatter))
-        unit.setChatter(QByteArray::fromHex(parser.value(chatter).toLatin1()), 100);
+    if (isSet("chatter"))
+        unit.setChatter(QByteArray::fromHex(valueOf("chatter").toLatin1()), 100);
 
     // Signals are taken by sigwait below; the serving thread inherits the blocked mask.
     sigset_t stopSignals;

@@ -141,6 +141,10 @@ public:
         QByteArray replyBytes;
 
         // Shortcuts for the usual cases.
+        static FrameFault of(Kind kind, int command, int first = 1, int count = 1)
+        {
+            return make(kind, command, first, count, [](FrameFault &) {});
+        }
         static FrameFault refused(int command, int first, int count = 1, quint8 ack = ACK_CHECKSUM_INCORRECT)
         {
             return make(RefuseAck, command, first, count, [ack](FrameFault &f) { f.ackByte = ack; });
