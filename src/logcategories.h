@@ -10,3 +10,4 @@ Q_DECLARE_LOGGING_CATEGORY(lcWorker)     // talvo.worker: port search, probing, 
 Q_DECLARE_LOGGING_CATEGORY(lcSerial)     // talvo.serial: the serial line and the handshake
 Q_DECLARE_LOGGING_CATEGORY(lcLoader)     // talvo.loader: the bootstrap-loader protocol
 Q_DECLARE_LOGGING_CATEGORY(lcImage)      // talvo.image: reading TI-TXT images
+// The simulated unit has its own, talvo.sim, with the simulator (off unless asked for).

@@ -1,10 +1,12 @@
 // The simulated unit, driven with raw bytes over its pseudo-terminal.
 
 #include "crcreference.h"
+#include "logcapture.h"
 #include "ptypeer.h"
 #include "simulatedunit.h"
 
 #include <QElapsedTimer>
+#include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -123,6 +125,9 @@ private slots:
 
     void pacedFrameTakesItsLineTime();
     void modelledEraseTimeDelaysTheReply();
+
+    void logsWhatItDoesWhenAskedTo_data();
+    void logsWhatItDoesWhenAskedTo();
 
 private:
     void unlock(SimulatedUnit &unit, HostLine &line);
@@ -832,6 +837,40 @@ void tst_SimulatedUnit::modelledEraseTimeDelaysTheReply()
         return;
     QVERIFY(replyNs >= 295 * 1000000LL);
     QVERIFY(ackNs < 250 * 1000000LL); // the acknowledgement does not wait for the work
+}
+
+void tst_SimulatedUnit::logsWhatItDoesWhenAskedTo_data()
+{
+    QTest::addColumn<QString>("rules");
+    QTest::addColumn<bool>("logged");
+    QTest::newRow("off by default") << QString() << false;
+    QTest::newRow("asked for") << "talvo.sim.debug=true" << true;
+    QTest::newRow("asked for, then filtered") << "talvo.sim.debug=true\ntalvo.*.debug=false" << false;
+}
+
+void tst_SimulatedUnit::logsWhatItDoesWhenAskedTo()
+{
+    QFETCH(QString, rules);
+    QFETCH(bool, logged);
+    QLoggingCategory::setFilterRules(rules);
+    LogCapture log(LogCapture::PassOn::Nothing);
+    {
+        SimulatedUnit unit;
+        unit.addFrameFault(SimulatedUnit::FrameFault::refused(SimulatedUnit::CMD_MASS_ERASE, 1));
+        QVERIFY(unit.start());
+        HostLine line(unit.portPath());
+        line.send(REQUEST);
+        QCOMPARE(line.expect(26).size(), 26);
+        QCOMPARE(line.exchange(hex("15")), hex("52"));
+        QCOMPARE(line.exchange(hex("15")).left(1), ACK);
+        line.send(hex("7f"));
+        QCOMPARE(line.expect(1), hex("51"));
+        const QStringList expected{"serving on " + unit.portPath(),
+                                   "programming-mode request #1: now in the loader", "frame 0x15 #1: refused",
+                                   "frame 0x15 #2", "malformed frame of 1 bytes, acknowledged 0x51"};
+        QCOMPARE(log.lines(), logged ? expected : QStringList());
+    }
+    QLoggingCategory::setFilterRules(QString());
 }
 
 QTEST_GUILESS_MAIN(tst_SimulatedUnit)

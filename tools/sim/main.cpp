@@ -5,6 +5,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QStringList>
 
 #include <csignal>
@@ -73,6 +74,7 @@ const OptionText OPTIONS[] = {
     {"flip-stored-bit", "n",
      "Store data block N with one bit of its first byte flipped, after its write check passed (a cell that "
      "does not hold its charge)."},
+    {"verbose", "", "Log what the unit receives, answers and spoils on purpose (category talvo.sim)."},
     {"line-fault", "fault",
      "Corrupt one byte on the line, once (repeatable): WHERE[@CMD]:N/KIND[@OFFSET][=HEX]. WHERE is host (the "
      "host's frame as the unit receives it), ack, reply, hsrequest or hsreply (the programming-mode request "
@@ -101,6 +103,8 @@ int main(int argc, char *argv[])
     parser.process(app);
     const auto isSet = [&parser](const char *name) { return parser.isSet(QLatin1String(name)); };
     const auto valueOf = [&parser](const char *name) { return parser.value(QLatin1String(name)); };
+    if (isSet("verbose"))
+        QLoggingCategory::setFilterRules(QStringLiteral("talvo.sim.debug=true"));
 
     auto fail = [](const QString &text) {
         std::fprintf(stderr, "talvo-sim: %s\n", qPrintable(text));

@@ -1,6 +1,7 @@
 #include "simulatedunit.h"
 
 #include <QFile>
+#include <QLoggingCategory>
 #include <QStringList>
 
 #include <algorithm>
@@ -8,10 +9,16 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <iterator>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+
+// What the unit receives, answers and spoils on purpose. Off unless asked for
+// (QT_LOGGING_RULES="talvo.sim.debug=true", or talvo-sim --verbose), so that the tests' own log
+// stays the host's alone.
+Q_LOGGING_CATEGORY(lcSim, "talvo.sim", QtInfoMsg)
 
 namespace {
 
@@ -28,6 +35,22 @@ const qint64 HANG_UP_DRAIN_NS = 50 * NS_PER_MS;
 // The host writes a programming-mode request in one piece: a start of one that is not completed
 // within this time is taken as loose bytes.
 const qint64 REQUEST_GAP_NS = 10 * NS_PER_MS;
+
+// The places of line faults, by LineFault::Where, as --line-fault names them.
+const char *const WHERE_NAMES[] = {"host", "ack", "reply", "hsrequest", "hsreply"};
+static_assert(std::size(WHERE_NAMES) == SimulatedUnit::LineFault::HandshakeReply + 1,
+              "a name for every place");
+
+const char *faultName(SimulatedUnit::FrameFault::Kind kind)
+{
+    static const char *const names[] = {"refused",        "corrupt acknowledgement",
+                                        "silence",        "late reply",
+                                        "message reply",  "reply bytes",
+                                        "hang-up",        "babble",
+                                        "stored bit flip"};
+    static_assert(std::size(names) == SimulatedUnit::FrameFault::StoredBitFlip + 1, "a name for every kind");
+    return names[kind];
+}
 
 qint64 nowNs()
 {
@@ -173,6 +196,7 @@ bool SimulatedUnit::start()
     _parserReset = false;
     _running = true;
     _thread = std::thread([this] { run(); });
+    qCDebug(lcSim, "serving on %s", qPrintable(_portPath));
     return true;
 }
 
@@ -259,6 +283,7 @@ void SimulatedUnit::doHangUp()
         ::close(_slave);
     _slave = -1;
     _hangUpRequested = true;
+    qCDebug(lcSim, "line hung up");
     saveMemory();
 }
 
@@ -387,18 +412,11 @@ bool SimulatedUnit::LineFault::parse(const QString &text, LineFault *fault)
     if (place.size() != 2)
         return false;
     const QStringList target = place.at(0).split(QLatin1Char('@'));
-    const QList<QPair<QString, LineFault::Where>> places = {
-        {QStringLiteral("host"), LineFault::HostFrame},
-        {QStringLiteral("ack"), LineFault::Ack},
-        {QStringLiteral("reply"), LineFault::Reply},
-        {QStringLiteral("hsrequest"), LineFault::HandshakeRequest},
-        {QStringLiteral("hsreply"), LineFault::HandshakeReply}};
-    auto where = std::find_if(places.cbegin(), places.cend(), [&](const QPair<QString, LineFault::Where> &p) {
-        return p.first == target.at(0);
-    });
-    if (where == places.cend() || target.size() > 2)
+    const auto where = std::find_if(std::cbegin(WHERE_NAMES), std::cend(WHERE_NAMES),
+                                    [&](const char *name) { return target.at(0) == QLatin1String(name); });
+    if (where == std::cend(WHERE_NAMES) || target.size() > 2)
         return false;
-    fault->where = where->second;
+    fault->where = LineFault::Where(where - std::cbegin(WHERE_NAMES));
     const bool handshake =
         fault->where == LineFault::HandshakeRequest || fault->where == LineFault::HandshakeReply;
     if (target.size() == 2 && handshake)
@@ -964,6 +982,7 @@ bool SimulatedUnit::takeLineFault(LineFault::Where where, int command, int occur
         if (fault.applyTo(bytes)) {
             changed = true;
             ++_lineFaultsApplied;
+            qCDebug(lcSim, "line fault applied: %s, occurrence %d", WHERE_NAMES[where], n);
         }
         _lineFaults.remove(i);
     }
@@ -1063,6 +1082,7 @@ void SimulatedUnit::rejectFrame(quint8 ack, qint64 arrivalNs)
 {
     const QByteArray raw = _rx;
     _rx.clear();
+    qCDebug(lcSim, "malformed frame of %d bytes, acknowledged 0x%02X", int(raw.size()), ack);
     {
         // Counted before the answer goes out, so a host that has read it sees the count.
         std::lock_guard<std::mutex> lock(_mutex);
@@ -1118,6 +1138,10 @@ void SimulatedUnit::handleFrame(qint64 arrivalNs)
         _frames.append(Frame{raw, NO_ACK});
         frameIndex = _frames.size() - 1;
     }
+    if (hasFault)
+        qCDebug(lcSim, "frame 0x%02X #%d: %s", command, occurrence, faultName(fault.kind));
+    else
+        qCDebug(lcSim, "frame 0x%02X #%d", command, occurrence);
     // Records the frame as handled: counters, the acknowledgement it got, waiters woken.
     auto finish = [&](quint8 ack) {
         std::lock_guard<std::mutex> lock(_mutex);
@@ -1280,6 +1304,7 @@ void SimulatedUnit::answerHandshake(qint64 arrivalNs)
         occurrence = ++_handshakes;
         _changed.notify_all();
     }
+    qCDebug(lcSim, "programming-mode request #%d: now in the loader", occurrence);
     QByteArray reply = hs.rawReply;
     if (reply.isEmpty())
         reply = PROGRAMMING_REQUEST + hs.versionText + char(QS_FRAME);
