@@ -175,7 +175,7 @@ void UpdateWorker::doRecoverFirmware(int vendor, int product, const QString &por
 {
     qCDebug(lcWorker) << qPrintable(SEPARATOR);
     for (const PortInfo &info : PortEnumerator::availablePorts()) {
-        if (port.isEmpty() ? !matches(info, vendor, product) : info.systemLocation != port)
+        if (port.isEmpty() ? !PortEnumerator::matches(info, vendor, product) : info.systemLocation != port)
             continue;
         qCDebug(lcWorker) << "Name         :" << info.portName;
         initSerialPort();
@@ -234,7 +234,7 @@ bool UpdateWorker::isDeviceAvailable(const PortInfo &info, int vendor, int produ
     if (info.hasProductIdentifier)
         qCDebug(lcWorker) << "Product ID   :" << info.productIdentifier;
 
-    if (!matches(info, vendor, product))
+    if (!PortEnumerator::matches(info, vendor, product))
         return false;
 
     initSerialPort();
@@ -278,11 +278,6 @@ void UpdateWorker::reportOpenFailure(const QString &port)
     qCDebug(lcWorker).noquote() << LABEL_DEVICE_AVAILABLE << "cannot open" << port
                                 << QMetaEnum::fromType<PortReason>().valueToKey(reason) << detail;
     emit portProbed(port, reason, detail, QString(), QString());
-}
-
-bool UpdateWorker::matches(const PortInfo &info, int vendor, int product)
-{
-    return PortEnumerator::matches(info, vendor, product);
 }
 
 bool UpdateWorker::setProgrammingMode(QString &version)

@@ -74,7 +74,6 @@ private:
     bool getFirmwareVersion();
     bool getFirmwareVersionOnce(QByteArray &received, QString &model, QString &version);
     void reportOpenFailure(const QString &port);
-    static bool matches(const PortInfo &info, int vendor, int product);
 
     QMutex _mutex;
     BSL_Interface *_bslInterface = nullptr; // the unit last probed; owns its serial port
