@@ -33,6 +33,7 @@ UpdateDriver::UpdateDriver(QObject *parent) : QObject(parent), _active(false), _
     connect(worker, SIGNAL(progressChanged(const unsigned int &)), this,
             SLOT(progressHandle(const unsigned int &)));
     connect(worker, SIGNAL(result(const bool &)), this, SLOT(resultHandle(const bool &)));
+    connect(worker, &UpdateWorker::cannotVerify, this, [this] { _cannotVerify = true; });
     connect(worker, &UpdateWorker::portProbed, this,
             [this](const QString &port, int reason, const QString &detail, const QString &model,
                    const QString &version) {
@@ -162,6 +163,7 @@ void UpdateDriver::install()
     }
     _active = true;
     _progress = 0;
+    _cannotVerify = false;
     emit installFirmware(image, size);
 }
 
@@ -196,6 +198,7 @@ bool UpdateDriver::recover(TargetInfo::eTARGET_TYPE family, const QString &port)
         return false;
     _active = true;
     _progress = 0;
+    _cannotVerify = false;
     _probedPorts.clear();
     UpdateWorker *worker = _worker;
     const QString image = firmware->image();

@@ -48,6 +48,8 @@ public:
     QString versionCurrent() const { return _target.version(); }
     QString versionNew() const { return _target.firmwareVersion(); }
     SearchFailure searchFailure() const;
+    // The last installation or restore was written whole, but the loader cannot verify it.
+    bool cannotVerify() const { return _cannotVerify; }
 
     // What the last search or list found on each port with the unit's identifiers, in probe
     // order; after a restore, the ports it could not open and the one on which it found the loader.
@@ -104,6 +106,7 @@ private:
     bool _active;
     int _progress;
     bool _result;
+    bool _cannotVerify = false;
     TargetInfo _target;
     QThread _thread;
     UpdateWorker *_worker = nullptr; // lives on _thread

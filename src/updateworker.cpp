@@ -184,12 +184,7 @@ void UpdateWorker::doRecoverFirmware(int vendor, int product, const QString &por
             continue;
         }
         _bslInterface->setFastReplies(_fastReplies);
-        // Only a loader answers this; a unit running its application needs an ordinary update. A
-        // reply spoilt on the line, or late on a busy machine, is asked for again.
-        bool inLoader = false;
-        for (int attempt = 0; attempt < PROBE_ATTEMPTS && !inLoader; ++attempt)
-            inLoader = _bslInterface->txBslVersion();
-        if (!inLoader) {
+        if (!probeLoader() && !enterLoaderForRestore(info.portName)) {
             _bslInterface->closePort();
             continue;
         }
@@ -205,6 +200,33 @@ void UpdateWorker::doRecoverFirmware(int vendor, int product, const QString &por
     emit result(false);
 }
 
+// Only a loader answers this, with a reply whose checksum checks. A reply spoilt on the line, or late
+// on a busy machine, is asked for again.
+bool UpdateWorker::probeLoader()
+{
+    bool inLoader = false;
+    for (int attempt = 0; attempt < PROBE_ATTEMPTS && !inLoader; ++attempt)
+        inLoader = _bslInterface->txBslVersion();
+    return inLoader;
+}
+
+// A unit whose update was cut off with the old block order may run a half-written application,
+// which answers the programming-mode request wrongly or not at all but still jumps to its loader.
+// A unit that answers with its version text runs its firmware and is left alone: it is updated
+// with an ordinary installation.
+bool UpdateWorker::enterLoaderForRestore(const QString &portName)
+{
+    qCDebug(lcWorker).noquote()
+        << LABEL_RECOVER_FIRMWARE
+        << QStringLiteral("no loader answers on %1: sending the programming-mode request").arg(portName);
+    QString text, model, version;
+    if (setProgrammingMode(text) && parseVersionText(text, model, version)) {
+        qCDebug(lcWorker).noquote() << LABEL_RECOVER_FIRMWARE << "the unit runs its firmware" << version;
+        return false;
+    }
+    return probeLoader();
+}
+
 void UpdateWorker::doProgressUpdate(const unsigned int &progress)
 {
     emit progressChanged(progress);
@@ -212,6 +234,8 @@ void UpdateWorker::doProgressUpdate(const unsigned int &progress)
 
 void UpdateWorker::doInstallFirmwareResult()
 {
+    if (_bslInterface && _bslInterface->verification() == BSL_Interface::Verification::Unsupported)
+        emit cannotVerify();
     emit result(_bslInterface && _bslInterface->succeeded());
 }
 

@@ -43,6 +43,9 @@ signals:
     void versionChanged(const QString &model, const QString &version);
     void progressChanged(const unsigned int &progress);
     void result(const bool &status);
+    // Sent before result() when the installation was written whole but the loader answered its
+    // CRC command with "unknown command": nothing was verified.
+    void cannotVerify();
     // Sent for every probed port with the unit's identifiers, and for the ports a restore tried;
     // `detail` holds what was received as hex text (why the open failed for PortOpenFailed),
     // `model` and `version` the unit's identity for PortFound.
@@ -73,6 +76,8 @@ private:
     bool setProgrammingMode(QString &version);
     bool getFirmwareVersion();
     bool getFirmwareVersionOnce(QByteArray &received, QString &model, QString &version);
+    bool probeLoader();
+    bool enterLoaderForRestore(const QString &portName);
     void reportOpenFailure(const QString &port);
 
     QMutex _mutex;

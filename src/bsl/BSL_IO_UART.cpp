@@ -122,10 +122,12 @@ SerialLine::ReadResult BSL_IO_UART::readLineByte()
     return result;
 }
 
-unsigned char BSL_IO_UART::readByte()
+std::optional<unsigned char> BSL_IO_UART::readByte()
 {
     const SerialLine::ReadResult result = readLineByte();
-    return result.received ? result.byte : static_cast<unsigned char>(TIMEOUT_ERROR);
+    if (!result.received)
+        return std::nullopt;
+    return result.byte;
 }
 
 void BSL_IO_UART::readBounded(QByteArray *keep, const char *label)
@@ -134,11 +136,12 @@ void BSL_IO_UART::readBounded(QByteArray *keep, const char *label)
     elapsed.start();
     int count = 0;
     for (;;) {
-        const unsigned char byte = readByte();
-        if (byte == TIMEOUT_ERROR)
+        // Only a silence ends the read: line noise may hold any byte value.
+        const std::optional<unsigned char> byte = readByte();
+        if (!byte)
             return;
         if (keep)
-            keep->append(static_cast<char>(byte));
+            keep->append(static_cast<char>(*byte));
         ++count;
         if (count >= READ_UNTIL_TIMEOUT_MAX_BYTES || elapsed.elapsed() >= READ_UNTIL_TIMEOUT_MAX_MS) {
             qCDebug(lcSerial).noquote() << label << "the line does not fall silent, stopped after" << count

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 // The byte-level serial port: opens one COM port by its device path at 115200 baud 8N1 without flow
 // control and offers synchronous reads with a 40 ms deadline, writes that drop stale input, purges,
 // and the programming-mode handshake. Used from one thread only; nothing here is asynchronous.
@@ -25,7 +27,8 @@ public:
     SerialLine::OpenFailure openFailure() const { return _line.openFailure(); }
     int openErrorCode() const { return _line.openErrorCode(); }
     void clearBuffers();
-    unsigned char readByte();
+    // One byte within the read time-out, or none: every byte value, 0xEE included, is data.
+    std::optional<unsigned char> readByte();
     void readUntilTimeout(QByteArray &data);
     // Appends one loader reply (80, length low, length high, that many bytes, CRC-16 low and high
     // over them) and returns true as soon as its last byte has arrived and its CRC checks. Anything

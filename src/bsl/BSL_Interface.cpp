@@ -31,6 +31,29 @@ const QByteArray SUCCESS_REPLY("\x80\x02\x00\x3B\x00\x60\xC4", 7);
 // Longest memory range one CRC command may cover (its length field has 16 bits).
 const int CRC_CHECK_MAX_LENGTH = 0x8000;
 
+// The interrupt vectors, the reset vector last: the unit starts its application only when the
+// reset vector is not blank.
+const uint32_t VECTORS_FIRST = 0xFFE0;
+const uint32_t VECTORS_END = 0x10000;
+
+bool holdsVectors(uint32_t address, const QByteArray &block)
+{
+    return !block.isEmpty() && address < VECTORS_END &&
+           address + static_cast<uint32_t>(block.size()) > VECTORS_FIRST;
+}
+
+// The acknowledgement as the log shows it: a silence as 0xee, as the line's time-out marker.
+unsigned int ackValue(const std::optional<unsigned char> &ack)
+{
+    return ack ? *ack : static_cast<unsigned int>(TIMEOUT_ERROR);
+}
+
+// A whole reply that passed its checksum is a message with this code.
+bool isMessage(const QByteArray &rsp, unsigned char code)
+{
+    return rsp.size() == 7 && byteAt(rsp, 3) == BSL_MESSAGE_REPLY && byteAt(rsp, 4) == code;
+}
+
 } // namespace
 
 std::atomic<BSL_Interface::Phase> BSL_Interface::_phase{BSL_Interface::Phase::Idle};
@@ -105,8 +128,9 @@ void BSL_Interface::installFirmware(const QString &firmware, unsigned int size)
     // The summary line measures this installation's write phase only.
     _rxTxtTime.invalidate();
     _rxTxtMs = -1;
-    _verified = false;
+    _verification = Verification::NotRun;
     _written.clear();
+    _deferred.clear();
     _stopRequested.store(false);
     if (authenticate() && erase()) {
         rxTxtFileBegin(firmware);
@@ -116,7 +140,7 @@ void BSL_Interface::installFirmware(const QString &firmware, unsigned int size)
         _rxTxtMs = _rxTxtTime.elapsed();
         if (verifyAfterWrite() && _percent == 100) {
             setPhase(Phase::Verifying);
-            _verified = verifySections();
+            _verification = verifySections();
         }
     }
     setPhase(Phase::Idle);
@@ -134,7 +158,7 @@ bool BSL_Interface::authenticate()
     for (int attempt = 1; attempt <= BSL_RX_PASS_REPEAT; ++attempt) {
         if (stopHere())
             break;
-        const unsigned char ack = rxPassword();
+        const Ack ack = rxPassword();
         bool failed = true;
         if (ack == BSL_ACK) {
             QByteArray rsp;
@@ -166,7 +190,7 @@ bool BSL_Interface::erase()
     for (int attempt = 1; attempt <= BSL_RX_PASS_REPEAT; ++attempt) {
         if (stopHere())
             break;
-        const unsigned char ack = rxMassErase();
+        const Ack ack = rxMassErase();
         if (ack == BSL_ACK && collectReply(SUCCESSFUL_OPERATION))
             return true;
         settleAfterFailure(ack);
@@ -185,26 +209,25 @@ QByteArray BSL_Interface::lastProgrammingModeReply() const
 bool BSL_Interface::txBslVersion(QByteArray *reply)
 {
     _serial->readGarbageUntilTimeout();
-    const unsigned char ack = txPacket(QByteArray(1, static_cast<char>(TX_BSL_VERSION)));
+    const Ack ack = txPacket(QByteArray(1, static_cast<char>(TX_BSL_VERSION)));
     QByteArray rsp;
-    if (ack == BSL_ACK)
-        _serial->readReply(rsp);
+    // Only a whole reply whose checksum checks comes from a loader: anything else may be any device.
+    const bool checked = ack == BSL_ACK && _serial->readReply(rsp);
     if (reply)
         *reply = rsp;
     // A locked loader answers with the message "locked", an unlocked one with its version as data.
-    const bool header = rsp.size() >= BSL_RSP_PACKET_SIZE && byteAt(rsp, BSL_RSP_HEADER_OFFSET) == BSL_HEADER;
-    const bool locked = header && byteAt(rsp, BSL_RSP_DATA_LSB_OFFSET) == BSL_MESSAGE_REPLY &&
-                        byteAt(rsp, BSL_RSP_DATA_MSB_OFFSET) == BSL_LOCKED;
-    const bool version = header && byteAt(rsp, BSL_RSP_DATA_LSB_OFFSET) == BSL_DATA_REPLY;
+    const bool locked = checked && isMessage(rsp, BSL_LOCKED);
+    const bool version = checked && byteAt(rsp, BSL_RSP_DATA_LSB_OFFSET) == BSL_DATA_REPLY;
     qCDebug(lcLoader).noquote() << "BSL_Interface::txBslVersion"
                                 << (locked || version ? "loader answered" : "no loader")
-                                << QString::asprintf("0x%02x", ack) << rsp.size() << dataToHexString(rsp);
+                                << QString::asprintf("0x%02x", ackValue(ack)) << rsp.size()
+                                << dataToHexString(rsp);
     if (ack != BSL_ACK)
         _serial->readGarbageUntilTimeout();
     return locked || version;
 }
 
-unsigned char BSL_Interface::rxPassword()
+BSL_Interface::Ack BSL_Interface::rxPassword()
 {
     QByteArray core;
     core.append(static_cast<char>(RX_PASSWORD));
@@ -212,13 +235,13 @@ unsigned char BSL_Interface::rxPassword()
     return txPacket(core);
 }
 
-unsigned char BSL_Interface::rxMassErase()
+BSL_Interface::Ack BSL_Interface::rxMassErase()
 {
     return txPacket(QByteArray(1, static_cast<char>(MASS_ERASE)));
 }
 
 // The address travels as three bytes, least significant first.
-unsigned char BSL_Interface::rxDataBlock(uint32_t address, const QByteArray &block)
+BSL_Interface::Ack BSL_Interface::rxDataBlock(uint32_t address, const QByteArray &block)
 {
     QByteArray core;
     core.reserve(4 + block.size());
@@ -242,20 +265,16 @@ void BSL_Interface::rxTxtFileBegin(const QString &firmware)
 bool BSL_Interface::rxTxtFileContinue(unsigned int size)
 {
     updateProgress(size);
-    if (!moreDataToRead())
-        return false;
-
+    uint32_t address = 0;
     QByteArray block;
-    const uint32_t address = readTI_TextFile(static_cast<int>(_bufferSize), block);
-    // Nothing to send when the image had no more data after all (missing or unusable image).
-    if (block.isEmpty() && address == TXT_EOF)
+    if (!nextBlock(address, block))
         return false;
     _rxTxtBytes += static_cast<unsigned int>(block.size());
 
     for (int attempt = 1; attempt <= BSL_RX_PASS_REPEAT; ++attempt) {
         if (stopHere())
             return false;
-        const unsigned char ack = rxDataBlock(address, block);
+        const Ack ack = rxDataBlock(address, block);
         if (ack == BSL_ACK && collectReply(SUCCESSFUL_OPERATION)) {
             recordWritten(address, block);
             return true;
@@ -265,6 +284,35 @@ bool BSL_Interface::rxTxtFileContinue(unsigned int size)
                                     << " repeat " << attempt;
     }
     return false;
+}
+
+// The next block in the image's order, except that the blocks holding the interrupt vectors come
+// after all others. False when nothing is left.
+bool BSL_Interface::nextBlock(uint32_t &address, QByteArray &block)
+{
+    while (moreDataToRead()) {
+        block.clear();
+        address = readTI_TextFile(static_cast<int>(_bufferSize), block);
+        // Nothing to send when the image had no more data after all (missing or unusable image).
+        if (block.isEmpty() && address == TXT_EOF)
+            break;
+        if (!holdsVectors(address, block))
+            return true;
+        // The loader writes a block in address order: bytes past the vectors go now, so that the
+        // reset vector is the very last thing written.
+        const int vectorsEnd = static_cast<int>(VECTORS_END - address);
+        _deferred.append(qMakePair(address, block.left(vectorsEnd)));
+        if (block.size() > vectorsEnd) {
+            address = VECTORS_END;
+            block = block.mid(vectorsEnd);
+            return true;
+        }
+    }
+    if (_deferred.isEmpty())
+        return false;
+    address = _deferred.first().first;
+    block = _deferred.takeFirst().second;
+    return true;
 }
 
 void BSL_Interface::rxTxtFileEnd()
@@ -283,7 +331,7 @@ void BSL_Interface::updateProgress(unsigned int size)
     unsigned int nPercent = size ? static_cast<unsigned int>((_rxTxtBytes * 100u) / size) : 0;
     // 100 means the whole image reached the unit: never before the reader has met the image's end,
     // whatever size the caller gave.
-    if (nPercent >= 100 && moreDataToRead())
+    if (nPercent >= 100 && (moreDataToRead() || !_deferred.isEmpty()))
         nPercent = 99;
     qCDebug(lcLoader, "_rxTxtBytes: %i", static_cast<int>(_rxTxtBytes));
     qCDebug(lcLoader, "imageSize: %i", static_cast<int>(size));
@@ -302,9 +350,9 @@ void BSL_Interface::updateProgress(unsigned int size)
 // line fall silent first, whatever the failure was. When not even an acknowledgement came, the
 // loader may be waiting for more bytes of a frame whose length was damaged on the way, and would
 // take the next attempt as the rest of it: fill that frame up first.
-void BSL_Interface::settleAfterFailure(unsigned char ack)
+void BSL_Interface::settleAfterFailure(const Ack &ack)
 {
-    if (ack == TIMEOUT_ERROR)
+    if (!ack)
         _serial->write(QByteArray(BSL_MAX_FRAME_SIZE, static_cast<char>(BSL_FRAME_FILLER)));
     _serial->readGarbageUntilTimeout();
 }
@@ -333,7 +381,7 @@ void BSL_Interface::recordWritten(uint32_t address, const QByteArray &block)
     _written.insert(address, block);
 }
 
-unsigned char BSL_Interface::rxCrcCheck(uint32_t address, uint16_t length)
+BSL_Interface::Ack BSL_Interface::rxCrcCheck(uint32_t address, uint16_t length)
 {
     QByteArray core;
     core.append(static_cast<char>(CRC_CHECK));
@@ -345,22 +393,23 @@ unsigned char BSL_Interface::rxCrcCheck(uint32_t address, uint16_t length)
     return txPacket(core);
 }
 
-bool BSL_Interface::verifySections()
+BSL_Interface::Verification BSL_Interface::verifySections()
 {
     qCDebug(lcLoader) << "Verifying...";
     for (auto it = _written.cbegin(); it != _written.cend(); ++it) {
         // The command's length field has 16 bits: longer sections are checked in pieces.
         for (int offset = 0; offset < it.value().size(); offset += CRC_CHECK_MAX_LENGTH) {
-            if (!verifySection(it.key() + static_cast<uint32_t>(offset),
-                               it.value().mid(offset, CRC_CHECK_MAX_LENGTH)))
-                return false;
+            const Verification result = verifySection(it.key() + static_cast<uint32_t>(offset),
+                                                      it.value().mid(offset, CRC_CHECK_MAX_LENGTH));
+            if (result != Verification::Matched)
+                return result;
         }
     }
     qCDebug(lcLoader) << "Verified" << _written.size() << "sections";
-    return true;
+    return Verification::Matched;
 }
 
-bool BSL_Interface::verifySection(uint32_t address, const QByteArray &bytes)
+BSL_Interface::Verification BSL_Interface::verifySection(uint32_t address, const QByteArray &bytes)
 {
     Flash_crcInit(0xFFFF);
     for (const char byte : bytes)
@@ -368,20 +417,23 @@ bool BSL_Interface::verifySection(uint32_t address, const QByteArray &bytes)
     const uint16_t expected = static_cast<uint16_t>(Flash_getHighByte() << 8 | Flash_getLowByte());
     const QString where = QString::asprintf("0x%05x", address);
     for (int attempt = 1; attempt <= BSL_RX_PASS_REPEAT; ++attempt) {
-        const unsigned char ack = rxCrcCheck(address, static_cast<uint16_t>(bytes.size()));
+        const Ack ack = rxCrcCheck(address, static_cast<uint16_t>(bytes.size()));
         QByteArray rsp;
-        // A data reply may hold a byte 0xEE, which a read to the quiet takes for the end of the
-        // line: its own length tells where it ends.
-        if (ack == BSL_ACK)
-            _serial->readReply(rsp);
+        // Collected by its own length, which tells where the reply ends.
+        const bool whole = ack == BSL_ACK && _serial->readReply(rsp);
+        // Asking again would get the same answer: this loader has no CRC command.
+        if (whole && isMessage(rsp, UNKNOWN_COMMAND)) {
+            qCDebug(lcLoader).noquote() << "This loader cannot verify: it does not know the CRC command";
+            return Verification::Unsupported;
+        }
         uint16_t crc = 0;
         if (ack == BSL_ACK && crcCheckReply(rsp, &crc)) {
             if (crc == expected)
-                return true;
+                return Verification::Matched;
             // A reply that passed its own checksum: the memory really differs from the image.
             qCDebug(lcLoader).noquote() << "Verify failed! section" << where << "length" << bytes.size()
                                         << QString::asprintf("crc 0x%04x expected 0x%04x", crc, expected);
-            return false;
+            return Verification::Differs;
         }
         qCDebug(lcLoader).noquote() << "Wrong CRC RSP!" << rsp.size() << dataToHexString(rsp);
         settleAfterFailure(ack);
@@ -389,7 +441,7 @@ bool BSL_Interface::verifySection(uint32_t address, const QByteArray &bytes)
                                     << " repeat " << attempt;
     }
     qCDebug(lcLoader).noquote() << "Verify failed! section" << where << "got no CRC";
-    return false;
+    return Verification::NoAnswer;
 }
 
 // A data reply 80 03 00 3A CRC_L CRC_H with its own checksum over the core.
@@ -423,7 +475,7 @@ void BSL_Interface::receiveReply(QByteArray &rsp)
         _serial->readUntilTimeout(rsp);
 }
 
-unsigned char BSL_Interface::txPacket(const QByteArray &core)
+BSL_Interface::Ack BSL_Interface::txPacket(const QByteArray &core)
 {
     Flash_crcInit(0xFFFF);
     for (const char byte : core)
@@ -439,7 +491,7 @@ unsigned char BSL_Interface::txPacket(const QByteArray &core)
     frame.append(static_cast<char>(Flash_getHighByte()));
 
     _serial->write(frame);
-    const unsigned char ack = _serial->readByte();
+    const Ack ack = _serial->readByte();
     if (ack != BSL_ACK)
         _serial->clearBuffers();
     return ack;

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
 class BSL_IO_UART;
 
@@ -48,6 +49,17 @@ public:
         Writing,
         Verifying
     };
+
+    // How the check of the written image with the loader's CRC command ended.
+    enum class Verification
+    {
+        NotRun,      // not asked for, or the image was not written whole
+        Matched,     // every section's CRC equals the image's
+        Differs,     // a checked reply gave another CRC: the memory differs from the image
+        NoAnswer,    // no usable reply came in any attempt
+        Unsupported, // the loader answered "unknown command": it cannot verify
+    };
+    Q_ENUM(Verification)
 
     explicit BSL_Interface(unsigned int bufferSize, QObject *parent = nullptr);
     ~BSL_Interface() override;
@@ -90,7 +102,11 @@ public:
 
     unsigned int getPercent() const { return _percent; }
     // The image reached the unit whole (100 %) and, when verification is on, checked out.
-    bool succeeded() const { return _percent == 100 && (!verifyAfterWrite() || _verified); }
+    bool succeeded() const
+    {
+        return _percent == 100 && (!verifyAfterWrite() || _verification == Verification::Matched);
+    }
+    Verification verification() const { return _verification; }
 
     static Phase phase() { return _phase.load(); }
     // Told every phase change, on the installing thread; one observer per process, or none.
@@ -108,25 +124,29 @@ signals:
 private:
     friend class BslPacketTest;
 
-    unsigned char rxPassword();
-    unsigned char rxMassErase();
-    unsigned char rxDataBlock(uint32_t address, const QByteArray &block);
+    // The loader's acknowledgement byte, or none when nothing came in time.
+    using Ack = std::optional<unsigned char>;
+
+    Ack rxPassword();
+    Ack rxMassErase();
+    Ack rxDataBlock(uint32_t address, const QByteArray &block);
     void rxTxtFileBegin(const QString &firmware);
     bool rxTxtFileContinue(unsigned int size);
+    bool nextBlock(uint32_t &address, QByteArray &block);
     void rxTxtFileEnd();
     void updateProgress(unsigned int size);
-    unsigned char rxCrcCheck(uint32_t address, uint16_t length);
-    bool verifySections();
-    bool verifySection(uint32_t address, const QByteArray &bytes);
+    Ack rxCrcCheck(uint32_t address, uint16_t length);
+    Verification verifySections();
+    Verification verifySection(uint32_t address, const QByteArray &bytes);
     static bool crcCheckReply(const QByteArray &rsp, uint16_t *crc);
     void recordWritten(uint32_t address, const QByteArray &block);
     bool collectReply(int expectedCoreRsp);
     void receiveReply(QByteArray &rsp);
-    void settleAfterFailure(unsigned char ack);
+    void settleAfterFailure(const Ack &ack);
     bool stopHere();
     static void setPhase(Phase phase);
 
-    unsigned char txPacket(const QByteArray &core);
+    Ack txPacket(const QByteArray &core);
     bool processRspData(const QByteArray &rsp, int expectedCoreRsp = 0);
     static QString dataToHexString(const QByteArray &data);
 
@@ -138,8 +158,11 @@ private:
     qint64 _rxTxtMs = -1; // the write phase's duration once it ended, else -1
     bool _verifyAfterWrite = false;
     bool _fastReplies = false;
-    bool _verified = false;
+    Verification _verification = Verification::NotRun;
     QMap<uint32_t, QByteArray> _written; // what the write phase sent: contiguous sections by address
+    // Blocks holding the interrupt vectors, the reset vector among them: written after all others,
+    // so that a unit cut off before the end has no reset vector and starts in its loader.
+    QList<QPair<uint32_t, QByteArray>> _deferred;
 
     static std::atomic<Phase> _phase;
     static std::atomic<PhaseObserver> _phaseObserver;

@@ -299,6 +299,8 @@ int FlashSession::install()
     _driver->install();
     const bool ok = awaitInstallation(static_cast<TargetInfo::eTARGET_TYPE>(_driver->modelType()));
     const bool written = _driver->progress() == 100;
+    if (verify && written && _driver->cannotVerify())
+        return unverified(QStringLiteral("Update"));
     if (verify && written)
         _report.event(QStringLiteral("verify"), {{QStringLiteral("ok"), Report::json(ok)}});
     if (!ok) {
@@ -332,6 +334,8 @@ int FlashSession::recover()
     const bool ok = awaitInstallation(_recoverFamily);
     reportUnits();
     const bool written = _driver->progress() == 100;
+    if (written && _driver->cannotVerify())
+        return unverified(QStringLiteral("Restore"));
     if (written)
         _report.event(QStringLiteral("verify"), {{QStringLiteral("ok"), Report::json(ok)}});
     if (ok) {
@@ -362,6 +366,17 @@ int FlashSession::recover()
     _report.error(QStringLiteral("  ") + recoverCommand(_recoverFamily, port));
     return finish(EXIT_FAILED, written ? QStringLiteral("verify-failed") : QStringLiteral("failed"),
                   QStringLiteral("Restore failed"));
+}
+
+int FlashSession::unverified(const QString &what)
+{
+    _report.event(QStringLiteral("verify"), {{QStringLiteral("ok"), QStringLiteral("null")}});
+    _report.error(QStringLiteral("Warning: this loader cannot verify (it does not know the CRC command): the "
+                                 "loader confirmed every block as written, but the memory was not checked "
+                                 "against the image"));
+    const QString message = what + QStringLiteral(" written, not verified");
+    _report.result(message);
+    return finish(EXIT_UNVERIFIED, QStringLiteral("cannot-verify"), message);
 }
 
 bool FlashSession::awaitInstallation(TargetInfo::eTARGET_TYPE family)

@@ -24,9 +24,10 @@ public:
         EXIT_OK = 0,
         EXIT_FAILED = 1, // the installation or restore failed or was refused
         EXIT_USAGE = 2,
-        EXIT_NO_UNIT = 3,  // no unit found
-        EXIT_UNUSABLE = 4, // a unit was found but cannot be used (access, held, not understood, loader)
-        EXIT_STOPPED = 130 // stopped by the user during an installation
+        EXIT_NO_UNIT = 3,    // no unit found
+        EXIT_UNUSABLE = 4,   // a unit was found but cannot be used (access, held, not understood, loader)
+        EXIT_UNVERIFIED = 5, // written whole, but the unit's loader cannot verify
+        EXIT_STOPPED = 130   // stopped by the user during an installation
     };
 
     // How the installed firmware version stands to the carried one.
@@ -73,6 +74,8 @@ private:
     int list();
     int install();
     int recover();
+    // Written whole, every block confirmed, but the loader knows no CRC command: said as it is.
+    int unverified(const QString &what);
     // Waits for the installation just requested; false when it failed. Reports a stop by the user.
     bool awaitInstallation(TargetInfo::eTARGET_TYPE family);
     // Tells why no port gave a usable unit, with the fix where there is one: EXIT_UNUSABLE when a

@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QLoggingCategory>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <csignal>
@@ -49,6 +50,9 @@ const OptionText OPTIONS[] = {
     {"burst-pause-ms", "ms", "Silence between bursts (default 60)."},
     {"raw-reply", "hex", "Send these bytes (hex) as the whole handshake reply."},
     {"chatter", "hex", "Send these bytes (hex) every 100 ms before the request."},
+    {"mute-handshake", "",
+     "Enter the loader on the programming-mode request without answering it (a half-written application; "
+     "see also --raw-reply)."},
     {"handshake-once", "",
      "Once in the loader, do not answer a new programming-mode request (as a unit that is not reset)."},
     {"silent", "", "Answer nothing at all."},
@@ -70,6 +74,10 @@ const OptionText OPTIONS[] = {
      "block@5:3=55."},
     {"late", "cmd@sel", "Send the reply of chosen frames 60 ms late: cmd@selector."},
     {"mute", "cmd@sel", "Leave chosen frames unanswered: cmd@selector."},
+    {"noise", "cmd@n=ms",
+     "After the reply to the Nth frame of the command, MS milliseconds of line noise (random bytes, every "
+     "value), e.g. password@1=200."},
+    {"no-crc-check", "", "A loader without the CRC check: it answers the command 07 (unknown command)."},
     {"hang-up-at-block", "n", "Hang the line up when data block N arrives."},
     {"flip-stored-bit", "n",
      "Store data block N with one bit of its first byte flipped, after its write check passed (a cell that "
@@ -136,6 +144,7 @@ int main(int argc, char *argv[])
         hs.burstPauseMs = valueOf("burst-pause-ms").toInt();
     if (isSet("raw-reply"))
         hs.rawReply = QByteArray::fromHex(valueOf("raw-reply").toLatin1());
+    hs.mute = isSet("mute-handshake");
     unit.setHandshake(hs);
 
     SimulatedUnit::Timing timing = unit.timing();
@@ -206,6 +215,17 @@ int main(int argc, char *argv[])
             return fail(QStringLiteral("bad block number %1").arg(valueOf(option.first)));
         unit.addFrameFault(option.second(SimulatedUnit::CMD_RX_DATA_BLOCK, block));
     }
+    for (const QString &value : parser.values(QStringLiteral("noise"))) {
+        const QStringList parts = value.split(QRegularExpression(QStringLiteral("[@=]")));
+        bool firstOk = false, msOk = false;
+        const int command = SimulatedUnit::commandCode(parts.value(0));
+        const int first = parts.value(1).toInt(&firstOk);
+        const int ms = parts.value(2).toInt(&msOk);
+        if (parts.size() != 3 || !firstOk || !msOk || command < -1 || first < 1 || ms < 1)
+            return fail(QStringLiteral("bad noise %1").arg(value));
+        unit.addFrameFault(SimulatedUnit::FrameFault::noise(command, first, ms));
+    }
+    unit.setKnowsCrcCheck(!isSet("no-crc-check"));
     if (isSet("babble"))
         unit.setBabbling(true);
     if (isSet("chatter"))

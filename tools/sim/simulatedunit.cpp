@@ -10,7 +10,9 @@
 #include <ctime>
 #include <fcntl.h>
 #include <iterator>
+#include <numeric>
 #include <poll.h>
+#include <random>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -43,12 +45,12 @@ static_assert(std::size(WHERE_NAMES) == SimulatedUnit::LineFault::HandshakeReply
 
 const char *faultName(SimulatedUnit::FrameFault::Kind kind)
 {
-    static const char *const names[] = {"refused",        "corrupt acknowledgement",
-                                        "silence",        "late reply",
-                                        "message reply",  "reply bytes",
-                                        "hang-up",        "babble",
-                                        "stored bit flip"};
-    static_assert(std::size(names) == SimulatedUnit::FrameFault::StoredBitFlip + 1, "a name for every kind");
+    static const char *const names[] = {"refused",         "corrupt acknowledgement",
+                                        "silence",         "late reply",
+                                        "message reply",   "reply bytes",
+                                        "hang-up",         "babble",
+                                        "stored bit flip", "noise"};
+    static_assert(std::size(names) == SimulatedUnit::FrameFault::Noise + 1, "a name for every kind");
     return names[kind];
 }
 
@@ -191,6 +193,7 @@ bool SimulatedUnit::start()
     _holdingHostBytes = false;
     _hostFrameSize = 0;
     _lineInFreeNs = _lineOutFreeNs = _lastRxNs = _lastHostByteNs = 0;
+    _noiseEndNs = 0;
     _stopRequested = false;
     _hangUpRequested = false;
     _parserReset = false;
@@ -341,6 +344,12 @@ void SimulatedUnit::setAnswersHandshakeInLoader(bool answers)
 {
     std::lock_guard<std::mutex> lock(_mutex);
     _answersHandshakeInLoader = answers;
+}
+
+void SimulatedUnit::setKnowsCrcCheck(bool knows)
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    _knowsCrcCheck = knows;
 }
 
 void SimulatedUnit::addFrameFault(const FrameFault &fault)
@@ -760,6 +769,33 @@ void SimulatedUnit::run()
             deadline = now + BABBLE_TICK_NS;
         }
         wasBabbling = babbling;
+
+        if (_noiseEndNs > 0) {
+            // Like a babble, lost where the line cannot take it; acknowledgements and replies go out
+            // in between.
+            const qint64 due = std::min<qint64>(
+                (std::min(now, _noiseEndNs) - _noiseStartNs) / byteTimeNs - _noiseSent, 4096);
+            QByteArray chunk;
+            for (qint64 i = 0; i < due; ++i, ++_noiseSent) {
+                if (_noiseSent % 256 == 0) {
+                    _noiseRound.resize(256);
+                    std::iota(_noiseRound.begin(), _noiseRound.end(), char(0));
+                    std::shuffle(_noiseRound.begin(), _noiseRound.end(), std::mt19937(_noiseSeed++));
+                }
+                chunk.append(_noiseRound.at(int(_noiseSent % 256)));
+            }
+            if (!chunk.isEmpty()) {
+                const ssize_t n = ::write(_master, chunk.constData(), size_t(chunk.size()));
+                if (n > 0) {
+                    std::lock_guard<std::mutex> lock(_mutex);
+                    appendCapped(_sent, chunk.left(int(n)));
+                }
+            }
+            if (now >= _noiseEndNs)
+                _noiseEndNs = 0;
+            else
+                deadline = deadline < 0 ? now + BABBLE_TICK_NS : std::min(deadline, now + BABBLE_TICK_NS);
+        }
 
         if (chatter) {
             if (now >= nextChatterNs) {
@@ -1193,7 +1229,11 @@ void SimulatedUnit::handleFrame(qint64 arrivalNs)
     takeLineFault(LineFault::Reply, command, occurrence, allOccurrence, reply);
     // Counted before the reply goes out, so a host that has read it sees the count.
     finish(ack);
-    send(reply, due);
+    if (!send(reply, due) || !hasFault || fault.kind != FrameFault::Noise)
+        return;
+    _noiseStartNs = nowNs();
+    _noiseEndNs = _noiseStartNs + qint64(fault.delayMs) * NS_PER_MS;
+    _noiseSent = 0;
 }
 
 QByteArray SimulatedUnit::execute(const QByteArray &core, int *workUs, bool flipStoredBit)
@@ -1269,6 +1309,8 @@ QByteArray SimulatedUnit::execute(const QByteArray &core, int *workUs, bool flip
         return messageReply(MSG_SUCCESSFUL_OPERATION);
     }
     case CMD_CRC_CHECK: {
+        if (!_knowsCrcCheck)
+            return messageReply(MSG_UNKNOWN_COMMAND);
         if (const QByteArray refused = refusal(6); !refused.isEmpty())
             return refused;
         const quint32 address = coreAddress(core);
@@ -1308,6 +1350,8 @@ void SimulatedUnit::answerHandshake(qint64 arrivalNs)
     QByteArray reply = hs.rawReply;
     if (reply.isEmpty())
         reply = PROGRAMMING_REQUEST + hs.versionText + char(QS_FRAME);
+    if (hs.mute)
+        return;
     takeLineFault(LineFault::HandshakeReply, -1, occurrence, occurrence, reply);
     const bool hangUpAfter = hs.hangUpAfterBytes >= 0;
     if (hangUpAfter)

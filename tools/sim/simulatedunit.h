@@ -32,10 +32,14 @@
 //   locked; otherwise the data reply 80 03 00 3A CRC_L CRC_H with its checksum, the CRC-16 of the
 //   memory bytes in address order.
 // - Loader version (19): 04 while locked; otherwise a data reply 3A with four version bytes.
-// - Any other command answers 07.
+// - Any other command answers 07; so does the CRC check of a loader without it
+//   (setKnowsCrcCheck(false)).
 //
 // A unit whose reset vector (the word at 0xFFFE) is blank has no application to start: it comes up
 // in its loader, locked, and the programming-mode request is only bytes for the loader's framing.
+// A unit whose reset vector is set starts its application, whole or half-written: the handshake
+// settings tell how it answers the request (a half-written one wrongly, or not at all), and the
+// request always ends in the loader.
 
 #include <QByteArray>
 #include <QString>
@@ -93,6 +97,7 @@ public:
         QVector<int> bursts;       // lengths of the leading bursts; the rest of the reply is the last one
         int burstPauseMs = 60;     // silence between two bursts
         int hangUpAfterBytes = -1; // hang up after sending this many reply bytes (-1: never)
+        bool mute = false;         // enter the loader without answering at all
     };
 
     // Modelled time. With pacing off bytes leave as fast as the pty takes them.
@@ -130,6 +135,9 @@ public:
                            // 0x55), as setBabbling(true) does
             StoredBitFlip, // acknowledge, execute and answer as usual, but one bit of the block's first
                            // byte is stored flipped (a cell that does not hold its charge)
+            Noise,         // acknowledge, execute and answer as usual, then delayMs of line noise at the
+                           // line rate: random bytes, every value in each 256 of them, while the unit
+                           // goes on taking frames
         };
         Kind kind = RefuseAck;
         int command = -1;
@@ -164,6 +172,10 @@ public:
         static FrameFault storedBitFlip(int command, int first)
         {
             return make(StoredBitFlip, command, first, 1, [](FrameFault &) {});
+        }
+        static FrameFault noise(int command, int first, int ms)
+        {
+            return make(Noise, command, first, 1, [ms](FrameFault &f) { f.delayMs = ms; });
         }
 
     private:
@@ -271,6 +283,8 @@ public:
     void setMaxCoreSize(int bytes);
     // In loader mode, answer a new programming-mode request again (as after a reset of the unit).
     void setAnswersHandshakeInLoader(bool answers);
+    // A loader without the CRC check answers it 07 (unknown command).
+    void setKnowsCrcCheck(bool knows);
     void addFrameFault(const FrameFault &fault);
     void clearFrameFaults();
     void addLineFault(const LineFault &fault);
@@ -394,6 +408,7 @@ private:
     PasswordPolicy _passwordPolicy = PasswordPolicy::Faithful;
     int _maxCoreSize = DEFAULT_MAX_CORE_SIZE;
     bool _answersHandshakeInLoader = true;
+    bool _knowsCrcCheck = true;
     QVector<FrameFault> _faults;
     QVector<LineFault> _lineFaults; // not used yet
     int _lineFaultsApplied = 0;
@@ -438,6 +453,11 @@ private:
     qint64 _lineInFreeNs = 0;
     qint64 _lineOutFreeNs = 0;
     qint64 _lastRxNs = 0;
+    qint64 _noiseStartNs = 0; // line noise under way until _noiseEndNs (0: none)
+    qint64 _noiseEndNs = 0;
+    qint64 _noiseSent = 0;
+    QByteArray _noiseRound; // the current 256 noise bytes, a shuffle of every value
+    quint32 _noiseSeed = 1;
 };
 
 #endif // SIMULATEDUNIT_H
