@@ -51,6 +51,7 @@ enum Fault
     EeInData,
     EndlessStream,
     HangUp,
+    Noise,
     FaultCount
 };
 
@@ -58,16 +59,17 @@ const char *const PHASE_NAMES[PhaseCount] = {"handshake",   "password",     "era
                                              "first block", "middle block", "last block"};
 const char *const FAULT_NAMES[FaultCount] = {"silence",  "ack 0x51", "ack 0x52", "ack 0x53",
                                              "ack 0x54", "ack 0x55", "corrupt",  "late 60ms",
-                                             "0xEE",     "endless",  "hang-up"};
+                                             "0xEE",     "endless",  "hang-up",  "noise"};
 
-// Data blocks of the small image, in the order they go out: 240, 240, 120 at 0x8000, 32 at 0xFFE0,
-// 100 at 0x10000.
+// Data blocks of the small image, in the order they go out: 240, 240, 120 at 0x8000, 100 at 0x10000,
+// and the vectors last: 32 at 0xFFE0.
 const int BLOCKS = 5;
 const int MIDDLE_BLOCK = 3;
 
 // How long a case may take from the request to the controller's result.
 const int BOUND_MS = 8000;
 const int ENDLESS_BOUND_MS = 15000; // ten attempts, each draining a stream up to the read bound
+const int NOISE_MS = 200;           // of random bytes, every value among them, after the phase's reply
 
 const QByteArray OK_REPLY("\x80\x02\x00\x3B\x00\x60\xC4", 7);
 const QByteArray PASSWORD_ERROR_REPLY("\x80\x02\x00\x3B\x05\xC5\x94", 7);
@@ -180,6 +182,9 @@ void applyLoaderFault(SimulatedUnit &unit, Phase phase, Fault fault)
     case HangUp:
         frameFault.kind = SimulatedUnit::FrameFault::HangUp;
         break;
+    case Noise:
+        frameFault = SimulatedUnit::FrameFault::noise(commandOf(phase), occurrenceOf(phase), NOISE_MS);
+        break;
     default:
         frameFault.kind = SimulatedUnit::FrameFault::RefuseAck;
         frameFault.ackByte = refusalOf(fault);
@@ -202,8 +207,10 @@ Expected expectedFor(Phase phase, Fault fault)
     if (phase == Handshake) {
         switch (fault) {
         case LateReply: // the reply comes in a later attempt of the collection
-        case EeInData:  // the byte is taken for a silence; the rest comes in the next attempt
             e.success = true;
+            break;
+        case EeInData: // a byte of the text like any other: no version text of a unit
+            e.lines << "UpdateWorker::getFirmwareVersion Incompatible number of tokens!";
             break;
         case CorruptedReply:
             e.prefixes << "Wrong header!";
@@ -216,7 +223,7 @@ Expected expectedFor(Phase phase, Fault fault)
                 e.prefixes << "Not enought data! 1 " + QString::number(refusalOf(fault), 16);
             break;
         }
-        if (!e.success)
+        if (!e.success && fault != EeInData)
             e.lines << "UpdateWorker::getFirmwareVersion setProgrammingMode failed!";
         e.lines << "Status       : " + QString(e.success ? "OK" : "NOK");
         return e;
@@ -228,10 +235,18 @@ Expected expectedFor(Phase phase, Fault fault)
     const bool lostRefusal = phase == Password && !persistent && !isRefusal(fault);
     e.success = !persistent;
 
+    if (fault == Noise) { // taken with the reply it follows, or drained before the next attempt
+        if (phase == Password)
+            e.lines << "Sending password...";
+        e.lines << "Status       : OK";
+        return e;
+    }
     if (fault == CorruptedReply)
         e.prefixes << "Wrong Core RSP!";
-    if (fault == LateReply || fault == EeInData)
+    if (fault == LateReply)
         e.prefixes << "Too short RSP!";
+    if (fault == EeInData) // the 0xEE is data: the reply's length field is wrong
+        e.prefixes << "Wrong RSP!";
     if (fault == EndlessStream)
         e.prefixes << "BSL_IO_UART::readGarbageUntilTimeout the line does not fall silent";
 
@@ -336,7 +351,8 @@ void FaultMatrixTest::faultMatrix_data()
     QTest::addColumn<int>("fault");
     for (int phase = 0; phase < PhaseCount; ++phase) {
         for (int fault = 0; fault < FaultCount; ++fault)
-            QTest::addRow("%s, %s", PHASE_NAMES[phase], FAULT_NAMES[fault]) << phase << fault;
+            if (phase != Handshake || fault != Noise) // the handshake has no frame to follow
+                QTest::addRow("%s, %s", PHASE_NAMES[phase], FAULT_NAMES[fault]) << phase << fault;
     }
 }
 
@@ -361,6 +377,9 @@ void FaultMatrixTest::faultMatrix()
     const QStringList lines = log.lines();
 
     QCOMPARE(outcome.success, expected.success);
+    const QByteArray sent = unit.sentBytes();
+    if (fault == Noise) // every byte value was on the line
+        QCOMPARE(QSet<char>(sent.cbegin(), sent.cend()).size(), 256);
     for (const QString &line : expected.lines)
         QVERIFY2(lines.contains(line), qPrintable("missing log line: " + line));
     for (const QString &prefix : expected.prefixes) {

@@ -8,6 +8,7 @@
 
 #include <QDebug>
 
+#include <iterator>
 #include <string>
 
 namespace {
@@ -370,15 +371,18 @@ void BSL_Interface::recordWritten(uint32_t address, const QByteArray &block)
     if (block.isEmpty())
         return;
     // Blocks of one section follow each other: extend the section that ends where this one starts.
+    // The vectors, written last, close the gap before the section that follows them.
     auto it = _written.upperBound(address);
-    if (it != _written.begin()) {
-        --it;
-        if (it.key() + static_cast<uint32_t>(it.value().size()) == address) {
-            it.value().append(block);
-            return;
-        }
+    if (it != _written.begin() &&
+        std::prev(it).key() + static_cast<uint32_t>(std::prev(it).value().size()) == address)
+        std::prev(it).value().append(block);
+    else
+        it = std::next(_written.insert(address, block));
+    const auto joined = std::prev(it);
+    if (it != _written.end() && joined.key() + static_cast<uint32_t>(joined.value().size()) == it.key()) {
+        joined.value().append(it.value());
+        _written.erase(it);
     }
-    _written.insert(address, block);
 }
 
 BSL_Interface::Ack BSL_Interface::rxCrcCheck(uint32_t address, uint16_t length)
