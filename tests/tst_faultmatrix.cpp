@@ -69,7 +69,7 @@ const int MIDDLE_BLOCK = 3;
 // How long a case may take from the request to the controller's result.
 const int BOUND_MS = 8000;
 const int ENDLESS_BOUND_MS = 15000; // ten attempts, each draining a stream up to the read bound
-const int NOISE_MS = 200;           // of random bytes, every value among them, after the phase's reply
+const int NOISE_MS = 300;           // of random bytes, every value among them, after the phase's reply
 
 const QByteArray OK_REPLY("\x80\x02\x00\x3B\x00\x60\xC4", 7);
 const QByteArray PASSWORD_ERROR_REPLY("\x80\x02\x00\x3B\x05\xC5\x94", 7);

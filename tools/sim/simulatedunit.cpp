@@ -775,15 +775,7 @@ void SimulatedUnit::run()
             // in between.
             const qint64 due = std::min<qint64>(
                 (std::min(now, _noiseEndNs) - _noiseStartNs) / byteTimeNs - _noiseSent, 4096);
-            QByteArray chunk;
-            for (qint64 i = 0; i < due; ++i, ++_noiseSent) {
-                if (_noiseSent % 256 == 0) {
-                    _noiseRound.resize(256);
-                    std::iota(_noiseRound.begin(), _noiseRound.end(), char(0));
-                    std::shuffle(_noiseRound.begin(), _noiseRound.end(), std::mt19937(_noiseSeed++));
-                }
-                chunk.append(_noiseRound.at(int(_noiseSent % 256)));
-            }
+            const QByteArray chunk = takeNoise(due);
             if (!chunk.isEmpty()) {
                 const ssize_t n = ::write(_master, chunk.constData(), size_t(chunk.size()));
                 if (n > 0) {
@@ -1207,6 +1199,10 @@ void SimulatedUnit::handleFrame(qint64 arrivalNs)
         ack = fault.ackByte;
     QByteArray ackBytes(1, char(ack));
     takeLineFault(LineFault::Ack, command, occurrence, allOccurrence, ackBytes);
+    // On a real line the noise went on while the frame came in, one byte per byte of the frame: the
+    // host meets those before the acknowledgement.
+    if (_noiseEndNs > 0 && nowNs() < _noiseEndNs)
+        ackBytes.prepend(takeNoise(raw.size()));
     if (hasFault && fault.kind == FrameFault::RefuseAck) {
         finish(ack);
         send(ackBytes, arrivalNs);
@@ -1369,6 +1365,20 @@ void SimulatedUnit::answerHandshake(qint64 arrivalNs)
     }
     if (hangUpAfter)
         doHangUp();
+}
+
+QByteArray SimulatedUnit::takeNoise(qint64 count)
+{
+    QByteArray bytes;
+    for (qint64 i = 0; i < count; ++i, ++_noiseSent) {
+        if (_noiseSent % 256 == 0) {
+            _noiseRound.resize(256);
+            std::iota(_noiseRound.begin(), _noiseRound.end(), char(0));
+            std::shuffle(_noiseRound.begin(), _noiseRound.end(), std::mt19937(_noiseSeed++));
+        }
+        bytes.append(_noiseRound.at(int(_noiseSent % 256)));
+    }
+    return bytes;
 }
 
 bool SimulatedUnit::sleepUntil(qint64 deadlineNs)

@@ -373,6 +373,7 @@ private:
     bool hasApplicationLocked() const; // with _mutex held: the reset vector is not blank
     bool send(const QByteArray &bytes, qint64 notBeforeNs);
     bool sleepUntil(qint64 deadlineNs);
+    QByteArray takeNoise(qint64 count); // the next bytes of the line noise
     bool writeAll(const char *data, int size);
     void doHangUp();
     void endServing(std::atomic<bool> &request);
