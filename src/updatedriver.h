@@ -71,9 +71,9 @@ public:
     // Collect the loader's replies by their length instead of waiting for a quiet line, and always
     // verify; for the installations and restores requested after it. The window never uses it.
     void setFastReplies(bool fast);
-    // Restore a unit left in its loader with the family's image, verified: on the given device,
-    // or on the first port with the unit's identifiers whose loader answers. Ends like an
-    // installation: progress, then activeChanged with result().
+    // Restore a unit left in its loader, or running a half-written application, with the family's
+    // image, verified: on the given device, or on the first port with the unit's identifiers whose
+    // loader answers. Ends like an installation: progress, then activeChanged with result().
     bool recover(TargetInfo::eTARGET_TYPE family, const QString &port = QString());
 
     static const int _vendor = UnitIdentifiers::VENDOR;

@@ -61,9 +61,10 @@ public slots:
     void doInstallFirmware(const QString &firmware, unsigned int size);
     void doProgressUpdate(const unsigned int &progress);
     void doInstallFirmwareResult();
-    // Restores a unit left in its loader: checks for the loader, then authenticates, erases,
-    // writes and verifies. `port` is a device path, or empty for the first loader on a port with
-    // the identifiers. Ends with one result().
+    // Restores a unit left in its loader: checks for the loader (where none answers, once more
+    // after a programming-mode request that a half-written application still obeys), then
+    // authenticates, erases, writes and verifies. `port` is a device path, or empty for the first
+    // loader on a port with the identifiers. Ends with one result().
     void doRecoverFirmware(int vendor, int product, const QString &port, const QString &firmware,
                            unsigned int size);
     void setVerifyAfterWrite(bool verify);

@@ -168,10 +168,26 @@ void tst_Flash::helpExplainsTheOptions()
 {
     const Run run = flash({"--help"});
     QCOMPARE(run.exitCode, 0);
-    for (const char *word :
-         {"--port <path>", "--install", "--downgrade", "--verify", "--fast", "--recover", "--family <S|L>",
-          "--verbose", "--list", "--json", "--quiet", "--version", "--log-file <path>", "Exit status",
-          "  3    no unit found", "  4    a unit was found", "130", "1240", "223"})
+    for (const char *word : {"--port <path>",
+                             "--install",
+                             "--downgrade",
+                             "--verify",
+                             "--fast",
+                             "--recover",
+                             "--family <S|L>",
+                             "--verbose",
+                             "--list",
+                             "--json",
+                             "--quiet",
+                             "--version",
+                             "--log-file <path>",
+                             "Exit status",
+                             "  3    no unit found",
+                             "  4    a unit was found",
+                             "  5    written whole, but the unit's loader cannot verify",
+                             "130",
+                             "1240",
+                             "223"})
         QVERIFY2(run.out.contains(word), word);
 }
 
