@@ -44,7 +44,7 @@ bool expectedErase(Reader &reader, QByteArray &written)
         const int ack = reader.readByte();
         if (ack == BSL_ACK && reader.readUntilSilent().left(7) == OK_REPLY)
             return true;
-        if (ack == TIMEOUT_ERROR)
+        if (ack == Reader::SILENCE)
             written += QByteArray(BSL_MAX_FRAME_SIZE, static_cast<char>(BSL_FRAME_FILLER));
         reader.readUntilSilent();
     }

@@ -168,26 +168,11 @@ void tst_Flash::helpExplainsTheOptions()
 {
     const Run run = flash({"--help"});
     QCOMPARE(run.exitCode, 0);
-    for (const char *word : {"--port <path>",
-                             "--install",
-                             "--downgrade",
-                             "--verify",
-                             "--fast",
-                             "--recover",
-                             "--family <S|L>",
-                             "--verbose",
-                             "--list",
-                             "--json",
-                             "--quiet",
-                             "--version",
-                             "--log-file <path>",
-                             "Exit status",
-                             "  3    no unit found",
-                             "  4    a unit was found",
-                             "  5    written whole, but the unit's loader cannot verify",
-                             "130",
-                             "1240",
-                             "223"})
+    QVERIFY(run.out.contains("  5    written whole, but the unit's loader cannot verify"));
+    for (const char *word :
+         {"--port <path>", "--install", "--downgrade", "--verify", "--fast", "--recover", "--family <S|L>",
+          "--verbose", "--list", "--json", "--quiet", "--version", "--log-file <path>", "Exit status",
+          "  3    no unit found", "  4    a unit was found", "130", "1240", "223"})
         QVERIFY2(run.out.contains(word), word);
 }
 
@@ -616,10 +601,9 @@ void tst_Flash::restoresVerificationAndInterrupts()
         Watched &run = *runs.back();
         run.unit = startUnit(row.version);
         run.unit->setKnowsCrcCheck(!row.setup.contains("no crc"));
-        QByteArray badVersionReply = SimulatedUnit::messageReply(SimulatedUnit::MSG_BSL_LOCKED);
-        badVersionReply[6] = char(badVersionReply.at(6) ^ 0x01);
         auto badCrc = SimulatedUnit::FrameFault::of(SimulatedUnit::FrameFault::ReplyBytes, 0x19, 1, -1);
-        badCrc.replyBytes = badVersionReply;
+        badCrc.replyBytes = SimulatedUnit::messageReply(SimulatedUnit::MSG_BSL_LOCKED);
+        badCrc.replyBytes[6] = char(badCrc.replyBytes.at(6) ^ 0x01);
         if (row.setup.contains("bad crc"))
             run.unit->addFrameFault(badCrc);
         SimulatedUnit::Handshake handshake = run.unit->handshake();

@@ -12,22 +12,24 @@
 #include <utility>
 #include <vector>
 
-// A data byte, or TIMEOUT_ERROR (0xEE) for a silence and for a data byte 0xEE alike. After the
-// script the line stays silent, or with `endless` plays it again.
+// A data byte (0xEE like any other), or SILENCE. After the script the line stays silent, or with
+// `endless` plays it again.
 class Reader
 {
 public:
+    static constexpr int SILENCE = -1;
+
     Reader(std::vector<int> events, bool endless = false) : _events(std::move(events)), _endless(endless) {}
 
     int readByte()
     {
         if (_next >= _events.size()) {
             if (!_endless || _events.empty())
-                return TIMEOUT_ERROR;
+                return SILENCE;
             _next = 0;
         }
         const int event = _events[_next++];
-        return event == ScriptedLine::SILENCE ? TIMEOUT_ERROR : event;
+        return event == ScriptedLine::SILENCE ? SILENCE : event;
     }
 
     // Until a silence, bounded like the transport.
@@ -36,7 +38,7 @@ public:
         QByteArray bytes;
         for (int count = 1;; ++count) {
             const int byte = readByte();
-            if (byte == TIMEOUT_ERROR)
+            if (byte == SILENCE)
                 return bytes;
             bytes.append(static_cast<char>(byte));
             if (count >= READ_UNTIL_TIMEOUT_MAX_BYTES)
