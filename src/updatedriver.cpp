@@ -6,6 +6,7 @@
 #include "logcategories.h"
 #include "portenumerator.h"
 #include "updateworker.h"
+#include "versionorder.h"
 
 #include <QDebug>
 #include <QDesktopServices>
@@ -38,6 +39,7 @@ UpdateDriver::UpdateDriver(QObject *parent) : QObject(parent), _active(false), _
                    const QString &version) {
                 _probedPorts.append(ProbedPort{port, reason, detail, model, version});
             });
+    connect(worker, &UpdateWorker::erasing, this, [this] { _unitErased = true; });
 
     _thread.start();
     _thread.setPriority(QThread::TimeCriticalPriority);
@@ -117,17 +119,12 @@ void UpdateDriver::versionHandle(const QString &modelName, const QString &versio
 
 bool UpdateDriver::isUpdateAvailable()
 {
-    const QStringList current = _target.version().split(QLatin1Char('.'), Qt::KeepEmptyParts);
-    const QStringList carried = _target.firmwareVersion().split(QLatin1Char('.'), Qt::KeepEmptyParts);
-    if (current.size() != 2 || carried.size() != 2)
-        return false;
+    return VersionOrder::isUpdate(_target.version(), _target.firmwareVersion());
+}
 
-    // A part that is not a decimal number counts as 0.
-    const int currentMajor = current.at(0).toInt(nullptr, 10);
-    const int currentMinor = current.at(1).toInt(nullptr, 10);
-    const int carriedMajor = carried.at(0).toInt(nullptr, 10);
-    const int carriedMinor = carried.at(1).toInt(nullptr, 10);
-    return carriedMajor > currentMajor || (carriedMajor == currentMajor && carriedMinor > currentMinor);
+bool UpdateDriver::isDowngrade()
+{
+    return VersionOrder::isDowngrade(_target.version(), _target.firmwareVersion());
 }
 
 void UpdateDriver::openFileNatively(const QString &resourceFile, const QString &outputFile)
@@ -162,6 +159,7 @@ void UpdateDriver::install()
     }
     _active = true;
     _progress = 0;
+    _unitErased = false;
     emit installFirmware(image, size);
 }
 
@@ -196,6 +194,7 @@ bool UpdateDriver::recover(TargetInfo::eTARGET_TYPE family, const QString &port)
         return false;
     _active = true;
     _progress = 0;
+    _unitErased = false;
     _probedPorts.clear();
     UpdateWorker *worker = _worker;
     const QString image = firmware->image();

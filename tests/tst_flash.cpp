@@ -151,6 +151,12 @@ void tst_Flash::wrongUsageExitsWith2_data()
     QTest::newRow("all with json") << QStringList{"--all", "--install", "--json"};
     QTest::newRow("all without install") << QStringList{"--all", "--port", "/dev/ttyACM0"};
     QTest::newRow("two ports without all") << QStringList{"--port", "/dev/ttyACM0", "--port", "/dev/ttyACM1"};
+    QTest::newRow("family twice") << QStringList{"--recover", "--family", "S", "--family", "L"};
+    QTest::newRow("install twice, short and long") << QStringList{"-i", "--install"};
+    QTest::newRow("one device twice with all") << QStringList{"--all", "--install", "--port", "/dev/ttyACM0",
+                                                              "--port", "/dev/ttyACM0"};
+    QTest::newRow("log file refusing its lines") << QStringList{"--log-file", "/dev/full", "--list"};
+    QTest::newRow("log file in no folder") << QStringList{"--log-file", "/nonexistent/flash.log", "--list"};
 }
 
 void tst_Flash::wrongUsageExitsWith2()
@@ -162,6 +168,10 @@ void tst_Flash::wrongUsageExitsWith2()
     QVERIFY2(run.err.contains("Try 'talvo-flash --help'."), qPrintable(run.err));
     if (QByteArray(QTest::currentDataTag()) == "recover without family")
         QVERIFY2(run.err.contains("--recover needs --family S or L"), qPrintable(run.err));
+    if (QByteArray(QTest::currentDataTag()) == "family twice")
+        QVERIFY2(run.err.contains("--family is given more than once"), qPrintable(run.err));
+    if (QByteArray(QTest::currentDataTag()).startsWith("log file"))
+        QVERIFY2(run.err.contains("cannot write the log file"), qPrintable(run.err));
 }
 
 void tst_Flash::helpExplainsTheOptions()
@@ -297,6 +307,8 @@ void tst_Flash::downgradeIsRefusedWithoutTheOption_data()
     QTest::newRow("newer version") << QByteArray("52.09(2500),Talvo 400 L");
     // A field too long for a number cannot be compared: it counts as newer.
     QTest::newRow("version not comparable") << QByteArray("99999999999999999999.05(2500),Talvo 400L");
+    // The window's rule too (tst_updatedriver): a major that is no number is no update, but a downgrade.
+    QTest::newRow("major not a number") << QByteArray("x.05(2500),Talvo 400L");
 }
 
 void tst_Flash::downgradeIsRefusedWithoutTheOption()
@@ -331,6 +343,13 @@ void tst_Flash::eachRunEndsWithItsStatusAndWords_data()
     QTest::newRow("list: not understood")
         << "wrong count" << list << 4 << "PORT: not understood (received \"52.02(2316),Talvo 400L\")\n"
         << "";
+    QTest::newRow("list: rejected text, then the loader's refusals")
+        << "wrong count, refused again" << list << 4
+        << "PORT: not understood (received \"52.02(2316),Talvo 400L\")\n"
+        << "";
+    QTest::newRow("list: babbling, cut")
+        << "babbling" << list << 4 << "PORT: not understood (received \"" + QString(80, 'U') + "\"... (BYTES))\n"
+        << "";
     QTest::newRow("list: in its loader")
         << "stranded" << list << 4
         << "PORT: in its loader (firmware missing or incomplete; restore with --recover)\n"
@@ -347,6 +366,10 @@ void tst_Flash::eachRunEndsWithItsStatusAndWords_data()
                                   << "README.md is a regular file, not a serial device";
     QTest::newRow("directory") << "" << QStringList{"--port", TALVO_SOURCE_DIR} << 2 << ""
                                << "is a directory, not a serial device";
+    QTest::newRow("null device") << "" << QStringList{"--port", "/dev/null"} << 2 << ""
+                                 << "/dev/null is a character device that is no terminal, not a serial device";
+    QTest::newRow("FIFO") << "fifo" << QStringList{"--install", "--port", "FIFO"} << 2 << ""
+                          << "is a FIFO (named pipe), not a serial device";
     QTest::newRow("version") << "" << QStringList{"--version"} << 0
                              << "talvo-flash 1.0.0.1\nFirmware S: 49.09\nFirmware L: 52.05\n"
                              << "";
@@ -360,16 +383,25 @@ void tst_Flash::eachRunEndsWithItsStatusAndWords()
     QFETCH(QString, out);
     QFETCH(QString, err);
 
-    auto unit = startUnit(situation == "wrong count" ? "52.02(2316),Talvo 400L" : "49.05(1799),Talvo 400S");
+    auto unit = startUnit(situation.startsWith("wrong count") ? "52.02(2316),Talvo 400L" : "49.05(1799),Talvo 400S");
     unit->setSilent(situation == "silent");
+    unit->setAnswersHandshakeInLoader(situation != "wrong count, refused again");
+    unit->setBabbling(situation == "babbling");
+    const QTemporaryDir dir;
+    const QString fifo = dir.filePath("fifo");
+    QVERIFY(situation != "fifo" || ::mkfifo(qPrintable(fifo), 0600) == 0);
     if (situation == "stranded")
         unit->loadMemory(SimulatedUnit::RESET_VECTOR_ADDRESS, QByteArray(2, '\xFF'));
     const int holder = preparePort(situation, unit->portPath());
     arguments.replaceInStrings("PORT", unit->portPath()).replaceInStrings("NAME", unit->portPath().mid(5));
+    arguments.replaceInStrings("FIFO", fifo);
     const Run run = flash(arguments, situation == "no access");
     ::close(holder);
     QCOMPARE(run.exitCode, exitCode);
-    QCOMPARE(run.out, out.replace("PORT", unit->portPath()));
+    // A babbling port: what came in, cut, with the count of all.
+    const QRegularExpressionMatch count = QRegularExpression("\\.\\.\\. \\((\\d+) bytes in all\\)").match(run.out);
+    QVERIFY(!out.contains("BYTES") || (count.hasMatch() && count.captured(1).toInt() > 80));
+    QCOMPARE(run.out, out.replace("PORT", unit->portPath()).replace("BYTES", count.captured(1) + " bytes in all"));
     QVERIFY2(err.isEmpty() ? run.err.isEmpty() : run.err.contains(err.replace("PORT", unit->portPath())),
              qPrintable(run.err));
     // A list only asks: no loader frame reaches a unit that answered.
@@ -500,7 +532,11 @@ void tst_Flash::failedInstallationExitsWith1()
     const Run run = flash({"--install", "--port", unit->portPath()});
     QCOMPARE(run.exitCode, 1);
     QVERIFY(!run.out.contains("Update successful!"));
-    QVERIFY2(run.err.endsWith("Error: Update failed\n"), qPrintable(run.err));
+    // The refused password erased the unit: the exact command that restores it.
+    QVERIFY2(run.err.endsWith("Error: Update failed after the unit was erased: it has no firmware now and stays in "
+                              "its loader. Restore it with\n  talvo-flash --recover --family S --port " +
+                              unit->portPath() + "\n"),
+             qPrintable(run.err));
     QCOMPARE(unit->blocksWritten(), 0);
 }
 
@@ -517,6 +553,8 @@ void tst_Flash::restoresVerificationAndInterrupts()
     const QString stopped = "Restore it with\n  " + command + "\n",
                   again = "Error: Restore failed; the unit stays in its loader. Try again with\n  " + command;
     const QString restored = "Verified\nRestore successful!\n", verifyFailed = "the carried firmware\n";
+    const QString erased = "Error: Update failed after the unit was erased: it has no firmware now and stays in "
+                           "its loader. " + stopped.mid(stopped.indexOf("Restore"));
     const QByteArray writing = "\n3 %\n", warning = "Warning: stopping now would leave the unit";
     const QList<Watched::Step> twoSigint{{writing, SIGINT}, {warning, SIGINT}};
     struct Row
@@ -537,7 +575,7 @@ void tst_Flash::restoresVerificationAndInterrupts()
         Row{"running unit kept", "", recover, 3, "", "no Talvo unit in its loader answers on PORT", "kept"},
         Row{"restore not verified", "stranded flip", recover, 1, "", verifyFailed + again, ""},
         Row{"installation verified", "", verify, 0, "Verified\nUpdate successful!\n", "", "S"},
-        Row{"installation not verified", "flip", verify, 1, "", verifyFailed + "Error: Update failed\n", ""},
+        Row{"installation not verified", "flip", verify, 1, "", verifyFailed + erased, ""},
         Row{"fast installation verified", "", install + fast, 0, "Verified\nUpdate successful!\n", "", "S"},
         Row{"fast restore", "stranded", recover + fast, 0, restored, "", "S"},
         Row{"search meets a loader", "stranded", probe, 4, "", stopped + "S or L: the family of", "kept"},
@@ -546,6 +584,10 @@ void tst_Flash::restoresVerificationAndInterrupts()
         Row{"one SIGINT", "", install, 0, "Update successful!\n", warning, "S", {{writing, SIGINT}}},
         Row{"one SIGTERM", "", install, 0, "Update successful!\n", warning, "S", {{writing, SIGTERM}}},
         Row{"two SIGINT", "", install, 130, "", stopped, "", twoSigint},
+        // --json: a signal during the search still ends with the result line, and ends the run.
+        Row{"json search stopped", "silent", {"--json", "--verbose", "--port", "PORT"}, -1,
+            "{\"event\":\"result\",\"ok\":false,\"exit\":130,\"reason\":\"stopped\"", "Name         :", "kept",
+            {{"Name         :", SIGINT}}},
     };
 
     std::vector<std::unique_ptr<Watched>> runs;
@@ -576,6 +618,7 @@ void tst_Flash::restoresVerificationAndInterrupts()
         runs.push_back(std::make_unique<Watched>());
         Watched &run = *runs.back();
         run.unit = startUnit("49.05(1799),Talvo 400S");
+        run.unit->setSilent(row.setup == "silent");
         if (row.setup.contains("stranded"))
             run.unit->loadMemory(SimulatedUnit::RESET_VECTOR_ADDRESS - 0x7E, QByteArray(0x80, '\xFF'));
         auto flip = SimulatedUnit::FrameFault::refused(SimulatedUnit::CMD_RX_DATA_BLOCK, 5);
@@ -615,9 +658,10 @@ void tst_Flash::restoresVerificationAndInterrupts()
         // "Verified" stands for the loader's CRC checks of the memory.
         QVERIFY2(!out.contains("Verified") || run.unit->framesReceived(SimulatedUnit::CMD_CRC_CHECK) > 0,
                  row.name);
-        if (row.exitCode == 130) {
-            // Stopped after the current frame of the 521, the port released: the command shown restores it.
-            QVERIFY2(run.unit->blocksWritten() < 521, row.name);
+        if (row.exitCode == 130 || row.err.contains(erased)) {
+            // Stopped after the current frame of the 521 (or failed), the port released: the command shown
+            // restores it.
+            QVERIFY2(run.unit->blocksWritten() < 521 || row.exitCode != 130, row.name);
             run.err.clear();
             arguments[i] = command.split(' ').mid(1);
             interrupted << i;
