@@ -19,7 +19,7 @@ namespace {
 
 std::atomic<bool> verbose{false};
 QMutex fileMutex;
-QList<QFile *> files; // guarded by fileMutex
+QList<QFile *> files;       // guarded by fileMutex
 QFile *namedFile = nullptr; // the file named with openFile, guarded by fileMutex
 QString namedFileError;     // why it could not be written, guarded by fileMutex
 

@@ -153,8 +153,8 @@ void tst_Flash::wrongUsageExitsWith2_data()
     QTest::newRow("two ports without all") << QStringList{"--port", "/dev/ttyACM0", "--port", "/dev/ttyACM1"};
     QTest::newRow("family twice") << QStringList{"--recover", "--family", "S", "--family", "L"};
     QTest::newRow("install twice, short and long") << QStringList{"-i", "--install"};
-    QTest::newRow("one device twice with all") << QStringList{"--all", "--install", "--port", "/dev/ttyACM0",
-                                                              "--port", "/dev/ttyACM0"};
+    QTest::newRow("one device twice with all")
+        << QStringList{"--all", "--install", "--port", "/dev/ttyACM0", "--port", "/dev/ttyACM0"};
     QTest::newRow("log file refusing its lines") << QStringList{"--log-file", "/dev/full", "--list"};
     QTest::newRow("log file in no folder") << QStringList{"--log-file", "/nonexistent/flash.log", "--list"};
 }
@@ -348,7 +348,8 @@ void tst_Flash::eachRunEndsWithItsStatusAndWords_data()
         << "PORT: not understood (received \"52.02(2316),Talvo 400L\")\n"
         << "";
     QTest::newRow("list: babbling, cut")
-        << "babbling" << list << 4 << "PORT: not understood (received \"" + QString(80, 'U') + "\"... (BYTES))\n"
+        << "babbling" << list << 4
+        << "PORT: not understood (received \"" + QString(80, 'U') + "\"... (BYTES))\n"
         << "";
     QTest::newRow("list: in its loader")
         << "stranded" << list << 4
@@ -366,8 +367,9 @@ void tst_Flash::eachRunEndsWithItsStatusAndWords_data()
                                   << "README.md is a regular file, not a serial device";
     QTest::newRow("directory") << "" << QStringList{"--port", TALVO_SOURCE_DIR} << 2 << ""
                                << "is a directory, not a serial device";
-    QTest::newRow("null device") << "" << QStringList{"--port", "/dev/null"} << 2 << ""
-                                 << "/dev/null is a character device that is no terminal, not a serial device";
+    QTest::newRow("null device")
+        << "" << QStringList{"--port", "/dev/null"} << 2 << ""
+        << "/dev/null is a character device that is no terminal, not a serial device";
     QTest::newRow("FIFO") << "fifo" << QStringList{"--install", "--port", "FIFO"} << 2 << ""
                           << "is a FIFO (named pipe), not a serial device";
     QTest::newRow("version") << "" << QStringList{"--version"} << 0
@@ -383,7 +385,8 @@ void tst_Flash::eachRunEndsWithItsStatusAndWords()
     QFETCH(QString, out);
     QFETCH(QString, err);
 
-    auto unit = startUnit(situation.startsWith("wrong count") ? "52.02(2316),Talvo 400L" : "49.05(1799),Talvo 400S");
+    auto unit =
+        startUnit(situation.startsWith("wrong count") ? "52.02(2316),Talvo 400L" : "49.05(1799),Talvo 400S");
     unit->setSilent(situation == "silent");
     unit->setAnswersHandshakeInLoader(situation != "wrong count, refused again");
     unit->setBabbling(situation == "babbling");
@@ -399,9 +402,11 @@ void tst_Flash::eachRunEndsWithItsStatusAndWords()
     ::close(holder);
     QCOMPARE(run.exitCode, exitCode);
     // A babbling port: what came in, cut, with the count of all.
-    const QRegularExpressionMatch count = QRegularExpression("\\.\\.\\. \\((\\d+) bytes in all\\)").match(run.out);
+    const QRegularExpressionMatch count =
+        QRegularExpression("\\.\\.\\. \\((\\d+) bytes in all\\)").match(run.out);
     QVERIFY(!out.contains("BYTES") || (count.hasMatch() && count.captured(1).toInt() > 80));
-    QCOMPARE(run.out, out.replace("PORT", unit->portPath()).replace("BYTES", count.captured(1) + " bytes in all"));
+    QCOMPARE(run.out,
+             out.replace("PORT", unit->portPath()).replace("BYTES", count.captured(1) + " bytes in all"));
     QVERIFY2(err.isEmpty() ? run.err.isEmpty() : run.err.contains(err.replace("PORT", unit->portPath())),
              qPrintable(run.err));
     // A list only asks: no loader frame reaches a unit that answered.
@@ -533,9 +538,10 @@ void tst_Flash::failedInstallationExitsWith1()
     QCOMPARE(run.exitCode, 1);
     QVERIFY(!run.out.contains("Update successful!"));
     // The refused password erased the unit: the exact command that restores it.
-    QVERIFY2(run.err.endsWith("Error: Update failed after the unit was erased: it has no firmware now and stays in "
-                              "its loader. Restore it with\n  talvo-flash --recover --family S --port " +
-                              unit->portPath() + "\n"),
+    QVERIFY2(run.err.endsWith(
+                 "Error: Update failed after the unit was erased: it has no firmware now and stays in "
+                 "its loader. Restore it with\n  talvo-flash --recover --family S --port " +
+                 unit->portPath() + "\n"),
              qPrintable(run.err));
     QCOMPARE(unit->blocksWritten(), 0);
 }
@@ -553,10 +559,15 @@ void tst_Flash::restoresVerificationAndInterrupts()
     const QString stopped = "Restore it with\n  " + command + "\n",
                   again = "Error: Restore failed; the unit stays in its loader. Try again with\n  " + command;
     const QString restored = "Verified\nRestore successful!\n", verifyFailed = "the carried firmware\n";
-    const QString erased = "Error: Update failed after the unit was erased: it has no firmware now and stays in "
-                           "its loader. " + stopped.mid(stopped.indexOf("Restore"));
+    const QString erased =
+        "Error: Update failed after the unit was erased: it has no firmware now and stays in "
+        "its loader. " +
+        stopped.mid(stopped.indexOf("Restore"));
     const QByteArray writing = "\n3 %\n", warning = "Warning: stopping now would leave the unit";
     const QList<Watched::Step> twoSigint{{writing, SIGINT}, {warning, SIGINT}};
+    const QStringList json{"--json", "--verbose", "--port", "PORT"};
+    const QString stopResult = "{\"event\":\"result\",\"ok\":false,\"exit\":130,\"reason\":\"stopped\"";
+    const QByteArray probing = "Name         :"; // the debug log's first line of a probe
     struct Row
     {
         const char *name;
@@ -585,9 +596,7 @@ void tst_Flash::restoresVerificationAndInterrupts()
         Row{"one SIGTERM", "", install, 0, "Update successful!\n", warning, "S", {{writing, SIGTERM}}},
         Row{"two SIGINT", "", install, 130, "", stopped, "", twoSigint},
         // --json: a signal during the search still ends with the result line, and ends the run.
-        Row{"json search stopped", "silent", {"--json", "--verbose", "--port", "PORT"}, -1,
-            "{\"event\":\"result\",\"ok\":false,\"exit\":130,\"reason\":\"stopped\"", "Name         :", "kept",
-            {{"Name         :", SIGINT}}},
+        Row{"json search stopped", "silent", json, -1, stopResult, probing, "kept", {{probing, SIGINT}}},
     };
 
     std::vector<std::unique_ptr<Watched>> runs;

@@ -53,7 +53,8 @@ int wmain()
         std::printf("AllocConsole failed: %lu\n", GetLastError());
     check(ConsoleControl::handle(CTRL_C_EVENT) == 0, "no sink: the default action");
     check(ConsoleControl::catchEvents(sink), "SetConsoleCtrlHandler takes the handler");
-    check(raised(CTRL_C_EVENT, ConsoleControl::Interrupt), "Ctrl-C reaches the sink as SIGINT, the process lives on");
+    check(raised(CTRL_C_EVENT, ConsoleControl::Interrupt),
+          "Ctrl-C reaches the sink as SIGINT, the process lives on");
     // Wine's GenerateConsoleCtrlEvent raises no Ctrl-Break: the handler is called with it instead.
     check(ConsoleControl::handle(CTRL_BREAK_EVENT) == 1 && received.load() == ConsoleControl::Break,
           "Ctrl-Break reaches the sink as SIGBREAK");

@@ -313,15 +313,15 @@ int FlashSession::install()
                     QStringLiteral("no firmware for the model \"%1\"").arg(_driver->modelName()));
     // The window's rule: a newer version needs consent, and so does one that cannot be compared.
     if (!_downgrade && _driver->isDowngrade())
-        return fail(EXIT_FAILED, QStringLiteral("refused"),
-                    QStringLiteral("the installed version %1 is %2 the carried version %3; give "
-                                   "--downgrade to install %3 anyway")
-                        .arg(_driver->versionCurrent(),
-                             VersionOrder::compare(_driver->versionCurrent(), carried) ==
-                                     VersionOrder::Order::Newer
-                                 ? QStringLiteral("newer than")
-                                                          : QStringLiteral("not comparable with"),
-                             carried));
+        return fail(
+            EXIT_FAILED, QStringLiteral("refused"),
+            QStringLiteral("the installed version %1 is %2 the carried version %3; give "
+                           "--downgrade to install %3 anyway")
+                .arg(_driver->versionCurrent(),
+                     VersionOrder::compare(_driver->versionCurrent(), carried) == VersionOrder::Order::Newer
+                         ? QStringLiteral("newer than")
+                         : QStringLiteral("not comparable with"),
+                     carried));
 
     const bool verify = _verify || _fast; // fast replies always verify
     if (_verify)
@@ -349,7 +349,8 @@ int FlashSession::install()
                                      "and stays in its loader. Restore it with"));
         _report.error(QStringLiteral("  ") + command);
         return finish(EXIT_FAILED, reason,
-                      QStringLiteral("Update failed: the unit has no firmware now; restore it with ") + command);
+                      QStringLiteral("Update failed: the unit has no firmware now; restore it with ") +
+                          command);
     }
     if (verify)
         _report.result(QStringLiteral("Verified"));
@@ -485,8 +486,7 @@ void FlashSession::reportUnits()
             detail = shownBytes(receivedText(probed.detail), false);
         else if (probed.reason == UpdateWorker::PortOpenFailed)
             detail = probed.detail;
-        const bool update =
-            !carried.isEmpty() && VersionOrder::isUpdate(probed.version, carried);
+        const bool update = !carried.isEmpty() && VersionOrder::isUpdate(probed.version, carried);
         _report.event(QStringLiteral("unit"),
                       {{QStringLiteral("port"), Report::json(portOf(probed))},
                        {QStringLiteral("reason"), Report::json(reasonName(probed.reason))},

@@ -128,9 +128,9 @@ int main(int argc, char *argv[])
                "front, a table of the results follows. Exit status 0 when every unit succeeded, 130 when "
                "the user stopped any, else the status all units share, else 1; 3 when no unit is found.");
     parser.addOption(allOption);
-    const QList<QCommandLineOption> givenOnce = {
-        installOption, downgradeOption, verifyOption, fastOption,  recoverOption,  familyOption,
-        verboseOption, listOption,      jsonOption,   quietOption, logFileOption, allOption};
+    const QList<QCommandLineOption> givenOnce = {installOption, downgradeOption, verifyOption,  fastOption,
+                                                 recoverOption, familyOption,    verboseOption, listOption,
+                                                 jsonOption,    quietOption,     logFileOption, allOption};
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -213,8 +213,8 @@ int main(int argc, char *argv[])
             logError = DebugLog::fileError();
         }
         if (!logError.isEmpty())
-            return usageError(
-                QStringLiteral("cannot write the log file %1: %2").arg(parser.value(logFileOption), logError));
+            return usageError(QStringLiteral("cannot write the log file %1: %2")
+                                  .arg(parser.value(logFileOption), logError));
     }
 
     if (parser.isSet(allOption)) {
