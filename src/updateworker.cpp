@@ -293,7 +293,7 @@ bool UpdateWorker::getFirmwareVersion()
     QByteArray received;
     // What the port said: the first reply that was not only refusals (a version text that was not
     // understood, rather than the loader's refusal of the request repeated after it), else the
-    // last reply with any bytes. A port that sent anything at all is not silent.
+    // first bytes that came. A port that sent anything at all is not silent.
     QByteArray told;
     for (int attempt = 1; attempt <= PROBE_ATTEMPTS; ++attempt) {
         QString model;
@@ -302,9 +302,12 @@ bool UpdateWorker::getFirmwareVersion()
             emit portProbed(_probedPort, PortFound, QString(), model, version);
             return true;
         }
-        if (!received.isEmpty() && (!answered || told.isEmpty()))
-            told = received;
-        answered = answered || !onlyLoaderRefusals(received);
+        if (!received.isEmpty()) {
+            const bool refusals = onlyLoaderRefusals(received);
+            if (told.isEmpty() || (!refusals && !answered))
+                told = received;
+            answered = answered || !refusals;
+        }
         // A line that does not fall silent will not answer a second request either.
         if (received.size() >= READ_UNTIL_TIMEOUT_MAX_BYTES)
             break;
