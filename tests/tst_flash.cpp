@@ -156,7 +156,6 @@ void tst_Flash::wrongUsageExitsWith2_data()
     QTest::newRow("one device twice with all")
         << QStringList{"--all", "--install", "--port", "/dev/ttyACM0", "--port", "/dev/ttyACM0"};
     QTest::newRow("log file refusing its lines") << QStringList{"--log-file", "/dev/full", "--list"};
-    QTest::newRow("log file in no folder") << QStringList{"--log-file", "/nonexistent/flash.log", "--list"};
 }
 
 void tst_Flash::wrongUsageExitsWith2()
@@ -401,12 +400,9 @@ void tst_Flash::eachRunEndsWithItsStatusAndWords()
     const Run run = flash(arguments, situation == "no access");
     ::close(holder);
     QCOMPARE(run.exitCode, exitCode);
-    // A babbling port: what came in, cut, with the count of all.
-    const QRegularExpressionMatch count =
-        QRegularExpression("\\.\\.\\. \\((\\d+) bytes in all\\)").match(run.out);
-    QVERIFY(!out.contains("BYTES") || (count.hasMatch() && count.captured(1).toInt() > 80));
-    QCOMPARE(run.out,
-             out.replace("PORT", unit->portPath()).replace("BYTES", count.captured(1) + " bytes in all"));
+    // A babbling port: the first 80 bytes, then the count of all.
+    const QString all = QRegularExpression("\\(\\d+ bytes in all\\)").match(run.out).captured();
+    QCOMPARE(run.out, out.replace("PORT", unit->portPath()).replace("(BYTES)", all));
     QVERIFY2(err.isEmpty() ? run.err.isEmpty() : run.err.contains(err.replace("PORT", unit->portPath())),
              qPrintable(run.err));
     // A list only asks: no loader frame reaches a unit that answered.
@@ -538,10 +534,9 @@ void tst_Flash::failedInstallationExitsWith1()
     QCOMPARE(run.exitCode, 1);
     QVERIFY(!run.out.contains("Update successful!"));
     // The refused password erased the unit: the exact command that restores it.
-    QVERIFY2(run.err.endsWith(
-                 "Error: Update failed after the unit was erased: it has no firmware now and stays in "
-                 "its loader. Restore it with\n  talvo-flash --recover --family S --port " +
-                 unit->portPath() + "\n"),
+    const QString command = "talvo-flash --recover --family S --port " + unit->portPath();
+    QVERIFY2(run.err.endsWith("it has no firmware now and stays in its loader. Restore it with\n  " +
+                              command + "\n"),
              qPrintable(run.err));
     QCOMPARE(unit->blocksWritten(), 0);
 }
@@ -560,9 +555,7 @@ void tst_Flash::restoresVerificationAndInterrupts()
                   again = "Error: Restore failed; the unit stays in its loader. Try again with\n  " + command;
     const QString restored = "Verified\nRestore successful!\n", verifyFailed = "the carried firmware\n";
     const QString erased =
-        "Error: Update failed after the unit was erased: it has no firmware now and stays in "
-        "its loader. " +
-        stopped.mid(stopped.indexOf("Restore"));
+        "Update failed after the unit was erased: it has no firmware now and stays in its loader. " + stopped;
     const QByteArray writing = "\n3 %\n", warning = "Warning: stopping now would leave the unit";
     const QList<Watched::Step> twoSigint{{writing, SIGINT}, {warning, SIGINT}};
     const QStringList json{"--json", "--verbose", "--port", "PORT"};
@@ -586,7 +579,7 @@ void tst_Flash::restoresVerificationAndInterrupts()
         Row{"running unit kept", "", recover, 3, "", "no Talvo unit in its loader answers on PORT", "kept"},
         Row{"restore not verified", "stranded flip", recover, 1, "", verifyFailed + again, ""},
         Row{"installation verified", "", verify, 0, "Verified\nUpdate successful!\n", "", "S"},
-        Row{"installation not verified", "flip", verify, 1, "", verifyFailed + erased, ""},
+        Row{"installation not verified", "flip", verify, 1, "", verifyFailed + "Error: " + erased, ""},
         Row{"fast installation verified", "", install + fast, 0, "Verified\nUpdate successful!\n", "", "S"},
         Row{"fast restore", "stranded", recover + fast, 0, restored, "", "S"},
         Row{"search meets a loader", "stranded", probe, 4, "", stopped + "S or L: the family of", "kept"},
