@@ -19,7 +19,9 @@ namespace {
 
 std::atomic<bool> verbose{false};
 QMutex fileMutex;
-QList<QFile *> files; // guarded by fileMutex
+QList<QFile *> files;       // guarded by fileMutex
+QFile *namedFile = nullptr; // the file named with openFile, guarded by fileMutex
+QString namedFileError;     // why it could not be written, guarded by fileMutex
 
 // The log files are closed when the application object goes, and at the latest when the program
 // ends: a file left open would never be flushed to its end nor freed.
@@ -28,6 +30,7 @@ void closeFiles()
     QMutexLocker locker(&fileMutex);
     qDeleteAll(files);
     files.clear();
+    namedFile = nullptr;
 }
 
 struct ClosedAtExit
@@ -51,8 +54,9 @@ void handleMessage(QtMsgType type, const QMessageLogContext &context, const QStr
                                       QLatin1Char(' ') + line + QLatin1Char('\n'))
                                          .toUtf8();
             for (QFile *file : qAsConst(files)) {
-                file->write(bytes);
-                file->flush();
+                const bool written = file->write(bytes) == bytes.size() && file->flush();
+                if (!written && file == namedFile && namedFileError.isEmpty())
+                    namedFileError = file->errorString();
             }
         }
     }
@@ -121,7 +125,16 @@ bool openFile(const QString &path, QString *error)
         return false;
     }
     addFile(opened);
+    QMutexLocker locker(&fileMutex);
+    namedFile = opened;
+    namedFileError.clear();
     return true;
+}
+
+QString fileError()
+{
+    QMutexLocker locker(&fileMutex);
+    return namedFileError;
 }
 
 QString folder()

@@ -18,6 +18,9 @@ void install();
 void setVerbose(bool verbose);
 // Appends from now on to `path` as well; false, with the system's reason in `error`, when it cannot.
 bool openFile(const QString &path, QString *error);
+// Why a line could not be written to the file of openFile (a full disk, /dev/full): the system's
+// reason for the first line lost, or empty while every line was written.
+QString fileError();
 // The per-user log folder, shared by all programs of the package.
 QString folder();
 // Starts this run's file in folder(), named by the program and the time of the call

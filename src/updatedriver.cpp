@@ -6,6 +6,7 @@
 #include "logcategories.h"
 #include "portenumerator.h"
 #include "updateworker.h"
+#include "versionorder.h"
 
 #include <QDebug>
 #include <QDesktopServices>
@@ -39,6 +40,7 @@ UpdateDriver::UpdateDriver(QObject *parent) : QObject(parent), _active(false), _
                    const QString &version) {
                 _probedPorts.append(ProbedPort{port, reason, detail, model, version});
             });
+    connect(worker, &UpdateWorker::erasing, this, [this] { _unitErased = true; });
 
     _thread.start();
     _thread.setPriority(QThread::TimeCriticalPriority);
@@ -118,17 +120,12 @@ void UpdateDriver::versionHandle(const QString &modelName, const QString &versio
 
 bool UpdateDriver::isUpdateAvailable()
 {
-    const QStringList current = _target.version().split(QLatin1Char('.'), Qt::KeepEmptyParts);
-    const QStringList carried = _target.firmwareVersion().split(QLatin1Char('.'), Qt::KeepEmptyParts);
-    if (current.size() != 2 || carried.size() != 2)
-        return false;
+    return VersionOrder::isUpdate(_target.version(), _target.firmwareVersion());
+}
 
-    // A part that is not a decimal number counts as 0.
-    const int currentMajor = current.at(0).toInt(nullptr, 10);
-    const int currentMinor = current.at(1).toInt(nullptr, 10);
-    const int carriedMajor = carried.at(0).toInt(nullptr, 10);
-    const int carriedMinor = carried.at(1).toInt(nullptr, 10);
-    return carriedMajor > currentMajor || (carriedMajor == currentMajor && carriedMinor > currentMinor);
+bool UpdateDriver::isDowngrade()
+{
+    return VersionOrder::isDowngrade(_target.version(), _target.firmwareVersion());
 }
 
 void UpdateDriver::openFileNatively(const QString &resourceFile, const QString &outputFile)
@@ -164,6 +161,7 @@ void UpdateDriver::install()
     _active = true;
     _progress = 0;
     _cannotVerify = false;
+    _unitErased = false;
     emit installFirmware(image, size);
 }
 
@@ -199,6 +197,7 @@ bool UpdateDriver::recover(TargetInfo::eTARGET_TYPE family, const QString &port)
     _active = true;
     _progress = 0;
     _cannotVerify = false;
+    _unitErased = false;
     _probedPorts.clear();
     UpdateWorker *worker = _worker;
     const QString image = firmware->image();

@@ -62,6 +62,9 @@ public:
         QString version;
     };
     QList<ProbedPort> probedPorts() const { return _probedPorts; }
+    // The last installation or restore reached the unit's loader, whose first refused password
+    // erases it: when it failed, the unit has no firmware now and needs a restore (--recover).
+    bool unitErased() const { return _unitErased; }
 
     // Probe every port with the unit's identifiers and release each again, for probedPorts().
     // Ends like a search: activeChanged, with result() true when a unit was identified.
@@ -93,7 +96,10 @@ public slots:
     bool isDriverLoaded();
     void search(bool on);
     void versionHandle(const QString &modelName, const QString &version);
+    // The carried version is newer than the installed one (VersionOrder::isUpdate).
     bool isUpdateAvailable();
+    // Installing the carried version needs the downgrade password (VersionOrder::isDowngrade).
+    bool isDowngrade();
     void openFileNatively(const QString &resourceFile, const QString &outputFile);
     void openChangelogNatively();
     void openDocumentationNatively();
@@ -111,4 +117,5 @@ private:
     QThread _thread;
     UpdateWorker *_worker = nullptr; // lives on _thread
     QList<ProbedPort> _probedPorts;
+    bool _unitErased = false;
 };

@@ -156,6 +156,7 @@ void UpdateWorker::doInstallFirmware(const QString &firmware, unsigned int size)
     // Ends with firmwareInstallDone, whose slot reports the result before the call returns.
     _bslInterface->setVerifyAfterWrite(_verifyAfterWrite);
     _bslInterface->setFastReplies(_fastReplies);
+    emit erasing();
     _bslInterface->installFirmware(firmware, size);
     _bslInterface->closePort();
 }
@@ -192,6 +193,7 @@ void UpdateWorker::doRecoverFirmware(int vendor, int product, const QString &por
                                     << info.portName;
         emit portProbed(info.portName, PortInLoader, QString(), QString(), QString());
         _bslInterface->setVerifyAfterWrite(true);
+        emit erasing();
         _bslInterface->installFirmware(firmware, size);
         _bslInterface->closePort();
         return;
@@ -313,6 +315,10 @@ bool UpdateWorker::getFirmwareVersion()
 {
     bool answered = false; // something other than a loader's refusals came back
     QByteArray received;
+    // What the port said: the first reply that was not only refusals (a version text that was not
+    // understood, rather than the loader's refusal of the request repeated after it), else the
+    // first bytes that came. A port that sent anything at all is not silent.
+    QByteArray told;
     for (int attempt = 1; attempt <= PROBE_ATTEMPTS; ++attempt) {
         QString model;
         QString version;
@@ -320,14 +326,19 @@ bool UpdateWorker::getFirmwareVersion()
             emit portProbed(_probedPort, PortFound, QString(), model, version);
             return true;
         }
-        answered = answered || !onlyLoaderRefusals(received);
+        if (!received.isEmpty()) {
+            const bool refusals = onlyLoaderRefusals(received);
+            if (told.isEmpty() || (!refusals && !answered))
+                told = received;
+            answered = answered || !refusals;
+        }
         // A line that does not fall silent will not answer a second request either.
         if (received.size() >= READ_UNTIL_TIMEOUT_MAX_BYTES)
             break;
         if (attempt < PROBE_ATTEMPTS)
             qCDebug(lcWorker) << LABEL_GET_FIRMWARE_VERSION << "sending the programming-mode request again";
     }
-    const QString detail = QString::fromLatin1(received.toHex());
+    const QString detail = QString::fromLatin1(told.toHex());
     if (answered) {
         emit portProbed(_probedPort, PortNotUnderstood, detail, QString(), QString());
         return false;
@@ -339,7 +350,7 @@ bool UpdateWorker::getFirmwareVersion()
                                     << _probedPort;
         emit portProbed(_probedPort, PortInLoader, detail, QString(), QString());
     } else {
-        emit portProbed(_probedPort, received.isEmpty() ? PortSilent : PortNotUnderstood, detail, QString(),
+        emit portProbed(_probedPort, told.isEmpty() ? PortSilent : PortNotUnderstood, detail, QString(),
                         QString());
     }
     return false;

@@ -51,6 +51,9 @@ signals:
     // `model` and `version` the unit's identity for PortFound.
     void portProbed(const QString &port, int reason, const QString &detail, const QString &model,
                     const QString &version);
+    // Sent as an installation or restore starts on the unit, before its first password: from then
+    // on the unit may have no firmware (a refused password erases it) until the image is whole.
+    void erasing();
 
 public slots:
     void doSearchDevice(int vendor, int product);

@@ -151,6 +151,11 @@ void tst_Flash::wrongUsageExitsWith2_data()
     QTest::newRow("all with json") << QStringList{"--all", "--install", "--json"};
     QTest::newRow("all without install") << QStringList{"--all", "--port", "/dev/ttyACM0"};
     QTest::newRow("two ports without all") << QStringList{"--port", "/dev/ttyACM0", "--port", "/dev/ttyACM1"};
+    QTest::newRow("family twice") << QStringList{"--recover", "--family", "S", "--family", "L"};
+    QTest::newRow("install twice, short and long") << QStringList{"-i", "--install"};
+    QTest::newRow("one device twice with all")
+        << QStringList{"--all", "--install", "--port", "/dev/ttyACM0", "--port", "/dev/ttyACM0"};
+    QTest::newRow("log file refusing its lines") << QStringList{"--log-file", "/dev/full", "--list"};
 }
 
 void tst_Flash::wrongUsageExitsWith2()
@@ -162,6 +167,10 @@ void tst_Flash::wrongUsageExitsWith2()
     QVERIFY2(run.err.contains("Try 'talvo-flash --help'."), qPrintable(run.err));
     if (QByteArray(QTest::currentDataTag()) == "recover without family")
         QVERIFY2(run.err.contains("--recover needs --family S or L"), qPrintable(run.err));
+    if (QByteArray(QTest::currentDataTag()) == "family twice")
+        QVERIFY2(run.err.contains("--family is given more than once"), qPrintable(run.err));
+    if (QByteArray(QTest::currentDataTag()).startsWith("log file"))
+        QVERIFY2(run.err.contains("cannot write the log file"), qPrintable(run.err));
 }
 
 void tst_Flash::helpExplainsTheOptions()
@@ -298,6 +307,8 @@ void tst_Flash::downgradeIsRefusedWithoutTheOption_data()
     QTest::newRow("newer version") << QByteArray("52.09(2500),Talvo 400 L");
     // A field too long for a number cannot be compared: it counts as newer.
     QTest::newRow("version not comparable") << QByteArray("99999999999999999999.05(2500),Talvo 400L");
+    // The window's rule too (tst_updatedriver): a major that is no number is no update, but a downgrade.
+    QTest::newRow("major not a number") << QByteArray("x.05(2500),Talvo 400L");
 }
 
 void tst_Flash::downgradeIsRefusedWithoutTheOption()
@@ -332,6 +343,14 @@ void tst_Flash::eachRunEndsWithItsStatusAndWords_data()
     QTest::newRow("list: not understood")
         << "wrong count" << list << 4 << "PORT: not understood (received \"52.02(2316),Talvo 400L\")\n"
         << "";
+    QTest::newRow("list: rejected text, then the loader's refusals")
+        << "wrong count, refused again" << list << 4
+        << "PORT: not understood (received \"52.02(2316),Talvo 400L\")\n"
+        << "";
+    QTest::newRow("list: babbling, cut")
+        << "babbling" << list << 4
+        << "PORT: not understood (received \"" + QString(80, 'U') + "\"... (BYTES))\n"
+        << "";
     QTest::newRow("list: in its loader")
         << "stranded" << list << 4
         << "PORT: in its loader (firmware missing or incomplete; restore with --recover)\n"
@@ -348,6 +367,11 @@ void tst_Flash::eachRunEndsWithItsStatusAndWords_data()
                                   << "README.md is a regular file, not a serial device";
     QTest::newRow("directory") << "" << QStringList{"--port", TALVO_SOURCE_DIR} << 2 << ""
                                << "is a directory, not a serial device";
+    QTest::newRow("null device")
+        << "" << QStringList{"--port", "/dev/null"} << 2 << ""
+        << "/dev/null is a character device that is no terminal, not a serial device";
+    QTest::newRow("FIFO") << "fifo" << QStringList{"--install", "--port", "FIFO"} << 2 << ""
+                          << "is a FIFO (named pipe), not a serial device";
     QTest::newRow("version") << "" << QStringList{"--version"} << 0
                              << "talvo-flash 1.0.0.1\nFirmware S: 49.09\nFirmware L: 52.05\n"
                              << "";
@@ -361,16 +385,25 @@ void tst_Flash::eachRunEndsWithItsStatusAndWords()
     QFETCH(QString, out);
     QFETCH(QString, err);
 
-    auto unit = startUnit(situation == "wrong count" ? "52.02(2316),Talvo 400L" : "49.05(1799),Talvo 400S");
+    auto unit =
+        startUnit(situation.startsWith("wrong count") ? "52.02(2316),Talvo 400L" : "49.05(1799),Talvo 400S");
     unit->setSilent(situation == "silent");
+    unit->setAnswersHandshakeInLoader(situation != "wrong count, refused again");
+    unit->setBabbling(situation == "babbling");
+    const QTemporaryDir dir;
+    const QString fifo = dir.filePath("fifo");
+    QVERIFY(situation != "fifo" || ::mkfifo(qPrintable(fifo), 0600) == 0);
     if (situation == "stranded")
         unit->loadMemory(SimulatedUnit::RESET_VECTOR_ADDRESS, QByteArray(2, '\xFF'));
     const int holder = preparePort(situation, unit->portPath());
     arguments.replaceInStrings("PORT", unit->portPath()).replaceInStrings("NAME", unit->portPath().mid(5));
+    arguments.replaceInStrings("FIFO", fifo);
     const Run run = flash(arguments, situation == "no access");
     ::close(holder);
     QCOMPARE(run.exitCode, exitCode);
-    QCOMPARE(run.out, out.replace("PORT", unit->portPath()));
+    // A babbling port: the first 80 bytes, then the count of all.
+    const QString all = QRegularExpression("\\(\\d+ bytes in all\\)").match(run.out).captured();
+    QCOMPARE(run.out, out.replace("PORT", unit->portPath()).replace("(BYTES)", all));
     QVERIFY2(err.isEmpty() ? run.err.isEmpty() : run.err.contains(err.replace("PORT", unit->portPath())),
              qPrintable(run.err));
     // A list only asks: no loader frame reaches a unit that answered.
@@ -501,7 +534,11 @@ void tst_Flash::failedInstallationExitsWith1()
     const Run run = flash({"--install", "--port", unit->portPath()});
     QCOMPARE(run.exitCode, 1);
     QVERIFY(!run.out.contains("Update successful!"));
-    QVERIFY2(run.err.endsWith("Error: Update failed\n"), qPrintable(run.err));
+    // The refused password erased the unit: the exact command that restores it.
+    const QString command = "talvo-flash --recover --family S --port " + unit->portPath();
+    QVERIFY2(run.err.endsWith("it has no firmware now and stays in its loader. Restore it with\n  " +
+                              command + "\n"),
+             qPrintable(run.err));
     QCOMPARE(unit->blocksWritten(), 0);
 }
 
@@ -520,11 +557,16 @@ void tst_Flash::restoresVerificationAndInterrupts()
     const QString restored = "Verified\nRestore successful!\n", verifyFailed = "the carried firmware\n";
     const QString stoppedL = QString(stopped).replace("--family S", "--family L");
     const QString cannotVerify = "Warning: this loader cannot verify (it does not know the CRC command)";
+    const QString erased =
+        "Update failed after the unit was erased: it has no firmware now and stays in its loader. " + stopped;
     const QByteArray writing = "\n3 %\n", warning = "Warning: stopping now would leave the unit";
     const QList<Watched::Step> twoSigint{{writing, SIGINT}, {warning, SIGINT}};
     const auto cutAt = [&](int percent) {
         return QList<Watched::Step>{{QString("\n%1 %\n").arg(percent).toUtf8(), SIGINT}, {warning, SIGINT}};
     };
+    const QStringList json{"--json", "--verbose", "--port", "PORT"};
+    const QString stopResult = "{\"event\":\"result\",\"ok\":false,\"exit\":130,\"reason\":\"stopped\"";
+    const QByteArray probing = "Name         :"; // the debug log's first line of a probe
     struct Row
     {
         const char *name;
@@ -532,7 +574,7 @@ void tst_Flash::restoresVerificationAndInterrupts()
                        // damaged; "head": | head -n 2; "no crc": a loader without the CRC command; "bad
                        // crc": every loader version reply fails its checksum; "junk", "mute": a
                        // half-written application answers the request so, or not; "cycle": switched
-                       // off and on after a stop
+                       // off and on after a stop; "silent": nothing answers
         QStringList arguments;
         int exitCode;
         QString out, err; // contained in the output; an empty err: nothing but progress on standard error
@@ -547,7 +589,7 @@ void tst_Flash::restoresVerificationAndInterrupts()
         Row{"running unit kept", "", recover, 3, "", "no Talvo unit in its loader answers on PORT", "kept"},
         Row{"restore not verified", "stranded flip", recover, 1, "", verifyFailed + again, ""},
         Row{"installation verified", "", verify, 0, "Verified\nUpdate successful!\n", "", "S"},
-        Row{"installation not verified", "flip", verify, 1, "", verifyFailed + "Error: Update failed\n", ""},
+        Row{"installation not verified", "flip", verify, 1, "", verifyFailed + "Error: " + erased, ""},
         Row{"fast installation verified", "", install + fast, 0, "Verified\nUpdate successful!\n", "", "S"},
         Row{"fast restore", "stranded", recover + fast, 0, restored, "", "S"},
         Row{"search meets a loader", "stranded", probe, 4, "", stopped + "S or L: the family of", "kept"},
@@ -569,6 +611,8 @@ void tst_Flash::restoresVerificationAndInterrupts()
         Row{"cut at 99 %", "cycle", install, 130, "", stopped, "", cutAt(99)},
         Row{"L cut at 11 %", "cycle", install, 130, "", stoppedL, "", cutAt(11), "52.02(2316),Talvo 400 L"},
         Row{"L cut at 80 %", "cycle", install, 130, "", stoppedL, "", cutAt(80), "52.02(2316),Talvo 400 L"},
+        // --json: a signal during the search still ends with the result line, and ends the run.
+        Row{"json search stopped", "silent", json, -1, stopResult, probing, "kept", {{probing, SIGINT}}},
     };
 
     std::vector<std::unique_ptr<Watched>> runs;
@@ -610,6 +654,7 @@ void tst_Flash::restoresVerificationAndInterrupts()
         handshake.rawReply = row.setup == "junk" ? QByteArray("\x7d\x01\x7e", 3) : QByteArray();
         handshake.mute = row.setup == "mute";
         run.unit->setHandshake(handshake);
+        run.unit->setSilent(row.setup == "silent");
         if (row.setup.contains("stranded"))
             run.unit->loadMemory(SimulatedUnit::RESET_VECTOR_ADDRESS - 0x7E, QByteArray(0x80, '\xFF'));
         auto flip = SimulatedUnit::FrameFault::refused(SimulatedUnit::CMD_RX_DATA_BLOCK, 5);
@@ -655,10 +700,11 @@ void tst_Flash::restoresVerificationAndInterrupts()
         QVERIFY2(!row.setup.contains("no crc") || run.unit->framesReceived(SimulatedUnit::CMD_CRC_CHECK) == 1,
                  row.name);
         QVERIFY2(!row.setup.contains("bad crc") || run.unit->passwordsSeen() == 0, row.name);
-        if (row.exitCode == 130) {
-            // Stopped after the current frame of the 521, the port released: the command shown restores it,
-            // also after the unit was switched off and on, when it starts in its loader.
-            QVERIFY2(run.unit->blocksWritten() < 521, row.name);
+        if (row.exitCode == 130 || row.err.contains(erased)) {
+            // Stopped after the current frame of the 521 (or failed after the erase), the port released: the
+            // command shown restores it, also after the unit was switched off and on, when it starts in its
+            // loader.
+            QVERIFY2(run.unit->blocksWritten() < 521 || row.exitCode != 130, row.name);
             const QRegularExpression shown("talvo-flash (--recover --family ([SL]) --port \\S+)\n");
             const QRegularExpressionMatch printed = shown.match(err);
             QVERIFY2(printed.hasMatch(), qPrintable(context));

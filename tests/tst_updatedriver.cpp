@@ -137,6 +137,7 @@ void UpdateDriverTest::signalsAndSlotsAreInTheirOrder()
         "slot void search(bool)(on) access=2",
         "slot void versionHandle(QString,QString)(modelName,version) access=2",
         "slot bool isUpdateAvailable()() access=2",
+        "slot bool isDowngrade()() access=2",
         "slot void openFileNatively(QString,QString)(resourceFile,outputFile) access=2",
         "slot void openChangelogNatively()() access=2",
         "slot void openDocumentationNatively()() access=2",
@@ -166,43 +167,36 @@ void UpdateDriverTest::sceneTestStandInHasTheSameInterface()
                                      "lastCallTime(QString)",
                                      "clearRecord()"};
     const QStringList real = interfaceOf(UpdateDriver::staticMetaObject);
-    QCOMPARE(real.size(), 26); // 8 properties, 5 signals, 12 slots, 1 enumeration
+    QCOMPARE(real.size(), 27); // 8 properties, 5 signals, 13 slots, 1 enumeration
     QCOMPARE(interfaceOf(ScriptedUpdateDriver::staticMetaObject, standInsOwn), real);
 }
 
 void UpdateDriverTest::updateAvailability_data()
 {
+    // The one rule of VersionOrder, which talvo-flash follows too (tst_flash's downgrade rows).
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("installed");
     QTest::addColumn<bool>("available");
-    QTest::newRow("older minor") << "Talvo 400 S"
-                                 << "49.07" << true;
-    QTest::newRow("same version") << "Talvo 400 S"
-                                  << "49.09" << false;
-    QTest::newRow("newer minor") << "Talvo 400 S"
-                                 << "49.10" << false;
-    QTest::newRow("newer major, older minor") << "Talvo 400 S"
-                                              << "50.01" << false;
-    QTest::newRow("older major, newer minor") << "Talvo 400 S"
-                                              << "48.99" << true;
-    QTest::newRow("older major against L") << "Talvo 400 L"
-                                           << "49.09" << true;
-    QTest::newRow("same as L") << "Talvo 400 L"
-                               << "52.05" << false;
-    QTest::newRow("minor compared as a number") << "Talvo 400 S"
-                                                << "49.9" << false;
-    QTest::newRow("one part") << "Talvo 400 S"
-                              << "49" << false;
-    QTest::newRow("three parts") << "Talvo 400 S"
-                                 << "49.01.1" << false;
-    QTest::newRow("empty") << "Talvo 400 S"
-                           << "" << false;
-    QTest::newRow("major not a number counts as 0") << "Talvo 400 S"
-                                                    << "x.05" << true;
-    QTest::newRow("empty minor counts as 0") << "Talvo 400 S"
-                                             << "49." << true;
-    QTest::newRow("no catalogue entry") << "Flash 9000"
-                                        << "01.00" << false;
+    QTest::addColumn<bool>("downgrade"); // the password is asked for
+    const auto row = [](const char *name, const char *model, const char *installed, bool available,
+                        bool downgrade) {
+        QTest::newRow(name) << QString(model) << QString(installed) << available << downgrade;
+    };
+    row("older minor", "Talvo 400 S", "49.07", true, false);
+    row("same version", "Talvo 400 S", "49.09", false, false);
+    row("newer minor", "Talvo 400 S", "49.10", false, true);
+    row("newer major, older minor", "Talvo 400 S", "50.01", false, true);
+    row("older major, newer minor", "Talvo 400 S", "48.99", true, false);
+    row("older major against L", "Talvo 400 L", "49.09", true, false);
+    row("same as L", "Talvo 400 L", "52.05", false, false);
+    row("minor compared as a number: the same", "Talvo 400 S", "49.9", false, false);
+    row("one part", "Talvo 400 S", "49", false, true);
+    row("three parts", "Talvo 400 S", "49.01.1", false, true);
+    row("empty", "Talvo 400 S", "", false, true);
+    row("major not a number", "Talvo 400 S", "x.05", false, true);
+    row("empty minor", "Talvo 400 S", "49.", false, true);
+    row("too long for a number", "Talvo 400 S", "49.99999999999999999999", false, true);
+    row("no catalogue entry", "Flash 9000", "01.00", false, true);
 }
 
 void UpdateDriverTest::updateAvailability()
@@ -212,6 +206,7 @@ void UpdateDriverTest::updateAvailability()
     UpdateDriver driver;
     driver.versionHandle(model, installed);
     QTEST(driver.isUpdateAvailable(), "available");
+    QTEST(driver.isDowngrade(), "downgrade");
 }
 
 void UpdateDriverTest::searchRequestsTheUnitAndEndsWithTheWorkersResult()

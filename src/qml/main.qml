@@ -90,7 +90,7 @@ ApplicationWindow {
             pageDeviceFound.status = qsTr("No update necessary")
             mainButton.text = qsTr("INSTALL FIRMWARE")
             // A unit newer than the carried firmware: the button waits for the password.
-            if (versionCurrent !== versionNew) {
+            if (updateDriver.isDowngrade()) {
                 pageDeviceFound.downgrade = true
                 mainButton.opacity = 0
             }

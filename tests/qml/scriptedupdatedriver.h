@@ -1,6 +1,7 @@
 #pragma once
 
 #include "updatedriver.h"
+#include "versionorder.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -117,6 +118,12 @@ public slots:
     {
         note(QStringLiteral("isUpdateAvailable()"));
         return _updateAvailable;
+    }
+    // The one rule, on the scripted versions.
+    bool isDowngrade()
+    {
+        note(QStringLiteral("isDowngrade()"));
+        return VersionOrder::isDowngrade(_versionCurrent, _versionNew);
     }
     void openFileNatively(const QString &resourceFile, const QString &outputFile)
     {

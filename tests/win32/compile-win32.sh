@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Compiles every Windows-only source (src/**/*_win32.cpp) with mingw-w64, warnings as errors,
+# Compiles every Windows-only source (src/**/*_win32.cpp, tools/**/*_win32.cpp) with mingw-w64, warnings as errors,
 # and links them into one executable together with tests/win32/*_main.cpp drivers if present.
 set -euo pipefail
 cxx=$1 src=$2 out=$3
 mkdir -p "$out"
-mapfile -t files < <(find "$src/src" -name '*_win32.cpp' | sort)
+mapfile -t files < <(find "$src/src" "$src/tools" -name '*_win32.cpp' | sort)
 [ ${#files[@]} -gt 0 ] || { echo "no Win32 sources found" >&2; exit 1; }
 objs=()
 for f in "${files[@]}"; do

@@ -4,14 +4,24 @@
 #include "interruptguard.h"
 #include "portenumerator.h"
 #include "updateworker.h"
+#include "versionorder.h"
 
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
 
 #include <atomic>
 #include <iterator>
+
+#ifdef Q_OS_WIN
+#include "consolecontrol.h"
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -112,6 +122,19 @@ QString quoted(const QByteArray &bytes)
     return text + QLatin1Char('"');
 }
 
+// What a port sent, as shown: at most this many bytes, then the count of all (a babbling port
+// fills the probe's whole buffer).
+const int SHOWN_BYTES = 80;
+
+QString shownBytes(const QByteArray &bytes, bool inQuotes)
+{
+    const QByteArray shown = bytes.left(SHOWN_BYTES);
+    QString text = inQuotes ? quoted(shown) : QString::fromUtf8(shown);
+    if (bytes.size() > SHOWN_BYTES)
+        text += QStringLiteral("... (%1 bytes in all)").arg(bytes.size());
+    return text;
+}
+
 // A reason's text about a probed port, with its detail where the text shows one.
 QString portText(const char *format, const UpdateDriver::ProbedPort &port, const QString &path)
 {
@@ -119,8 +142,32 @@ QString portText(const char *format, const UpdateDriver::ProbedPort &port, const
     if (!textsFor(port.reason).withDetail)
         return text.arg(path);
     const bool sentText = port.reason == UpdateWorker::PortNotUnderstood;
-    return text.arg(path, sentText ? quoted(receivedText(port.detail)) : port.detail);
+    return text.arg(path, sentText ? shownBytes(receivedText(port.detail), true) : port.detail);
 }
+
+#ifndef Q_OS_WIN
+// What the device is when it is certainly no serial device ("a FIFO (named pipe)", "a character
+// device that is no terminal" such as /dev/null), else empty. A device that cannot be opened here
+// (no access, held) is left to the probe, which tells why.
+QString notASerialDevice(const QString &path)
+{
+    struct stat info = {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return QString();
+    if (S_ISFIFO(info.st_mode))
+        return QStringLiteral("a FIFO (named pipe)");
+    if (S_ISSOCK(info.st_mode))
+        return QStringLiteral("a socket");
+    if (!S_ISCHR(info.st_mode))
+        return S_ISBLK(info.st_mode) ? QStringLiteral("a block device") : QString();
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return QString();
+    const bool terminal = ::isatty(fd) == 1;
+    ::close(fd);
+    return terminal ? QString() : QStringLiteral("a character device that is no terminal");
+}
+#endif
 
 } // namespace
 
@@ -152,27 +199,6 @@ QString FlashSession::portPath(const QString &argument)
 #endif
 }
 
-FlashSession::VersionOrder FlashSession::versionOrder(const QString &installed, const QString &carried)
-{
-    static const QRegularExpression shape(QStringLiteral("^([0-9]+)\\.([0-9]+)$"));
-    const QRegularExpressionMatch a = shape.match(installed);
-    const QRegularExpressionMatch b = shape.match(carried);
-    if (!a.hasMatch() || !b.hasMatch())
-        return VersionOrder::Incomparable;
-    int numbers[4];
-    const QString parts[4] = {a.captured(1), a.captured(2), b.captured(1), b.captured(2)};
-    for (int i = 0; i < 4; ++i) {
-        bool ok = false;
-        numbers[i] = parts[i].toInt(&ok, 10);
-        if (!ok)
-            return VersionOrder::Incomparable; // too long for a number
-    }
-    const auto ordered = [](int x, int y) { return x < y ? -1 : x > y ? 1 : 0; };
-    const int order = ordered(numbers[0], numbers[2]) != 0 ? ordered(numbers[0], numbers[2])
-                                                           : ordered(numbers[1], numbers[3]);
-    return order < 0 ? VersionOrder::Older : order > 0 ? VersionOrder::Newer : VersionOrder::Same;
-}
-
 int FlashSession::run()
 {
     _clock.start();
@@ -192,6 +218,9 @@ int FlashSession::run()
         connect(&guard, &InterruptGuard::interrupted, this, &FlashSession::onInterrupted);
         phaseListener.store(this);
         BSL_Interface::setPhaseObserver(&FlashSession::observePhase);
+        // A --json reader gets its result line also when a signal ends the search.
+        if (_report.format() == Report::Format::Json)
+            guard.setMode(InterruptGuard::Mode::Watching);
 
         if (_list)
             status = list();
@@ -221,6 +250,10 @@ int FlashSession::preparePort()
     if (device.isFile())
         return fail(EXIT_USAGE, QStringLiteral("usage"),
                     QStringLiteral("%1 is a regular file, not a serial device").arg(_port));
+    const QString notSerial = notASerialDevice(_port);
+    if (!notSerial.isEmpty())
+        return fail(EXIT_USAGE, QStringLiteral("usage"),
+                    QStringLiteral("%1 is %2, not a serial device").arg(_port, notSerial));
 #endif
     // Only the given device is probed, whatever its real identifiers are.
     PortEnumerator::setSystemPortsIncluded(false);
@@ -239,9 +272,9 @@ int FlashSession::probe()
     if (!found)
         return noUsableUnit();
     const QString carried = _driver->versionNew();
-    const VersionOrder order = versionOrder(_driver->versionCurrent(), carried);
-    QString update = order == VersionOrder::Older ? QStringLiteral("yes") : QStringLiteral("no");
-    if (!carried.isEmpty() && order == VersionOrder::Incomparable)
+    const VersionOrder::Order order = VersionOrder::compare(_driver->versionCurrent(), carried);
+    QString update = order == VersionOrder::Order::Older ? QStringLiteral("yes") : QStringLiteral("no");
+    if (!carried.isEmpty() && order == VersionOrder::Order::Incomparable)
         update += QStringLiteral(" (the installed version cannot be compared with it)");
     _report.result(QStringLiteral("Model:             %1").arg(_driver->modelName()));
     _report.result(QStringLiteral("Installed version: %1").arg(_driver->versionCurrent()));
@@ -278,17 +311,17 @@ int FlashSession::install()
     if (carried.isEmpty())
         return fail(EXIT_FAILED, QStringLiteral("no-firmware"),
                     QStringLiteral("no firmware for the model \"%1\"").arg(_driver->modelName()));
-    // As in the program's window: a version that is neither older nor the same needs consent, and
-    // so does one that cannot be compared at all.
-    const VersionOrder order = versionOrder(_driver->versionCurrent(), carried);
-    if (!_downgrade && (order == VersionOrder::Newer || order == VersionOrder::Incomparable))
-        return fail(EXIT_FAILED, QStringLiteral("refused"),
-                    QStringLiteral("the installed version %1 is %2 the carried version %3; give "
-                                   "--downgrade to install %3 anyway")
-                        .arg(_driver->versionCurrent(),
-                             order == VersionOrder::Newer ? QStringLiteral("newer than")
-                                                          : QStringLiteral("not comparable with"),
-                             carried));
+    // The window's rule: a newer version needs consent, and so does one that cannot be compared.
+    if (!_downgrade && _driver->isDowngrade())
+        return fail(
+            EXIT_FAILED, QStringLiteral("refused"),
+            QStringLiteral("the installed version %1 is %2 the carried version %3; give "
+                           "--downgrade to install %3 anyway")
+                .arg(_driver->versionCurrent(),
+                     VersionOrder::compare(_driver->versionCurrent(), carried) == VersionOrder::Order::Newer
+                         ? QStringLiteral("newer than")
+                         : QStringLiteral("not comparable with"),
+                     carried));
 
     const bool verify = _verify || _fast; // fast replies always verify
     if (_verify)
@@ -306,11 +339,20 @@ int FlashSession::install()
     if (!ok) {
         if (_stopping)
             return finish(EXIT_STOPPED, QStringLiteral("stopped"), QStringLiteral("Stopped by the user"));
-        if (verify && written) {
+        const QString reason = verify && written ? QStringLiteral("verify-failed") : QStringLiteral("failed");
+        if (verify && written)
             _report.error(QStringLiteral("Error: ") + QString::fromLatin1(VERIFY_FAILED));
-            return fail(EXIT_FAILED, QStringLiteral("verify-failed"), QStringLiteral("Update failed"));
-        }
-        return fail(EXIT_FAILED, QStringLiteral("failed"), QStringLiteral("Update failed"));
+        if (!_driver->unitErased())
+            return fail(EXIT_FAILED, reason, QStringLiteral("Update failed before the unit was erased"));
+        // The loader erased the unit: only a restore brings its firmware back.
+        const QString command =
+            recoverCommand(static_cast<TargetInfo::eTARGET_TYPE>(_driver->modelType()), portOfUnit());
+        _report.error(QStringLiteral("Error: Update failed after the unit was erased: it has no firmware now "
+                                     "and stays in its loader. Restore it with"));
+        _report.error(QStringLiteral("  ") + command);
+        return finish(EXIT_FAILED, reason,
+                      QStringLiteral("Update failed: the unit has no firmware now; restore it with ") +
+                          command);
     }
     if (verify)
         _report.result(QStringLiteral("Verified"));
@@ -456,11 +498,10 @@ void FlashSession::reportUnits()
         }
         QString detail;
         if (probed.reason == UpdateWorker::PortNotUnderstood)
-            detail = QString::fromUtf8(receivedText(probed.detail));
+            detail = shownBytes(receivedText(probed.detail), false);
         else if (probed.reason == UpdateWorker::PortOpenFailed)
             detail = probed.detail;
-        const bool update =
-            !carried.isEmpty() && versionOrder(probed.version, carried) == VersionOrder::Older;
+        const bool update = !carried.isEmpty() && VersionOrder::isUpdate(probed.version, carried);
         _report.event(QStringLiteral("unit"),
                       {{QStringLiteral("port"), Report::json(portOf(probed))},
                        {QStringLiteral("reason"), Report::json(reasonName(probed.reason))},
@@ -537,9 +578,18 @@ void FlashSession::onInterrupted(int signalNumber)
     const BSL_Interface::Phase phase = BSL_Interface::phase();
     const bool destructive = phase == BSL_Interface::Phase::Authenticating ||
                              phase == BSL_Interface::Phase::Erasing || phase == BSL_Interface::Phase::Writing;
-    if (!destructive)
+    if (!destructive) {
+        // Nothing to protect: the signal ends the run, after the result event.
+        finish(128 + signalNumber, QStringLiteral("stopped"), QStringLiteral("Stopped by the user"));
         InterruptGuard::terminateBy(signalNumber);
-    if (_firstInterrupt.isValid() && !_firstInterrupt.hasExpired(STOP_CONFIRM_MS)) {
+    }
+#ifdef Q_OS_WIN
+    // A closed console ends the process within seconds, whatever it does: stop after this frame.
+    const bool noSecondChance = signalNumber == ConsoleControl::HangUp;
+#else
+    const bool noSecondChance = false; // SIGHUP is ignored while the unit is written
+#endif
+    if (noSecondChance || (_firstInterrupt.isValid() && !_firstInterrupt.hasExpired(STOP_CONFIRM_MS))) {
         _stopping = true;
         BSL_Interface::requestStop();
         _report.error(QStringLiteral("Stopping after the current frame..."));

@@ -30,15 +30,6 @@ public:
         EXIT_STOPPED = 130   // stopped by the user during an installation
     };
 
-    // How the installed firmware version stands to the carried one.
-    enum class VersionOrder
-    {
-        Older,
-        Same,
-        Newer,
-        Incomparable // not two decimal numbers joined by a point, or a number too long
-    };
-
     explicit FlashSession(QObject *parent = nullptr);
 
     // A device path, as portPath() makes it of the --port argument.
@@ -61,7 +52,6 @@ public:
     // The device of a --port argument: a bare name such as ttyACM0 is the device of that name
     // below /dev; on Windows the port's name (COM7) is what the loader interface opens.
     static QString portPath(const QString &argument);
-    static VersionOrder versionOrder(const QString &installed, const QString &carried);
 
 private slots:
     void showProgress();

@@ -2,7 +2,12 @@
 
 #include <QSocketNotifier>
 
+#include <atomic>
 #include <cstdlib>
+
+#ifdef Q_OS_WIN
+#include "consolecontrol.h"
+#endif
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -34,6 +39,18 @@ void onSignal(int signalNumber)
 }
 #endif
 
+#ifdef Q_OS_WIN
+// The guard that the console's events reach: the handler runs on a thread of the system's.
+std::atomic<InterruptGuard *> consoleGuard{nullptr};
+
+void onConsoleEvent(int event)
+{
+    InterruptGuard *guard = consoleGuard.load();
+    if (guard)
+        QMetaObject::invokeMethod(guard, "deliver", Qt::QueuedConnection, Q_ARG(int, event));
+}
+#endif
+
 } // namespace
 
 InterruptGuard::InterruptGuard(QObject *parent) : QObject(parent)
@@ -57,34 +74,47 @@ InterruptGuard::~InterruptGuard()
     setGuarding(false);
 }
 
-void InterruptGuard::setGuarding(bool on)
+void InterruptGuard::setMode(Mode mode)
 {
 #ifdef Q_OS_UNIX
-    if (on == _guarding || !_notifier)
+    if (mode == _mode || !_notifier)
         return;
-    _guarding = on;
+    const bool wasOff = _mode == Mode::Off;
+    _mode = mode;
     for (int i = 0; i < GUARDED_COUNT; ++i) {
         const int signalNumber = GUARDED_SIGNALS[i];
-        if (!on) {
+        if (mode == Mode::Off) {
             if (changed[i])
                 sigaction(signalNumber, &previousActions[i], nullptr);
             changed[i] = false;
             continue;
         }
         // Ignored by whoever started the program (nohup, a background job): it stays so.
-        if (sigaction(signalNumber, nullptr, &previousActions[i]) != 0 ||
-            previousActions[i].sa_handler == SIG_IGN)
+        if (wasOff && sigaction(signalNumber, nullptr, &previousActions[i]) != 0)
+            previousActions[i].sa_handler = SIG_IGN;
+        if (previousActions[i].sa_handler == SIG_IGN)
             continue;
         struct sigaction action = {};
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
-        action.sa_handler = signalNumber == SIGHUP ? SIG_IGN : onSignal;
-        changed[i] = sigaction(signalNumber, &action, nullptr) == 0;
+        action.sa_handler = signalNumber == SIGHUP && mode == Mode::Guarding ? SIG_IGN : onSignal;
+        changed[i] = sigaction(signalNumber, &action, nullptr) == 0 || changed[i];
     }
-    if (!on)
+    if (mode == Mode::Off)
         readSignals(); // what came in before is about a finished installation
+#elif defined(Q_OS_WIN)
+    if (mode == _mode)
+        return;
+    _mode = mode;
+    if (mode == Mode::Off) {
+        ConsoleControl::releaseEvents();
+        consoleGuard.store(nullptr);
+    } else {
+        consoleGuard.store(this);
+        ConsoleControl::catchEvents(&onConsoleEvent);
+    }
 #else
-    _guarding = on;
+    _mode = mode;
 #endif
 }
 
@@ -115,14 +145,20 @@ void InterruptGuard::ignoreBrokenPipes()
 #endif
 }
 
+void InterruptGuard::deliver(int signalNumber)
+{
+    if (_mode != Mode::Off)
+        emit interrupted(signalNumber);
+}
+
 void InterruptGuard::readSignals()
 {
 #ifdef Q_OS_UNIX
     unsigned char numbers[32];
     ssize_t count = 0;
     while ((count = ::read(signalPipe[0], numbers, sizeof numbers)) > 0 || (count < 0 && errno == EINTR)) {
-        for (ssize_t i = 0; i < count && _guarding; ++i)
-            emit interrupted(numbers[i]);
+        for (ssize_t i = 0; i < count; ++i)
+            deliver(numbers[i]);
     }
 #endif
 }

@@ -4,23 +4,31 @@
 
 class QSocketNotifier;
 
-// Takes SIGINT and SIGTERM away from their default action while an installation runs, so that the
-// flasher can decide whether stopping is safe, and ignores SIGHUP meanwhile: a closed terminal must
-// not leave a unit half written. The handler only writes the signal's number into a pipe; the
-// number arrives as interrupted() on the thread that owns the guard. Outside an installation and on
-// platforms without POSIX signals the guard does nothing.
+// Takes the interrupts away from their default action, so that the flasher can decide whether
+// stopping is safe. On POSIX: SIGINT and SIGTERM (and, while watching, SIGHUP); the handler only
+// writes the signal's number into a pipe. On Windows: the console's Ctrl-C, Ctrl-Break and close
+// events through SetConsoleCtrlHandler (consolecontrol.h), as SIGINT, SIGBREAK and SIGHUP. The
+// number arrives as interrupted() on the thread that owns the guard.
 class InterruptGuard : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY(InterruptGuard)
 
 public:
+    enum class Mode
+    {
+        Off,      // the dispositions found when the guard was switched on
+        Watching, // a search: SIGINT, SIGTERM and SIGHUP reach interrupted(), to be answered at once
+        Guarding  // an installation: SIGINT and SIGTERM reach interrupted(), SIGHUP is ignored (a
+                  // closed terminal must not leave a unit half written)
+    };
+
     explicit InterruptGuard(QObject *parent = nullptr);
     ~InterruptGuard() override; // restores the dispositions it changed
 
-    // On: SIGINT and SIGTERM reach interrupted(), SIGHUP is ignored. Off: the dispositions found
-    // when the guard was switched on. A signal ignored when the program started stays ignored.
-    void setGuarding(bool on);
+    // A signal ignored when the program started stays ignored.
+    void setMode(Mode mode);
+    void setGuarding(bool on) { setMode(on ? Mode::Guarding : Mode::Off); }
 
     // Ends the process by the given signal's default action, as if the guard had never taken it.
     static void terminateBy(int signalNumber);
@@ -33,8 +41,9 @@ signals:
 
 private slots:
     void readSignals();
+    void deliver(int signalNumber); // interrupted(), unless the guard was switched off meanwhile
 
 private:
-    bool _guarding = false;
+    Mode _mode = Mode::Off;
     QSocketNotifier *_notifier = nullptr;
 };

@@ -7,6 +7,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDebug>
 
 #include <cstdio>
 #ifdef Q_OS_WIN
@@ -28,9 +29,10 @@ const char *const DESCRIPTION =
     "of the family given, and verifies it. S or L is the letter after the unit's model number\n"
     "(Talvo 400 S, Talvo 800 L; a unit named without a letter is S).\n"
     "\n"
-    "An interrupt (Ctrl-C, SIGTERM) while the unit is being erased or written only warns; a second\n"
-    "one within 5 seconds stops after the current frame and shows the --recover command for the\n"
-    "unit. A closed terminal (SIGHUP) does not stop an installation.\n"
+    "An interrupt (Ctrl-C, SIGTERM; Ctrl-Break on Windows) while the unit is being erased or written\n"
+    "only warns; a second one within 5 seconds stops after the current frame and shows the --recover\n"
+    "command for the unit. A closed terminal (SIGHUP) does not stop an installation. An installation\n"
+    "that fails after the unit was erased shows the --recover command too.\n"
     "\n"
     "On Linux a unit shows up as /dev/ttyACM*; your user needs read and write access to it\n"
     "(membership of the group that owns it, such as dialout, or a udev rule).\n"
@@ -128,6 +130,9 @@ int main(int argc, char *argv[])
                "front, a table of the results follows. Exit status 0 when every unit succeeded, 130 when "
                "the user stopped any, else the status all units share, else 1; 3 when no unit is found.");
     parser.addOption(allOption);
+    const QList<QCommandLineOption> givenOnce = {installOption, downgradeOption, verifyOption,  fastOption,
+                                                 recoverOption, familyOption,    verboseOption, listOption,
+                                                 jsonOption,    quietOption,     logFileOption, allOption};
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -139,6 +144,16 @@ int main(int argc, char *argv[])
         std::fputs(qPrintable(versionText()), stdout);
         return FlashSession::EXIT_OK;
     }
+    // An option given twice is a slip or a conflict (--family S --family L): neither is chosen.
+    for (const QCommandLineOption &option : givenOnce) {
+        int given = 0;
+        for (const QString &name : parser.optionNames())
+            given += option.names().contains(name) ? 1 : 0;
+        if (given > 1)
+            return usageError(QStringLiteral("--%1 is given more than once").arg(option.names().constLast()));
+    }
+    if (parser.values(portOption).removeDuplicates() > 0)
+        return usageError(QStringLiteral("--port names the same device more than once"));
     if (!parser.positionalArguments().isEmpty())
         return usageError(
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
@@ -192,9 +207,17 @@ int main(int argc, char *argv[])
     DebugLog::setVerbose(parser.isSet(verboseOption));
     DebugLog::openRunLog(QCoreApplication::applicationName());
     QString logError;
-    if (parser.isSet(logFileOption) && !DebugLog::openFile(parser.value(logFileOption), &logError))
-        return usageError(
-            QStringLiteral("cannot write the log file %1: %2").arg(parser.value(logFileOption), logError));
+    if (parser.isSet(logFileOption)) {
+        // A file that opens may still refuse every line (/dev/full, a full disk): the first line tells.
+        if (DebugLog::openFile(parser.value(logFileOption), &logError)) {
+            qDebug().noquote() << "talvo-flash" << QCoreApplication::applicationVersion() << "logging to"
+                               << parser.value(logFileOption);
+            logError = DebugLog::fileError();
+        }
+        if (!logError.isEmpty())
+            return usageError(QStringLiteral("cannot write the log file %1: %2")
+                                  .arg(parser.value(logFileOption), logError));
+    }
 
     if (parser.isSet(allOption)) {
         QStringList unitArguments;
@@ -229,5 +252,11 @@ int main(int argc, char *argv[])
 #else
     session.setProgressBar(isatty(fileno(stderr)) == 1);
 #endif
-    return session.run();
+    const int status = session.run();
+    if (parser.isSet(logFileOption) && !DebugLog::fileError().isEmpty())
+        std::fputs(qPrintable(QStringLiteral("Warning: lines of the log were lost: the log file %1 cannot be "
+                                             "written (%2)\n")
+                                  .arg(parser.value(logFileOption), DebugLog::fileError())),
+                   stderr);
+    return status;
 }

@@ -425,7 +425,9 @@ TestCase {
             { tag: "downgrade", updateAvailable: false, current: "52.01", status: "No update necessary",
               caption: "INSTALL FIRMWARE", buttonShown: false },
             { tag: "version that cannot be compared", updateAvailable: false, current: "49",
-              status: "No update necessary", caption: "INSTALL FIRMWARE", buttonShown: false }
+              status: "No update necessary", caption: "INSTALL FIRMWARE", buttonShown: false },
+            { tag: "the carried version written otherwise", updateAvailable: false, current: "49.9",
+              status: "No update necessary", caption: "INSTALL FIRMWARE", buttonShown: true }
         ]
     }
 
