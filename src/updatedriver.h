@@ -1,5 +1,6 @@
 #pragma once
 
+#include "installjournal.h"
 #include "targetinfo.h"
 #include "unitidentifiers.h"
 
@@ -24,6 +25,9 @@ class UpdateDriver : public QObject
     Q_PROPERTY(QString versionCurrent READ versionCurrent)
     Q_PROPERTY(QString versionNew READ versionNew)
     Q_PROPERTY(SearchFailure searchFailure READ searchFailure)
+    Q_PROPERTY(int restoreFamily READ restoreFamily)
+    Q_PROPERTY(QString restoreModel READ restoreModel)
+    Q_PROPERTY(bool erased READ erased)
 
 public:
     // Why the last search found no unit it could use, as far as the ports told; the scene turns
@@ -48,6 +52,12 @@ public:
     QString versionCurrent() const { return _target.version(); }
     QString versionNew() const { return _target.firmwareVersion(); }
     SearchFailure searchFailure() const;
+    // The family (TargetInfo::eTARGET_TYPE) and model that the journal holds for the unit that the
+    // last search found in its loader; 0 and empty when the journal does not know it.
+    int restoreFamily() const;
+    QString restoreModel() const;
+    // The last installation or restore failed with the unit's firmware gone: the write had begun.
+    bool erased() const { return _erased; }
 
     // What the last search or list found on each port with the unit's identifiers, in probe
     // order; after a restore, the ports it could not open and the one on which it found the loader.
@@ -99,11 +109,23 @@ public slots:
     void progressHandle(const unsigned int &progress);
     void resultHandle(const bool &result);
     bool result();
+    // Whether a port with the unit's identifiers is listed now; cheap enough to poll every second.
+    bool isUnitPlugged();
+    // Restores the unit that the last search found in its loader with the family's firmware,
+    // verified, and notes it in the journal first. False when there is no firmware for the family.
+    bool restore(int family);
 
 private:
+    QString serialNumberOf(int reason) const;
+    QString locationOf(int reason) const;
+    void noteInJournal(const InstallJournal::Entry &entry);
+
     bool _active;
     int _progress;
     bool _result;
+    bool _erased = false;
+    bool _restoring = false;
+    QString _journalSerial; // the unit being installed or restored, for the journal
     TargetInfo _target;
     QThread _thread;
     UpdateWorker *_worker = nullptr; // lives on _thread

@@ -120,7 +120,10 @@ void UpdateDriverTest::propertiesAreReadOnlyInTheirOrder()
                                   "property QString modelPicture notify= writable=0 resettable=0",
                                   "property QString versionCurrent notify= writable=0 resettable=0",
                                   "property QString versionNew notify= writable=0 resettable=0",
-                                  "property SearchFailure searchFailure notify= writable=0 resettable=0"};
+                                  "property SearchFailure searchFailure notify= writable=0 resettable=0",
+                                  "property int restoreFamily notify= writable=0 resettable=0",
+                                  "property QString restoreModel notify= writable=0 resettable=0",
+                                  "property bool erased notify= writable=0 resettable=0"};
     QCOMPARE(interfaceOf(UpdateDriver::staticMetaObject).filter(QRegularExpression("^property ")), expected);
 }
 
@@ -143,7 +146,9 @@ void UpdateDriverTest::signalsAndSlotsAreInTheirOrder()
         "slot void install()() access=2",
         "slot void progressHandle(uint)(progress) access=2",
         "slot void resultHandle(bool)(result) access=2",
-        "slot bool result()() access=2"};
+        "slot bool result()() access=2",
+        "slot bool isUnitPlugged()() access=2",
+        "slot bool restore(int)(family) access=2"};
     QCOMPARE(interfaceOf(UpdateDriver::staticMetaObject).filter(QRegularExpression("^(signal|slot|method) ")),
              expected);
 }
@@ -158,6 +163,9 @@ void UpdateDriverTest::sceneTestStandInHasTheSameInterface()
                                      "setUpdateAvailable(bool)",
                                      "setSearchFailure(int)",
                                      "setInstallStarts(bool)",
+                                     "setRestoreFamily(int,QString)",
+                                     "setErased(bool)",
+                                     "setUnitPlugged(bool)",
                                      "setUnit(int,QString,QString,QString,QString)",
                                      "finish(bool)",
                                      "report(int)",
@@ -166,7 +174,7 @@ void UpdateDriverTest::sceneTestStandInHasTheSameInterface()
                                      "lastCallTime(QString)",
                                      "clearRecord()"};
     const QStringList real = interfaceOf(UpdateDriver::staticMetaObject);
-    QCOMPARE(real.size(), 26); // 8 properties, 5 signals, 12 slots, 1 enumeration
+    QCOMPARE(real.size(), 31); // 11 properties, 5 signals, 14 slots, 1 enumeration
     QCOMPARE(interfaceOf(ScriptedUpdateDriver::staticMetaObject, standInsOwn), real);
 }
 
