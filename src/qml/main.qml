@@ -40,6 +40,8 @@ ApplicationWindow {
         } else if (next === "UPDATE_ERROR") {
             pageStatus.erased = updateDriver.erased
             pageStatus.unitPlugged = updateDriver.isUnitPlugged()
+            // The plug watch goes on from this look: a replug before its next look still counts.
+            mainFrame.unitPlugged = pageStatus.unitPlugged ? 1 : 0
         }
 
         var statusShown = next === "SEARCH_ERROR" || next === "UPDATE_ERROR" || next === "UPDATE_SUCCESS"
