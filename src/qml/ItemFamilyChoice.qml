@@ -47,7 +47,7 @@ Rectangle {
         color: choice.chosen ? "#ffffff" : "#777777"
         horizontalAlignment: Text.AlignHCenter
         font.family: fontDinotBold.name
-        font.pointSize: height * 0.55
+        font.pointSize: height * 0.4
         text: choice.caption
     }
 

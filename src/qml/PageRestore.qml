@@ -50,8 +50,8 @@ Item {
         font.family: fontDinotBold.name
         font.pointSize: height * 0.45
         text: page.knownModel !== ""
-              ? qsTr("It is a %1, as noted before the update: RESTORE FIRMWARE installs its firmware again.").arg(page.knownModel)
-              : qsTr("Pick your unit by its picture and the letter after its model number, then RESTORE FIRMWARE.")
+              ? qsTr("It is a %1, as noted before the update.").arg(page.knownModel)
+              : qsTr("Pick your unit by its picture and the letter after its model number.")
         Accessible.role: Accessible.StaticText
         Accessible.name: text
     }

@@ -122,6 +122,7 @@ Item {
         y: textStatusHead.y + textStatusHead.height
         width: page.width
         height: textStatusHead.height * 0.625
+        visible: text !== ""
         color: "#777777"
         wrapMode: Text.WordWrap
         horizontalAlignment: Text.AlignHCenter

@@ -167,6 +167,26 @@ public:
         waitForState(QStringLiteral("DEVICE_FOUND"));
     }
 
+    // A search that finds a unit in its loader, with what the journal knows of it.
+    void unitInLoader(int family, const QString &model)
+    {
+        _driver->setSearchFailure(ScriptedUpdateDriver::SearchUnitInLoader);
+        _driver->setRestoreFamily(family, model);
+        const int searches = _driver->count(QStringLiteral("search(true)"));
+        press();
+        waitForCall(QStringLiteral("search(true)"), searches + 1);
+        _driver->finish(false);
+        waitForState(QStringLiteral("RESTORE"));
+    }
+
+    // The unit's port comes or goes, and the page shows the text that tells it.
+    void plug(bool plugged, const char *text)
+    {
+        _driver->setUnitPlugged(plugged);
+        QObject *shown = object(text);
+        waitUntil([&] { return shown->property("visible").toBool(); }, QLatin1String(text));
+    }
+
     void startInstall()
     {
         const int installs = _driver->count(QStringLiteral("install()"));
@@ -224,7 +244,7 @@ int main(int argc, char *argv[])
     }
     // The pictures do not depend on how long the wizard waits.
     for (const char *timer : {"timerSearchStartPostpone", "timerSearchStatusPostpone",
-                              "timerUpdateStartPostpone", "timerUpdateStatusPostpone"})
+                              "timerUpdateStartPostpone", "timerUpdateStatusPostpone", "timerPlugWatch"})
         window->findChild<QObject *>(QLatin1String(timer))->setProperty("interval", 20);
 
     Walk walk(window, driver, folder, argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString(),
@@ -274,7 +294,6 @@ int main(int argc, char *argv[])
     walk.searchError(ScriptedUpdateDriver::SearchFailureUnknown, QStringLiteral("09-search-error"));
     walk.searchError(ScriptedUpdateDriver::SearchNoAccess, QStringLiteral("09-search-error-no-access"));
     walk.searchError(ScriptedUpdateDriver::SearchPortBusy, QStringLiteral("09-search-error-busy"));
-    walk.searchError(ScriptedUpdateDriver::SearchUnitInLoader, QStringLiteral("09-search-error-in-loader"));
 
     walk.findUnit(1, QStringLiteral("Talvo 400 S"), QStringLiteral("/fmw/s/logo.jpg"),
                   QStringLiteral("49.09"), false);
@@ -292,6 +311,47 @@ int main(int argc, char *argv[])
     walk.shoot(QStringLiteral("13-device-downgrade-typing"));
     typeText(window, "we");
     walk.shoot(QStringLiteral("14-device-downgrade-verified"));
+    walk.startInstall();
+    walk.endInstall(true, QStringLiteral("14-success-after-downgrade"));
+
+    // A unit in its loader that the journal does not know, picked by the user, then pulled out.
+    walk.unitInLoader(0, QString());
+    walk.shoot(QStringLiteral("15-restore-pick"));
+    QTest::keyClick(window, Qt::Key_Space);
+    walk.shoot(QStringLiteral("15-restore-picked"));
+    walk.plug(false, "textRestoreUnplugged");
+    walk.shoot(QStringLiteral("16-restore-unplugged"));
+    driver->setRestoreFamily(2, QStringLiteral("Talvo 400 L"));
+    driver->setUnitPlugged(true);
+    walk.waitForState(QStringLiteral("SEARCH"));
+    walk.waitForCall(QStringLiteral("search(true)"), driver->count(QStringLiteral("search(true)")) + 1);
+    driver->finish(false);
+    walk.waitForState(QStringLiteral("RESTORE"));
+    walk.shoot(QStringLiteral("17-restore-journal"));
+    walk.press();
+    walk.waitForState(QStringLiteral("UPDATE"));
+    driver->report(100);
+    walk.endInstall(true, QStringLiteral("17-restore-success-l"));
+    driver->setSearchFailure(ScriptedUpdateDriver::SearchFailureUnknown);
+
+    // The device page with the unit pulled out; the installation failing after the erase.
+    walk.findUnit(1, QStringLiteral("Talvo 400 S"), QStringLiteral("/fmw/s/logo.jpg"),
+                  QStringLiteral("49.07"), true);
+    walk.plug(false, "textDeviceFoundUnplugged");
+    walk.shoot(QStringLiteral("18-device-unplugged"));
+    driver->setUnitPlugged(true);
+    walk.waitForState(QStringLiteral("SEARCH"));
+    walk.waitForCall(QStringLiteral("search(true)"), driver->count(QStringLiteral("search(true)")) + 1);
+    driver->finish(true);
+    walk.waitForState(QStringLiteral("DEVICE_FOUND"));
+    walk.startInstall();
+    driver->setErased(true);
+    walk.endInstall(false, QStringLiteral("19-update-error-erased"));
+    walk.findUnit(1, QStringLiteral("Talvo 400 S"), QStringLiteral("/fmw/s/logo.jpg"),
+                  QStringLiteral("49.07"), true);
+    walk.startInstall();
+    driver->setUnitPlugged(false);
+    walk.endInstall(false, QStringLiteral("19-update-error-erased-unplugged"));
 
     return walk.failed() ? 1 : 0;
 }

@@ -118,7 +118,7 @@ TestCase {
         simulatedUnit.strand()
         verify(simulatedUnit.plug())
         tryCompare(item("mainFrame"), "state", "RESTORE", searchTimeoutMs)
-        compare(item("textRestoreNote").text, "It is a Talvo 400 S, as noted before the update: RESTORE FIRMWARE installs its firmware again.")
+        compare(item("textRestoreNote").text, "It is a Talvo 400 S, as noted before the update.")
         compare(item("pageRestore").family, 1)
         press()
         tryCompare(item("mainFrame"), "state", "UPDATE_SUCCESS", installTimeoutMs)
