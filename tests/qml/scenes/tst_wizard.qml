@@ -258,7 +258,9 @@ TestCase {
             { tag: "a failure after the erase with the unit still there",
               steps: ["press", "searchStarted", "finish true", "state DEVICE_FOUND", "press", "state UPDATE",
                       "installStarted", "erased true", "finish false", "state UPDATE_ERROR",
-                      "note Talvo has no firmware now: press MAIN MENU and scan again to RESTORE FIRMWARE."] },
+                      "note Talvo has no firmware now: press MAIN MENU and scan again to RESTORE FIRMWARE.",
+                      "described Error: Update failed Talvo has no firmware now: press MAIN MENU and scan again to RESTORE FIRMWARE.",
+                      "press", "state WELCOME", "described "] },
             { tag: "a cable pulled before the erase",
               steps: ["press", "searchStarted", "finish true", "state DEVICE_FOUND", "press", "state UPDATE",
                       "installStarted", "unplug", "finish false", "state UPDATE_ERROR",
@@ -313,6 +315,8 @@ TestCase {
                 // Set, then wait for the watch's next look.
                 driver.setUnitPlugged(rest === "true")
                 waitForCalls("isUnitPlugged()", driver.count("isUnitPlugged()") + 1)
+            } else if (word === "described") {
+                compare(item("mainButton").Accessible.description, rest, "the outcome read with the focused button")
             } else if (word === "shown") {
                 compare(item(rest).visible, true, rest)
             } else {
