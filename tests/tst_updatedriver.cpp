@@ -47,8 +47,6 @@ private slots:
     void installWithoutCatalogueEntryOnlyLogs();
     void progressAndResultAreRelayed();
     void modelPropertiesFollowTheReportedUnit();
-    void aFailureIsAfterTheEraseOnceTheWriteHasBegun_data();
-    void aFailureIsAfterTheEraseOnceTheWriteHasBegun();
     void theJournalsFamilyOfTheListedUnits_data();
     void theJournalsFamilyOfTheListedUnits();
 
@@ -332,34 +330,12 @@ void UpdateDriverTest::progressAndResultAreRelayed()
     QVERIFY(driver.result());
 }
 
-void UpdateDriverTest::aFailureIsAfterTheEraseOnceTheWriteHasBegun_data()
-{
-    QTest::addColumn<int>("progress");
-    QTest::addColumn<bool>("result");
-    QTest::addColumn<bool>("erased");
-    QTest::newRow("failed before the write") << 0 << false << false;
-    QTest::newRow("failed during the write") << 1 << false << true;
-    QTest::newRow("succeeded") << 100 << true << false;
-}
-
-void UpdateDriverTest::aFailureIsAfterTheEraseOnceTheWriteHasBegun()
-{
-    QFETCH(int, progress);
-    QFETCH(bool, result);
-    LogCapture log;
-    UpdateDriver driver;
-    driver.progressHandle(static_cast<unsigned int>(progress));
-    driver.resultHandle(result);
-    QTEST(driver.erased(), "erased");
-}
-
 void UpdateDriverTest::theJournalsFamilyOfTheListedUnits_data()
 {
-    QTest::addColumn<QStringList>("listed"); // serial numbers of the unit ports listed
+    QTest::addColumn<QStringList>("listed"); // serial numbers of the unit ports listed; A1 noted S, B2 L
     QTest::addColumn<int>("family");
     QTest::newRow("noted S") << QStringList{"A1"} << 1;
     QTest::newRow("noted L beside an unnoted unit") << QStringList{"C3", "B2"} << 2;
-    QTest::newRow("not noted") << QStringList{"C3"} << 0;
     QTest::newRow("no serial number") << QStringList{""} << 0;
     QTest::newRow("two families: no guess") << QStringList{"A1", "B2"} << 0;
 }
@@ -373,10 +349,10 @@ void UpdateDriverTest::theJournalsFamilyOfTheListedUnits()
     QVERIFY(InstallJournal::write({"B2", "Talvo 800 L", 2, "49.05", "49.09"}));
     QVERIFY(!InstallJournal::write({"", "Talvo 800 L", 2, "49.05", "49.09"}));
     PortEnumerator::setSystemPortsIncluded(false);
-    for (int i = 0; i < listed.size(); ++i) {
-        PortInfo port = PortEnumerator::portForDevice(QString("/dev/unit%1").arg(i), UpdateDriver::_vendor,
+    for (const QString &serialNumber : listed) {
+        PortInfo port = PortEnumerator::portForDevice("/dev/unit" + serialNumber, UpdateDriver::_vendor,
                                                       UpdateDriver::_product);
-        port.serialNumber = listed.at(i);
+        port.serialNumber = serialNumber;
         PortEnumerator::addExtraPort(port);
     }
     const int family = InstallJournal::familyOfListedUnits(UpdateDriver::_vendor, UpdateDriver::_product);

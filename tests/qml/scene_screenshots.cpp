@@ -172,11 +172,23 @@ public:
     {
         _driver->setSearchFailure(ScriptedUpdateDriver::SearchUnitInLoader);
         _driver->setRestoreFamily(family, model);
-        const int searches = _driver->count(QStringLiteral("search(true)"));
         press();
-        waitForCall(QStringLiteral("search(true)"), searches + 1);
-        _driver->finish(false);
-        waitForState(QStringLiteral("RESTORE"));
+        endSearch(QStringLiteral("RESTORE"));
+    }
+
+    // The search under way ends in `state`: a unit for DEVICE_FOUND, none otherwise.
+    void endSearch(const QString &state)
+    {
+        waitUntil([&] { return _driver->active(); }, QStringLiteral("a search"));
+        _driver->finish(state == QLatin1String("DEVICE_FOUND"));
+        waitForState(state);
+    }
+
+    // The unit plugged in again: the search that this starts (or that runs) ends in `state`.
+    void replug(const QString &state)
+    {
+        _driver->setUnitPlugged(true);
+        endSearch(state);
     }
 
     // The unit's port comes or goes, and the page shows the text that tells it.
@@ -187,12 +199,12 @@ public:
         waitUntil([&] { return shown->property("visible").toBool(); }, QLatin1String(text));
     }
 
-    void startInstall()
+    void startInstall(const QString &call = QStringLiteral("install()"))
     {
-        const int installs = _driver->count(QStringLiteral("install()"));
+        const int installs = _driver->count(call);
         press();
         waitForState(QStringLiteral("UPDATE"));
-        waitForCall(QStringLiteral("install()"), installs + 1);
+        waitForCall(call, installs + 1);
     }
 
     // The installation ends, well or badly: its outcome's page is shot and left with its button.
@@ -314,44 +326,31 @@ int main(int argc, char *argv[])
     walk.startInstall();
     walk.endInstall(true, QStringLiteral("14-success-after-downgrade"));
 
-    // A unit in its loader that the journal does not know, picked by the user, then pulled out.
+    // A unit in its loader that the journal does not know, pulled out, then plugged in as a known one.
     walk.unitInLoader(0, QString());
     walk.shoot(QStringLiteral("15-restore-pick"));
-    QTest::keyClick(window, Qt::Key_Space);
-    walk.shoot(QStringLiteral("15-restore-picked"));
     walk.plug(false, "textRestoreUnplugged");
     walk.shoot(QStringLiteral("16-restore-unplugged"));
     driver->setRestoreFamily(2, QStringLiteral("Talvo 400 L"));
-    driver->setUnitPlugged(true);
-    walk.waitForState(QStringLiteral("SEARCH"));
-    walk.waitForCall(QStringLiteral("search(true)"), driver->count(QStringLiteral("search(true)")) + 1);
-    driver->finish(false);
-    walk.waitForState(QStringLiteral("RESTORE"));
+    walk.replug(QStringLiteral("RESTORE"));
     walk.shoot(QStringLiteral("17-restore-journal"));
-    walk.press();
-    walk.waitForState(QStringLiteral("UPDATE"));
-    driver->report(100);
+    walk.startInstall(QStringLiteral("restore(2)"));
     walk.endInstall(true, QStringLiteral("17-restore-success-l"));
     driver->setSearchFailure(ScriptedUpdateDriver::SearchFailureUnknown);
 
-    // The device page with the unit pulled out; the installation failing after the erase.
+    // The device page with the unit pulled out; the installation failing after the erase, twice.
     walk.findUnit(1, QStringLiteral("Talvo 400 S"), QStringLiteral("/fmw/s/logo.jpg"),
                   QStringLiteral("49.07"), true);
     walk.plug(false, "textDeviceFoundUnplugged");
     walk.shoot(QStringLiteral("18-device-unplugged"));
-    driver->setUnitPlugged(true);
-    walk.waitForState(QStringLiteral("SEARCH"));
-    walk.waitForCall(QStringLiteral("search(true)"), driver->count(QStringLiteral("search(true)")) + 1);
-    driver->finish(true);
-    walk.waitForState(QStringLiteral("DEVICE_FOUND"));
-    walk.startInstall();
-    driver->setErased(true);
-    walk.endInstall(false, QStringLiteral("19-update-error-erased"));
-    walk.findUnit(1, QStringLiteral("Talvo 400 S"), QStringLiteral("/fmw/s/logo.jpg"),
-                  QStringLiteral("49.07"), true);
-    walk.startInstall();
-    driver->setUnitPlugged(false);
-    walk.endInstall(false, QStringLiteral("19-update-error-erased-unplugged"));
+    for (const bool plugged : {true, false}) {
+        walk.replug(QStringLiteral("DEVICE_FOUND"));
+        walk.startInstall();
+        driver->setErased(true);
+        driver->setUnitPlugged(plugged);
+        walk.endInstall(false, QStringLiteral("19-update-error-erased") + (plugged ? "" : "-unplugged"));
+        walk.press(); // from WELCOME to a search that the next replug ends
+    }
 
     return walk.failed() ? 1 : 0;
 }

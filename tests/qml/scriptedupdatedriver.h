@@ -64,8 +64,7 @@ public:
     // What the journal knows of the unit found in its loader.
     Q_INVOKABLE void setRestoreFamily(int family, const QString &model)
     {
-        _restoreFamily = family;
-        _restoreModel = model;
+        _restoreFamily = family, _restoreModel = model;
     }
     Q_INVOKABLE void setErased(bool erased) { _erased = erased; }
     Q_INVOKABLE void setUnitPlugged(bool plugged) { _unitPlugged = plugged; }
@@ -170,11 +169,9 @@ public slots:
     bool restore(int family)
     {
         note(QStringLiteral("restore(%1)").arg(family));
-        if (!_installStarts)
-            return false;
-        _active = true;
+        _active = _installStarts;
         _progress = 0;
-        return true;
+        return _installStarts;
     }
 
 private:

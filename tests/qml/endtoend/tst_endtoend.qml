@@ -86,22 +86,6 @@ TestCase {
         compare(item("textStatusReason").text, data.line)
     }
 
-    function test_a_stranded_unit_is_restored_with_the_family_picked() {
-        simulatedUnit.reset("49.05(1799),Talvo 400L")
-        simulatedUnit.strand()
-        openWizard()
-        press()
-        tryCompare(item("mainFrame"), "state", "RESTORE", searchTimeoutMs)
-        compare(item("textRestoreHead").text, "This unit's last update did not finish.")
-        compare(item("mainButton").opacity, 0, "nothing to restore before a family is picked")
-        mouseClick(item("choiceL"))
-        compare(item("mainButton").text, "RESTORE FIRMWARE")
-        press()
-        tryCompare(item("mainFrame"), "state", "UPDATE_SUCCESS", installTimeoutMs)
-        compare(item("textStatusNote").text, "Please unplug the USB cable\nthen the battery and restart Talvo L.")
-        verify(simulatedUnit.memoryHoldsImage(":/fmw/l/image.txt"), "the unit holds the L image")
-    }
-
     function test_a_cable_pulled_during_the_installation_then_plugged_in_again() {
         simulatedUnit.reset("49.05(1799),Talvo 400S")
         openWizard()
