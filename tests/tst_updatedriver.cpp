@@ -1,7 +1,6 @@
 // The controller the scene talks to: its meta-object, state, requests to the worker, version
 // comparison, file opening and driver checks.
 #include "driverplatform.h"
-#include "installjournal.h"
 #include "logcapture.h"
 #include "portenumerator.h"
 #include "qml/scriptedupdatedriver.h"
@@ -47,8 +46,6 @@ private slots:
     void installWithoutCatalogueEntryOnlyLogs();
     void progressAndResultAreRelayed();
     void modelPropertiesFollowTheReportedUnit();
-    void theJournalsFamilyOfTheListedUnits_data();
-    void theJournalsFamilyOfTheListedUnits();
 
     void openFileCopiesAndHandsTheCopyToTheDesktop();
     void openFileReportsFailuresAndOpensNothing();
@@ -328,40 +325,6 @@ void UpdateDriverTest::progressAndResultAreRelayed()
     // The result stays until the next one.
     driver.search(false);
     QVERIFY(driver.result());
-}
-
-void UpdateDriverTest::theJournalsFamilyOfTheListedUnits_data()
-{
-    QTest::addColumn<QStringList>("listed"); // serial numbers of the unit ports listed; A1 noted S, B2 L
-    QTest::addColumn<int>("family");
-    QTest::newRow("noted S") << QStringList{"A1"} << 1;
-    QTest::newRow("noted L beside an unnoted unit") << QStringList{"C3", "B2"} << 2;
-    QTest::newRow("no serial number") << QStringList{""} << 0;
-    QTest::newRow("two families: no guess") << QStringList{"A1", "B2"} << 0;
-}
-
-void UpdateDriverTest::theJournalsFamilyOfTheListedUnits()
-{
-    QFETCH(QStringList, listed);
-    QStandardPaths::setTestModeEnabled(true);
-    QFile::remove(InstallJournal::path());
-    QVERIFY(InstallJournal::write({"A1", "Talvo 400 S", 1, "49.05", "49.09"}));
-    QVERIFY(InstallJournal::write({"B2", "Talvo 800 L", 2, "49.05", "49.09"}));
-    QVERIFY(!InstallJournal::write({"", "Talvo 800 L", 2, "49.05", "49.09"}));
-    PortEnumerator::setSystemPortsIncluded(false);
-    for (const QString &serialNumber : listed) {
-        PortInfo port = PortEnumerator::portForDevice("/dev/unit" + serialNumber, UpdateDriver::_vendor,
-                                                      UpdateDriver::_product);
-        port.serialNumber = serialNumber;
-        PortEnumerator::addExtraPort(port);
-    }
-    const int family = InstallJournal::familyOfListedUnits(UpdateDriver::_vendor, UpdateDriver::_product);
-    InstallJournal::clear("B2");
-    const int afterClear = InstallJournal::familyOfListedUnits(UpdateDriver::_vendor, UpdateDriver::_product);
-    PortEnumerator::clearExtraPorts();
-    PortEnumerator::setSystemPortsIncluded(true);
-    QTEST(family, "family");
-    QCOMPARE(afterClear, listed.contains("A1") ? 1 : 0);
 }
 
 void UpdateDriverTest::modelPropertiesFollowTheReportedUnit()

@@ -100,9 +100,11 @@ public:
         return !hold || (_holder >= 0 && flock(_holder, LOCK_EX | LOCK_NB) == 0);
     }
 
-    // The family that the journal holds for the unit's serial number, 0 for none; and forgetting it.
-    Q_INVOKABLE int journalFamily() const { return InstallJournal::read(QStringLiteral("TV0042")).family; }
-    Q_INVOKABLE void forgetJournal() { QFile::remove(InstallJournal::path()); }
+    // The family that the journal holds for the listed unit, as talvo-flash --recover looks it up.
+    Q_INVOKABLE int journalFamily() const
+    {
+        return InstallJournal::familyOfListedUnits(UNIT_VENDOR_ID, UNIT_PRODUCT_ID);
+    }
 
     Q_INVOKABLE int handshakesAnswered() const { return _unit.handshakesAnswered(); }
     Q_INVOKABLE int blocksWritten() const { return _unit.blocksWritten(); }

@@ -69,7 +69,6 @@ TestCase {
 
     function cleanup() {
         simulatedUnit.holdPort(false)
-        simulatedUnit.forgetJournal()
         win = null
     }
 
