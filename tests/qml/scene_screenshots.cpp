@@ -81,17 +81,18 @@ public:
         QTest::mouseClick(_window, Qt::LeftButton, Qt::NoModifier, MAIN_BUTTON);
     }
 
-    // A search that finds no unit, for the given reason.
-    void searchError(int failure, const QString &name)
+    // A search that finds no unit, for the given reason; left with the button of its search error.
+    void searchError(int failure, const QString &name, const QString &state = QStringLiteral("SEARCH_ERROR"))
     {
         _driver->setSearchFailure(failure);
         const int searches = _driver->count(QStringLiteral("search(true)"));
         press();
         waitForCall(QStringLiteral("search(true)"), searches + 1);
         _driver->finish(false);
-        waitForState(QStringLiteral("SEARCH_ERROR"));
+        waitForState(state);
         shoot(name);
-        press();
+        if (state == QLatin1String("SEARCH_ERROR"))
+            press();
     }
 
     // Renders the next frame and writes it as <name>.png.
@@ -167,30 +168,6 @@ public:
         waitForState(QStringLiteral("DEVICE_FOUND"));
     }
 
-    // A search that finds a unit in its loader, with what the journal knows of it.
-    void unitInLoader(int family, const QString &model)
-    {
-        _driver->setSearchFailure(ScriptedUpdateDriver::SearchUnitInLoader);
-        _driver->setRestoreFamily(family, model);
-        press();
-        endSearch(QStringLiteral("RESTORE"));
-    }
-
-    // The search under way ends in `state`: a unit for DEVICE_FOUND, none otherwise.
-    void endSearch(const QString &state)
-    {
-        waitUntil([&] { return _driver->active(); }, QStringLiteral("a search"));
-        _driver->finish(state == QLatin1String("DEVICE_FOUND"));
-        waitForState(state);
-    }
-
-    // The unit plugged in again: the search that this starts (or that runs) ends in `state`.
-    void replug(const QString &state)
-    {
-        _driver->setUnitPlugged(true);
-        endSearch(state);
-    }
-
     // The unit's port comes or goes, and the page shows the text that tells it.
     void plug(bool plugged, const char *text)
     {
@@ -199,12 +176,12 @@ public:
         waitUntil([&] { return shown->property("visible").toBool(); }, QLatin1String(text));
     }
 
-    void startInstall(const QString &call = QStringLiteral("install()"))
+    void startInstall()
     {
-        const int installs = _driver->count(call);
+        const int installs = _driver->count(QStringLiteral("install()"));
         press();
         waitForState(QStringLiteral("UPDATE"));
-        waitForCall(call, installs + 1);
+        waitForCall(QStringLiteral("install()"), installs + 1);
     }
 
     // The installation ends, well or badly: its outcome's page is shot and left with its button.
@@ -326,27 +303,30 @@ int main(int argc, char *argv[])
     walk.startInstall();
     walk.endInstall(true, QStringLiteral("14-success-after-downgrade"));
 
-    // A unit in its loader that the journal does not know, then plugged in again as a known one.
-    walk.unitInLoader(0, QString());
-    walk.shoot(QStringLiteral("15-restore-pick"));
-    walk.plug(false, "textRestoreUnplugged");
-    driver->setRestoreFamily(2, QStringLiteral("Talvo 400 L"));
-    walk.replug(QStringLiteral("RESTORE"));
-    walk.shoot(QStringLiteral("17-restore-journal"));
-    walk.startInstall(QStringLiteral("restore(2)"));
-    walk.endInstall(true, QStringLiteral("17-restore-success-l"));
-    driver->setSearchFailure(ScriptedUpdateDriver::SearchFailureUnknown);
-
-    // The device page with the unit pulled out; the installation failing after the erase, unplugged.
+    // The device page with the unit pulled out, plugged in again; the installation failing after the erase.
     walk.findUnit(1, QStringLiteral("Talvo 400 S"), QStringLiteral("/fmw/s/logo.jpg"),
                   QStringLiteral("49.07"), true);
     walk.plug(false, "textDeviceFoundUnplugged");
     walk.shoot(QStringLiteral("18-device-unplugged"));
-    walk.replug(QStringLiteral("DEVICE_FOUND"));
+    driver->setUnitPlugged(true);
+    walk.waitUntil([&] { return driver->active(); }, QStringLiteral("the search after the replug"));
+    driver->finish(true);
+    walk.waitForState(QStringLiteral("DEVICE_FOUND"));
     walk.startInstall();
     driver->setErased(true);
     driver->setUnitPlugged(false);
     walk.endInstall(false, QStringLiteral("19-update-error-erased-unplugged"));
+
+    // The restore page: a unit in its loader, the family that a journal names, the unit pulled out.
+    walk.searchError(ScriptedUpdateDriver::SearchUnitInLoader, QStringLiteral("15-restore-pick"),
+                     QStringLiteral("RESTORE"));
+    walk.object("pageRestore")->setProperty("knownModel", QStringLiteral("Talvo 400 L"));
+    walk.object("pageRestore")->setProperty("family", 2);
+    walk.shoot(QStringLiteral("17-restore-journal"));
+    driver->setUnitPlugged(true);
+    walk.waitForCall(QStringLiteral("isUnitPlugged()"), driver->count(QStringLiteral("isUnitPlugged()")) + 1);
+    walk.plug(false, "textRestoreUnplugged");
+    walk.shoot(QStringLiteral("16-restore-unplugged"));
 
     return walk.failed() ? 1 : 0;
 }
