@@ -169,9 +169,7 @@ public slots:
     bool restore(int family)
     {
         note(QStringLiteral("restore(%1)").arg(family));
-        _active = _installStarts;
-        _progress = 0;
-        return _installStarts;
+        return _active = _installStarts;
     }
 
 private:
