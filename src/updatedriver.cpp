@@ -3,6 +3,7 @@
 #include "driverplatform.h"
 #include "filecopy.h"
 #include "firmwareinfo.h"
+#include "installjournal.h"
 #include "logcategories.h"
 #include "portenumerator.h"
 #include "updateworker.h"
@@ -79,6 +80,51 @@ UpdateDriver::SearchFailure UpdateDriver::searchFailure() const
             failure = SearchUnitInLoader;
     }
     return failure;
+}
+
+int UpdateDriver::restoreFamily() const
+{
+    return InstallJournal::read(serialNumberOf(UpdateWorker::PortInLoader)).family;
+}
+
+QString UpdateDriver::restoreModel() const
+{
+    return InstallJournal::read(serialNumberOf(UpdateWorker::PortInLoader)).model;
+}
+
+QString UpdateDriver::serialNumberOf(int reason) const
+{
+    for (const ProbedPort &probed : _probedPorts) {
+        if (probed.reason != reason)
+            continue;
+        for (const PortInfo &info : PortEnumerator::availablePorts()) {
+            if (info.portName == probed.port)
+                return info.serialNumber;
+        }
+        break;
+    }
+    return QString();
+}
+
+QString UpdateDriver::locationOf(int reason) const
+{
+    for (const ProbedPort &probed : _probedPorts) {
+        if (probed.reason != reason)
+            continue;
+        for (const PortInfo &info : PortEnumerator::availablePorts()) {
+            if (info.portName == probed.port)
+                return info.systemLocation;
+        }
+        break;
+    }
+    return QString();
+}
+
+void UpdateDriver::noteInJournal(const InstallJournal::Entry &entry)
+{
+    _journalSerial = entry.serialNumber;
+    if (!entry.serialNumber.isEmpty() && !InstallJournal::write(entry))
+        qCDebug(lcController) << "Cannot write the journal" << InstallJournal::path();
 }
 
 bool UpdateDriver::isDriverAvailable()
@@ -158,10 +204,13 @@ void UpdateDriver::install()
         qCDebug(lcController) << "Firmware is missing for model" << _target.name();
         return;
     }
+    noteInJournal({serialNumberOf(UpdateWorker::PortFound), _target.name(), _target.type(), _target.version(),
+                   _target.firmwareVersion()});
     _active = true;
     _progress = 0;
     _cannotVerify = false;
     _unitErased = false;
+    _restoring = false;
     emit installFirmware(image, size);
 }
 
@@ -198,6 +247,7 @@ bool UpdateDriver::recover(TargetInfo::eTARGET_TYPE family, const QString &port)
     _progress = 0;
     _cannotVerify = false;
     _unitErased = false;
+    _restoring = true;
     _probedPorts.clear();
     UpdateWorker *worker = _worker;
     const QString image = firmware->image();
@@ -219,6 +269,16 @@ void UpdateDriver::resultHandle(const bool &result)
 {
     _active = false;
     _result = result;
+    // Only an installation or a restore names a unit for the journal; a restore asked for without
+    // one (talvo-flash) clears the entry of the unit it found.
+    const QString done =
+        _restoring && _journalSerial.isEmpty() ? serialNumberOf(UpdateWorker::PortInLoader) : _journalSerial;
+    if (result && !done.isEmpty())
+        InstallJournal::clear(done);
+    _journalSerial.clear();
+    _erased = !result && _unitErased;
+    _unitErased = false;
+    _restoring = false;
     qCDebug(lcController, "Status       : %s", result ? "OK" : "NOK");
     emit activeChanged();
 }
@@ -226,4 +286,24 @@ void UpdateDriver::resultHandle(const bool &result)
 bool UpdateDriver::result()
 {
     return _result;
+}
+
+bool UpdateDriver::isUnitPlugged()
+{
+    return PortEnumerator::hasPortWithIdentifiers(_vendor, _product);
+}
+
+bool UpdateDriver::restore(int family)
+{
+    const auto type = static_cast<TargetInfo::eTARGET_TYPE>(family);
+    const FirmwareInfo *firmware = _target.firmwareFor(type);
+    if (!firmware)
+        return false;
+    // A restore cut off again is noted like an installation; a family picked by the user replaces a
+    // journal entry that named the other family.
+    InstallJournal::Entry entry = InstallJournal::read(serialNumberOf(UpdateWorker::PortInLoader));
+    if (entry.family != family)
+        entry = {entry.serialNumber, QString(), family, QString(), firmware->version()};
+    noteInJournal(entry);
+    return recover(type, locationOf(UpdateWorker::PortInLoader));
 }

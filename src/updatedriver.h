@@ -1,5 +1,6 @@
 #pragma once
 
+#include "installjournal.h"
 #include "targetinfo.h"
 #include "unitidentifiers.h"
 
@@ -24,6 +25,10 @@ class UpdateDriver : public QObject
     Q_PROPERTY(QString versionCurrent READ versionCurrent)
     Q_PROPERTY(QString versionNew READ versionNew)
     Q_PROPERTY(SearchFailure searchFailure READ searchFailure)
+    Q_PROPERTY(int restoreFamily READ restoreFamily)
+    Q_PROPERTY(QString restoreModel READ restoreModel)
+    Q_PROPERTY(bool erased READ erased)
+    Q_PROPERTY(bool cannotVerify READ cannotVerify)
 
 public:
     // Why the last search found no unit it could use, as far as the ports told; the scene turns
@@ -50,6 +55,13 @@ public:
     SearchFailure searchFailure() const;
     // The last installation or restore was written whole, but the loader cannot verify it.
     bool cannotVerify() const { return _cannotVerify; }
+    // The family (TargetInfo::eTARGET_TYPE) and model that the journal holds for the unit that the
+    // last search found in its loader; 0 and empty when the journal does not know it.
+    int restoreFamily() const;
+    QString restoreModel() const;
+    // The last installation or restore failed with the unit's firmware gone: its loader had erased
+    // it (a refused password, a mass erase) or found it blank.
+    bool erased() const { return _erased; }
 
     // What the last search or list found on each port with the unit's identifiers, in probe
     // order; after a restore, the ports it could not open and the one on which it found the loader.
@@ -62,9 +74,6 @@ public:
         QString version;
     };
     QList<ProbedPort> probedPorts() const { return _probedPorts; }
-    // The last installation or restore reached the unit's loader, whose first refused password
-    // erases it: when it failed, the unit has no firmware now and needs a restore (--recover).
-    bool unitErased() const { return _unitErased; }
 
     // Probe every port with the unit's identifiers and release each again, for probedPorts().
     // Ends like a search: activeChanged, with result() true when a unit was identified.
@@ -107,15 +116,27 @@ public slots:
     void progressHandle(const unsigned int &progress);
     void resultHandle(const bool &result);
     bool result();
+    // Whether a port with the unit's identifiers is listed now; cheap enough to poll every second.
+    bool isUnitPlugged();
+    // Restores the unit that the last search found in its loader with the family's firmware,
+    // verified, and notes it in the journal first. False when there is no firmware for the family.
+    bool restore(int family);
 
 private:
+    QString serialNumberOf(int reason) const;
+    QString locationOf(int reason) const;
+    void noteInJournal(const InstallJournal::Entry &entry);
+
     bool _active;
     int _progress;
     bool _result;
     bool _cannotVerify = false;
+    bool _restoring = false;
+    QString _journalSerial; // the unit being installed or restored, for the journal
     TargetInfo _target;
     QThread _thread;
     UpdateWorker *_worker = nullptr; // lives on _thread
     QList<ProbedPort> _probedPorts;
-    bool _unitErased = false;
+    bool _unitErased = false; // the operation under way reached the erase
+    bool _erased = false;
 };

@@ -156,7 +156,6 @@ void UpdateWorker::doInstallFirmware(const QString &firmware, unsigned int size)
     // Ends with firmwareInstallDone, whose slot reports the result before the call returns.
     _bslInterface->setVerifyAfterWrite(_verifyAfterWrite);
     _bslInterface->setFastReplies(_fastReplies);
-    emit erasing();
     _bslInterface->installFirmware(firmware, size);
     _bslInterface->closePort();
 }
@@ -238,6 +237,8 @@ void UpdateWorker::doInstallFirmwareResult()
 {
     if (_bslInterface && _bslInterface->verification() == BSL_Interface::Verification::Unsupported)
         emit cannotVerify();
+    if (_bslInterface && _bslInterface->unitErased())
+        emit erasing();
     emit result(_bslInterface && _bslInterface->succeeded());
 }
 

@@ -51,8 +51,9 @@ signals:
     // `model` and `version` the unit's identity for PortFound.
     void portProbed(const QString &port, int reason, const QString &detail, const QString &model,
                     const QString &version);
-    // Sent as an installation or restore starts on the unit, before its first password: from then
-    // on the unit may have no firmware (a refused password erases it) until the image is whole.
+    // Sent before the result of an installation or restore that reached the unit's loader with a
+    // password (a refused password erases it), and as a restore starts on a unit in its loader:
+    // unless the result is a success, the unit has no firmware now.
     void erasing();
 
 public slots:

@@ -120,7 +120,11 @@ void UpdateDriverTest::propertiesAreReadOnlyInTheirOrder()
                                   "property QString modelPicture notify= writable=0 resettable=0",
                                   "property QString versionCurrent notify= writable=0 resettable=0",
                                   "property QString versionNew notify= writable=0 resettable=0",
-                                  "property SearchFailure searchFailure notify= writable=0 resettable=0"};
+                                  "property SearchFailure searchFailure notify= writable=0 resettable=0",
+                                  "property int restoreFamily notify= writable=0 resettable=0",
+                                  "property QString restoreModel notify= writable=0 resettable=0",
+                                  "property bool erased notify= writable=0 resettable=0",
+                                  "property bool cannotVerify notify= writable=0 resettable=0"};
     QCOMPARE(interfaceOf(UpdateDriver::staticMetaObject).filter(QRegularExpression("^property ")), expected);
 }
 
@@ -144,7 +148,9 @@ void UpdateDriverTest::signalsAndSlotsAreInTheirOrder()
         "slot void install()() access=2",
         "slot void progressHandle(uint)(progress) access=2",
         "slot void resultHandle(bool)(result) access=2",
-        "slot bool result()() access=2"};
+        "slot bool result()() access=2",
+        "slot bool isUnitPlugged()() access=2",
+        "slot bool restore(int)(family) access=2"};
     QCOMPARE(interfaceOf(UpdateDriver::staticMetaObject).filter(QRegularExpression("^(signal|slot|method) ")),
              expected);
 }
@@ -159,6 +165,10 @@ void UpdateDriverTest::sceneTestStandInHasTheSameInterface()
                                      "setUpdateAvailable(bool)",
                                      "setSearchFailure(int)",
                                      "setInstallStarts(bool)",
+                                     "setRestoreFamily(int,QString)",
+                                     "setErased(bool)",
+                                     "setCannotVerify(bool)",
+                                     "setUnitPlugged(bool)",
                                      "setUnit(int,QString,QString,QString,QString)",
                                      "finish(bool)",
                                      "report(int)",
@@ -167,7 +177,7 @@ void UpdateDriverTest::sceneTestStandInHasTheSameInterface()
                                      "lastCallTime(QString)",
                                      "clearRecord()"};
     const QStringList real = interfaceOf(UpdateDriver::staticMetaObject);
-    QCOMPARE(real.size(), 27); // 8 properties, 5 signals, 13 slots, 1 enumeration
+    QCOMPARE(real.size(), 33); // 12 properties, 5 signals, 15 slots, 1 enumeration
     QCOMPARE(interfaceOf(ScriptedUpdateDriver::staticMetaObject, standInsOwn), real);
 }
 

@@ -133,6 +133,7 @@ void BSL_Interface::installFirmware(const QString &firmware, unsigned int size)
     _written.clear();
     _deferred.clear();
     _stopRequested.store(false);
+    _unitErased = false;
     if (authenticate() && erase()) {
         rxTxtFileBegin(firmware);
         setPhase(Phase::Writing);
@@ -160,6 +161,9 @@ bool BSL_Interface::authenticate()
         if (stopHere())
             break;
         const Ack ack = rxPassword();
+        // Whatever the loader answered, it took in a frame: a password it refused has erased the unit.
+        if (ack)
+            _unitErased = true;
         bool failed = true;
         if (ack == BSL_ACK) {
             QByteArray rsp;

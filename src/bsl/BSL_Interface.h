@@ -107,6 +107,9 @@ public:
         return _percent == 100 && (!verifyAfterWrite() || _verification == Verification::Matched);
     }
     Verification verification() const { return _verification; }
+    // The last installation reached the loader with a password: a loader that held firmware has
+    // erased it, and only a whole image brings it back.
+    bool unitErased() const { return _unitErased; }
 
     static Phase phase() { return _phase.load(); }
     // Told every phase change, on the installing thread; one observer per process, or none.
@@ -159,6 +162,7 @@ private:
     bool _verifyAfterWrite = false;
     bool _fastReplies = false;
     Verification _verification = Verification::NotRun;
+    bool _unitErased = false;
     QMap<uint32_t, QByteArray> _written; // what the write phase sent: contiguous sections by address
     // Blocks holding the interrupt vectors, the reset vector among them: written after all others,
     // so that a unit cut off before the end has no reset vector and starts in its loader.

@@ -11,6 +11,7 @@ struct PortInfo
     QString systemLocation; // "\\.\COM7", "/dev/ttyACM0", "/dev/pts/5"
     QString description;
     QString manufacturer;
+    QString serialNumber; // the USB serial number, empty when the device has none
     bool hasVendorIdentifier = false;
     quint16 vendorIdentifier = 0;
     bool hasProductIdentifier = false;
@@ -19,9 +20,9 @@ struct PortInfo
     PortInfo() = default;
     explicit PortInfo(const QSerialPortInfo &info)
         : portName(info.portName()), systemLocation(info.systemLocation()), description(info.description()),
-          manufacturer(info.manufacturer()), hasVendorIdentifier(info.hasVendorIdentifier()),
-          vendorIdentifier(info.vendorIdentifier()), hasProductIdentifier(info.hasProductIdentifier()),
-          productIdentifier(info.productIdentifier())
+          manufacturer(info.manufacturer()), serialNumber(info.serialNumber()),
+          hasVendorIdentifier(info.hasVendorIdentifier()), vendorIdentifier(info.vendorIdentifier()),
+          hasProductIdentifier(info.hasProductIdentifier()), productIdentifier(info.productIdentifier())
     {
     }
 };

@@ -13,6 +13,8 @@ Item {
     property string versionNew: "New Version: "
     property bool isModelL: false
     property bool downgrade: false
+    // The unit's port went away while the page showed: an installation could only fail now.
+    property bool unplugged: false
 
     // Right column of the layout.
     readonly property real columnX: width * 0.525
@@ -79,6 +81,8 @@ Item {
         font.family: fontDinotBold.name
         font.pointSize: height
         text: qsTr("unknown")
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
     }
 
     Text {
@@ -107,6 +111,8 @@ Item {
         font.family: fontDinotRegular.name
         font.pointSize: height * 0.625
         text: qsTr("Currently Installed: ")
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
     }
 
     Text {
@@ -120,6 +126,8 @@ Item {
         font.family: fontDinotRegular.name
         font.pointSize: height * 0.625
         text: qsTr("New Version: ")
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
     }
 
     // The link is never followed: activating it asks the main window to open the change log.
@@ -168,6 +176,24 @@ Item {
         font.family: fontDinotRegular.name
         font.pointSize: height * 0.3
         text: qsTr("Please make sure that your battery is half full before continuing.")
+    }
+
+    Text {
+        id: textDeviceFoundUnplugged
+        objectName: "textDeviceFoundUnplugged"
+        x: page.columnX
+        y: page.height * 0.77
+        width: page.columnWidth
+        height: page.height * 0.1
+        opacity: page.unplugged ? 1 : 0
+        visible: opacity > 0
+        color: "#5c99b5"
+        wrapMode: Text.WordWrap
+        font.family: fontDinotBold.name
+        font.pointSize: height * 0.3
+        text: qsTr("Talvo was unplugged: plug it in again to go on.")
+        Accessible.role: Accessible.AlertMessage
+        Accessible.name: text
     }
 
     // The password row lies below the page, in the footer band where the main button would be.

@@ -11,12 +11,38 @@ Item {
     // Why the search found no usable unit (UpdateDriver.searchFailure), read when SEARCH_ERROR is
     // entered: it adds a line below the note when the ports told more than that nothing answered.
     property int searchFailure: UpdateDriver.SearchFailureUnknown
+    // For UPDATE_ERROR: the failed installation had begun to write, so the unit has no firmware
+    // now; and whether the unit's port is still there. Changes show at once.
+    property bool erased: false
+    property bool unitPlugged: true
+    // The outcome as one sentence, for screen readers.
+    readonly property string outcome: [textStatusHead.text, textStatusNote.text, textStatusReason.text].filter(function (t) { return t !== "" }).join(" ")
+
+    // A search that found the unit but could not use its port did detect Talvo.
+    function searchFailureHead() {
+        switch (searchFailure) {
+        case UpdateDriver.SearchNoAccess:
+            return qsTr("Talvo found, but its port cannot be opened")
+        case UpdateDriver.SearchPortBusy:
+            return qsTr("Talvo found, but its port is in use")
+        }
+        return qsTr("Sorry, we did not detect Talvo")
+    }
+
+    function updateErrorNote() {
+        if (erased)
+            return unitPlugged ? qsTr("Talvo has no firmware now: press MAIN MENU and scan again to RESTORE FIRMWARE.")
+                               : qsTr("Talvo has no firmware now: plug it in again to restore it.")
+        if (!unitPlugged)
+            return qsTr("Talvo was unplugged: plug it in again and scan.")
+        return qsTr("Please unpower Talvo, disconnect the cable and contact your local service station or distributor for further help.")
+    }
 
     function searchFailureText() {
         switch (searchFailure) {
         case UpdateDriver.SearchNoAccess:
             if (Qt.platform.os === "linux")
-                return qsTr("No access to the port: join dialout or add the udev rule (README, Real units on Linux).")
+                return qsTr("Unplug it and plug it in again; without that rule, reinstall TalvoUpdater.")
             return qsTr("No access to the unit's port: close other programs that may use it.")
         case UpdateDriver.SearchPortBusy:
             return qsTr("Another program holds the unit's port: close it and scan again.")
@@ -33,13 +59,18 @@ Item {
     onStateChanged: {
         if (state === "SEARCH_ERROR") {
             imageStatus.source = "/img/status_error.jpg"
-            textStatusHead.text = qsTr("Sorry, we did not detect Talvo")
-            textStatusNote.text = qsTr("Please use the TalvoUpdater_4901 first.")
+            textStatusHead.text = searchFailureHead()
+            if (searchFailure === UpdateDriver.SearchNoAccess && Qt.platform.os === "linux")
+                textStatusNote.text = qsTr("The udev rule /usr/lib/udev/rules.d/60-talvo.rules gives you access.")
+            else if (searchFailure === UpdateDriver.SearchNoAccess || searchFailure === UpdateDriver.SearchPortBusy)
+                textStatusNote.text = ""
+            else
+                textStatusNote.text = qsTr("Please use the TalvoUpdater_4901 first.")
             textStatusReason.text = searchFailureText()
         } else if (state === "UPDATE_ERROR") {
             imageStatus.source = "/img/status_error.jpg"
             textStatusHead.text = qsTr("Error: Update failed")
-            textStatusNote.text = qsTr("Please unpower Talvo, disconnect the cable and contact your local service station or distributor for further help.")
+            textStatusNote.text = updateErrorNote()
             textStatusReason.text = ""
         } else if (state === "UPDATE_SUCCESS") {
             imageStatus.source = "/img/status_success.jpg"
@@ -51,6 +82,12 @@ Item {
                 textStatusNote.text = qsTr("Please unplug the USB cable\nand restart Talvo.")
         }
     }
+
+    onErasedChanged: if (state === "UPDATE_ERROR") textStatusNote.text = updateErrorNote()
+    onUnitPluggedChanged: if (state === "UPDATE_ERROR") textStatusNote.text = updateErrorNote()
+
+    Accessible.role: Accessible.AlertMessage
+    Accessible.name: outcome
 
     Image {
         id: imageStatus
@@ -85,6 +122,7 @@ Item {
         y: textStatusHead.y + textStatusHead.height
         width: page.width
         height: textStatusHead.height * 0.625
+        visible: text !== ""
         color: "#777777"
         wrapMode: Text.WordWrap
         horizontalAlignment: Text.AlignHCenter

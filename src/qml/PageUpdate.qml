@@ -42,6 +42,8 @@ Item {
         minimumValue: 0
         maximumValue: 100
         value: 0
+        // The role gives screen readers the bar's value, minimum and maximum.
+        Accessible.role: Accessible.ProgressBar
         Accessible.name: qsTr("Update progress, %1 %").arg(value)
 
         // The percentage is always written from the bar's own value.

@@ -25,14 +25,23 @@ ApplicationWindow {
             pageUpdate.progress = 0
             pageUpdate.closeRefused = false
         }
+        if (next !== "UPDATE")
+            mainFrame.restoreFamily = 0
 
         mainFrame.state = next
         if (next === "SEARCH") {
             pageDeviceFound.isModelL = false
             pageDeviceFound.downgrade = false
             pageStatus.isModelL = false
+            pageDeviceFound.unplugged = false
+            pageRestore.unplugged = false
         } else if (next === "UPDATE") {
             pageUpdate.progress = 0
+        } else if (next === "UPDATE_ERROR") {
+            pageStatus.erased = updateDriver.erased
+            pageStatus.unitPlugged = updateDriver.isUnitPlugged()
+            // The plug watch goes on from this look: a replug before its next look still counts.
+            mainFrame.unitPlugged = pageStatus.unitPlugged ? 1 : 0
         }
 
         var statusShown = next === "SEARCH_ERROR" || next === "UPDATE_ERROR" || next === "UPDATE_SUCCESS"
@@ -40,6 +49,7 @@ ApplicationWindow {
         pageSearch.opacity = next === "SEARCH" ? 1 : 0
         pageDeviceFound.opacity = next === "DEVICE_FOUND" ? 1 : 0
         pageUpdate.opacity = next === "UPDATE" ? 1 : 0
+        pageRestore.opacity = next === "RESTORE" ? 1 : 0
         pageStatus.opacity = statusShown ? 1 : 0
         if (statusShown)
             pageStatus.state = next
@@ -57,11 +67,14 @@ ApplicationWindow {
         case "UPDATE":
             mainButton.text = qsTr("NO BUTTON")
             break
+        case "RESTORE":
+            mainButton.text = qsTr("RESTORE FIRMWARE")
+            break
         default:
             mainButton.text = qsTr("MAIN MENU")
             break
         }
-        mainButton.opacity = next === "UPDATE" ? 0 : 1
+        mainButton.opacity = next === "UPDATE" || (next === "RESTORE" && pageRestore.family === 0) ? 0 : 1
         // The keys always have a target: the main button wherever it shows.
         if (mainButton.opacity === 1)
             mainButton.forceActiveFocus()
@@ -97,6 +110,44 @@ ApplicationWindow {
         }
     }
 
+    // A search has ended with a unit in its loader: offer to restore it, with the family that the
+    // journal noted for it preselected.
+    function showRestore() {
+        pageRestore.knownModel = updateDriver.restoreModel
+        pageRestore.family = updateDriver.restoreFamily
+        enterState("RESTORE")
+        if (mainButton.opacity === 0)
+            pageRestore.takeFocus()
+    }
+
+    function startSearch() {
+        mainFrame.cancelPressed = false
+        enterState("SEARCH")
+    }
+
+    // A change of the port list seen by the plug watch: a unit plugged in starts a search where
+    // the wizard waits for one; a unit pulled out is told on the page that expected it.
+    function unitPluggedChanged(plugged) {
+        var state = mainFrame.state
+        if (plugged) {
+            if (state === "WELCOME" || state === "SEARCH_ERROR" || state === "UPDATE_ERROR"
+                    || (state === "DEVICE_FOUND" && pageDeviceFound.unplugged)
+                    || (state === "RESTORE" && pageRestore.unplugged))
+                startSearch()
+            return
+        }
+        if (state === "DEVICE_FOUND") {
+            pageDeviceFound.downgrade = false
+            pageDeviceFound.unplugged = true
+            mainButton.opacity = 0
+        } else if (state === "RESTORE") {
+            pageRestore.unplugged = true
+            mainButton.opacity = 0
+        } else if (state === "UPDATE_ERROR") {
+            pageStatus.unitPlugged = false
+        }
+    }
+
     // Mouse, Space, Return and Enter all press the main button through here. A press right after
     // the caption changed was meant for the previous caption (the second click of a double click on
     // "SCAN FOR DEVICES" would cancel the search it started) and is dropped.
@@ -121,6 +172,11 @@ ApplicationWindow {
             updateDriver.search(false)
             break
         case "DEVICE_FOUND":
+            enterState("UPDATE")
+            break
+        case "RESTORE":
+            mainFrame.restoreFamily = pageRestore.family
+            pageStatus.isModelL = pageRestore.family === 2
             enterState("UPDATE")
             break
         case "SEARCH_ERROR":
@@ -212,6 +268,8 @@ ApplicationWindow {
                 showDeviceFound()
             } else if (mainFrame.cancelPressed) {
                 enterState("WELCOME")
+            } else if (updateDriver.searchFailure === UpdateDriver.SearchUnitInLoader) {
+                showRestore()
             } else {
                 pageStatus.searchFailure = updateDriver.searchFailure
                 enterState("SEARCH_ERROR")
@@ -224,7 +282,10 @@ ApplicationWindow {
         interval: 500
         repeat: false
         onTriggered: {
-            updateDriver.install()
+            if (mainFrame.restoreFamily !== 0)
+                updateDriver.restore(mainFrame.restoreFamily)
+            else
+                updateDriver.install()
             // Without a firmware for the unit no installation starts, and no end would ever be
             // reported: show the failure instead of waiting on this page for good.
             if (!updateDriver.active)
@@ -236,7 +297,25 @@ ApplicationWindow {
         objectName: "timerUpdateStatusPostpone"
         interval: 500
         repeat: false
-        onTriggered: enterState(updateDriver.result() ? "UPDATE_SUCCESS" : "UPDATE_ERROR")
+        // A loader that cannot verify took the whole image: nothing claims that it was checked.
+        onTriggered: enterState(updateDriver.result() || updateDriver.cannotVerify ? "UPDATE_SUCCESS" : "UPDATE_ERROR")
+    }
+
+    // Watches the port list for the unit's identifiers about once a second, only while no search
+    // or installation holds the worker and the wizard is shown. The first look only notes.
+    Timer {
+        id: timerPlugWatch
+        objectName: "timerPlugWatch"
+        interval: 1000
+        repeat: true
+        running: mainFrame.enabled && ["WELCOME", "SEARCH_ERROR", "DEVICE_FOUND", "UPDATE_ERROR", "RESTORE"].indexOf(mainFrame.state) >= 0
+        onTriggered: {
+            var plugged = updateDriver.isUnitPlugged() ? 1 : 0
+            var previous = mainFrame.unitPlugged
+            mainFrame.unitPlugged = plugged
+            if (previous !== -1 && plugged !== previous)
+                unitPluggedChanged(plugged === 1)
+        }
     }
 
     MessageDriverMissing {
@@ -269,11 +348,15 @@ ApplicationWindow {
         id: mainFrame
         objectName: "mainFrame"
 
-        // The wizard state: WELCOME, SEARCH, SEARCH_ERROR, DEVICE_FOUND, UPDATE, UPDATE_ERROR
-        // or UPDATE_SUCCESS.
+        // The wizard state: WELCOME, SEARCH, SEARCH_ERROR, DEVICE_FOUND, RESTORE, UPDATE,
+        // UPDATE_ERROR or UPDATE_SUCCESS.
         property string state: "WELCOME"
         // CANCEL was pressed during the current search.
         property bool cancelPressed: false
+        // The family that RESTORE FIRMWARE restores on the UPDATE page; 0 for an installation.
+        property int restoreFamily: 0
+        // What the plug watch saw last: 1 a unit's port listed, 0 none, -1 not looked yet.
+        property int unitPlugged: -1
 
         x: 0
         y: 0
@@ -340,6 +423,24 @@ ApplicationWindow {
             onOpacityChanged: opacity === 1 ? timerUpdateStartPostpone.restart() : timerUpdateStartPostpone.stop()
         }
 
+        PageRestore {
+            id: pageRestore
+            objectName: "pageRestore"
+            x: 0
+            y: mainWindow.bodyY
+            width: mainWindow.width
+            height: mainWindow.bodyHeight
+            opacity: 0
+            visible: opacity > 0
+            enabled: opacity > 0
+            onFamilyChanged: {
+                if (mainFrame.state === "RESTORE" && !unplugged && family !== 0) {
+                    mainButton.opacity = 1
+                    mainButton.forceActiveFocus()
+                }
+            }
+        }
+
         PageStatus {
             id: pageStatus
             objectName: "pageStatus"
@@ -367,6 +468,8 @@ ApplicationWindow {
             onClicked: mainWindow.mainButtonActivated()
             Keys.onReturnPressed: mainWindow.mainButtonActivated()
             Keys.onEnterPressed: mainWindow.mainButtonActivated()
+            // Focus comes here with every outcome: a screen reader reads it with the caption.
+            Accessible.description: pageStatus.opacity === 1 ? pageStatus.outcome : ""
 
             style: ButtonStyle {
                 background: Rectangle {

@@ -81,17 +81,18 @@ public:
         QTest::mouseClick(_window, Qt::LeftButton, Qt::NoModifier, MAIN_BUTTON);
     }
 
-    // A search that finds no unit, for the given reason.
-    void searchError(int failure, const QString &name)
+    // A search that finds no unit, for the given reason; left with the button of its search error.
+    void searchError(int failure, const QString &name, const QString &state = QStringLiteral("SEARCH_ERROR"))
     {
         _driver->setSearchFailure(failure);
         const int searches = _driver->count(QStringLiteral("search(true)"));
         press();
         waitForCall(QStringLiteral("search(true)"), searches + 1);
         _driver->finish(false);
-        waitForState(QStringLiteral("SEARCH_ERROR"));
+        waitForState(state);
         shoot(name);
-        press();
+        if (state == QLatin1String("SEARCH_ERROR"))
+            press();
     }
 
     // Renders the next frame and writes it as <name>.png.
@@ -167,6 +168,14 @@ public:
         waitForState(QStringLiteral("DEVICE_FOUND"));
     }
 
+    // The unit's port comes or goes, and the page shows the text that tells it.
+    void plug(bool plugged, const char *text)
+    {
+        _driver->setUnitPlugged(plugged);
+        QObject *shown = object(text);
+        waitUntil([&] { return shown->property("visible").toBool(); }, QLatin1String(text));
+    }
+
     void startInstall()
     {
         const int installs = _driver->count(QStringLiteral("install()"));
@@ -224,7 +233,7 @@ int main(int argc, char *argv[])
     }
     // The pictures do not depend on how long the wizard waits.
     for (const char *timer : {"timerSearchStartPostpone", "timerSearchStatusPostpone",
-                              "timerUpdateStartPostpone", "timerUpdateStatusPostpone"})
+                              "timerUpdateStartPostpone", "timerUpdateStatusPostpone", "timerPlugWatch"})
         window->findChild<QObject *>(QLatin1String(timer))->setProperty("interval", 20);
 
     Walk walk(window, driver, folder, argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString(),
@@ -274,7 +283,6 @@ int main(int argc, char *argv[])
     walk.searchError(ScriptedUpdateDriver::SearchFailureUnknown, QStringLiteral("09-search-error"));
     walk.searchError(ScriptedUpdateDriver::SearchNoAccess, QStringLiteral("09-search-error-no-access"));
     walk.searchError(ScriptedUpdateDriver::SearchPortBusy, QStringLiteral("09-search-error-busy"));
-    walk.searchError(ScriptedUpdateDriver::SearchUnitInLoader, QStringLiteral("09-search-error-in-loader"));
 
     walk.findUnit(1, QStringLiteral("Talvo 400 S"), QStringLiteral("/fmw/s/logo.jpg"),
                   QStringLiteral("49.09"), false);
@@ -292,6 +300,33 @@ int main(int argc, char *argv[])
     walk.shoot(QStringLiteral("13-device-downgrade-typing"));
     typeText(window, "we");
     walk.shoot(QStringLiteral("14-device-downgrade-verified"));
+    walk.startInstall();
+    walk.endInstall(true, QStringLiteral("14-success-after-downgrade"));
+
+    // The device page with the unit pulled out, plugged in again; the installation failing after the erase.
+    walk.findUnit(1, QStringLiteral("Talvo 400 S"), QStringLiteral("/fmw/s/logo.jpg"),
+                  QStringLiteral("49.07"), true);
+    walk.plug(false, "textDeviceFoundUnplugged");
+    walk.shoot(QStringLiteral("18-device-unplugged"));
+    driver->setUnitPlugged(true);
+    walk.waitUntil([&] { return driver->active(); }, QStringLiteral("the search after the replug"));
+    driver->finish(true);
+    walk.waitForState(QStringLiteral("DEVICE_FOUND"));
+    walk.startInstall();
+    driver->setErased(true);
+    driver->setUnitPlugged(false);
+    walk.endInstall(false, QStringLiteral("19-update-error-erased-unplugged"));
+
+    // The restore page: a unit in its loader, the family that a journal names, the unit pulled out.
+    walk.searchError(ScriptedUpdateDriver::SearchUnitInLoader, QStringLiteral("15-restore-pick"),
+                     QStringLiteral("RESTORE"));
+    walk.object("pageRestore")->setProperty("knownModel", QStringLiteral("Talvo 400 L"));
+    walk.object("pageRestore")->setProperty("family", 2);
+    walk.shoot(QStringLiteral("17-restore-journal"));
+    driver->setUnitPlugged(true);
+    walk.waitForCall(QStringLiteral("isUnitPlugged()"), driver->count(QStringLiteral("isUnitPlugged()")) + 1);
+    walk.plug(false, "textRestoreUnplugged");
+    walk.shoot(QStringLiteral("16-restore-unplugged"));
 
     return walk.failed() ? 1 : 0;
 }

@@ -24,6 +24,10 @@ class ScriptedUpdateDriver : public QObject
     Q_PROPERTY(QString versionCurrent READ versionCurrent)
     Q_PROPERTY(QString versionNew READ versionNew)
     Q_PROPERTY(SearchFailure searchFailure READ searchFailure)
+    Q_PROPERTY(int restoreFamily READ restoreFamily)
+    Q_PROPERTY(QString restoreModel READ restoreModel)
+    Q_PROPERTY(bool erased READ erased)
+    Q_PROPERTY(bool cannotVerify READ cannotVerify)
 
     // For the test only.
     Q_PROPERTY(QStringList calls READ calls NOTIFY called)
@@ -49,6 +53,10 @@ public:
     QString versionCurrent() const { return noteRead(QStringLiteral("versionCurrent"), _versionCurrent); }
     QString versionNew() const { return noteRead(QStringLiteral("versionNew"), _versionNew); }
     SearchFailure searchFailure() const { return _searchFailure; }
+    int restoreFamily() const { return _restoreFamily; }
+    QString restoreModel() const { return _restoreModel; }
+    bool erased() const { return _erased; }
+    bool cannotVerify() const { return _cannotVerify; }
 
     QStringList calls() const { return _calls; }
 
@@ -56,6 +64,14 @@ public:
     Q_INVOKABLE void setDriverAvailable(bool available) { _driverAvailable = available; }
     Q_INVOKABLE void setUpdateAvailable(bool available) { _updateAvailable = available; }
     Q_INVOKABLE void setSearchFailure(int failure) { _searchFailure = static_cast<SearchFailure>(failure); }
+    // What the journal knows of the unit found in its loader.
+    Q_INVOKABLE void setRestoreFamily(int family, const QString &model)
+    {
+        _restoreFamily = family, _restoreModel = model;
+    }
+    Q_INVOKABLE void setErased(bool erased) { _erased = erased; }
+    Q_INVOKABLE void setCannotVerify(bool cannotVerify) { _cannotVerify = cannotVerify; }
+    Q_INVOKABLE void setUnitPlugged(bool plugged) { _unitPlugged = plugged; }
     // Whether install() starts an installation (it does not when the catalogue has no firmware).
     Q_INVOKABLE void setInstallStarts(bool starts) { _installStarts = starts; }
     Q_INVOKABLE void setUnit(int type, const QString &name, const QString &picture, const QString &current,
@@ -155,6 +171,16 @@ public slots:
         note(QStringLiteral("result()"));
         return _result;
     }
+    bool isUnitPlugged()
+    {
+        note(QStringLiteral("isUnitPlugged()"));
+        return _unitPlugged;
+    }
+    bool restore(int family)
+    {
+        note(QStringLiteral("restore(%1)").arg(family));
+        return _active = _installStarts;
+    }
 
 private:
     void note(const QString &call, const QString & = QString())
@@ -176,6 +202,11 @@ private:
     bool _updateAvailable = true;
     bool _installStarts = true;
     SearchFailure _searchFailure = SearchFailureUnknown;
+    int _restoreFamily = 0;
+    QString _restoreModel;
+    bool _erased = false;
+    bool _cannotVerify = false;
+    bool _unitPlugged = true;
     int _modelType = 0;
     QString _modelName;
     QString _modelPicture;

@@ -1,14 +1,17 @@
 // The whole program but its start-up: the wizard's scenes from the bundle, the real controller and
 // worker, and a simulated unit on a pseudo-terminal presented as the unit's USB serial port.
 
+#include "installjournal.h"
 #include "portenumerator.h"
 #include "testimage.h"
 #include "unitsupport.h"
 #include "updatedriver.h"
 
+#include <QFile>
 #include <QLoggingCategory>
 #include <QQmlContext>
 #include <QQmlEngine>
+#include <QStandardPaths>
 #include <QtQml>
 #include <QtQuickTest>
 
@@ -30,8 +33,28 @@ public:
         if (!_unit.start())
             return false;
         PortEnumerator::setSystemPortsIncluded(false);
+        plug();
+        return true;
+    }
+
+    // The cable pulled: the line closes and the port leaves the list.
+    Q_INVOKABLE void unplug()
+    {
         PortEnumerator::clearExtraPorts();
-        addUnitPort(_unit);
+        _unit.hangUp();
+    }
+
+    // The cable plugged in (again): a new line, listed with the unit's identifiers and serial number.
+    Q_INVOKABLE bool plug()
+    {
+        // Powered up again: the unit starts its application, or stays in its loader without one.
+        _unit.setMode(SimulatedUnit::Mode::Application);
+        if (!_unit.start())
+            return false;
+        PortEnumerator::clearExtraPorts();
+        PortInfo port = PortEnumerator::portForDevice(_unit.portPath(), UNIT_VENDOR_ID, UNIT_PRODUCT_ID);
+        port.serialNumber = QStringLiteral("TV0042");
+        PortEnumerator::addExtraPort(port);
         return true;
     }
 
@@ -77,6 +100,12 @@ public:
         return !hold || (_holder >= 0 && flock(_holder, LOCK_EX | LOCK_NB) == 0);
     }
 
+    // The family that the journal holds for the listed unit, as talvo-flash --recover looks it up.
+    Q_INVOKABLE int journalFamily() const
+    {
+        return InstallJournal::familyOfListedUnits(UNIT_VENDOR_ID, UNIT_PRODUCT_ID);
+    }
+
     Q_INVOKABLE int handshakesAnswered() const { return _unit.handshakesAnswered(); }
     Q_INVOKABLE int blocksWritten() const { return _unit.blocksWritten(); }
     Q_INVOKABLE int massErases() const { return _unit.massErases(); }
@@ -98,6 +127,9 @@ public slots:
         if (qEnvironmentVariableIsEmpty("TALVO_E2E_LOG"))
             QLoggingCategory::setFilterRules(QStringLiteral("talvo.*.debug=false"));
         qmlRegisterType<UpdateDriver>("Drivers", 1, 0, "UpdateDriver");
+        // The journal goes to a folder of the tests, not the user's.
+        QStandardPaths::setTestModeEnabled(true);
+        QFile::remove(InstallJournal::path());
         if (!_unit.start())
             qFatal("the simulated unit could not open a pseudo-terminal");
         engine->rootContext()->setContextProperty(QStringLiteral("simulatedUnit"), &_unit);

@@ -342,7 +342,7 @@ int FlashSession::install()
         const QString reason = verify && written ? QStringLiteral("verify-failed") : QStringLiteral("failed");
         if (verify && written)
             _report.error(QStringLiteral("Error: ") + QString::fromLatin1(VERIFY_FAILED));
-        if (!_driver->unitErased())
+        if (!_driver->erased())
             return fail(EXIT_FAILED, reason, QStringLiteral("Update failed before the unit was erased"));
         // The loader erased the unit: only a restore brings its firmware back.
         const QString command =

@@ -2,6 +2,7 @@
 #include "debuglog.h"
 #include "firmwareinfo.h"
 #include "flashsession.h"
+#include "installjournal.h"
 #include "interruptguard.h"
 #include "unitidentifiers.h"
 
@@ -190,12 +191,21 @@ int main(int argc, char *argv[])
     TargetInfo::eTARGET_TYPE family = TargetInfo::TARGET_UNKNOWN;
     if (parser.isSet(recoverOption)) {
         const QString letter = parser.value(familyOption).toUpper();
-        if (!parser.isSet(familyOption))
+        // Without --family, the journal that an interrupted installation left for the unit's serial
+        // number tells it.
+        const int noted =
+            parser.isSet(familyOption)
+                ? 0
+                : InstallJournal::familyOfListedUnits(UnitIdentifiers::VENDOR, UnitIdentifiers::PRODUCT,
+                                                      parser.value(portOption));
+        if (noted != 0)
+            family = static_cast<TargetInfo::eTARGET_TYPE>(noted);
+        else if (!parser.isSet(familyOption))
             return usageError(
                 QStringLiteral("--recover needs --family S or L: a unit in its loader cannot tell "
                                "its model, and the firmware of the wrong family must not be "
                                "written on a guess"));
-        if (letter == FlashSession::familyLetter(TargetInfo::TARGET_TALVO_S))
+        else if (letter == FlashSession::familyLetter(TargetInfo::TARGET_TALVO_S))
             family = TargetInfo::TARGET_TALVO_S;
         else if (letter == FlashSession::familyLetter(TargetInfo::TARGET_TALVO_L))
             family = TargetInfo::TARGET_TALVO_L;

@@ -73,8 +73,7 @@ TestCase {
     }
 
     function test_a_failed_search_tells_why_data() {
-        return [{ tag: "unit in its loader", line: "Its last update did not finish: a service station can restore it." },
-                { tag: "port held", line: "Another program holds the unit's port: close it and scan again." }]
+        return [{ tag: "port held", line: "Another program holds the unit's port: close it and scan again." }]
     }
 
     function test_a_failed_search_tells_why(data) {
@@ -84,6 +83,30 @@ TestCase {
         press()
         tryCompare(item("mainFrame"), "state", "SEARCH_ERROR", searchTimeoutMs)
         compare(item("textStatusReason").text, data.line)
+    }
+
+    function test_a_cable_pulled_during_the_installation_then_plugged_in_again() {
+        simulatedUnit.reset("49.05(1799),Talvo 400S")
+        openWizard()
+        item("timerPlugWatch").interval = 100
+        scanToDevicePage()
+        press()
+        var bar = item("progressBar")
+        tryVerify(function () { return bar.value >= 5 }, searchTimeoutMs, "the write has begun")
+        compare(simulatedUnit.journalFamily(), 1, "noted before the erase")
+        simulatedUnit.unplug()
+        tryCompare(item("mainFrame"), "state", "UPDATE_ERROR", searchTimeoutMs)
+        compare(item("textStatusNote").text, "Talvo has no firmware now: plug it in again to restore it.")
+        // Whether the half-written image already holds a reset vector, the unit must stay in its loader.
+        simulatedUnit.strand()
+        verify(simulatedUnit.plug())
+        tryCompare(item("mainFrame"), "state", "RESTORE", searchTimeoutMs)
+        compare(item("textRestoreNote").text, "It is a Talvo 400 S, as noted before the update.")
+        compare(item("pageRestore").family, 1)
+        press()
+        tryCompare(item("mainFrame"), "state", "UPDATE_SUCCESS", installTimeoutMs)
+        verify(simulatedUnit.memoryHoldsImage(":/fmw/s/image.txt"), "the unit holds the S image")
+        compare(simulatedUnit.journalFamily(), 0, "cleared after the restore")
     }
 
     function test_update_of_an_S_unit_with_older_firmware() {

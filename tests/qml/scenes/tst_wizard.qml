@@ -19,9 +19,10 @@ TestCase {
         "DEVICE_FOUND": "pageDeviceFound",
         "UPDATE": "pageUpdate",
         "UPDATE_ERROR": "pageStatus",
-        "UPDATE_SUCCESS": "pageStatus"
+        "UPDATE_SUCCESS": "pageStatus",
+        "RESTORE": "pageRestore"
     })
-    readonly property var pageNames: ["pageWelcome", "pageSearch", "pageDeviceFound", "pageUpdate", "pageStatus"]
+    readonly property var pageNames: ["pageWelcome", "pageSearch", "pageDeviceFound", "pageUpdate", "pageStatus", "pageRestore"]
 
     // The four 500 ms timers run for 20 ms in tests that are not about timing.
     readonly property var postponeTimers: ["timerSearchStartPostpone", "timerSearchStatusPostpone",
@@ -235,6 +236,31 @@ TestCase {
                       "head Error: Update failed",
                       "note Please unpower Talvo, disconnect the cable and contact your local service station or distributor for further help.",
                       "press", "state WELCOME"] },
+            { tag: "a unit in its loader gets the restore page, with the family picked",
+              steps: ["failure 3", "press", "searchStarted", "finish false", "state RESTORE", "button RESTORE FIRMWARE hidden",
+                      "pick choiceL", "button RESTORE FIRMWARE shown", "press", "state UPDATE", "restoreStarted 2",
+                      "finish true", "state UPDATE_SUCCESS", "note Please unplug the USB cable\nthen the battery and restart Talvo L."] },
+            { tag: "the journal's family is preselected on the restore page",
+              steps: ["journal 1", "failure 3", "press", "searchStarted", "finish false", "state RESTORE",
+                      "button RESTORE FIRMWARE shown", "press", "state UPDATE", "restoreStarted 1"] },
+            { tag: "a restore on a loader that cannot verify it ends on the success page",
+              steps: ["journal 1", "failure 3", "press", "searchStarted", "finish false", "state RESTORE", "press",
+                      "state UPDATE", "restoreStarted 1", "cannotVerify", "finish false", "state UPDATE_SUCCESS"] },
+            { tag: "a unit plugged in on the welcome page starts a search",
+              steps: ["plugged false", "plugged true", "state SEARCH", "searchStarted"] },
+            { tag: "a unit pulled out on the device page is told, and plugged in again searched",
+              steps: ["press", "searchStarted", "finish true", "state DEVICE_FOUND", "plugged false",
+                      "shown textDeviceFoundUnplugged", "button INSTALL UPDATE hidden", "plugged true", "state SEARCH"] },
+            { tag: "a cable pulled after the erase: plug it in again, and the replug searches",
+              steps: ["press", "searchStarted", "finish true", "state DEVICE_FOUND", "press", "state UPDATE",
+                      "installStarted", "erased true", "unplug", "finish false", "state UPDATE_ERROR",
+                      "note Talvo has no firmware now: plug it in again to restore it.", "plugged true", "state SEARCH"] },
+            { tag: "a failure after the erase with the unit still there",
+              steps: ["press", "searchStarted", "finish true", "state DEVICE_FOUND", "press", "state UPDATE",
+                      "installStarted", "erased true", "finish false", "state UPDATE_ERROR",
+                      "note Talvo has no firmware now: press MAIN MENU and scan again to RESTORE FIRMWARE.",
+                      "described Error: Update failed Talvo has no firmware now: press MAIN MENU and scan again to RESTORE FIRMWARE.",
+                      "press", "state WELCOME", "described "] },
             { tag: "a second search after an error starts afresh",
               steps: ["press", "searchStarted", "finish false", "state SEARCH_ERROR", "press", "state WELCOME",
                       "press", "state SEARCH", "finish true", "state DEVICE_FOUND"] }
@@ -243,6 +269,7 @@ TestCase {
 
     function test_transitions(data) {
         createWizard()
+        item("timerPlugWatch").interval = 20
         driver.setUnit(1, "Talvo 400 S", "/fmw/s/logo.jpg", "49.07", "49.09")
         var searches = 0, installs = 0, stops = driver.count("search(false)")
         for (var i = 0; i < data.steps.length; ++i) {
@@ -268,6 +295,28 @@ TestCase {
                 compare(item("textStatusHead").text, rest)
             } else if (word === "note") {
                 compare(item("textStatusNote").text, rest)
+            } else if (word === "failure") {
+                driver.setSearchFailure(Number(rest))
+            } else if (word === "journal") {
+                driver.setRestoreFamily(Number(rest), "Talvo 400 S")
+            } else if (word === "pick") {
+                mouseClick(item(rest))
+            } else if (word === "restoreStarted") {
+                waitForCalls("restore(" + rest + ")", 1)
+            } else if (word === "erased") {
+                driver.setErased(rest === "true")
+            } else if (word === "cannotVerify") {
+                driver.setCannotVerify(true)
+            } else if (word === "unplug") {
+                driver.setUnitPlugged(false)
+            } else if (word === "plugged") {
+                // Set, then wait for the watch's next look.
+                driver.setUnitPlugged(rest === "true")
+                waitForCalls("isUnitPlugged()", driver.count("isUnitPlugged()") + 1)
+            } else if (word === "described") {
+                compare(item("mainButton").Accessible.description, rest, "the outcome read with the focused button")
+            } else if (word === "shown") {
+                compare(item(rest).visible, true, rest)
             } else {
                 fail("unknown step " + step)
             }
@@ -696,9 +745,11 @@ TestCase {
     function test_search_error_tells_what_the_ports_said_data() {
         return [
             { tag: "nothing more known", failure: UpdateDriver.SearchFailureUnknown, line: "" },
-            { tag: "no access", failure: UpdateDriver.SearchNoAccess, line: "No access to the port: join dialout or add the udev rule (README, Real units on Linux)." },
-            { tag: "port held", failure: UpdateDriver.SearchPortBusy, line: "Another program holds the unit's port: close it and scan again." },
-            { tag: "in its loader", failure: UpdateDriver.SearchUnitInLoader, line: "Its last update did not finish: a service station can restore it." }
+            { tag: "no access", failure: UpdateDriver.SearchNoAccess, head: "Talvo found, but its port cannot be opened",
+              note: "The udev rule /usr/lib/udev/rules.d/60-talvo.rules gives you access.",
+              line: "Unplug it and plug it in again; without that rule, reinstall TalvoUpdater." },
+            { tag: "port held", failure: UpdateDriver.SearchPortBusy, head: "Talvo found, but its port is in use", note: "",
+              line: "Another program holds the unit's port: close it and scan again." }
         ]
     }
 
@@ -708,7 +759,8 @@ TestCase {
         walk(["noUnit"])
         expectState("SEARCH_ERROR")
         var line = item("textStatusReason"), note = item("textStatusNote")
-        compare([item("textStatusHead").text, note.text, line.text], ["Sorry, we did not detect Talvo", "Please use the TalvoUpdater_4901 first.", data.line])
+        compare([item("textStatusHead").text, note.text, line.text],
+                [data.head || "Sorry, we did not detect Talvo", data.note === undefined ? "Please use the TalvoUpdater_4901 first." : data.note, data.line])
         verify(line.y >= note.y + note.contentHeight && line.y + line.contentHeight <= win.bodyHeight, "below the note, in the body")
         verify(line.contentWidth <= win.width, "one line")
         walk(["back", "unit", "update"])
@@ -791,7 +843,10 @@ TestCase {
             { tag: "textDeviceFoundChangelog", role: Accessible.Link, name: "Changelog" },
             { tag: "textInputDowngradePassword", role: Accessible.EditableText, name: "Downgrade password" },
             { tag: "progressBar", role: Accessible.ProgressBar, name: "Update progress, 42 %" },
-            { tag: "textStatusReason", role: Accessible.StaticText, name: "Another program holds the unit's port: close it and scan again." }
+            { tag: "textStatusReason", role: Accessible.StaticText, name: "Another program holds the unit's port: close it and scan again." },
+            { tag: "pageStatus", role: Accessible.AlertMessage, name: "Talvo found, but its port is in use Another program holds the unit's port: close it and scan again." },
+            { tag: "textDeviceFoundName", role: Accessible.StaticText, name: "unknown" },
+            { tag: "choiceS", role: Accessible.RadioButton, name: "Talvo 400 S, 800 S" }
         ]
     }
 
