@@ -45,6 +45,10 @@ prepare() {
 
   local modules=$kernel/lib/modules/$release
   local root=$cache/initramfs
+  if [ "$cache/initramfs.gz" -nt "$here/init" ] && [ "$cache/initramfs.gz" -nt "$0" ] &&
+    [ "$cache/initramfs.gz" -nt "$kernel" ]; then
+    return 0
+  fi
   rm -rf "$root"
   mkdir -p "$root"/{bin,modules,proc,sys,dev}
   cp "$(command -v busybox)" "$root/bin/busybox"
@@ -87,7 +91,7 @@ flock -u 9
 log=$cache/$case_name.console
 start=$SECONDS
 status=0
-timeout 150 qemu-system-x86_64 -accel tcg -cpu max -smp 1 -m 1024 -nographic -no-reboot -nodefaults \
+timeout 150 qemu-system-x86_64 -accel tcg -cpu qemu64 -smp 1 -m 1024 -nographic -no-reboot -nodefaults \
   -serial stdio -monitor none \
   -kernel "$cache/vmlinuz" -initrd "$cache/initramfs.gz" \
   -append "console=ttyS0 panic=-1 quiet loglevel=4 talvo_script=$here/guest.sh talvo_case=$case_name talvo_build=$build talvo_source=$source_dir" \
