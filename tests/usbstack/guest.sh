@@ -3,7 +3,7 @@
 # with the shipped rule, plugs in simulated units as USB serial gadgets and runs one case against them.
 # Prints "usbstack-result CASE passed" or "usbstack-result CASE failed: why" and powers off.
 set -uo pipefail
-export PATH=/usr/sbin:/usr/bin:/sbin:/bin SYSTEMD_PAGER=cat SYSTEMD_COLORS=0 TERM=dumb HOME=/root
+export PATH=/usr/sbin:/usr/bin:/sbin:/bin SYSTEMD_PAGER=cat SYSTEMD_COLORS=0 TERM=dumb
 arg() { sed -n "s/.*\\btalvo_$1=\\([^ ]*\\).*/\\1/p" /proc/cmdline; }
 case_name=$(arg case)
 build=$(arg build)
@@ -46,7 +46,9 @@ wait_for() {
 mount -t tmpfs tmpfs /run
 mount -t tmpfs tmpfs /tmp
 mount -t configfs configfs /sys/kernel/config
-mkdir -p /dev/pts "$work"
+# talvo-flash's logs of this guest only, not those of the host's root
+export HOME=$work/home
+mkdir -p /dev/pts "$work" "$HOME"
 mount -t devpts devpts /dev/pts
 hostname usbstack
 echo "usbstack: guest up after $(cut -d' ' -f1 /proc/uptime) s"
@@ -145,11 +147,11 @@ flash_expect() {
 # The lines before the first error of each debug log of talvo-flash's runs, for a failed case.
 show_logs() {
   local log
-  find /root/.local/share/Talvo/TalvoUpdater/logs -name 'talvo-flash-*.log' | sort | while read -r log; do
-    grep -v 'Percent\|_percent\|_rxTxtBytes\|imageSize' "$log" >"$work/log"
+  find "$HOME/.local/share/Talvo/TalvoUpdater/logs" -name 'talvo-flash-*.log' | sort | while read -r log; do
+    grep -av 'Percent\|_percent\|_rxTxtBytes\|imageSize' "$log" >"$work/log"
     grep -qi 'error\|fail' "$work/log" || continue
     echo "usbstack: ${log##*/}:"
-    grep -i -B12 -A2 -m1 'error\|fail' "$work/log"
+    grep -ai -B12 -A2 -m1 'error\|fail' "$work/log"
   done
 }
 
@@ -231,6 +233,7 @@ case_unplug() {
   expect_text "$work/out" "^$(acm_of 0).*loader"
   flash_expect 0 --recover --family S --fast
   memory_is_image 0 S
+  expect_text "$work/sim0.err" "^talvo-sim: 1 hang-ups of /dev/ttyGS0$"
 }
 
 # Units 0..$1-1 at once; each memory then holds its family's image.

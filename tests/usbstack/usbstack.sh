@@ -34,8 +34,11 @@ prepare() {
   local release=${package#linux-image-}
   local kernel=$cache/$package
   if [ ! -f "$kernel/boot/vmlinuz-$release" ]; then
-    (cd "$cache" && rm -f "$package"_*.deb && apt-get download "$package" 2>&1 | grep -v '^W: Download is performed unsandboxed') ||
-      { echo "usbstack: cannot download $package"; return 1; }
+    if ! (cd "$cache" && rm -f "$package"_*.deb && apt-get download "$package" >"$cache/download.log" 2>&1); then
+      cat "$cache/download.log"
+      echo "usbstack: cannot download $package"
+      return 1
+    fi
     rm -rf "$kernel.part"
     dpkg -x "$cache/$package"_*.deb "$kernel.part"
     rm -f "$cache/$package"_*.deb
@@ -91,7 +94,7 @@ flock -u 9
 log=$cache/$case_name.console
 start=$SECONDS
 status=0
-timeout 150 qemu-system-x86_64 -accel tcg -cpu qemu64 -smp 1 -m 1024 -nographic -no-reboot -nodefaults \
+timeout 220 qemu-system-x86_64 -accel tcg -cpu qemu64 -smp 1 -m 1024 -nographic -no-reboot -nodefaults \
   -serial stdio -monitor none \
   -kernel "$cache/vmlinuz" -initrd "$cache/initramfs.gz" \
   -append "console=ttyS0 panic=-1 quiet loglevel=4 talvo_script=$here/guest.sh talvo_case=$case_name talvo_build=$build talvo_source=$source_dir" \
@@ -100,6 +103,7 @@ timeout 150 qemu-system-x86_64 -accel tcg -cpu qemu64 -smp 1 -m 1024 -nographic 
 tr -d '\r' <"$log" | grep -v '^usbstack-result' || true
 echo "usbstack: $case_name: guest ran $((SECONDS - start)) s (console in $log)"
 if [ $status -ne 0 ]; then
+  [ $status -eq 124 ] && echo "usbstack: the guest did not power off within 220 s"
   echo "usbstack: QEMU ended with status $status"
   exit 1
 fi

@@ -240,5 +240,8 @@ int main(int argc, char *argv[])
                  "written, %d line faults applied\n",
                  unit.handshakesAnswered(), unit.framesReceived(), unit.badFrames(), unit.passwordsSeen(),
                  unit.massErases(), unit.blocksWritten(), unit.lineFaultsApplied());
+    if (isSet("device"))
+        std::fprintf(stderr, "talvo-sim: %d hang-ups of %s\n", unit.powerCycles(),
+                     qPrintable(unit.portPath()));
     return 0;
 }

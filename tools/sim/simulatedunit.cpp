@@ -273,10 +273,11 @@ bool SimulatedUnit::powerCycle()
     _master = -1;
     saveMemory();
     qCDebug(lcSim, "%s hung up", qPrintable(_devicePath));
-    while (!openDevice()) {
+    // A moment without power each time: a device that hangs up at once is not opened in a busy loop.
+    do {
         if (!sleepUntil(nowNs() + 20 * NS_PER_MS))
             return false;
-    }
+    } while (!openDevice());
     bool application;
     {
         std::lock_guard<std::mutex> lock(_mutex);
