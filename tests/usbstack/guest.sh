@@ -144,14 +144,14 @@ flash_expect() {
   [ "$status" -eq "$expected" ] || fail "talvo-flash $* ended with $status, not $expected"
 }
 
-# The lines before the first error of each debug log of talvo-flash's runs, for a failed case.
+# The lines before the first trouble in each debug log of talvo-flash's runs, for a failed case.
 show_logs() {
-  local log
-  find "$HOME/.local/share/Talvo/TalvoUpdater/logs" -name 'talvo-flash-*.log' | sort | while read -r log; do
+  local log trouble='NOK\|Too short\|repeat 1$\|error\|fail'
+  find "$HOME/.local/share" -name 'talvo-flash-*.log' | sort | while read -r log; do
     grep -av 'Percent\|_percent\|_rxTxtBytes\|imageSize' "$log" >"$work/log"
-    grep -qi 'error\|fail' "$work/log" || continue
+    grep -aqi "$trouble" "$work/log" || continue
     echo "usbstack: ${log##*/}:"
-    grep -ai -B12 -A2 -m1 'error\|fail' "$work/log"
+    grep -ai -B12 -A2 -m1 "$trouble" "$work/log"
   done
 }
 
