@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps test-deps configure build run test package bench bench-wine clean
+.PHONY: all deps test-deps configure build run test test-usbstack package bench bench-wine clean
 
 all: build
 
@@ -39,7 +39,12 @@ test-deps: deps
 	@bash tools/install-deps.sh wine packaging
 
 test: test-deps build
-	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS) -LE usbstack
+
+# talvo-flash against the real USB stack, in a QEMU guest per case (about four minutes).
+test-usbstack: build
+	@bash tools/install-deps.sh usbstack
+	@cd $(BUILD) && ctest --output-on-failure -L usbstack
 
 # The Debian package: $(BUILD)/talvo-updater_<version>_amd64.deb.
 package: build

@@ -16,12 +16,14 @@ packages=(
   help2man
 )
 # Extra sets, asked for by name: "wine" for the Win32 serial test, "fuzz" for libFuzzer,
-# "packaging" for the Debian package, the Windows installer script and their checks.
+# "packaging" for the Debian package, the Windows installer script and their checks, "usbstack" for
+# the tests against the real USB stack in a QEMU guest (its kernel is downloaded by the test).
 for extra in "$@"; do
   case "$extra" in
     wine) packages+=(wine wine64) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     packaging) packages+=(dpkg-dev lintian desktop-file-utils appstream nsis) ;;
+    usbstack) packages+=(qemu-system-x86 busybox-static cpio udev) ;;
     *) echo "install-deps: unknown extra '$extra'" >&2; exit 2 ;;
   esac
 done

@@ -1,5 +1,5 @@
-// talvo-sim: serves a simulated Talvo unit on a pseudo-terminal until SIGINT or SIGTERM.
-// Prints "PORT /dev/pts/N" on one line of standard output once the port is ready.
+// talvo-sim: serves a simulated Talvo unit on a pseudo-terminal (or a serial device) until SIGINT or
+// SIGTERM. Prints "PORT /dev/pts/N" on one line of standard output once the port is ready.
 
 #include "simulatedunit.h"
 
@@ -82,6 +82,12 @@ const OptionText OPTIONS[] = {
     {"flip-stored-bit", "n",
      "Store data block N with one bit of its first byte flipped, after its write check passed (a cell that "
      "does not hold its charge)."},
+    {"device", "path",
+     "Serve this serial device in raw mode instead of a new pseudo-terminal, such as the gadget side of a "
+     "USB "
+     "serial function (/dev/ttyGS0). When it hangs up (the gadget unbound, as by a pulled cable) the unit "
+     "loses power and comes up again, in its application or without one in its loader, once the device opens "
+     "again."},
     {"verbose", "", "Log what the unit receives, answers and spoils on purpose (category talvo.sim)."},
     {"line-fault", "fault",
      "Corrupt one byte on the line, once (repeatable): WHERE[@CMD]:N/KIND[@OFFSET][=HEX]. WHERE is host (the "
@@ -101,7 +107,8 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Simulated Talvo unit on a pseudo-terminal. Prints \"PORT /dev/pts/N\" and serves until "
+        "Simulated Talvo unit on a pseudo-terminal (or the device given). Prints \"PORT /dev/pts/N\" and "
+        "serves until "
         "SIGINT or SIGTERM.\nFrame selectors are N or N:COUNT (1-based occurrences of the command; "
         "COUNT -1 means from N on); commands are password, erase, block, any, or a code such as 0x16."));
     parser.addHelpOption();
@@ -226,6 +233,8 @@ int main(int argc, char *argv[])
         unit.addFrameFault(SimulatedUnit::FrameFault::noise(command, first, ms));
     }
     unit.setKnowsCrcCheck(!isSet("no-crc-check"));
+    if (isSet("device"))
+        unit.setDevicePath(valueOf("device"));
     if (isSet("babble"))
         unit.setBabbling(true);
     if (isSet("chatter"))
@@ -251,5 +260,8 @@ int main(int argc, char *argv[])
                  "written, %d line faults applied\n",
                  unit.handshakesAnswered(), unit.framesReceived(), unit.badFrames(), unit.passwordsSeen(),
                  unit.massErases(), unit.blocksWritten(), unit.lineFaultsApplied());
+    if (isSet("device"))
+        std::fprintf(stderr, "talvo-sim: %d hang-ups of %s\n", unit.powerCycles(),
+                     qPrintable(unit.portPath()));
     return 0;
 }

@@ -151,32 +151,42 @@ bool SimulatedUnit::start()
     }
     _memoryChangesSaved = _memoryChanges;
 
-    _master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (_master < 0 || grantpt(_master) != 0 || unlockpt(_master) != 0) {
-        _errorString =
-            QStringLiteral("cannot open a pseudo-terminal: %1").arg(QString::fromLocal8Bit(strerror(errno)));
-        closeFds();
-        return false;
+    if (!_devicePath.isEmpty()) {
+        if (!openDevice() || pipe2(_wake, O_NONBLOCK | O_CLOEXEC) != 0) {
+            _errorString = QStringLiteral("cannot serve %1: %2")
+                               .arg(_devicePath, QString::fromLocal8Bit(strerror(errno)));
+            closeFds();
+            return false;
+        }
+        _portPath = _devicePath;
+    } else {
+        _master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (_master < 0 || grantpt(_master) != 0 || unlockpt(_master) != 0) {
+            _errorString = QStringLiteral("cannot open a pseudo-terminal: %1")
+                               .arg(QString::fromLocal8Bit(strerror(errno)));
+            closeFds();
+            return false;
+        }
+        char name[128];
+        if (ptsname_r(_master, name, sizeof name) != 0) {
+            _errorString = QStringLiteral("ptsname failed");
+            closeFds();
+            return false;
+        }
+        _slave = open(name, O_RDWR | O_NOCTTY);
+        // Raw on both sides before anything flows: a slave in its default cooked mode would echo what
+        // the unit sends back to the unit.
+        if (_slave < 0 || !setRaw(_slave) || !setRaw(_master) || pipe2(_wake, O_NONBLOCK | O_CLOEXEC) != 0) {
+            _errorString = QStringLiteral("cannot set up %1: %2")
+                               .arg(QString::fromLocal8Bit(name), QString::fromLocal8Bit(strerror(errno)));
+            closeFds();
+            return false;
+        }
+        fcntl(_master, F_SETFL, fcntl(_master, F_GETFL) | O_NONBLOCK);
+        fcntl(_master, F_SETFD, FD_CLOEXEC);
+        fcntl(_slave, F_SETFD, FD_CLOEXEC);
+        _portPath = QString::fromLocal8Bit(name);
     }
-    char name[128];
-    if (ptsname_r(_master, name, sizeof name) != 0) {
-        _errorString = QStringLiteral("ptsname failed");
-        closeFds();
-        return false;
-    }
-    _slave = open(name, O_RDWR | O_NOCTTY);
-    // Raw on both sides before anything flows: a slave in its default cooked mode would echo what
-    // the unit sends back to the unit.
-    if (_slave < 0 || !setRaw(_slave) || !setRaw(_master) || pipe2(_wake, O_NONBLOCK | O_CLOEXEC) != 0) {
-        _errorString = QStringLiteral("cannot set up %1: %2")
-                           .arg(QString::fromLocal8Bit(name), QString::fromLocal8Bit(strerror(errno)));
-        closeFds();
-        return false;
-    }
-    fcntl(_master, F_SETFL, fcntl(_master, F_GETFL) | O_NONBLOCK);
-    fcntl(_master, F_SETFD, FD_CLOEXEC);
-    fcntl(_slave, F_SETFD, FD_CLOEXEC);
-    _portPath = QString::fromLocal8Bit(name);
 
     {
         // Without a reset vector there is no application to start: the unit comes up in its loader.
@@ -238,6 +248,55 @@ QString SimulatedUnit::portPath() const
 QString SimulatedUnit::errorString() const
 {
     return _errorString;
+}
+
+void SimulatedUnit::setDevicePath(const QString &path)
+{
+    _devicePath = path;
+}
+
+bool SimulatedUnit::openDevice()
+{
+    _master = ::open(QFile::encodeName(_devicePath).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (_master >= 0 && setRaw(_master))
+        return true;
+    const int error = errno;
+    if (_master >= 0)
+        ::close(_master);
+    _master = -1;
+    errno = error;
+    return false;
+}
+
+// The device hung up: the unit is without power until the device opens again, then starts afresh
+// from what its memory holds.
+bool SimulatedUnit::powerCycle()
+{
+    ::close(_master);
+    _master = -1;
+    saveMemory();
+    qCDebug(lcSim, "%s hung up", qPrintable(_devicePath));
+    // A moment without power each time: a device that hangs up at once is not opened in a busy loop.
+    do {
+        if (!sleepUntil(nowNs() + 20 * NS_PER_MS))
+            return false;
+    } while (!openDevice());
+    bool application;
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        application = hasApplicationLocked();
+    }
+    setMode(application ? Mode::Application : Mode::Loader);
+    _rx.clear();
+    _requestScan.clear();
+    _hostBytes.clear();
+    _hostArrivalNs.clear();
+    _holdingHostBytes = false;
+    _hostFrameSize = 0;
+    ++_powerCycles;
+    qCDebug(lcSim, "%s open again, unit in its %s", qPrintable(_devicePath),
+            application ? "application" : "loader");
+    return true;
 }
 
 void SimulatedUnit::closeFds()
@@ -854,6 +913,12 @@ void SimulatedUnit::run()
             char drain[64];
             while (::read(_wake[0], drain, sizeof drain) > 0) {
             }
+        }
+        // Only a device hangs up here: the pty's slave side is held open.
+        if (!_devicePath.isEmpty() && (fds[0].revents & (POLLHUP | POLLERR))) {
+            if (!powerCycle())
+                break;
+            continue;
         }
         if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
             continue;

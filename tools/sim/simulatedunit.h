@@ -271,6 +271,13 @@ public:
     // non-root process cannot open the port again (EBUSY).
     QString portPath() const;
     QString errorString() const;
+    // Before start(): serve this existing serial device in raw mode instead of a new pty, such as the
+    // gadget side of a USB serial function (/dev/ttyGS0). When the device hangs up (the gadget is
+    // unbound, as by a pulled cable) the unit loses power: it comes up again as after a reset, in its
+    // application or, without one, in its loader, and serves the device once it opens again.
+    void setDevicePath(const QString &path);
+    // Times the device hung up and the unit came up again on it.
+    int powerCycles() const { return _powerCycles; }
 
     // Settings
     void setHandshake(const Handshake &handshake);
@@ -379,6 +386,8 @@ private:
     void endServing(std::atomic<bool> &request);
     void closeFds();
     void notify();
+    bool openDevice();
+    bool powerCycle(); // false when stopped while waiting for the device
     const FrameFault *matchFault(int command, int occurrence, int allOccurrence) const;
     void eraseLocked();
     void trimFrames(); // with _mutex held
@@ -402,6 +411,8 @@ private:
     int _wake[2] = {-1, -1};
     QString _portPath;
     QString _errorString;
+    QString _devicePath;
+    std::atomic<int> _powerCycles{0};
 
     // guarded by _mutex
     Handshake _handshake;

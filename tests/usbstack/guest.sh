@@ -1,0 +1,251 @@
+#!/bin/bash
+# Inside the usbstack guest (first process, root on a tmpfs overlay of the host's root): starts udev
+# with the shipped rule, plugs in simulated units as USB serial gadgets and runs one case against them.
+# Prints "usbstack-result CASE passed" or "usbstack-result CASE failed: why" and powers off.
+set -uo pipefail
+export PATH=/usr/sbin:/usr/bin:/sbin:/bin SYSTEMD_PAGER=cat SYSTEMD_COLORS=0 TERM=dumb
+arg() { sed -n "s/.*\\btalvo_$1=\\([^ ]*\\).*/\\1/p" /proc/cmdline; }
+case_name=$(arg case)
+build=$(arg build)
+source_dir=$(arg source)
+flash=$build/tools/flash/talvo-flash
+sim=$build/tools/sim/talvo-sim
+work=/var/tmp/usbstack
+gadgets=/sys/kernel/config/usb_gadget
+failed=
+
+finish() {
+  [ -z "$failed" ] || show_logs
+  echo "usbstack: case over after $(cut -d' ' -f1 /proc/uptime) s"
+  if [ -n "$failed" ]; then
+    echo "usbstack-result $case_name failed: $failed"
+  else
+    echo "usbstack-result $case_name passed"
+  fi
+  sync
+  echo o >/proc/sysrq-trigger
+  read -r -t 10 _ </dev/console
+}
+trap finish EXIT
+
+fail() {
+  failed=${failed:+$failed; }$*
+  echo "usbstack: FAIL: $*"
+}
+
+# Waits up to $1 seconds for the command after it to succeed.
+wait_for() {
+  local limit=$(($(date +%s) + $1))
+  shift
+  until "$@"; do
+    [ "$(date +%s)" -lt "$limit" ] || return 1
+    sleep 0.1
+  done
+}
+
+mount -t tmpfs tmpfs /run
+mount -t tmpfs tmpfs /tmp
+mount -t configfs configfs /sys/kernel/config
+# talvo-flash's logs of this guest only, not those of the host's root
+export HOME=$work/home
+mkdir -p /dev/pts "$work" "$HOME"
+mount -t devpts devpts /dev/pts
+hostname usbstack
+echo "usbstack: guest up after $(cut -d' ' -f1 /proc/uptime) s"
+
+install -m 644 "$source_dir/tools/linux/60-talvo.rules" /etc/udev/rules.d/60-talvo.rules
+# The units are plugged in later: udev needs no coldplug of what is there already.
+/usr/lib/systemd/systemd-udevd --daemon
+echo "usbstack: udev up after $(cut -d' ' -f1 /proc/uptime) s"
+
+# Plugs in unit $1 (0-based) on dummy_udc.$1 and starts its simulated unit on the gadget's tty;
+# further arguments go to talvo-sim.
+plug_unit() {
+  local n=$1
+  shift
+  local g=$gadgets/talvo$n
+  if [ ! -d "$g" ]; then
+    mkdir "$g" "$g/strings/0x409" "$g/configs/c.1" "$g/functions/acm.usb0"
+    echo 0x04d8 >"$g/idVendor"
+    echo 0x00df >"$g/idProduct"
+    echo 0x0200 >"$g/bcdUSB"
+    echo "TV40000$n" >"$g/strings/0x409/serialnumber"
+    echo "Talvo" >"$g/strings/0x409/manufacturer"
+    echo "Talvo flash unit" >"$g/strings/0x409/product"
+    ln -s "$g/functions/acm.usb0" "$g/configs/c.1/"
+    local tty=/dev/ttyGS$(cat "$g/functions/acm.usb0/port_num")
+    "$sim" --device "$tty" --memory-file "$work/unit$n.memory" "$@" >"$work/sim$n.out" 2>"$work/sim$n.err" &
+    echo $! >"$work/sim$n.pid"
+    wait_for 10 grep -q '^PORT' "$work/sim$n.out" || fail "talvo-sim $n did not start: $(cat "$work/sim$n.err")"
+  fi
+  echo "dummy_udc.$n" >"$g/UDC"
+}
+
+unplug_unit() {
+  echo "" >"$gadgets/talvo$1/UDC"
+}
+
+# The host-side port of unit $1: the ttyACM whose USB device has the unit's serial number.
+acm_of() {
+  local tty
+  for tty in /sys/class/tty/ttyACM*; do
+    [ -e "$tty" ] || continue
+    if [ "$(cat "$tty/device/../serial" 2>/dev/null)" = "TV40000$1" ]; then
+      echo "/dev/${tty##*/}"
+      return 0
+    fi
+  done
+  return 1
+}
+
+# Stops unit $1's talvo-sim, which leaves its memory in its file.
+stop_unit() {
+  local pid
+  pid=$(cat "$work/sim$1.pid")
+  kill "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+}
+
+# Unit $1's memory holds the carried image of family $2 and nothing else.
+memory_is_image() {
+  stop_unit "$1"
+  /usr/bin/python3 - "$work/unit$1.memory" "$source_dir/resources/fmw/${2,,}/image.txt" <<'PY' ||
+import sys
+memory = open(sys.argv[1], "rb").read()
+expected = bytearray(b"\xff" * len(memory))
+address = 0
+for line in open(sys.argv[2]):
+    line = line.strip()
+    if line.startswith("@"):
+        address = int(line[1:], 16)
+    elif line and line != "q":
+        for byte in bytes.fromhex(line):
+            expected[address] = byte
+            address += 1
+differ = [a for a in range(len(memory)) if memory[a] != expected[a]]
+if differ:
+    print(f"{len(differ)} bytes differ from the image, first at {differ[0]:#07x}")
+sys.exit(1 if differ else 0)
+PY
+    fail "unit $1's memory is not the $2 image"
+}
+
+# Runs talvo-flash (as_user in front, if any) with the arguments after $1 (the exit status expected),
+# output in $work/out and $work/err, both shown.
+as_user=()
+flash_expect() {
+  local expected=$1
+  shift
+  "${as_user[@]}" "$flash" "$@" >"$work/out" 2>"$work/err"
+  local status=$?
+  echo "usbstack: talvo-flash $* -> $status"
+  sed 's/^/  out: /' "$work/out"
+  grep -v '\b[0-9]* %$' "$work/err" | sed 's/^/  err: /'
+  [ "$status" -eq "$expected" ] || fail "talvo-flash $* ended with $status, not $expected"
+}
+
+# The lines before the first trouble in each debug log of talvo-flash's runs, for a failed case.
+show_logs() {
+  local log trouble='NOK\|Too short\|repeat 1$\|error\|fail'
+  find "$HOME/.local/share" -name 'talvo-flash-*.log' | sort | while read -r log; do
+    grep -av 'Percent\|_percent\|_rxTxtBytes\|imageSize' "$log" >"$work/log"
+    grep -aqi "$trouble" "$work/log" || continue
+    echo "usbstack: ${log##*/}:"
+    grep -ai -B12 -A2 -m1 "$trouble" "$work/log"
+  done
+}
+
+# Plugs in units 0..$1-1, even ones S, odd ones L, and waits until udev has handled their ports.
+plug_units() {
+  local n
+  for ((n = 0; n < $1; n++)); do
+    plug_unit "$n" --family "$(family_of "$n")"
+  done
+  for ((n = 0; n < $1; n++)); do
+    wait_for 30 acm_of "$n" >/dev/null || fail "unit $n has no ttyACM port"
+  done
+  udevadm settle --timeout=30
+}
+family_of() { if (($1 % 2)); then echo L; else echo S; fi; }
+
+expect_text() {
+  grep -q -e "$2" "$1" || fail "no '$2' in $(basename "$1")"
+}
+
+# Found by the ordinary enumeration: sysfs and udev through the real cdc_acm driver. The shipped
+# rule, as udev applied it: the uaccess tag, and ModemManager told to keep away.
+case_list() {
+  plug_units 2
+  flash_expect 0 --list
+  expect_text "$work/out" "^$(acm_of 0): found Talvo 400 S, version 49.05$"
+  expect_text "$work/out" "^$(acm_of 1): found Talvo 400 L, version 52.02$"
+  udevadm info "$(acm_of 0)" >"$work/info"
+  grep '^E: \(TAGS\|ID_MM\|ID_VENDOR_ID\|ID_MODEL_ID\|ID_SERIAL_SHORT\|ID_USB_DRIVER\)' "$work/info"
+  expect_text "$work/info" '^E: TAGS=.*:uaccess:'
+  expect_text "$work/info" '^E: ID_MM_DEVICE_IGNORE=1$'
+  expect_text "$work/info" '^E: ID_USB_DRIVER=cdc_acm$'
+}
+
+case_install() {
+  plug_units 1
+  flash_expect 0 --install --fast
+  memory_is_image 0 S
+}
+
+# An ordinary user without access to the port: the port is root's and dialout's, and without a seat
+# (no logind) the rule's uaccess tag grants nothing.
+case_noaccess() {
+  plug_units 1
+  echo "user:x:1000:1000::/tmp:/bin/sh" >>/etc/passwd
+  echo "user:x:1000:" >>/etc/group
+  as_user=(setpriv --reuid=1000 --regid=1000 --clear-groups env HOME=/tmp)
+  flash_expect 4 --list
+  expect_text "$work/out" "^$(acm_of 0): no access"
+  flash_expect 4 --install
+  expect_text "$work/err" "no access to $(acm_of 0)"
+}
+
+# The cable pulled at about 5 %: an honest failure within seconds; plugged in again, the unit waits
+# in its loader and --recover restores it.
+case_unplug() {
+  plug_unit 0 --family S --paced
+  wait_for 30 acm_of 0 >/dev/null || fail "the unit has no ttyACM port"
+  udevadm settle --timeout=30
+  local before
+  before=$(acm_of 0)
+  "$flash" --install >"$work/out" 2>"$work/err" &
+  local pid=$!
+  wait_for 60 grep -qE '^([5-9]|[1-9][0-9]) %$' "$work/err" || fail "the installation never reached 5 %"
+  unplug_unit 0
+  local cut=$SECONDS
+  wait_for 15 eval '! kill -0 $pid 2>/dev/null' || fail "talvo-flash still runs 15 s after the unplug"
+  wait "$pid"
+  local status=$?
+  echo "usbstack: talvo-flash --install -> $status, $((SECONDS - cut)) s after the unplug at $(grep -E '^[0-9]+ %$' "$work/err" | tail -n1)"
+  cat "$work/out"
+  grep -v '^[0-9]* %$' "$work/err"
+  [ "$status" -eq 1 ] || fail "the cut installation ended with $status, not 1"
+  plug_unit 0
+  wait_for 30 acm_of 0 >/dev/null || fail "the unit has no ttyACM port after the replug"
+  udevadm settle --timeout=30
+  echo "usbstack: unit on $before, after the replug on $(acm_of 0)"
+  flash_expect 4 --list
+  expect_text "$work/out" "^$(acm_of 0).*loader"
+  flash_expect 0 --recover --family S --fast
+  memory_is_image 0 S
+  expect_text "$work/sim0.err" "^talvo-sim: 1 hang-ups of /dev/ttyGS0$"
+}
+
+# Units 0..$1-1 at once; each memory then holds its family's image.
+install_all() {
+  plug_units "$1"
+  flash_expect 0 --install --all --fast
+  local n
+  for ((n = 0; n < $1; n++)); do
+    memory_is_image "$n" "$(family_of "$n")"
+  done
+}
+case_two() { install_all 2; }
+case_four() { install_all 4; }
+
+"case_${case_name//-/_}"
