@@ -214,28 +214,31 @@ void UpdateDriver::install()
     emit installFirmware(image, size);
 }
 
+// A request for the worker, queued behind the ones before it. By the slot's name: the arguments are
+// copied into the event by Qt, so nothing of this thread's is read on the worker's.
+template <typename... Arguments> void UpdateDriver::queueOnWorker(const char *slot, Arguments... arguments)
+{
+    if (!QMetaObject::invokeMethod(_worker, slot, Qt::QueuedConnection, arguments...))
+        qCWarning(lcController) << "UpdateDriver: the worker has no request" << slot;
+}
+
 void UpdateDriver::list()
 {
     _active = true;
     _probedPorts.clear();
-    UpdateWorker *worker = _worker;
-    QMetaObject::invokeMethod(
-        worker, [worker] { worker->doListDevices(_vendor, _product); }, Qt::QueuedConnection);
+    const int vendor = _vendor, product = _product;
+    queueOnWorker("doListDevices", Q_ARG(int, vendor), Q_ARG(int, product));
 }
 
 void UpdateDriver::setVerifyAfterWrite(bool verify)
 {
     // Queued like the requests, so it applies to the installations requested after it.
-    UpdateWorker *worker = _worker;
-    QMetaObject::invokeMethod(
-        worker, [worker, verify] { worker->setVerifyAfterWrite(verify); }, Qt::QueuedConnection);
+    queueOnWorker("setVerifyAfterWrite", Q_ARG(bool, verify));
 }
 
 void UpdateDriver::setFastReplies(bool fast)
 {
-    UpdateWorker *worker = _worker;
-    QMetaObject::invokeMethod(
-        worker, [worker, fast] { worker->setFastReplies(fast); }, Qt::QueuedConnection);
+    queueOnWorker("setFastReplies", Q_ARG(bool, fast));
 }
 
 bool UpdateDriver::recover(TargetInfo::eTARGET_TYPE family, const QString &port)
@@ -249,13 +252,9 @@ bool UpdateDriver::recover(TargetInfo::eTARGET_TYPE family, const QString &port)
     _unitErased = false;
     _restoring = true;
     _probedPorts.clear();
-    UpdateWorker *worker = _worker;
-    const QString image = firmware->image();
-    const unsigned int size = firmware->size();
-    QMetaObject::invokeMethod(
-        worker,
-        [worker, port, image, size] { worker->doRecoverFirmware(_vendor, _product, port, image, size); },
-        Qt::QueuedConnection);
+    const int vendor = _vendor, product = _product;
+    queueOnWorker("doRecoverFirmware", Q_ARG(int, vendor), Q_ARG(int, product), Q_ARG(QString, port),
+                  Q_ARG(QString, firmware->image()), Q_ARG(unsigned int, firmware->size()));
     return true;
 }
 

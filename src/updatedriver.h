@@ -123,6 +123,7 @@ public slots:
     bool restore(int family);
 
 private:
+    template <typename... Arguments> void queueOnWorker(const char *slot, Arguments... arguments);
     QString serialNumberOf(int reason) const;
     QString locationOf(int reason) const;
     void noteInJournal(const InstallJournal::Entry &entry);

@@ -17,6 +17,7 @@
 
 #include <functional>
 #include <memory>
+#include <type_traits>
 
 namespace {
 
@@ -110,9 +111,12 @@ public:
         QMetaObject::invokeMethod(_worker, "doListDevices", Qt::QueuedConnection, Q_ARG(int, UNIT_VENDOR_ID),
                                   Q_ARG(int, UNIT_PRODUCT_ID));
     }
-    // Runs fn on the worker's thread, as a step of its own between the requests.
-    void onWorkerThread(const std::function<void()> &fn)
+    // Runs fn on the worker's thread, as a step of its own between the requests. Captureless steps
+    // only: what a closure holds would reach the other thread through Qt's queue, whose locks
+    // ThreadSanitizer cannot see.
+    template <typename Step> void onWorkerThread(Step fn)
     {
+        static_assert(std::is_empty<Step>::value, "a step on the worker's thread captures nothing");
         QMetaObject::invokeMethod(_worker, fn, Qt::BlockingQueuedConnection);
     }
     void install(const QString &image, unsigned int size)
