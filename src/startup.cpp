@@ -1,5 +1,6 @@
 #include "startup.h"
 
+#include "accessibleprogressbar.h"
 #include "debuglog.h"
 #include "failurenotice.h"
 #include "filecopy.h"
@@ -185,6 +186,7 @@ int runTalvoUpdater(int &argc, char **argv)
     Q_INIT_RESOURCE(TalvoUpdater);
 
     qmlRegisterType<UpdateDriver>("Drivers", 1, 0, "UpdateDriver");
+    installAccessibleProgressBar();
 
     chooseSceneGraphBackend();
     auto *engine = new QQmlApplicationEngine();

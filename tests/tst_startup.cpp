@@ -1,13 +1,16 @@
 // Start-up: the runtime files written into the working directory, and the program's first window.
+#include "accessibleprogressbar.h"
 #include "debuglog.h"
 #include "logcapture.h"
 #include "startup.h"
 #include "updatedriver.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QQmlApplicationEngine>
+#include <QQuickItem>
 #include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QtQml>
@@ -117,6 +120,7 @@ private slots:
     void extractFileTruncatesALongerDestination();
 
     void sceneLoadsWithDescriptorsInTheProgramFolder();
+    void progressBarGivesScreenReadersItsValue();
     void programOpensItsWindow_data();
     void programOpensItsWindow();
     void programStartsOrSaysWhyNot_data();
@@ -267,6 +271,27 @@ void StartupTest::sceneLoadsWithDescriptorsInTheProgramFolder()
     QVERIFY(window->isVisible());
     QCOMPARE(window->size(), QSize(768, 512));
     QVERIFY(window->findChild<UpdateDriver *>());
+}
+
+void StartupTest::progressBarGivesScreenReadersItsValue()
+{
+    installAccessibleProgressBar();
+    qmlRegisterType<UpdateDriver>("Drivers", 1, 0, "UpdateDriver");
+    QQmlApplicationEngine engine;
+    prepareImportPaths(engine);
+    engine.load(QUrl("qrc:/qml/main.qml"));
+    QCOMPARE(engine.rootObjects().size(), 1);
+    auto *bar = engine.rootObjects().first()->findChild<QQuickItem *>("progressBar");
+    QVERIFY(bar);
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(bar);
+    QVERIFY(accessible && accessible->valueInterface());
+    QCOMPARE(accessible->role(), QAccessible::ProgressBar);
+    QVERIFY(accessible->parent() && accessible->parent()->indexOfChild(accessible) >= 0);
+    engine.rootObjects().first()->findChild<QObject *>("pageUpdate")->setProperty("progress", 42);
+    QCOMPARE(accessible->valueInterface()->currentValue().toInt(), 42);
+    QCOMPARE(accessible->valueInterface()->minimumValue().toInt(), 0);
+    QCOMPARE(accessible->valueInterface()->maximumValue().toInt(), 100);
+    QCOMPARE(accessible->text(QAccessible::Name), QString("Update progress, 42 %"));
 }
 
 void StartupTest::programOpensItsWindow_data()
