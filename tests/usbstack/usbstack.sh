@@ -3,7 +3,7 @@
 # the real USB stack: Debian's kernel (unpacked, not installed) with dummy_hcd, USB serial gadgets
 # served by talvo-sim and the cdc_acm driver, and this machine's root read-only under a tmpfs.
 #   usbstack.sh BUILD_DIR CASE...          boots the guest for the cases and shows each one's result
-#   usbstack.sh BUILD_DIR --guest CASE...  boots it only; fails only if the guest did not finish
+#   usbstack.sh BUILD_DIR --guest CASE...  boots it only and shows its console
 #   usbstack.sh BUILD_DIR --result CASE    shows a case's part of the last --guest boot
 # Exit status: 0 passed, 1 failed, 77 skipped (a tool is missing: tools/install-deps.sh usbstack).
 set -euo pipefail
@@ -122,8 +122,9 @@ flock -u 9
 cases=$(IFS=,; echo "$*")
 start=$SECONDS
 status=0
-# Two processors, each on its own host thread: the simulated units and talvo-flash run side by side.
-timeout 400 qemu-system-x86_64 -accel tcg,thread=multi -cpu qemu64 -smp 2 -m 1024 -nographic -no-reboot \
+# One processor: two on their own host threads (-accel tcg,thread=multi -smp 2) made the install case
+# 2.5 times as slow on the 2-core machine.
+timeout 400 qemu-system-x86_64 -accel tcg -cpu qemu64 -smp 1 -m 1024 -nographic -no-reboot \
   -nodefaults -serial stdio -monitor none \
   -kernel "$cache/vmlinuz" -initrd "$cache/initramfs.gz" \
   -append "console=ttyS0 panic=-1 quiet loglevel=4 talvo_script=$here/guest.sh talvo_cases=$cases talvo_build=$build talvo_source=$source_dir" \
@@ -134,16 +135,12 @@ echo "usbstack: guest ran $((SECONDS - start)) s for $cases (console in $log)"
 if [ $status -ne 0 ]; then
   [ $status -eq 124 ] && echo "usbstack: the guest did not power off within 400 s"
   echo "usbstack: QEMU ended with status $status"
-  [ "$mode" = all ] || exit 1
 fi
+# The cases' own tests (--result) tell which ones failed or did not finish.
+[ "$mode" = all ] || exit 0
 failed=0
 for case_name in "$@"; do
-  if [ "$mode" = all ]; then
-    echo "usbstack: --- $case_name"
-    result "$case_name" || failed=1
-  elif ! tr -d '\r' <"$log" | grep -q "^usbstack-result $case_name "; then
-    echo "usbstack: $case_name did not finish in the guest"
-    failed=1
-  fi
+  echo "usbstack: --- $case_name"
+  result "$case_name" || failed=1
 done
 exit $failed
