@@ -24,12 +24,12 @@ result() {
     return 77
   fi
   [ -f "$log" ] || { echo "usbstack: no guest console $log: run the usbstack_guest test first"; return 1; }
-  tr -d '\r' <"$log" | sed -n "/^usbstack-case $1\$/,/^usbstack-result $1 /p" | grep -v '^usbstack-'
-  if tr -d '\r' <"$log" | grep -q "^usbstack-result $1 passed\$"; then
-    return 0
-  fi
-  tr -d '\r' <"$log" | grep "^usbstack-result $1 " ||
-    echo "usbstack: $1 did not finish in the guest (console in $log)"
+  # Read once, not piped into grep -q: its early exit would fail the pipe.
+  local console
+  console=$(tr -d '\r' <"$log")
+  sed -n "/^usbstack-case $1\$/,/^usbstack-result $1 /p" <<<"$console" | grep -v '^usbstack-'
+  grep -q "^usbstack-result $1 passed\$" <<<"$console" && return 0
+  grep "^usbstack-result $1 " <<<"$console" || echo "usbstack: $1 did not finish in the guest (console in $log)"
   return 1
 }
 if [ "$mode" = result ]; then
