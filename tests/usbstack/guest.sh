@@ -1,11 +1,12 @@
 #!/bin/bash
 # Inside the usbstack guest (first process, root on a tmpfs overlay of the host's root): starts udev
-# with the shipped rule, plugs in simulated units as USB serial gadgets and runs one case against them.
-# Prints "usbstack-result CASE passed" or "usbstack-result CASE failed: why" and powers off.
+# with the shipped rule, plugs in simulated units as USB serial gadgets and runs the cases named one
+# after another, each on freshly plugged units. Prints "usbstack-case CASE" before a case, and
+# "usbstack-result CASE passed" or "usbstack-result CASE failed: why" after it; then powers off.
 set -uo pipefail
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin SYSTEMD_PAGER=cat SYSTEMD_COLORS=0 TERM=dumb
 arg() { sed -n "s/.*\\btalvo_$1=\\([^ ]*\\).*/\\1/p" /proc/cmdline; }
-case_name=$(arg case)
+cases=$(arg cases | tr ',' ' ')
 build=$(arg build)
 source_dir=$(arg source)
 flash=$build/tools/flash/talvo-flash
@@ -15,13 +16,7 @@ gadgets=/sys/kernel/config/usb_gadget
 failed=
 
 finish() {
-  [ -z "$failed" ] || show_logs
-  echo "usbstack: case over after $(cut -d' ' -f1 /proc/uptime) s"
-  if [ -n "$failed" ]; then
-    echo "usbstack-result $case_name failed: $failed"
-  else
-    echo "usbstack-result $case_name passed"
-  fi
+  echo "usbstack: cases over after $(cut -d' ' -f1 /proc/uptime) s"
   sync
   echo o >/proc/sysrq-trigger
   read -r -t 10 _ </dev/console
@@ -46,9 +41,7 @@ wait_for() {
 mount -t tmpfs tmpfs /run
 mount -t tmpfs tmpfs /tmp
 mount -t configfs configfs /sys/kernel/config
-# talvo-flash's logs of this guest only, not those of the host's root
-export HOME=$work/home
-mkdir -p /dev/pts "$work" "$HOME"
+mkdir -p /dev/pts "$work"
 mount -t devpts devpts /dev/pts
 hostname usbstack
 echo "usbstack: guest up after $(cut -d' ' -f1 /proc/uptime) s"
@@ -74,7 +67,10 @@ plug_unit() {
     echo "Talvo flash unit" >"$g/strings/0x409/product"
     ln -s "$g/functions/acm.usb0" "$g/configs/c.1/"
     local tty=/dev/ttyGS$(cat "$g/functions/acm.usb0/port_num")
-    "$sim" --device "$tty" --memory-file "$work/unit$n.memory" "$@" >"$work/sim$n.out" 2>"$work/sim$n.err" &
+    echo "$tty" >"$work/sim$n.tty"
+    # A unit is its own hardware: it must answer within the loader's byte time-out however busy
+    # talvo-flash keeps the guest's processors.
+    nice -n -10 "$sim" --device "$tty" --memory-file "$work/unit$n.memory" "$@" >"$work/sim$n.out" 2>"$work/sim$n.err" &
     echo $! >"$work/sim$n.pid"
     wait_for 10 grep -q '^PORT' "$work/sim$n.out" || fail "talvo-sim $n did not start: $(cat "$work/sim$n.err")"
   fi
@@ -104,6 +100,22 @@ stop_unit() {
   pid=$(cat "$work/sim$1.pid")
   kill "$pid" 2>/dev/null
   wait "$pid" 2>/dev/null
+}
+
+# Unplugs and removes every gadget a case left, so that the next case starts with none.
+remove_units() {
+  local g n
+  for g in "$gadgets"/talvo*; do
+    [ -d "$g" ] || continue
+    n=${g##*/talvo}
+    echo "" >"$g/UDC" 2>/dev/null
+    [ -f "$work/sim$n.pid" ] && stop_unit "$n"
+    rm -f "$g/configs/c.1/acm.usb0"
+    rmdir "$g/configs/c.1" "$g/functions/acm.usb0" "$g/strings/0x409" "$g"
+  done
+  rm -f "$work"/sim* "$work"/unit*
+  wait_for 30 eval '! ls /sys/class/tty | grep -q ttyACM' || echo "usbstack: ttyACM ports remain after the cleanup"
+  udevadm settle --timeout=30
 }
 
 # Unit $1's memory holds the carried image of family $2 and nothing else.
@@ -136,7 +148,7 @@ as_user=()
 flash_expect() {
   local expected=$1
   shift
-  "${as_user[@]}" "$flash" "$@" >"$work/out" 2>"$work/err"
+  timeout 120 "${as_user[@]}" "$flash" "$@" >"$work/out" 2>"$work/err"
   local status=$?
   echo "usbstack: talvo-flash $* -> $status"
   sed 's/^/  out: /' "$work/out"
@@ -196,8 +208,8 @@ case_install() {
 # (no logind) the rule's uaccess tag grants nothing.
 case_noaccess() {
   plug_units 1
-  echo "user:x:1000:1000::/tmp:/bin/sh" >>/etc/passwd
-  echo "user:x:1000:" >>/etc/group
+  grep -q '^user:' /etc/passwd || echo "user:x:1000:1000::/tmp:/bin/sh" >>/etc/passwd
+  grep -q '^user:' /etc/group || echo "user:x:1000:" >>/etc/group
   as_user=(setpriv --reuid=1000 --regid=1000 --clear-groups env HOME=/tmp)
   flash_expect 4 --list
   expect_text "$work/out" "^$(acm_of 0): no access"
@@ -205,8 +217,8 @@ case_noaccess() {
   expect_text "$work/err" "no access to $(acm_of 0)"
 }
 
-# The cable pulled at about 5 %: an honest failure within seconds; plugged in again, the unit waits
-# in its loader and --recover restores it.
+# The cable pulled at about 5 %: an honest failure within seconds that names the restore; plugged in
+# again (maybe under another name), the unit waits in its loader and the printed command restores it.
 case_unplug() {
   plug_unit 0 --family S --paced
   wait_for 30 acm_of 0 >/dev/null || fail "the unit has no ttyACM port"
@@ -225,15 +237,30 @@ case_unplug() {
   cat "$work/out"
   grep -v '^[0-9]* %$' "$work/err"
   [ "$status" -eq 1 ] || fail "the cut installation ended with $status, not 1"
+  grep -A1 -x 'Error: Update failed after the unit was erased: it has no firmware now and stays in its loader. Restore it with' \
+    "$work/err" >"$work/restore"
+  local command
+  command=$(sed -n '2s/^  //p' "$work/restore")
+  # The port is gone by then: its bare name (which --port takes as the device in /dev) may stand.
+  case $command in
+    "talvo-flash --recover --family S --port $before" | "talvo-flash --recover --family S --port ${before#/dev/}") ;;
+    *) fail "no erased-unit error naming 'talvo-flash --recover --family S --port $before'" ;;
+  esac
   plug_unit 0
   wait_for 30 acm_of 0 >/dev/null || fail "the unit has no ttyACM port after the replug"
   udevadm settle --timeout=30
-  echo "usbstack: unit on $before, after the replug on $(acm_of 0)"
+  local after
+  after=$(acm_of 0)
+  echo "usbstack: unit on $before, after the replug on $after"
   flash_expect 4 --list
-  expect_text "$work/out" "^$(acm_of 0).*loader"
-  flash_expect 0 --recover --family S --fast
+  expect_text "$work/out" "^$after.*loader"
+  # The printed command, on the port the unit has now; --fast as the unit is paced.
+  local words
+  read -r -a words <<<"${command/#talvo-flash /}"
+  [ "${words[-2]}" = --port ] && words[-1]=$after
+  flash_expect 0 "${words[@]}" --fast
   memory_is_image 0 S
-  expect_text "$work/sim0.err" "^talvo-sim: 1 hang-ups of /dev/ttyGS0$"
+  expect_text "$work/sim0.err" "^talvo-sim: 1 hang-ups of $(cat "$work/sim0.tty")$"
 }
 
 # Units 0..$1-1 at once; each memory then holds its family's image.
@@ -248,4 +275,21 @@ install_all() {
 case_two() { install_all 2; }
 case_four() { install_all 4; }
 
-"case_${case_name//-/_}"
+# Each case with its own talvo-flash logs (under HOME), not those of the host's root or of other cases.
+for case_name in $cases; do
+  failed=
+  as_user=()
+  export HOME=$work/home/$case_name
+  mkdir -p "$HOME"
+  echo "usbstack-case $case_name"
+  start=$(cut -d' ' -f1 /proc/uptime)
+  "case_${case_name//-/_}"
+  [ -z "$failed" ] || show_logs
+  echo "usbstack: $case_name took $(awk -v start="$start" '{ printf "%.1f", $1 - start }' /proc/uptime) s"
+  if [ -n "$failed" ]; then
+    echo "usbstack-result $case_name failed: $failed"
+  else
+    echo "usbstack-result $case_name passed"
+  fi
+  remove_units
+done
