@@ -41,7 +41,7 @@ test-deps: deps
 test: test-deps build
 	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS) -LE usbstack
 
-# talvo-flash against the real USB stack, in a QEMU guest per case (about four minutes).
+# talvo-flash against the real USB stack: every case in one QEMU guest (three to four minutes).
 test-usbstack: build
 	@bash tools/install-deps.sh usbstack
 	@cd $(BUILD) && ctest --output-on-failure -L usbstack
