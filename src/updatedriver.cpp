@@ -84,40 +84,28 @@ UpdateDriver::SearchFailure UpdateDriver::searchFailure() const
 
 int UpdateDriver::restoreFamily() const
 {
-    return InstallJournal::read(serialNumberOf(UpdateWorker::PortInLoader)).family;
+    return InstallJournal::read(portOf(UpdateWorker::PortInLoader).serialNumber).family;
 }
 
 QString UpdateDriver::restoreModel() const
 {
-    return InstallJournal::read(serialNumberOf(UpdateWorker::PortInLoader)).model;
+    return InstallJournal::read(portOf(UpdateWorker::PortInLoader).serialNumber).model;
 }
 
-QString UpdateDriver::serialNumberOf(int reason) const
+// The port on which the last search, list or restore met a unit for the given reason, as the
+// port list describes it now (empty when it is gone).
+PortInfo UpdateDriver::portOf(int reason) const
 {
     for (const ProbedPort &probed : _probedPorts) {
         if (probed.reason != reason)
             continue;
         for (const PortInfo &info : PortEnumerator::availablePorts()) {
             if (info.portName == probed.port)
-                return info.serialNumber;
+                return info;
         }
         break;
     }
-    return QString();
-}
-
-QString UpdateDriver::locationOf(int reason) const
-{
-    for (const ProbedPort &probed : _probedPorts) {
-        if (probed.reason != reason)
-            continue;
-        for (const PortInfo &info : PortEnumerator::availablePorts()) {
-            if (info.portName == probed.port)
-                return info.systemLocation;
-        }
-        break;
-    }
-    return QString();
+    return PortInfo();
 }
 
 void UpdateDriver::noteInJournal(const InstallJournal::Entry &entry)
@@ -204,8 +192,8 @@ void UpdateDriver::install()
         qCDebug(lcController) << "Firmware is missing for model" << _target.name();
         return;
     }
-    noteInJournal({serialNumberOf(UpdateWorker::PortFound), _target.name(), _target.type(), _target.version(),
-                   _target.firmwareVersion()});
+    noteInJournal({portOf(UpdateWorker::PortFound).serialNumber, _target.name(), _target.type(),
+                   _target.version(), _target.firmwareVersion()});
     _active = true;
     _progress = 0;
     _cannotVerify = false;
@@ -270,8 +258,9 @@ void UpdateDriver::resultHandle(const bool &result)
     _result = result;
     // Only an installation or a restore names a unit for the journal; a restore asked for without
     // one (talvo-flash) clears the entry of the unit it found.
-    const QString done =
-        _restoring && _journalSerial.isEmpty() ? serialNumberOf(UpdateWorker::PortInLoader) : _journalSerial;
+    const QString done = _restoring && _journalSerial.isEmpty()
+                             ? portOf(UpdateWorker::PortInLoader).serialNumber
+                             : _journalSerial;
     if (result && !done.isEmpty())
         InstallJournal::clear(done);
     _journalSerial.clear();
@@ -300,9 +289,9 @@ bool UpdateDriver::restore(int family)
         return false;
     // A restore cut off again is noted like an installation; a family picked by the user replaces a
     // journal entry that named the other family.
-    InstallJournal::Entry entry = InstallJournal::read(serialNumberOf(UpdateWorker::PortInLoader));
+    InstallJournal::Entry entry = InstallJournal::read(portOf(UpdateWorker::PortInLoader).serialNumber);
     if (entry.family != family)
         entry = {entry.serialNumber, QString(), family, QString(), firmware->version()};
     noteInJournal(entry);
-    return recover(type, locationOf(UpdateWorker::PortInLoader));
+    return recover(type, portOf(UpdateWorker::PortInLoader).systemLocation);
 }

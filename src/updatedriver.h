@@ -10,6 +10,7 @@
 #include <QThread>
 
 class UpdateWorker;
+struct PortInfo;
 
 // The one object the scene talks to: state of the current operation, identity of the found
 // unit, and the actions of the wizard. The work itself runs in an UpdateWorker on _thread.
@@ -124,8 +125,7 @@ public slots:
 
 private:
     template <typename... Arguments> void queueOnWorker(const char *slot, Arguments... arguments);
-    QString serialNumberOf(int reason) const;
-    QString locationOf(int reason) const;
+    PortInfo portOf(int reason) const;
     void noteInJournal(const InstallJournal::Entry &entry);
 
     bool _active;

@@ -196,12 +196,7 @@ bool SimulatedUnit::start()
             _locked = true;
         }
     }
-    _rx.clear();
-    _requestScan.clear();
-    _hostBytes.clear();
-    _hostArrivalNs.clear();
-    _holdingHostBytes = false;
-    _hostFrameSize = 0;
+    forgetLineInput();
     _lineInFreeNs = _lineOutFreeNs = _lastRxNs = _lastHostByteNs = 0;
     _noiseEndNs = 0;
     _stopRequested = false;
@@ -287,12 +282,7 @@ bool SimulatedUnit::powerCycle()
         application = hasApplicationLocked();
     }
     setMode(application ? Mode::Application : Mode::Loader);
-    _rx.clear();
-    _requestScan.clear();
-    _hostBytes.clear();
-    _hostArrivalNs.clear();
-    _holdingHostBytes = false;
-    _hostFrameSize = 0;
+    forgetLineInput();
     ++_powerCycles;
     qCDebug(lcSim, "%s open again, unit in its %s", qPrintable(_devicePath),
             application ? "application" : "loader");
@@ -652,6 +642,17 @@ bool SimulatedUnit::saveMemory()
         return false;
     }
     return true;
+}
+
+// What the line had brought in and not yet handled: gone when the unit starts or loses power.
+void SimulatedUnit::forgetLineInput()
+{
+    _rx.clear();
+    _requestScan.clear();
+    _hostBytes.clear();
+    _hostArrivalNs.clear();
+    _holdingHostBytes = false;
+    _hostFrameSize = 0;
 }
 
 bool SimulatedUnit::hasApplicationLocked() const

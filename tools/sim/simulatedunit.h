@@ -378,6 +378,7 @@ private:
     void answerHandshake(qint64 arrivalNs);
     QByteArray execute(const QByteArray &core, int *workUs, bool flipStoredBit);
     bool hasApplicationLocked() const; // with _mutex held: the reset vector is not blank
+    void forgetLineInput();
     bool send(const QByteArray &bytes, qint64 notBeforeNs);
     bool sleepUntil(qint64 deadlineNs);
     QByteArray takeNoise(qint64 count); // the next bytes of the line noise
