@@ -39,7 +39,7 @@ wait_for() {
 }
 
 mount -t tmpfs tmpfs /run
-mount -t tmpfs tmpfs /tmp
+# /tmp stays the host's (written into the overlay): the build and the sources may live there.
 mount -t configfs configfs /sys/kernel/config
 mkdir -p /dev/pts "$work"
 mount -t devpts devpts /dev/pts
