@@ -193,11 +193,13 @@ int main(int argc, char *argv[])
         const QString letter = parser.value(familyOption).toUpper();
         // Without --family, the journal that an interrupted installation left for the unit's serial
         // number tells it.
-        const int noted =
-            parser.isSet(familyOption)
-                ? 0
-                : InstallJournal::familyOfListedUnits(UnitIdentifiers::VENDOR, UnitIdentifiers::PRODUCT,
-                                                      parser.value(portOption));
+        // --port ttyACM0 names the device /dev/ttyACM0, as the port list gives it.
+        const QString portOrAll =
+            parser.isSet(portOption) ? FlashSession::portPath(parser.value(portOption)) : QString();
+        const int noted = parser.isSet(familyOption)
+                              ? 0
+                              : InstallJournal::familyOfListedUnits(UnitIdentifiers::VENDOR,
+                                                                    UnitIdentifiers::PRODUCT, portOrAll);
         if (noted != 0)
             family = static_cast<TargetInfo::eTARGET_TYPE>(noted);
         else if (!parser.isSet(familyOption))
