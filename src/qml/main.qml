@@ -37,6 +37,9 @@ ApplicationWindow {
             pageRestore.unplugged = false
         } else if (next === "UPDATE") {
             pageUpdate.progress = 0
+        } else if (next === "DEVICE_FOUND" || next === "RESTORE") {
+            // The search has just met the unit: a pull before the watch's first look is a change.
+            mainFrame.unitPlugged = 1
         } else if (next === "UPDATE_ERROR") {
             pageStatus.erased = updateDriver.erased
             pageStatus.unitPlugged = updateDriver.isUnitPlugged()

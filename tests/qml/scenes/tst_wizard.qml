@@ -249,7 +249,7 @@ TestCase {
             { tag: "a unit plugged in on the welcome page starts a search",
               steps: ["plugged false", "plugged true", "state SEARCH", "searchStarted"] },
             { tag: "a unit pulled out on the device page is told, and plugged in again searched",
-              steps: ["press", "searchStarted", "finish true", "state DEVICE_FOUND", "plugged false",
+              steps: ["watch 60000", "press", "searchStarted", "finish true", "state DEVICE_FOUND", "watch 20", "plugged false",
                       "shown textDeviceFoundUnplugged", "button INSTALL UPDATE hidden", "plugged true", "state SEARCH"] },
             { tag: "a cable pulled after the erase: plug it in again, and the replug searches",
               steps: ["press", "searchStarted", "finish true", "state DEVICE_FOUND", "press", "state UPDATE",
@@ -313,6 +313,8 @@ TestCase {
                 // Set, then wait for the watch's next look.
                 driver.setUnitPlugged(rest === "true")
                 waitForCalls("isUnitPlugged()", driver.count("isUnitPlugged()") + 1)
+            } else if (word === "watch") {
+                item("timerPlugWatch").interval = Number(rest)
             } else if (word === "described") {
                 compare(item("mainButton").Accessible.description, rest, "the outcome read with the focused button")
             } else if (word === "shown") {
