@@ -88,6 +88,8 @@ public:
         const int searches = _driver->count(QStringLiteral("search(true)"));
         press();
         waitForCall(QStringLiteral("search(true)"), searches + 1);
+        if (state == QLatin1String("RESTORE"))
+            _driver->setUnitPlugged(true); // the search met the unit in its loader
         _driver->finish(false);
         waitForState(state);
         shoot(name);
