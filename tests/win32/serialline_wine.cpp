@@ -12,8 +12,8 @@
 // The Win32 communications calls of the line are watched through the program's import table, so
 // the checks see the exact calls and arguments as well as their effect on the line. The byte
 // read and the read-until-silence loop above the line are written out here as the transport
-// does it (0xEE for "nothing within 40 ms"). One line per check; the exit code is the number of
-// failed checks.
+// does it (no byte for "nothing within 40 ms"; 0xEE is data like any other byte). One line per
+// check; the exit code is the number of failed checks.
 
 #include "BSL_Common.h"
 #include "serialline.h"
@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -262,19 +263,21 @@ std::string joined(const std::vector<std::string> &lines)
 // The transport's byte read and read-until-silence, on the line
 // ---------------------------------------------------------------------------------------------
 
-unsigned char readByte(SerialLine &line)
+std::optional<unsigned char> readByte(SerialLine &line)
 {
     const SerialLine::ReadResult result = line.readByte(TIMEOUT_MS);
-    return result.received ? result.byte : static_cast<unsigned char>(TIMEOUT_ERROR);
+    if (!result.received)
+        return std::nullopt;
+    return result.byte;
 }
 
 void readUntilTimeout(SerialLine &line, std::vector<unsigned char> &data)
 {
     for (;;) {
-        const unsigned char byte = readByte(line);
-        if (byte == TIMEOUT_ERROR)
+        const std::optional<unsigned char> byte = readByte(line);
+        if (!byte)
             return;
-        data.push_back(byte);
+        data.push_back(*byte);
     }
 }
 
@@ -396,12 +399,12 @@ void silentLineTimesOut(SerialLine &line)
     bool allTimedOut = true;
     for (int i = 0; i < 10; ++i) {
         const double start = nowMs();
-        const auto trace = traced([&] { allTimedOut = readByte(line) == TIMEOUT_ERROR && allTimedOut; });
+        const auto trace = traced([&] { allTimedOut = !readByte(line) && allTimedOut; });
         shortest = std::min(shortest, nowMs() - start);
         longest = std::max(longest, nowMs() - start);
         mostCalls = std::max(mostCalls, trace.size());
     }
-    check("ten reads on a silent line return 0xEE after 40 ms, never sooner",
+    check("ten reads on a silent line return no byte after 40 ms, never sooner",
           allTimedOut && shortest >= TIMEOUT_MS && longest < 250,
           "from " + ms(shortest) + " to " + ms(longest));
     check("readByte on a silent line waits without polling: at most 4 communications calls a read",
@@ -428,9 +431,9 @@ void byteArrivingDuringTheWait(const std::wstring &port)
     for (int attempt = 0; opened && attempt < 3 && !prompt; ++attempt) {
         write(line, REQUEST);
         const double start = nowMs();
-        const unsigned char byte = readByte(line);
+        const std::optional<unsigned char> byte = readByte(line);
         const double took = nowMs() - start;
-        seen += hex({byte}) + " after " + ms(took) + "; ";
+        seen += (byte ? hex({*byte}) : std::string("nothing")) + " after " + ms(took) + "; ";
         prompt = byte == QS_ESC && took >= 10 && took < TIMEOUT_MS - 2;
     }
     check("a byte that arrives during the wait is returned as it arrives", prompt, seen);
@@ -449,12 +452,12 @@ void handshake(SerialLine &line, const std::string &version)
     // Wait for the reply (a busy machine may delay the unit), then time the byte read.
     const bool arrived = waitForInput(line, static_cast<long>(expected.size()));
     const double start = nowMs();
-    const unsigned char first = readByte(line);
+    const std::optional<unsigned char> first = readByte(line);
     const double firstElapsed = nowMs() - start;
     check("a waiting byte is read at once", arrived && first == QS_ESC && firstElapsed < TIMEOUT_MS,
-          "byte " + hex({first}) + " after " + ms(firstElapsed));
+          (first ? "byte " + hex({*first}) : std::string("nothing")) + " after " + ms(firstElapsed));
 
-    std::vector<unsigned char> reply = {first};
+    std::vector<unsigned char> reply = {first.value_or(0)};
     readUntilTimeout(line, reply);
     const double elapsed = nowMs() - start;
     check("readUntilTimeout appends the rest of the reply and stops when the line is silent",
@@ -525,7 +528,7 @@ void replyInBursts(const std::wstring &port, const std::string &version)
     check("each burst's read lasts at least 40 ms, the silence after its last byte", lastByteWaited, seen);
 }
 
-void markerByteEndsTheRead(const std::wstring &port)
+void markerByteIsData(const std::wstring &port)
 {
     SerialLine line;
     if (line.open(port.c_str(), UART_BAUDRATE, UART_PARITY) != SerialLine::OpenOk) {
@@ -534,13 +537,10 @@ void markerByteEndsTheRead(const std::wstring &port)
     }
     write(line, REQUEST);
     waitForInput(line, 8);
-    std::vector<unsigned char> before, after;
-    readUntilTimeout(line, before);
-    readUntilTimeout(line, after);
-    check("a data byte 0xEE reads as the time-out value and ends readUntilTimeout",
-          before == std::vector<unsigned char>({0x7d, 0x7d, 0x01, 0x41}), hex(before));
-    check("the bytes after 0xEE stay queued for the next read",
-          after == std::vector<unsigned char>({0x42, 0x43, 0x7e}), hex(after));
+    std::vector<unsigned char> reply;
+    readUntilTimeout(line, reply);
+    check("a data byte 0xEE is read as data: readUntilTimeout takes the whole reply",
+          reply == std::vector<unsigned char>({0x7d, 0x7d, 0x01, 0x41, 0xee, 0x42, 0x43, 0x7e}), hex(reply));
     line.close();
 }
 
@@ -624,7 +624,7 @@ int wmain(int argc, wchar_t **argv)
     writeDiscardsEarlierInput(line);
     closeRestoresTheTimeouts(line, unit);
     replyInBursts(bursts, version);
-    markerByteEndsTheRead(marker);
+    markerByteIsData(marker);
     evenParity(marker);
     byteArrivingDuringTheWait(late);
 
