@@ -218,7 +218,8 @@ case_noaccess() {
 }
 
 # The cable pulled at about 5 %: an honest failure within seconds that names the restore; plugged in
-# again (maybe under another name), the unit waits in its loader and the printed command restores it.
+# again (maybe under another name), the unit waits in its loader and --recover restores it on the
+# port it has now, the family taken from the journal.
 case_unplug() {
   plug_unit 0 --family S --paced
   wait_for 30 acm_of 0 >/dev/null || fail "the unit has no ttyACM port"
@@ -254,11 +255,11 @@ case_unplug() {
   echo "usbstack: unit on $before, after the replug on $after"
   flash_expect 4 --list
   expect_text "$work/out" "^$after.*loader"
-  # The printed command, on the port the unit has now; --fast as the unit is paced.
-  local words
-  read -r -a words <<<"${command/#talvo-flash /}"
-  [ "${words[-2]}" = --port ] && words[-1]=$after
-  flash_expect 0 "${words[@]}" --fast
+  # The printed command on the port the unit has now, by its bare name and without --family: the
+  # journal written before the erase names the family by the unit's serial number. --fast as the
+  # unit is paced.
+  flash_expect 0 --recover --port "${after#/dev/}" --fast
+  expect_text "$work/out" "Restore successful"
   memory_is_image 0 S
   expect_text "$work/sim0.err" "^talvo-sim: 1 hang-ups of $(cat "$work/sim0.tty")$"
 }
