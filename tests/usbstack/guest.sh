@@ -229,6 +229,9 @@ case_unplug() {
   "$flash" --install >"$work/out" 2>"$work/err" &
   local pid=$!
   wait_for 60 grep -qE '^([5-9]|[1-9][0-9]) %$' "$work/err" || fail "the installation never reached 5 %"
+  # The old port kept open here (nothing read from it): cdc_acm keeps its number until the last
+  # close, so the replugged unit comes back under a new name.
+  exec 9<"$before"
   unplug_unit 0
   local cut=$SECONDS
   wait_for 15 eval '! kill -0 $pid 2>/dev/null' || fail "talvo-flash still runs 15 s after the unplug"
@@ -253,6 +256,8 @@ case_unplug() {
   local after
   after=$(acm_of 0)
   echo "usbstack: unit on $before, after the replug on $after"
+  [ "$after" != "$before" ] || fail "the replugged unit came back under its old name $before"
+  exec 9<&-
   flash_expect 4 --list
   expect_text "$work/out" "^$after.*loader"
   # The printed command on the port the unit has now, by its bare name and without --family: the
