@@ -244,7 +244,7 @@ void searchTime()
 
 // The protocol's own minimum for an image on the paced line: every byte on the wire, the unit's
 // modelled work, and the 40 ms of quiet that ends each reply; two password frames (the refused
-// one erases), one mass erase, one data block per block of the image. With `fast`, as --fast
+// one erases), one mass erase, one data frame per block of the image. With `fast`, as --fast
 // installs: no quiet after a reply, then the verification.
 double installationMinimumMs(const QString &image, int *blocks, bool fast)
 {
@@ -265,8 +265,12 @@ double installationMinimumMs(const QString &image, int *blocks, bool fast)
             const uint32_t address = readTI_TextFile(BSL_BUFFER_SIZE, block);
             if (block.isEmpty() && address == TXT_EOF)
                 break;
-            minimumMs += (5 + 4 + block.size() + perCommand) * byteMs + timing.blockWriteUs / 1e3 + quietMs;
-            ++*blocks;
+            // A block that reaches past the interrupt vectors goes as two frames: the part from
+            // 0x10000 on in order, the vectors after every other block.
+            const int frames = address < 0x10000 && address + uint32_t(block.size()) > 0x10000 ? 2 : 1;
+            minimumMs += block.size() * byteMs +
+                         frames * ((5 + 4 + perCommand) * byteMs + timing.blockWriteUs / 1e3 + quietMs);
+            *blocks += frames;
             auto last = sections.isEmpty() ? sections.end() : std::prev(sections.end());
             if (last != sections.end() && last.key() + uint32_t(last.value()) == address)
                 last.value() += block.size();
