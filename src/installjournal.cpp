@@ -1,6 +1,7 @@
 #include "installjournal.h"
 
 #include "portenumerator.h"
+#include "targetinfo.h"
 #include "userfolder.h"
 
 #include <QDir>
@@ -51,7 +52,12 @@ Entry read(const QString &serialNumber)
     settings.beginGroup(serialNumber);
     entry.serialNumber = serialNumber;
     entry.model = settings.value(KEY_MODEL).toString();
-    entry.family = settings.value(KEY_FAMILY, 0).toInt();
+    // The file is the user's: anything but a family this program carries counts as not noted.
+    bool number = false;
+    const int family = settings.value(KEY_FAMILY).toString().toInt(&number);
+    entry.family = number && (family == TargetInfo::TARGET_TALVO_S || family == TargetInfo::TARGET_TALVO_L)
+                       ? family
+                       : TargetInfo::TARGET_UNKNOWN;
     entry.versionFrom = settings.value(KEY_FROM).toString();
     entry.versionTo = settings.value(KEY_TO).toString();
     return entry;

@@ -22,7 +22,7 @@ QString path();
 // Notes the unit; false when it could not be written. A unit without a serial number is not noted:
 // nothing could tell it from another unit later.
 bool write(const Entry &entry);
-// The entry for this serial number; family 0 when there is none.
+// The entry for this serial number; family 0 when there is none or it names no family known here.
 Entry read(const QString &serialNumber);
 void clear(const QString &serialNumber);
 

@@ -1,6 +1,7 @@
 // The controller the scene talks to: its meta-object, state, requests to the worker, version
 // comparison, file opening and driver checks.
 #include "driverplatform.h"
+#include "installjournal.h"
 #include "logcapture.h"
 #include "portenumerator.h"
 #include "qml/scriptedupdatedriver.h"
@@ -10,6 +11,8 @@
 #include <QDir>
 #include <QMetaMethod>
 #include <QMetaProperty>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -50,6 +53,9 @@ private slots:
     void openFileCopiesAndHandsTheCopyToTheDesktop();
     void openFileReportsFailuresAndOpensNothing();
     void changelogOfAnUnknownUnitIsNotOpened();
+
+    void journalNamesOnlyKnownFamilies_data();
+    void journalNamesOnlyKnownFamilies();
 
     void driverChecks();
     void aListedPortWithTheUnitsIdentifiersCountsAsADriver_data();
@@ -391,6 +397,36 @@ void UpdateDriverTest::changelogOfAnUnknownUnitIsNotOpened()
     QVERIFY(log.contains("Changelog is missing for model \"Talvo 1200\""));
     QVERIFY(!QFile::exists(UpdateDriver::_changelogLocal));
     QVERIFY(_opened.urls.isEmpty());
+}
+
+void UpdateDriverTest::journalNamesOnlyKnownFamilies_data()
+{
+    QTest::addColumn<QString>("written"); // the family as the file holds it
+    QTest::addColumn<int>("family");
+    QTest::newRow("S") << "1" << 1;
+    QTest::newRow("L") << "2" << 2;
+    QTest::newRow("a family not carried") << "7" << 0;
+    QTest::newRow("negative") << "-1" << 0;
+    QTest::newRow("not a number") << "S" << 0;
+}
+
+// journal.ini is the user's file: a restore must never write a family read from it on a guess.
+void UpdateDriverTest::journalNamesOnlyKnownFamilies()
+{
+    QFETCH(QString, written);
+    QFETCH(int, family);
+    QStandardPaths::setTestModeEnabled(true);
+    QVERIFY(InstallJournal::write({"TV400009", "Talvo 400 S", 1, "49.05", "49.09"}));
+    QCOMPARE(InstallJournal::read("TV400009").family, 1);
+    {
+        QSettings settings(InstallJournal::path(), QSettings::IniFormat);
+        settings.setValue("TV400009/family", written);
+    }
+    const InstallJournal::Entry entry = InstallJournal::read("TV400009");
+    InstallJournal::clear("TV400009");
+    QStandardPaths::setTestModeEnabled(false);
+    QCOMPARE(entry.family, family);
+    QCOMPARE(entry.model, QString("Talvo 400 S"));
 }
 
 void UpdateDriverTest::driverChecks()
