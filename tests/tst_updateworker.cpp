@@ -562,6 +562,9 @@ void tst_UpdateWorker::probeTellsWhatItFound_data()
     QTest::newRow("unit found") << "found" << int(UpdateWorker::PortFound) << false;
     QTest::newRow("unit in its loader") << "stranded" << int(UpdateWorker::PortInLoader) << true;
     QTest::newRow("silent port") << "silent" << int(UpdateWorker::PortSilent) << true;
+    // A refusal to the first request, then the line gone quiet: not silent.
+    QTest::newRow("refused once, then quiet")
+        << "refused once" << int(UpdateWorker::PortNotUnderstood) << false;
     QTest::newRow("text not understood") << "wrong count" << int(UpdateWorker::PortNotUnderstood) << false;
     QTest::newRow("garbled reply") << "wrong header" << int(UpdateWorker::PortNotUnderstood) << false;
     QTest::newRow("other identifiers") << "other product" << -1 << false;
@@ -583,6 +586,12 @@ void tst_UpdateWorker::probeTellsWhatItFound()
         unit->loadMemory(SimulatedUnit::RESET_VECTOR_ADDRESS, QByteArray(2, '\xFF'));
     if (situation == "silent")
         unit->setSilent(true);
+    if (situation == "refused once") {
+        SimulatedUnit::Handshake handshake;
+        handshake.rawReply = QByteArray(1, char(0x51)); // the loader's "header incorrect"
+        handshake.hangUpAfterBytes = 1;
+        unit->setHandshake(handshake);
+    }
     if (situation == "wrong header") {
         SimulatedUnit::Handshake handshake;
         handshake.rawReply = QByteArray::fromHex("7d7c0134392e30317e");
