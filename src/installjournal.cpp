@@ -1,6 +1,5 @@
 #include "installjournal.h"
 
-#include "portenumerator.h"
 #include "targetinfo.h"
 #include "userfolder.h"
 
@@ -25,8 +24,9 @@ QString path()
     return folder.isEmpty() ? QString() : folder + QStringLiteral("/journal.ini");
 }
 
-bool write(const Entry &entry)
+bool write(const Entry &entry, QString *problem)
 {
+    Q_UNUSED(problem)
     const QString file = path();
     if (entry.serialNumber.isEmpty() || file.isEmpty() || !QDir().mkpath(UserFolder::path()))
         return false;
@@ -70,23 +70,6 @@ void clear(const QString &serialNumber)
         return;
     QSettings settings(file, QSettings::IniFormat);
     settings.remove(serialNumber);
-}
-
-int familyOfListedUnits(int vendor, int product, const QString &location)
-{
-    int family = 0;
-    for (const PortInfo &port : PortEnumerator::availablePorts()) {
-        if (location.isEmpty() ? !PortEnumerator::matches(port, vendor, product)
-                               : port.systemLocation != location)
-            continue;
-        const int noted = read(port.serialNumber).family;
-        if (noted == 0)
-            continue;
-        if (family != 0 && noted != family)
-            return 0;
-        family = noted;
-    }
-    return family;
 }
 
 } // namespace InstallJournal

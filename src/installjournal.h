@@ -21,14 +21,9 @@ QString path();
 
 // Notes the unit; false when it could not be written. A unit without a serial number is not noted:
 // nothing could tell it from another unit later.
-bool write(const Entry &entry);
+bool write(const Entry &entry, QString *problem = nullptr);
 // The entry for this serial number; family 0 when there is none or it names no family known here.
 Entry read(const QString &serialNumber);
 void clear(const QString &serialNumber);
-
-// The family noted for the units with these USB identifiers that are listed now (only the one at
-// the device path `location`, when given); 0 when none is noted, or when they were noted with
-// different families.
-int familyOfListedUnits(int vendor, int product, const QString &location = QString());
 
 } // namespace InstallJournal

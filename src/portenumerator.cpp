@@ -1,5 +1,8 @@
 #include "portenumerator.h"
 
+#include "unitidentifiers.h"
+
+#include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSerialPortInfo>
@@ -12,6 +15,23 @@ namespace {
 QMutex registryMutex;
 QList<PortInfo> extraPorts;
 bool includeSystemPorts = true;
+
+// The ports EXTRA_PORTS_VARIABLE names.
+QList<PortInfo> portsOfEnvironment()
+{
+    QList<PortInfo> ports;
+    const QString listed = qEnvironmentVariable(PortEnumerator::EXTRA_PORTS_VARIABLE);
+    for (const QString &item : listed.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const int separator = item.indexOf(QLatin1Char('='));
+        PortInfo port = PortEnumerator::portForDevice(item.left(separator), UnitIdentifiers::VENDOR,
+                                                      UnitIdentifiers::PRODUCT);
+        if (separator >= 0)
+            port.serialNumber = item.mid(separator + 1);
+        port.description = QString::fromLatin1(PortEnumerator::EXTRA_PORTS_VARIABLE);
+        ports.append(port);
+    }
+    return ports;
+}
 
 } // namespace
 
@@ -32,9 +52,21 @@ QList<PortInfo> availablePorts()
         const QList<QSerialPortInfo> system = QSerialPortInfo::availablePorts();
         for (const QSerialPortInfo &info : system)
             ports.append(PortInfo(info));
+        ports.append(portsOfEnvironment());
     }
     ports.append(extras);
     return ports;
+}
+
+PortInfo listedPort(const QString &path)
+{
+    const QString device = QFileInfo(path).canonicalFilePath();
+    for (const PortInfo &port : availablePorts()) {
+        if (port.systemLocation == path ||
+            (!device.isEmpty() && QFileInfo(port.systemLocation).canonicalFilePath() == device))
+            return port;
+    }
+    return PortInfo();
 }
 
 bool matches(const PortInfo &port, int vendor, int product)

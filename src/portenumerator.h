@@ -9,8 +9,18 @@
 // pseudo-terminal, a port given on a command line) and leave the system's ports out.
 namespace PortEnumerator {
 
-// One snapshot: the system's ports (unless left out), then the extra ports in the order added.
+// Devices listed as units' ports after the system's, for a simulated unit that another program
+// should see as plugged in: "PATH[=SERIAL];PATH[=SERIAL]...", each with the unit's USB
+// identifiers and the serial number given.
+const char *const EXTRA_PORTS_VARIABLE = "TALVO_EXTRA_PORTS";
+
+// One snapshot: the system's ports and those of EXTRA_PORTS_VARIABLE (unless left out), then the
+// extra ports in the order added.
 QList<PortInfo> availablePorts();
+
+// The listed port of a device path, also when the path is a link to it (/dev/serial/by-id/...);
+// a null port (empty name) when none is listed.
+PortInfo listedPort(const QString &path);
 
 // Whether the port carries these USB identifiers; one without an identifier counts as 0 there.
 bool matches(const PortInfo &port, int vendor, int product);

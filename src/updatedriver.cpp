@@ -42,6 +42,7 @@ UpdateDriver::UpdateDriver(QObject *parent) : QObject(parent), _active(false), _
                 _probedPorts.append(ProbedPort{port, reason, detail, model, version});
             });
     connect(worker, &UpdateWorker::erasing, this, [this] { _unitErased = true; });
+    connect(worker, &UpdateWorker::notedFamily, this, &UpdateDriver::notedFamily);
 
     _thread.start();
     _thread.setPriority(QThread::TimeCriticalPriority);
@@ -111,8 +112,16 @@ PortInfo UpdateDriver::portOf(int reason) const
 void UpdateDriver::noteInJournal(const InstallJournal::Entry &entry)
 {
     _journalSerial = entry.serialNumber;
-    if (!entry.serialNumber.isEmpty() && !InstallJournal::write(entry))
-        qCDebug(lcController) << "Cannot write the journal" << InstallJournal::path();
+    QString problem;
+    if (entry.serialNumber.isEmpty() || InstallJournal::write(entry, &problem))
+        return;
+    const QString warning =
+        QStringLiteral("Warning: the journal %1 cannot note the unit %2 (%3): if this is cut off, its family "
+                       "must be told to restore it")
+            .arg(InstallJournal::path(), entry.serialNumber,
+                 problem.isEmpty() ? QStringLiteral("no per-user folder") : problem);
+    qCWarning(lcController).noquote() << warning;
+    emit journalNotWritten(warning);
 }
 
 bool UpdateDriver::isDriverAvailable()
@@ -232,7 +241,7 @@ void UpdateDriver::setFastReplies(bool fast)
 bool UpdateDriver::recover(TargetInfo::eTARGET_TYPE family, const QString &port)
 {
     const FirmwareInfo *firmware = _target.firmwareFor(family);
-    if (!firmware)
+    if (!firmware && family != TargetInfo::TARGET_UNKNOWN)
         return false;
     _active = true;
     _progress = 0;
@@ -241,6 +250,11 @@ bool UpdateDriver::recover(TargetInfo::eTARGET_TYPE family, const QString &port)
     _restoring = true;
     _probedPorts.clear();
     const int vendor = _vendor, product = _product;
+    if (family == TargetInfo::TARGET_UNKNOWN) {
+        queueOnWorker("doRecoverNotedFirmware", Q_ARG(int, vendor), Q_ARG(int, product),
+                      Q_ARG(QString, port));
+        return true;
+    }
     queueOnWorker("doRecoverFirmware", Q_ARG(int, vendor), Q_ARG(int, product), Q_ARG(QString, port),
                   Q_ARG(QString, firmware->image()), Q_ARG(unsigned int, firmware->size()));
     return true;

@@ -87,6 +87,8 @@ public:
     // Restore a unit left in its loader, or running a half-written application, with the family's
     // image, verified: on the given device, or on the first port with the unit's identifiers whose
     // loader answers. Ends like an installation: progress, then activeChanged with result().
+    // TARGET_UNKNOWN: the family that the journal notes for the unit found, told by notedFamily();
+    // a unit without its own entry is left as it is.
     bool recover(TargetInfo::eTARGET_TYPE family, const QString &port = QString());
 
     static const int _vendor = UnitIdentifiers::VENDOR;
@@ -100,6 +102,11 @@ signals:
     void searchDevice(int vendor, int product);
     void stopSearching();
     void installFirmware(const QString &firmware, unsigned int size);
+    // A restore of the noted family found its unit: the family noted for it, 0 when none.
+    void notedFamily(int family);
+    // The unit is about to be erased, but the journal could not note it: a cut would leave a unit
+    // whose family nobody can tell. Sent before the installation is requested.
+    void journalNotWritten(const QString &warning);
 
 public slots:
     bool isDriverAvailable();

@@ -2,8 +2,11 @@
 
 #include "BSL_Common.h"
 #include "BSL_Interface.h"
+#include "firmwareinfo.h"
+#include "installjournal.h"
 #include "logcategories.h"
 #include "portenumerator.h"
+#include "targetinfo.h"
 
 #include <QDebug>
 #include <QMetaEnum>
@@ -174,6 +177,36 @@ void UpdateWorker::doRecoverFirmware(int vendor, int product, const QString &por
                                      unsigned int size)
 {
     qCDebug(lcWorker) << qPrintable(SEPARATOR);
+    PortInfo info;
+    if (openLoader(vendor, product, port, info))
+        restoreWith(firmware, size);
+}
+
+void UpdateWorker::doRecoverNotedFirmware(int vendor, int product, const QString &port)
+{
+    qCDebug(lcWorker) << qPrintable(SEPARATOR);
+    PortInfo info;
+    if (!openLoader(vendor, product, port, info))
+        return;
+    // Only the unit's own entry counts: another unit's would write the wrong family's firmware.
+    const InstallJournal::Entry entry = InstallJournal::read(info.serialNumber);
+    const TargetInfo catalogue;
+    const FirmwareInfo *firmware = catalogue.firmwareFor(static_cast<TargetInfo::eTARGET_TYPE>(entry.family));
+    emit notedFamily(firmware ? entry.family : TargetInfo::TARGET_UNKNOWN);
+    if (!firmware) {
+        qCDebug(lcWorker).noquote() << LABEL_RECOVER_FIRMWARE << "the journal notes no family for the unit on"
+                                    << info.portName << "serial number"
+                                    << (info.serialNumber.isEmpty() ? QStringLiteral("none")
+                                                                    : info.serialNumber);
+        _bslInterface->closePort();
+        emit result(false);
+        return;
+    }
+    restoreWith(firmware->image(), firmware->size());
+}
+
+bool UpdateWorker::openLoader(int vendor, int product, const QString &port, PortInfo &found)
+{
     for (const PortInfo &info : PortEnumerator::availablePorts()) {
         if (port.isEmpty() ? !PortEnumerator::matches(info, vendor, product) : info.systemLocation != port)
             continue;
@@ -191,14 +224,21 @@ void UpdateWorker::doRecoverFirmware(int vendor, int product, const QString &por
         qCDebug(lcWorker).noquote() << LABEL_RECOVER_FIRMWARE << "a Talvo unit in its loader on"
                                     << info.portName;
         emit portProbed(info.portName, PortInLoader, QString(), QString(), QString());
-        _bslInterface->setVerifyAfterWrite(true);
-        emit erasing();
-        _bslInterface->installFirmware(firmware, size);
-        _bslInterface->closePort();
-        return;
+        found = info;
+        return true;
     }
     qCDebug(lcWorker) << LABEL_RECOVER_FIRMWARE << "No unit in its loader found!";
     emit result(false);
+    return false;
+}
+
+// The unit on the loader opened last, erased and written with the image, verified.
+void UpdateWorker::restoreWith(const QString &firmware, unsigned int size)
+{
+    _bslInterface->setVerifyAfterWrite(true);
+    emit erasing();
+    _bslInterface->installFirmware(firmware, size);
+    _bslInterface->closePort();
 }
 
 // Only a loader answers this, with a reply whose checksum checks. A reply spoilt on the line, or late

@@ -55,6 +55,9 @@ signals:
     // password (a refused password erases it), and as a restore starts on a unit in its loader:
     // unless the result is a success, the unit has no firmware now.
     void erasing();
+    // Sent by doRecoverNotedFirmware once it found a unit in its loader: the family the journal
+    // notes for it (TargetInfo::eTARGET_TYPE), 0 when none, and then nothing is written.
+    void notedFamily(int family);
 
 public slots:
     void doSearchDevice(int vendor, int product);
@@ -71,6 +74,10 @@ public slots:
     // loader on a port with the identifiers. Ends with one result().
     void doRecoverFirmware(int vendor, int product, const QString &port, const QString &firmware,
                            unsigned int size);
+    // The same with the carried image of the family that the journal notes for the very unit found
+    // in its loader (by its USB serial number); notedFamily() tells which. A unit without an entry
+    // of its own is left as it is.
+    void doRecoverNotedFirmware(int vendor, int product, const QString &port);
     void setVerifyAfterWrite(bool verify);
     // Installations and restores collect each reply by its length (and always verify).
     void setFastReplies(bool fast);
@@ -83,6 +90,10 @@ private:
     bool getFirmwareVersionOnce(QByteArray &received, QString &model, QString &version);
     bool probeLoader();
     bool enterLoaderForRestore(const QString &portName);
+    // Opens the first port (the one at `port`, when given) on which a loader answers; false, with
+    // the port closed, when there is none.
+    bool openLoader(int vendor, int product, const QString &port, PortInfo &found);
+    void restoreWith(const QString &firmware, unsigned int size);
     void reportOpenFailure(const QString &port);
 
     QMutex _mutex;

@@ -106,6 +106,8 @@ private slots:
     void restoresVerificationAndInterrupts();
     void allInstallsOnEveryUnitAtOnce();
     void allWithoutAnyUnitExitsWith3();
+    void restoresTakeOnlyTheUnitsOwnEntry_data();
+    void restoresTakeOnlyTheUnitsOwnEntry();
 
 private:
     Run flash(const QStringList &arguments, bool asOrdinaryUser = false);
@@ -142,7 +144,8 @@ void tst_Flash::wrongUsageExitsWith2_data()
     QTest::newRow("empty port") << QStringList{"--port", ""};
     QTest::newRow("downgrade without install") << QStringList{"--downgrade"};
     // The family cannot be read from a unit without its firmware, and is never guessed.
-    QTest::newRow("recover without family") << QStringList{"--recover", "--port", "/dev/ttyACM0"};
+    QTest::newRow("recover with an empty family")
+        << QStringList{"--recover", "--family", "", "--port", "/dev/ttyACM0"};
     QTest::newRow("recover with install") << QStringList{"--recover", "--family", "S", "--install"};
     QTest::newRow("unknown family") << QStringList{"--recover", "--family", "X"};
     QTest::newRow("verify without install") << QStringList{"--verify"};
@@ -165,8 +168,8 @@ void tst_Flash::wrongUsageExitsWith2()
     QCOMPARE(run.exitCode, 2);
     QCOMPARE(run.out, QString());
     QVERIFY2(run.err.contains("Try 'talvo-flash --help'."), qPrintable(run.err));
-    if (QByteArray(QTest::currentDataTag()) == "recover without family")
-        QVERIFY2(run.err.contains("--recover needs --family S or L"), qPrintable(run.err));
+    if (QByteArray(QTest::currentDataTag()) == "recover with an empty family")
+        QVERIFY2(run.err.contains("--family must be S or L, not ''"), qPrintable(run.err));
     if (QByteArray(QTest::currentDataTag()) == "family twice")
         QVERIFY2(run.err.contains("--family is given more than once"), qPrintable(run.err));
     if (QByteArray(QTest::currentDataTag()).startsWith("log file"))
@@ -592,7 +595,8 @@ void tst_Flash::restoresVerificationAndInterrupts()
         Row{"installation not verified", "flip", verify, 1, "", verifyFailed + "Error: " + erased, ""},
         Row{"fast installation verified", "", install + fast, 0, "Verified\nUpdate successful!\n", "", "S"},
         Row{"fast restore", "stranded", recover + fast, 0, restored, "", "S"},
-        Row{"search meets a loader", "stranded", probe, 4, "", stopped + "S or L: the family of", "kept"},
+        Row{"search meets a loader", "stranded", probe, 4, "",
+            QString(stopped).replace("--family S", "--family S-or-L") + "S or L: the family of", "kept"},
         Row{"output into head", "head", install, 0, "", "", "S"},
         Row{"terminal closed", "", install, 0, "Update successful!\n", "", "S", {{writing, SIGHUP}}},
         Row{"one SIGINT", "", install, 0, "Update successful!\n", warning, "S", {{writing, SIGINT}}},
@@ -840,6 +844,112 @@ void tst_Flash::allWithoutAnyUnitExitsWith3()
     QCOMPARE(run.exitCode, 3);
     QCOMPARE(run.out, QString());
     QCOMPARE(run.err, QString("Error: no Talvo unit found (is it connected and switched on?)\n"));
+}
+
+void tst_Flash::restoresTakeOnlyTheUnitsOwnEntry_data()
+{
+    // Units listed with USB serial numbers TV0001, TV0002...: "S", "L" running, "S-", "L-" in their
+    // loader, "S!" refusing every block from the third on; PORTn is unit n's port. After the run each
+    // unit's memory holds "S", "L" (the image) or is "kept"; `noted`: the journal's sections then.
+    QTest::addColumn<QStringList>("units");
+    QTest::addColumn<QString>("journal");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("words");
+    QTest::addColumn<QStringList>("memory");
+    QTest::addColumn<QString>("noted");
+    const QString notedL = "[TV0002]\nfamily=2\n", recover = "--recover";
+    QTest::newRow("the printed command names the family noted")
+        << QStringList{"S-", "L-"} << notedL << QStringList{} << 4
+        << "--family S-or-L --port PORT1\nError: a Talvo unit in its loader answers on PORT2: its firmware "
+           "is "
+           "missing or incomplete. Restore it with\n  talvo-flash --recover --family L --port PORT2\n"
+        << QStringList{"kept", "kept"} << "TV0002";
+    QTest::newRow("not noted: the family left to choose, also in JSON")
+        << QStringList{"L-"} << "" << QStringList{"--json"} << 4
+        << "Restore it with talvo-flash --recover --family S-or-L --port PORT1\"" << QStringList{"kept"}
+        << "";
+    QTest::newRow("another unit's entry is not taken")
+        << QStringList{"S", "L-"} << "[TV0001]\nfamily=1\n"
+        << QStringList{recover} << 2 << "the unit in its loader on PORT2 is not noted"
+        << QStringList{"kept", "kept"} << "TV0001";
+    QTest::newRow("conflicting entries are not taken")
+        << QStringList{"L-"} << "[TV0001]\nfamily=2\n[TV0001]\nfamily=1\n"
+        << QStringList{recover} << 2 << "is not noted" << QStringList{"kept"} << "TV0001";
+    QTest::newRow("two listed units: the noted one restored, its entry cleared")
+        << QStringList{"S", "L-"} << notedL << QStringList{recover, "--fast"} << 0
+        << "Family:            L\nCarried version:   52.05\nVerified\nRestore successful!\n"
+        << QStringList{"kept", "L"} << "";
+    QTest::newRow("a given port: its unit's entry by the port list")
+        << QStringList{"L-", "S-"} << notedL + "[TV0001]\nfamily=1\n"
+        << QStringList{recover, "--fast", "--port", "PORT2"} << 0 << "Family:            L\n"
+        << QStringList{"kept", "L"} << "TV0001";
+    QTest::newRow("a restore with --family clears the unit's entry")
+        << QStringList{"L-"} << "[TV0001]\nfamily=2\n"
+        << QStringList{recover, "--family", "L", "--fast", "--port", "PORT1"} << 0 << "Restore successful!"
+        << QStringList{"L"} << "";
+    QTest::newRow("a given port notes the unit before the erase")
+        << QStringList{"S!"} << "" << QStringList{"--install", "--fast", "--port", "PORT1"} << 1
+        << "talvo-flash --recover --family S --port PORT1\n"
+        << QStringList{""} << "TV0001";
+    QTest::newRow("an --all run cut on every unit notes each")
+        << QStringList{"S!", "S!"} << "" << QStringList{"--all", "--install", "--fast"} << 1 << "failed"
+        << QStringList{"", ""} << "TV0001 TV0002";
+}
+
+// The journal names a unit's family by its USB serial number; only the unit's own entry may choose
+// the firmware that a restore writes.
+void tst_Flash::restoresTakeOnlyTheUnitsOwnEntry()
+{
+    QFETCH(QStringList, units);
+    QFETCH(QString, journal);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, words);
+    QFETCH(QStringList, memory);
+    QMap<QString, QByteArray> images = carriedImages();
+    std::vector<std::unique_ptr<SimulatedUnit>> started;
+    QStringList listed;
+    const QTemporaryDir home;
+    QFile file(home.filePath("Talvo/TalvoUpdater/journal.ini"));
+    QVERIFY(QDir().mkpath(home.filePath("Talvo/TalvoUpdater")) && file.open(QIODevice::WriteOnly));
+    file.write(journal.toUtf8());
+    file.close();
+    for (int i = 0; i < units.size(); ++i) {
+        started.push_back(
+            startUnit(units.at(i)[0] == 'S' ? "49.05(1799),Talvo 400S" : "52.02(2316),Talvo 400 L"));
+        if (units.at(i).endsWith('-'))
+            started.back()->loadMemory(SimulatedUnit::RESET_VECTOR_ADDRESS - 0x7E, QByteArray(0x80, '\xFF'));
+        if (units.at(i).endsWith('!'))
+            started.back()->addFrameFault(
+                SimulatedUnit::FrameFault::refused(SimulatedUnit::CMD_RX_DATA_BLOCK, 3, -1));
+        const QString port = started.back()->portPath(), tag = QString("PORT%1").arg(i + 1);
+        listed << QString("%1=TV%2").arg(port).arg(i + 1, 4, 10, QChar('0'));
+        arguments.replaceInStrings(tag, port);
+        words.replace(tag, port);
+        images.insert(QString("kept%1").arg(i), started.back()->memory(0, MEMORY_BYTES));
+    }
+    FlashProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_DATA_HOME", home.path());
+    environment.insert("TALVO_EXTRA_PORTS", listed.join(';'));
+    process.setProcessEnvironment(environment);
+    process.start(TALVO_FLASH_PATH, arguments);
+    QVERIFY(process.waitForFinished(RUN_TIMEOUT_MS));
+    const QString output = process.readAllStandardOutput() + process.readAllStandardError();
+    QFETCH(int, exitCode);
+    QVERIFY2(process.exitCode() == exitCode && output.contains(words), qPrintable(output));
+    for (int i = 0; i < memory.size(); ++i) {
+        const QString expected = memory.at(i) == "kept" ? QString("kept%1").arg(i) : memory.at(i);
+        QVERIFY2(expected.isEmpty() || started[size_t(i)]->memory(0, MEMORY_BYTES) == images.value(expected),
+                 qPrintable(QString("unit %1").arg(i + 1)));
+    }
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QRegularExpression section("(?m)^\\[(.*)\\]$");
+    QStringList sections;
+    for (auto it = section.globalMatch(file.readAll()); it.hasNext();)
+        sections << it.next().captured(1);
+    sections.removeDuplicates();
+    QTEST(sections.join(' '), "noted");
 }
 
 QTEST_GUILESS_MAIN(tst_Flash)

@@ -105,6 +105,8 @@ signals:
     void searchDevice(int vendor, int product);
     void stopSearching();
     void installFirmware(const QString &firmware, unsigned int size);
+    void notedFamily(int family);
+    void journalNotWritten(const QString &warning);
 
     void called();
 

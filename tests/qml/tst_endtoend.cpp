@@ -19,7 +19,11 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+// The USB serial number of the simulated unit's port.
+const QString UNIT_SERIAL_NUMBER = QStringLiteral("TV0042");
+
 // What the test may do with the unit at the other end of the line.
+
 class UnitControl : public QObject
 {
     Q_OBJECT
@@ -53,7 +57,7 @@ public:
             return false;
         PortEnumerator::clearExtraPorts();
         PortInfo port = PortEnumerator::portForDevice(_unit.portPath(), UNIT_VENDOR_ID, UNIT_PRODUCT_ID);
-        port.serialNumber = QStringLiteral("TV0042");
+        port.serialNumber = UNIT_SERIAL_NUMBER;
         PortEnumerator::addExtraPort(port);
         return true;
     }
@@ -100,11 +104,8 @@ public:
         return !hold || (_holder >= 0 && flock(_holder, LOCK_EX | LOCK_NB) == 0);
     }
 
-    // The family that the journal holds for the listed unit, as talvo-flash --recover looks it up.
-    Q_INVOKABLE int journalFamily() const
-    {
-        return InstallJournal::familyOfListedUnits(UNIT_VENDOR_ID, UNIT_PRODUCT_ID);
-    }
+    // The family that the journal holds for the unit, by the serial number of its port.
+    Q_INVOKABLE int journalFamily() const { return InstallJournal::read(UNIT_SERIAL_NUMBER).family; }
 
     Q_INVOKABLE int handshakesAnswered() const { return _unit.handshakesAnswered(); }
     Q_INVOKABLE int blocksWritten() const { return _unit.blocksWritten(); }

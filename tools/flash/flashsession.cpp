@@ -1,7 +1,9 @@
 #include "flashsession.h"
 
 #include "firmwareinfo.h"
+#include "installjournal.h"
 #include "interruptguard.h"
+#include "logcategories.h"
 #include "portenumerator.h"
 #include "updateworker.h"
 #include "versionorder.h"
@@ -216,6 +218,12 @@ int FlashSession::run()
         _guard = &guard;
         connect(&driver, &UpdateDriver::progressChanged, this, &FlashSession::showProgress);
         connect(&guard, &InterruptGuard::interrupted, this, &FlashSession::onInterrupted);
+        connect(&driver, &UpdateDriver::journalNotWritten, this, [this](const QString &warning) {
+            // Standard error has it from the log already.
+            _report.event(QStringLiteral("warning"), {{QStringLiteral("message"), Report::json(warning)}});
+        });
+        connect(&driver, &UpdateDriver::notedFamily, this,
+                [this](int family) { showFamily(static_cast<TargetInfo::eTARGET_TYPE>(family)); });
         phaseListener.store(this);
         BSL_Interface::setPhaseObserver(&FlashSession::observePhase);
         // A --json reader gets its result line also when a signal ends the search.
@@ -224,7 +232,7 @@ int FlashSession::run()
 
         if (_list)
             status = list();
-        else if (_recoverFamily != TargetInfo::TARGET_UNKNOWN)
+        else if (_recover)
             status = recover();
         else
             status = probe();
@@ -255,11 +263,17 @@ int FlashSession::preparePort()
         return fail(EXIT_USAGE, QStringLiteral("usage"),
                     QStringLiteral("%1 is %2, not a serial device").arg(_port, notSerial));
 #endif
-    // Only the given device is probed, whatever its real identifiers are.
+    // Only the given device is probed, whatever its real identifiers are; the port list still tells
+    // its USB serial number, by which the journal knows the unit.
+    const PortInfo listed = PortEnumerator::listedPort(_port);
     PortEnumerator::setSystemPortsIncluded(false);
     PortEnumerator::clearExtraPorts();
     PortInfo port = PortEnumerator::portForDevice(_port, UpdateDriver::_vendor, UpdateDriver::_product);
     port.description = QStringLiteral("given on the command line");
+    port.serialNumber = listed.serialNumber;
+    port.manufacturer = listed.manufacturer;
+    qCDebug(lcWorker).noquote() << "FlashSession: the port given," << _port << "serial number"
+                                << (port.serialNumber.isEmpty() ? QStringLiteral("none") : port.serialNumber);
     PortEnumerator::addExtraPort(port);
     return EXIT_OK;
 }
@@ -330,7 +344,7 @@ int FlashSession::install()
         _driver->setFastReplies(true);
     _guard->setGuarding(true);
     _driver->install();
-    const bool ok = awaitInstallation(static_cast<TargetInfo::eTARGET_TYPE>(_driver->modelType()));
+    const bool ok = awaitInstallation();
     const bool written = _driver->progress() == 100;
     if (verify && written && _driver->cannotVerify())
         return unverified(QStringLiteral("Update"));
@@ -362,19 +376,30 @@ int FlashSession::install()
 
 int FlashSession::recover()
 {
-    const FirmwareInfo *firmware = _catalogue.firmwareFor(_recoverFamily);
-    if (!firmware)
-        return fail(EXIT_FAILED, QStringLiteral("no-firmware"),
-                    QStringLiteral("no firmware for the family %1").arg(familyLetter(_recoverFamily)));
-    _report.result(QStringLiteral("Family:            %1").arg(familyLetter(_recoverFamily)));
-    _report.result(QStringLiteral("Carried version:   %1").arg(firmware->version()));
+    _familyFromJournal = _recoverFamily == TargetInfo::TARGET_UNKNOWN;
+    if (!_familyFromJournal) {
+        const FirmwareInfo *firmware = _catalogue.firmwareFor(_recoverFamily);
+        if (!firmware)
+            return fail(EXIT_FAILED, QStringLiteral("no-firmware"),
+                        QStringLiteral("no firmware for the family %1").arg(familyLetter(_recoverFamily)));
+        showFamily(_recoverFamily);
+    }
 
     if (_fast)
         _driver->setFastReplies(true);
     _guard->setGuarding(true);
     _driver->recover(_recoverFamily, _port);
-    const bool ok = awaitInstallation(_recoverFamily);
+    const bool ok = awaitInstallation();
     reportUnits();
+    const QString port = portOfUnit();
+    if (_familyFromJournal && _recoverFamily == TargetInfo::TARGET_UNKNOWN && !port.isEmpty())
+        return fail(
+            EXIT_USAGE, QStringLiteral("usage"),
+            QStringLiteral("the unit in its loader on %1 is not noted in the journal (by its USB serial "
+                           "number): --recover needs --family S or L; a unit in its loader cannot tell "
+                           "its model, and the firmware of the wrong family must not be written on a "
+                           "guess. Nothing was written.")
+                .arg(port));
     const bool written = _driver->progress() == 100;
     if (written && _driver->cannotVerify())
         return unverified(QStringLiteral("Restore"));
@@ -387,7 +412,6 @@ int FlashSession::recover()
     }
     if (_stopping)
         return finish(EXIT_STOPPED, QStringLiteral("stopped"), QStringLiteral("Stopped by the user"));
-    const QString port = portOfUnit();
     if (port.isEmpty()) {
         for (const UpdateDriver::ProbedPort &probed : _driver->probedPorts()) {
             if (unusable(probed.reason))
@@ -421,7 +445,7 @@ int FlashSession::unverified(const QString &what)
     return finish(EXIT_UNVERIFIED, QStringLiteral("cannot-verify"), message);
 }
 
-bool FlashSession::awaitInstallation(TargetInfo::eTARGET_TYPE family)
+bool FlashSession::awaitInstallation()
 {
     _shownProgress = -1;
     _shownPhase = BSL_Interface::Phase::Idle;
@@ -431,6 +455,9 @@ bool FlashSession::awaitInstallation(TargetInfo::eTARGET_TYPE family)
     if (!ok && _stopping) {
         _report.error(QStringLiteral(
             "Stopped: the unit stays in its loader without complete firmware. Restore it with"));
+        // A restore's family, once known; an installation's is the unit's own.
+        const auto family =
+            _recover ? _recoverFamily : static_cast<TargetInfo::eTARGET_TYPE>(_driver->modelType());
         _report.error(QStringLiteral("  ") + recoverCommand(family, portOfUnit()));
     }
     return ok;
@@ -450,14 +477,17 @@ int FlashSession::noUsableUnit()
     int status = EXIT_NO_UNIT;
     QString reason = QStringLiteral("no-unit");
     QString message;
-    bool inLoader = false;
+    bool familyToChoose = false; // a unit in its loader whose family the journal does not note
     for (const UpdateDriver::ProbedPort &port : probed) {
         const QString path = portOf(port);
-        const QString text = portText(textsFor(port.reason).problem, port, path);
+        QString text = portText(textsFor(port.reason).problem, port, path);
         _report.error(QStringLiteral("Error: ") + text);
         if (port.reason == UpdateWorker::PortInLoader) {
-            _report.error(QStringLiteral("  ") + recoverCommand(TargetInfo::TARGET_TALVO_S, path));
-            inLoader = true;
+            const TargetInfo::eTARGET_TYPE noted = notedFamilyOf(port.port);
+            const QString command = recoverCommand(noted, path);
+            _report.error(QStringLiteral("  ") + command);
+            text += QLatin1Char(' ') + command;
+            familyToChoose = familyToChoose || noted == TargetInfo::TARGET_UNKNOWN;
         }
 #ifdef Q_OS_LINUX
         if (port.reason == UpdateWorker::PortNoAccess) {
@@ -477,7 +507,7 @@ int FlashSession::noUsableUnit()
             message = text;
         }
     }
-    if (inLoader)
+    if (familyToChoose)
         _report.error(
             QStringLiteral("S or L: the family of the unit, the letter after its model number (Talvo "
                            "400 S, Talvo 800 L; a unit named without a letter is S). The wrong family "
@@ -528,10 +558,32 @@ QString FlashSession::portOf(const UpdateDriver::ProbedPort &probed) const
 
 QString FlashSession::recoverCommand(TargetInfo::eTARGET_TYPE family, const QString &port)
 {
-    QString command = QStringLiteral("talvo-flash --recover --family ") + familyLetter(family);
+    // No shell reads "S-or-L" as anything but a word, and --family refuses it.
+    const QString letter =
+        family == TargetInfo::TARGET_UNKNOWN ? QStringLiteral("S-or-L") : familyLetter(family);
+    QString command = QStringLiteral("talvo-flash --recover --family ") + letter;
     if (!port.isEmpty())
         command += QStringLiteral(" --port ") + port;
     return command;
+}
+
+TargetInfo::eTARGET_TYPE FlashSession::notedFamilyOf(const QString &portName)
+{
+    for (const PortInfo &info : PortEnumerator::availablePorts()) {
+        if (info.portName == portName)
+            return static_cast<TargetInfo::eTARGET_TYPE>(InstallJournal::read(info.serialNumber).family);
+    }
+    return TargetInfo::TARGET_UNKNOWN;
+}
+
+void FlashSession::showFamily(TargetInfo::eTARGET_TYPE family)
+{
+    const FirmwareInfo *firmware = _catalogue.firmwareFor(family);
+    if (!firmware)
+        return;
+    _recoverFamily = family;
+    _report.result(QStringLiteral("Family:            %1").arg(familyLetter(family)));
+    _report.result(QStringLiteral("Carried version:   %1").arg(firmware->version()));
 }
 
 QString FlashSession::portOfUnit() const

@@ -39,8 +39,13 @@ public:
     void setVerify(bool verify) { _verify = verify; }
     // Replies taken by their length, and the image always verified.
     void setFast(bool fast) { _fast = fast; }
-    // Restore a unit in its loader with the image of `family` instead of searching for a unit.
-    void setRecover(TargetInfo::eTARGET_TYPE family) { _recoverFamily = family; }
+    // Restore a unit in its loader with the image of `family` instead of searching for a unit;
+    // TARGET_UNKNOWN: of the family that the journal notes for that very unit.
+    void setRecover(TargetInfo::eTARGET_TYPE family)
+    {
+        _recover = true;
+        _recoverFamily = family;
+    }
     void setList(bool list) { _list = list; }
     void setFormat(Report::Format format) { _report.setFormat(format); }
     void setProgressBar(bool progressBar) { _report.setProgressBar(progressBar); }
@@ -67,7 +72,7 @@ private:
     // Written whole, every block confirmed, but the loader knows no CRC command: said as it is.
     int unverified(const QString &what);
     // Waits for the installation just requested; false when it failed. Reports a stop by the user.
-    bool awaitInstallation(TargetInfo::eTARGET_TYPE family);
+    bool awaitInstallation();
     // Tells why no port gave a usable unit, with the fix where there is one: EXIT_UNUSABLE when a
     // unit is there but cannot be used, else EXIT_NO_UNIT.
     int noUsableUnit();
@@ -80,7 +85,12 @@ private:
     int fail(int exitCode, const QString &reason, const QString &message);
     QString listLine(const UpdateDriver::ProbedPort &probed) const;
     QString portOf(const UpdateDriver::ProbedPort &probed) const;
+    // The command that restores the unit on `port`; without a family, one that cannot be run as it
+    // stands, with the choice of family left in words.
     static QString recoverCommand(TargetInfo::eTARGET_TYPE family, const QString &port);
+    // The family that the journal notes for the unit on a probed port, by its USB serial number.
+    static TargetInfo::eTARGET_TYPE notedFamilyOf(const QString &portName);
+    void showFamily(TargetInfo::eTARGET_TYPE family);
     QString portOfUnit() const;
 
     UpdateDriver *_driver = nullptr;
@@ -94,6 +104,8 @@ private:
     bool _verify = false;
     bool _fast = false;
     bool _list = false;
+    bool _recover = false;
+    bool _familyFromJournal = false; // the restore takes the family that the journal notes
     TargetInfo::eTARGET_TYPE _recoverFamily = TargetInfo::TARGET_UNKNOWN;
     int _shownProgress = -1;
     BSL_Interface::Phase _shownPhase = BSL_Interface::Phase::Idle;

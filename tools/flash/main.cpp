@@ -2,7 +2,6 @@
 #include "debuglog.h"
 #include "firmwareinfo.h"
 #include "flashsession.h"
-#include "installjournal.h"
 #include "interruptguard.h"
 #include "unitidentifiers.h"
 
@@ -28,7 +27,9 @@ const char *const DESCRIPTION =
     "A unit whose firmware is missing or incomplete (an installation that was cut off) stays in its\n"
     "loader and cannot tell its model; --recover --family S|L restores it with the carried firmware\n"
     "of the family given, and verifies it. S or L is the letter after the unit's model number\n"
-    "(Talvo 400 S, Talvo 800 L; a unit named without a letter is S).\n"
+    "(Talvo 400 S, Talvo 800 L; a unit named without a letter is S). Without --family, --recover\n"
+    "takes the family noted for that very unit (by its USB serial number) when an installation of\n"
+    "this program was cut off on it, and writes nothing to a unit that is not noted.\n"
     "\n"
     "An interrupt (Ctrl-C, SIGTERM; Ctrl-Break on Windows) while the unit is being erased or written\n"
     "only warns; a second one within 5 seconds stops after the current frame and shows the --recover\n"
@@ -106,8 +107,11 @@ int main(int argc, char *argv[])
         "recover", "Restore a unit left in its loader with the carried firmware of --family, without "
                    "the programming-mode request, and verify it. With --port on that device, else on "
                    "the first unit whose loader answers.");
-    const QCommandLineOption familyOption(
-        "family", "With --recover: the unit's family, S or L (the letter after its model number).", "S|L");
+    const QCommandLineOption familyOption("family",
+                                          "With --recover: the unit's family, S or L (the letter after its "
+                                          "model number); without it, the family "
+                                          "noted for the unit when an installation on it was cut off.",
+                                          "S|L");
     const QCommandLineOption verboseOption({"v", "verbose"}, "Show the debug log lines on standard error.");
     for (const QCommandLineOption &option : {portOption, installOption, downgradeOption, verifyOption,
                                              fastOption, recoverOption, familyOption, verboseOption})
@@ -188,26 +192,12 @@ int main(int argc, char *argv[])
     if (parser.isSet(allOption) &&
         (parser.isSet(jsonOption) || parser.isSet(quietOption) || parser.isSet(logFileOption)))
         return usageError(QStringLiteral("--all cannot be combined with --json, --quiet or --log-file"));
+    // Without --family a restore takes the family that the journal notes for the very unit it finds in
+    // its loader, by the unit's USB serial number; a unit without an entry of its own needs --family.
     TargetInfo::eTARGET_TYPE family = TargetInfo::TARGET_UNKNOWN;
-    if (parser.isSet(recoverOption)) {
+    if (parser.isSet(familyOption)) {
         const QString letter = parser.value(familyOption).toUpper();
-        // Without --family, the journal that an interrupted installation left for the unit's serial
-        // number tells it.
-        // --port ttyACM0 names the device /dev/ttyACM0, as the port list gives it.
-        const QString portOrAll =
-            parser.isSet(portOption) ? FlashSession::portPath(parser.value(portOption)) : QString();
-        const int noted = parser.isSet(familyOption)
-                              ? 0
-                              : InstallJournal::familyOfListedUnits(UnitIdentifiers::VENDOR,
-                                                                    UnitIdentifiers::PRODUCT, portOrAll);
-        if (noted != 0)
-            family = static_cast<TargetInfo::eTARGET_TYPE>(noted);
-        else if (!parser.isSet(familyOption))
-            return usageError(
-                QStringLiteral("--recover needs --family S or L: a unit in its loader cannot tell "
-                               "its model, and the firmware of the wrong family must not be "
-                               "written on a guess"));
-        else if (letter == FlashSession::familyLetter(TargetInfo::TARGET_TALVO_S))
+        if (letter == FlashSession::familyLetter(TargetInfo::TARGET_TALVO_S))
             family = TargetInfo::TARGET_TALVO_S;
         else if (letter == FlashSession::familyLetter(TargetInfo::TARGET_TALVO_L))
             family = TargetInfo::TARGET_TALVO_L;
@@ -253,7 +243,8 @@ int main(int argc, char *argv[])
     session.setDowngrade(parser.isSet(downgradeOption));
     session.setVerify(parser.isSet(verifyOption));
     session.setFast(parser.isSet(fastOption));
-    session.setRecover(family);
+    if (parser.isSet(recoverOption))
+        session.setRecover(family);
     session.setList(parser.isSet(listOption));
     if (parser.isSet(jsonOption))
         session.setFormat(Report::Format::Json);
