@@ -66,15 +66,22 @@ plug_unit() {
     echo "Talvo" >"$g/strings/0x409/manufacturer"
     echo "Talvo flash unit" >"$g/strings/0x409/product"
     ln -s "$g/functions/acm.usb0" "$g/configs/c.1/"
-    local tty=/dev/ttyGS$(cat "$g/functions/acm.usb0/port_num")
-    echo "$tty" >"$work/sim$n.tty"
-    # A unit is its own hardware: it must answer within the loader's byte time-out however busy
-    # talvo-flash keeps the guest's processors.
-    nice -n -10 "$sim" --device "$tty" --memory-file "$work/unit$n.memory" "$@" >"$work/sim$n.out" 2>"$work/sim$n.err" &
-    echo $! >"$work/sim$n.pid"
-    wait_for 10 grep -q '^PORT' "$work/sim$n.out" || fail "talvo-sim $n did not start: $(cat "$work/sim$n.err")"
+    echo "/dev/ttyGS$(cat "$g/functions/acm.usb0/port_num")" >"$work/sim$n.tty"
+    start_sim "$n" "$@"
   fi
   echo "dummy_udc.$n" >"$g/UDC"
+}
+
+# Starts unit $1's talvo-sim on its gadget's tty, with its memory file and the arguments after $1.
+start_sim() {
+  local n=$1
+  shift
+  # A unit is its own hardware: it must answer within the loader's byte time-out however busy
+  # talvo-flash keeps the guest's processors.
+  nice -n -10 "$sim" --device "$(cat "$work/sim$n.tty")" --memory-file "$work/unit$n.memory" "$@" \
+    >"$work/sim$n.out" 2>"$work/sim$n.err" &
+  echo $! >"$work/sim$n.pid"
+  wait_for 10 grep -q '^PORT' "$work/sim$n.out" || fail "talvo-sim $n did not start: $(cat "$work/sim$n.err")"
 }
 
 unplug_unit() {
@@ -267,6 +274,47 @@ case_unplug() {
   expect_text "$work/out" "Restore successful"
   memory_is_image 0 S
   expect_text "$work/sim0.err" "^talvo-sim: 1 hang-ups of $(cat "$work/sim0.tty")$"
+}
+
+# The journal's entries as SERIAL=FAMILY words, in the file's order.
+journal_entries() {
+  awk -F= '/^\[/ { serial = substr($0, 2, length($0) - 2) } $1 == "family" { printf "%s=%s ", serial, $2 }' \
+    "$HOME/.local/share/Talvo/TalvoUpdater/journal.ini" 2>/dev/null
+}
+
+# --all stopped by two interrupts while it writes both units: each run found its unit's serial number
+# for the port it was given and noted the unit before the erase. Restores without --family take each
+# unit's own entry only: an L unit in its loader without one, beside a healthy S unit whose entry
+# stayed, is left alone until its family is given.
+case_allcut() {
+  plug_units 2
+  "$flash" --install --all >"$work/out" 2>"$work/err" &
+  local pid=$!
+  # SIGTERM: a background job of this shell ignores SIGINT, and so would talvo-flash.
+  wait_for 90 eval '[ "$(grep -c "\] 3 %$" "$work/err")" -ge 2 ]' || fail "the units never both reached 3 %"
+  kill -TERM "$pid"
+  wait_for 30 eval '[ "$(grep -c "\] Warning: stopping now" "$work/err")" -ge 2 ]' || fail "no warning from both runs"
+  kill -TERM "$pid"
+  wait "$pid"
+  local status=$?
+  echo "usbstack: talvo-flash --install --all -> $status"
+  grep -v '\b[0-9]* %$' "$work/err" | sed 's/^/  err: /'
+  [ "$status" -eq 130 ] || fail "the stopped --all ended with $status, not 130"
+  echo "usbstack: journal: $(journal_entries)"
+  [ "$(journal_entries)" = "TV400000=1 TV400001=2 " ] || fail "the journal does not note both units with their families"
+  flash_expect 0 --recover --fast --port "$(acm_of 0)"
+  expect_text "$work/out" "^Family: *S$"
+  [ "$(journal_entries)" = "TV400001=2 " ] || fail "the restored unit's entry was not cleared"
+  # Switched off and on, the restored S unit runs its firmware; its entry back, the L unit's gone: the
+  # L unit must not get the S image.
+  stop_unit 0
+  start_sim 0 --family S
+  printf '[TV400000]\nfamily=1\n' >"$HOME/.local/share/Talvo/TalvoUpdater/journal.ini"
+  flash_expect 2 --recover --fast
+  expect_text "$work/err" "the unit in its loader on $(acm_of 1) is not noted in the journal"
+  flash_expect 0 --recover --fast --family L --port "$(acm_of 1)"
+  memory_is_image 0 S
+  memory_is_image 1 L
 }
 
 # Units 0..$1-1 at once; each memory then holds its family's image.
