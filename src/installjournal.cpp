@@ -239,8 +239,11 @@ bool rewrite(const QString &serialNumber, const QByteArray &added, QString *prob
     }
     if (!dropped && added.isEmpty())
         return true;
+    // One blank line between sections, none at the end.
+    while (kept.endsWith("\n\n"))
+        kept.chop(1);
     if (!kept.isEmpty() && !added.isEmpty())
-        kept += kept.endsWith("\n\n") ? "" : kept.endsWith('\n') ? "\n" : "\n\n";
+        kept += kept.endsWith('\n') ? "\n" : "\n\n";
     std::string why = "its folder cannot be made";
     if (QDir().mkpath(UserFolder::path()) &&
         PlainFile::replace(nativePath(file), (kept + added).toStdString(), &why))
