@@ -87,7 +87,7 @@ PlainFile::Path nativePath(const QString &path)
 }
 
 // Removes the oldest of the program's run files beyond DebugLog::KEPT_RUN_LOGS, never `current`.
-// Age is the time a file was last written: a name is only where a run started, by a clock that
+// Age is the time a file was last written: a name only tells when a run started by a clock that
 // may have been wrong, and a name from the future must not outlive every new log. Links and
 // anything but regular files of the program's pattern are not its logs.
 void pruneRunLogs(QDir dir, const QString &program, const QString &current)
@@ -104,7 +104,7 @@ void pruneRunLogs(QDir dir, const QString &program, const QString &current)
     };
     const QDateTime now = QDateTime::currentDateTimeUtc();
     QList<Entry> entries;
-    for (const QFileInfo &info : dir.entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden)) {
+    for (const QFileInfo &info : dir.entryInfoList(QDir::Files | QDir::NoSymLinks)) {
         const QRegularExpressionMatch match = runLog.match(info.fileName());
         if (!match.hasMatch() || info.fileName() == current)
             continue;
