@@ -1,11 +1,14 @@
 #include "debuglog.h"
 
+#include "plainfile.h"
 #include "userfolder.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QMutex>
 #include <QMutexLocker>
@@ -74,7 +77,19 @@ void addFile(QFile *file)
     files << file;
 }
 
+PlainFile::Path nativePath(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return QDir::toNativeSeparators(path).toStdWString();
+#else
+    return QFile::encodeName(path).toStdString();
+#endif
+}
+
 // Removes the oldest of the program's run files beyond DebugLog::KEPT_RUN_LOGS, never `current`.
+// Age is the time a file was last written: a name only tells when a run started by a clock that
+// may have been wrong, and a name from the future must not outlive every new log. Links and
+// anything but regular files of the program's pattern are not its logs.
 void pruneRunLogs(QDir dir, const QString &program, const QString &current)
 {
     const QRegularExpression runLog(
@@ -83,22 +98,29 @@ void pruneRunLogs(QDir dir, const QString &program, const QString &current)
     struct Entry
     {
         QString name;
+        QDateTime written;
         QString stamp;
         int sameSecond;
     };
+    const QDateTime now = QDateTime::currentDateTimeUtc();
     QList<Entry> entries;
-    for (const QString &name : dir.entryList(QDir::Files)) {
-        const QRegularExpressionMatch match = runLog.match(name);
-        if (match.hasMatch())
-            entries.append({name, match.captured(1), match.captured(2).toInt()});
+    for (const QFileInfo &info : dir.entryInfoList(QDir::Files | QDir::NoSymLinks)) {
+        const QRegularExpressionMatch match = runLog.match(info.fileName());
+        if (!match.hasMatch() || info.fileName() == current)
+            continue;
+        // A time yet to come tells nothing of when the file was written: such a file goes first.
+        const QDateTime written = info.lastModified().toUTC();
+        entries.append({info.fileName(), written > now ? QDateTime::fromSecsSinceEpoch(0, Qt::UTC) : written,
+                        match.captured(1), match.captured(2).toInt()});
     }
     std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
+        if (a.written != b.written)
+            return a.written < b.written;
         return a.stamp != b.stamp ? a.stamp < b.stamp : a.sameSecond < b.sameSecond;
     });
-    for (int i = 0; i < entries.size() - DebugLog::KEPT_RUN_LOGS; ++i) {
-        if (entries.at(i).name != current)
-            dir.remove(entries.at(i).name);
-    }
+    // This run's file is the newest and is kept: the others make up the rest.
+    for (int i = 0; i < entries.size() - (DebugLog::KEPT_RUN_LOGS - 1); ++i)
+        dir.remove(entries.at(i).name);
 }
 
 } // namespace
@@ -117,10 +139,15 @@ void setVerbose(bool on)
 
 bool openFile(const QString &path, QString *error)
 {
-    auto *opened = new QFile(path);
-    if (!opened->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+    // A FIFO without a reader would hold the program at the open, a terminal or a serial port
+    // would carry the log onto its line: only a regular file is opened, and never waited on.
+    std::string why;
+    const int fd = PlainFile::openToAppend(nativePath(path), &why);
+    auto *opened = new QFile();
+    if (fd < 0 || !opened->open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text,
+                                QFileDevice::AutoCloseHandle)) {
         if (error)
-            *error = opened->errorString();
+            *error = fd < 0 ? QString::fromStdString(why) : opened->errorString();
         delete opened;
         return false;
     }
@@ -129,6 +156,15 @@ bool openFile(const QString &path, QString *error)
     namedFile = opened;
     namedFileError.clear();
     return true;
+}
+
+bool isStandardOutput(const QString &path, bool *appends)
+{
+#ifdef Q_OS_WIN
+    return PlainFile::isOpenOn(nativePath(path), _fileno(stdout), appends);
+#else
+    return PlainFile::isOpenOn(nativePath(path), fileno(stdout), appends);
+#endif
 }
 
 QString fileError()
@@ -146,7 +182,14 @@ QString folder()
 QString openRunLog(const QString &program)
 {
     const QString logFolder = folder();
-    if (logFolder.isEmpty() || !QDir().mkpath(logFolder))
+    if (logFolder.isEmpty()) {
+        // Without one, whatever the program would keep would land at the root or anywhere.
+        qWarning().noquote() << QStringLiteral(
+                                    "Warning: no per-user folder (%1): no log and no journal are kept")
+                                    .arg(UserFolder::whyNone());
+        return QString();
+    }
+    if (!QDir().mkpath(logFolder))
         return QString();
     const QDir dir(logFolder);
     const QString base = program + QLatin1Char('-') +

@@ -174,10 +174,13 @@ int runTalvoUpdater(int &argc, char **argv)
 
     if (!provideRuntimeFiles(QCoreApplication::arguments().contains(QLatin1String("--user-folder")))) {
         qCDebug(lcStartup) << "createFiles() failed!";
+        const QString userFolder = UserFolder::path().isEmpty()
+                                       ? QStringLiteral("a per-user folder (%1)").arg(UserFolder::whyNone())
+                                       : QDir::toNativeSeparators(UserFolder::path());
         const int exitCode = failToStart(
             QStringLiteral("TalvoUpdater cannot start: its runtime files can be written neither into the "
                            "working folder nor into %1.")
-                .arg(QDir::toNativeSeparators(UserFolder::path())));
+                .arg(userFolder));
         delete application;
         return exitCode;
     }

@@ -11,6 +11,9 @@ namespace UserFolder {
 const char *const ORGANIZATION = "Talvo";
 const char *const APPLICATION = "TalvoUpdater";
 
+// Empty when the system names no folder for the user (HOME unset): nothing is then kept.
 QString path();
+// Why path() is empty ("HOME is not set"); empty when there is a per-user folder.
+QString whyNone();
 
 } // namespace UserFolder

@@ -108,9 +108,12 @@ private slots:
     void allWithoutAnyUnitExitsWith3();
     void restoresTakeOnlyTheUnitsOwnEntry_data();
     void restoresTakeOnlyTheUnitsOwnEntry();
+    void withoutAHomeNothingIsKept_data();
+    void withoutAHomeNothingIsKept();
 
 private:
-    Run flash(const QStringList &arguments, bool asOrdinaryUser = false);
+    Run flash(const QStringList &arguments, bool asOrdinaryUser = false,
+              const QString &outputFile = QString(), QIODevice::OpenMode outputMode = QIODevice::Truncate);
 };
 
 void tst_Flash::initTestCase()
@@ -118,10 +121,13 @@ void tst_Flash::initTestCase()
     qRegisterMetaType<QProcess::ExitStatus>();
 }
 
-Run tst_Flash::flash(const QStringList &arguments, bool asOrdinaryUser)
+Run tst_Flash::flash(const QStringList &arguments, bool asOrdinaryUser, const QString &outputFile,
+                     QIODevice::OpenMode outputMode)
 {
     FlashProcess process;
     process.asOrdinaryUser = asOrdinaryUser;
+    if (!outputFile.isEmpty())
+        process.setStandardOutputFile(outputFile, outputMode);
     process.start(TALVO_FLASH_PATH, arguments);
     Run run;
     if (!process.waitForStarted() || !process.waitForFinished(RUN_TIMEOUT_MS)) {
@@ -132,6 +138,9 @@ Run tst_Flash::flash(const QStringList &arguments, bool asOrdinaryUser)
     run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
+    QFile output(outputFile);
+    if (!outputFile.isEmpty() && output.open(QIODevice::ReadOnly))
+        run.out = QString::fromUtf8(output.readAll());
     return run;
 }
 
@@ -159,12 +168,36 @@ void tst_Flash::wrongUsageExitsWith2_data()
     QTest::newRow("one device twice with all")
         << QStringList{"--all", "--install", "--port", "/dev/ttyACM0", "--port", "/dev/ttyACM0"};
     QTest::newRow("log file refusing its lines") << QStringList{"--log-file", "/dev/full", "--list"};
+    // Nothing that could block the run or carry the log elsewhere: "@fifo" and "@pty" stand for
+    // a FIFO without a reader and a pseudo-terminal, standard output is a regular file.
+    QTest::newRow("log file a FIFO") << QStringList{"--log-file", "@fifo", "--list"};
+    QTest::newRow("log file a character device") << QStringList{"--log-file", "/dev/null", "--list"};
+    QTest::newRow("log file the unit's own port") << QStringList{"--log-file", "@pty", "--port", "@pty"};
+    QTest::newRow("log file standard output, appending, with json")
+        << QStringList{"--log-file", "/dev/stdout", "--json", "--list"};
+    QTest::newRow("log file standard output, not appending")
+        << QStringList{"--log-file", "/dev/stdout", "--list"};
 }
 
 void tst_Flash::wrongUsageExitsWith2()
 {
     QFETCH(QStringList, arguments);
-    const Run run = flash(arguments);
+    const QTemporaryDir dir;
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    const QString pty = QString::fromLocal8Bit(ptsname(master));
+    const int slave = ::open(qPrintable(pty), O_RDWR | O_NOCTTY); // the line stays up
+    QVERIFY(mkfifo(qPrintable(dir.filePath("fifo")), 0600) == 0);
+    arguments.replaceInStrings("@fifo", dir.filePath("fifo")).replaceInStrings("@pty", pty);
+    const QByteArray tag = QTest::currentDataTag();
+    const Run run =
+        flash(arguments, false, tag.startsWith("log file standard output") ? dir.filePath("out") : "",
+              tag.contains("appending,") ? QIODevice::Append : QIODevice::Truncate);
+    char line[256];
+    const ssize_t sent = ::read(master, line, sizeof line);
+    ::close(slave);
+    ::close(master);
+    QCOMPARE(sent, ssize_t(-1)); // nothing went onto the line
     QCOMPARE(run.exitCode, 2);
     QCOMPARE(run.out, QString());
     QVERIFY2(run.err.contains("Try 'talvo-flash --help'."), qPrintable(run.err));
@@ -950,6 +983,44 @@ void tst_Flash::restoresTakeOnlyTheUnitsOwnEntry()
         sections << it.next().captured(1);
     sections.removeDuplicates();
     QTEST(sections.join(' '), "noted");
+}
+
+void tst_Flash::withoutAHomeNothingIsKept_data()
+{
+    QTest::addColumn<QString>("dataHome"); // XDG_DATA_HOME, or none
+    QTest::newRow("HOME and XDG_DATA_HOME unset") << QString();
+    QTest::newRow("XDG_DATA_HOME relative, HOME unset") << "data";
+}
+
+// Qt takes an unset HOME for "/": without a per-user folder nothing is kept, at the root of the
+// file system (run as root here) or in the working folder, and the run says so once.
+void tst_Flash::withoutAHomeNothingIsKept()
+{
+    QFETCH(QString, dataHome);
+    if (QFileInfo::exists("/.local"))
+        QSKIP("/.local exists: what a run writes there cannot be told apart");
+    auto unit = startUnit();
+    const QTemporaryDir cwd;
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("HOME");
+    environment.remove("XDG_DATA_HOME");
+    if (!dataHome.isEmpty())
+        environment.insert("XDG_DATA_HOME", dataHome);
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(cwd.path());
+    process.start(TALVO_FLASH_PATH, {"--port", unit->portPath()});
+    QVERIFY(process.waitForFinished(RUN_TIMEOUT_MS));
+    const bool atTheRoot = QFileInfo::exists("/.local");
+    if (atTheRoot)
+        QDir("/.local").removeRecursively(); // made by this run: it was not there before
+    QVERIFY(!atTheRoot);
+    QCOMPARE(
+        QDir(cwd.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+        QStringList());
+    QCOMPARE(process.exitCode(), 0);
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QCOMPARE(err, QString("Warning: no per-user folder (HOME is not set): no log and no journal are kept\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_Flash)

@@ -125,6 +125,7 @@ private slots:
     void programOpensItsWindow();
     void programStartsOrSaysWhyNot_data();
     void programStartsOrSaysWhyNot();
+    void runLogsKeepTheNewestOfEachProgram_data();
     void runLogsKeepTheNewestOfEachProgram();
     void changelogAndInstructionsOpenThroughXdgOpen();
 
@@ -375,14 +376,27 @@ void StartupTest::programStartsOrSaysWhyNot()
     QVERIFY(stamped.match(readAll(userDir + "/logs/" + logs.first())).hasMatch());
 }
 
+void StartupTest::runLogsKeepTheNewestOfEachProgram_data()
+{
+    QTest::addColumn<QString>("named"); // the date in the earlier runs' names
+    QTest::newRow("earlier runs") << "2020-01-01";
+    // A clock that was wrong: the names must not make the newest runs' files go.
+    QTest::newRow("runs named with a date to come") << "2099-01-01";
+}
+
 void StartupTest::runLogsKeepTheNewestOfEachProgram()
 {
+    QFETCH(QString, named);
     qputenv("XDG_DATA_HOME", _dir->filePath("data").toUtf8());
     const QDir logs(DebugLog::folder());
-    const auto old = [](int i) { return QString("talvo-flash-2020-01-01T00-00-00_%1.log").arg(i); };
+    const auto old = [&](int i) { return QString("talvo-flash-%1T00-00-00_%2.log").arg(named).arg(i); };
     QVERIFY(logs.mkpath(".") && writeFile(logs.filePath("TalvoUpdater-2020-01-01T00-00-00.log"), ""));
-    for (int i = 2; i <= 13; ++i)
-        QVERIFY(writeFile(logs.filePath(old(i)), ""));
+    for (int i = 2; i <= 13; ++i) {
+        QFile log(logs.filePath(old(i)));
+        QVERIFY(log.open(QIODevice::WriteOnly) &&
+                log.setFileTime(QDateTime::currentDateTime().addSecs(i * 60 - 3600),
+                                QFileDevice::FileModificationTime));
+    }
     const QString first = DebugLog::openRunLog("talvo-flash"), second = DebugLog::openRunLog("talvo-flash");
     QVERIFY(!first.isEmpty() && first != second); // two runs of the same second: a file each
     const QStringList kept = logs.entryList(QDir::Files);

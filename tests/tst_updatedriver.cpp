@@ -17,6 +17,11 @@
 #include <QThread>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
+
 // Stands in for the desktop: records the files handed over for opening.
 class OpenedFiles : public QObject
 {
@@ -56,6 +61,8 @@ private slots:
 
     void journalNamesOnlyKnownFamilies_data();
     void journalNamesOnlyKnownFamilies();
+    void journalIsReadAndReplacedOnlyAsAPlainFile_data();
+    void journalIsReadAndReplacedOnlyAsAPlainFile();
 
     void driverChecks();
     void aListedPortWithTheUnitsIdentifiersCountsAsADriver_data();
@@ -427,6 +434,94 @@ void UpdateDriverTest::journalNamesOnlyKnownFamilies()
     QStandardPaths::setTestModeEnabled(false);
     QCOMPARE(entry.family, family);
     QCOMPARE(entry.model, QString("Talvo 400 S"));
+}
+
+void UpdateDriverTest::journalIsReadAndReplacedOnlyAsAPlainFile_data()
+{
+    const QByteArray other = "[TV400001]\nfamily=2\nmodel=Talvo 800 L\nversionFrom=52.02\nversionTo=52.05\n";
+    QTest::addColumn<QString>("journal"); // what journal.ini is
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("used"); // whether the unit's entry replaces it
+    QTest::newRow("a link to another file") << "link" << QByteArray("[TV400009]\nfamily=1\n") << false;
+    QTest::newRow("a FIFO") << "fifo" << QByteArray() << false;
+    QTest::newRow("a directory") << "directory" << QByteArray() << false;
+    QTest::newRow("larger than a journal")
+        << "file"
+        << "[TV400009]\nfamily=1\n" + QByteArray(InstallJournal::MAX_JOURNAL_BYTES, ';') << false;
+    QTest::newRow("the unit noted with two families")
+        << "file" << QByteArray("[TV400009]\nfamily=1\n\n[TV%34%30%30009]\nfamily=2\n") << true;
+    QTest::newRow("another unit's section, as QSettings wrote it") << "file" << other << true;
+}
+
+// journal.ini is the user's file, and the program may run as root: it never writes through a link,
+// never waits on a FIFO, never trusts a unit noted twice, and a new entry replaces the file whole.
+void UpdateDriverTest::journalIsReadAndReplacedOnlyAsAPlainFile()
+{
+    QFETCH(QString, journal);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, used);
+    const QByteArray savedDataHome = qgetenv("XDG_DATA_HOME");
+    const auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", savedDataHome); });
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", home.path().toUtf8());
+    const QString file = InstallJournal::path(), folder = QFileInfo(file).path(),
+                  target = home.filePath("target");
+    QVERIFY(QDir().mkpath(journal == "directory" ? file + "/inside" : folder));
+    QFile existing(journal == "link" ? target : file);
+    QVERIFY(journal == "fifo" ? mkfifo(qPrintable(file), 0600) == 0
+            : journal == "directory"
+                ? true
+                : existing.open(QIODevice::WriteOnly) && existing.write(content) == content.size());
+    existing.close();
+    QVERIFY(journal != "link" || QFile::link(target, file));
+    const auto bytes = [](const QString &path) {
+        struct stat info;
+        QFile regular(path); // a FIFO is not opened
+        return stat(qPrintable(path), &info) == 0 && S_ISREG(info.st_mode) &&
+                       regular.open(QIODevice::ReadOnly)
+                   ? regular.readAll()
+                   : QByteArray();
+    };
+    const auto state = [&] {
+        return QStringList{
+                   QFileInfo(file).symLinkTarget(), QString::number(QFileInfo(file).isDir()),
+                   QCryptographicHash::hash(bytes(journal == "link" ? target : file), QCryptographicHash::Md5)
+                       .toHex()} +
+               QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    };
+    const QStringList before = state();
+    const InstallJournal::Entry entry{"TV400009", " Talvo, 400 \"S\" \xc3\xa9 1", 1, "49.05", "49.09"};
+    QString readProblem, writeProblem;
+    auto calls = std::async(std::launch::async, [&] {
+        const int family = InstallJournal::read(entry.serialNumber, &readProblem).family;
+        return QList<int>{family, InstallJournal::write(entry, &writeProblem),
+                          InstallJournal::read(entry.serialNumber).family,
+                          InstallJournal::read("TV400001").family};
+    });
+    if (calls.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        for (int i = 0; i < 100 && calls.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready;
+             ++i)
+            ::close(::open(qPrintable(file), (i % 2 ? O_RDONLY : O_WRONLY) | O_NONBLOCK)); // release it
+        QFAIL("the journal was waited on");
+    }
+    const QList<int> families = calls.get();
+    QCOMPARE(families.at(0), 0);                     // not noted, whatever the file says
+    const bool other = content.contains("TV400001"); // the unit is not noted yet
+    QCOMPARE(readProblem.isEmpty(), other);
+    QCOMPARE(families.at(1), int(used));
+    QCOMPARE(writeProblem.isEmpty(), used);
+    QCOMPARE(families.at(2), used ? 1 : 0);
+    if (!used) {
+        QVERIFY(!InstallJournal::clear(entry.serialNumber));
+        QCOMPARE(state(), before);
+        return;
+    }
+    QCOMPARE(families.at(3), other ? 2 : 0);
+    QCOMPARE(QSettings(file, QSettings::IniFormat).value("TV400009/model").toString(), entry.model);
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"journal.ini"});
+    QVERIFY(InstallJournal::clear(entry.serialNumber));
+    QCOMPARE(InstallJournal::read(entry.serialNumber).model, QString());
+    QCOMPARE(bytes(file), other ? content : QByteArray());
 }
 
 void UpdateDriverTest::driverChecks()

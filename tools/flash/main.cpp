@@ -210,8 +210,17 @@ int main(int argc, char *argv[])
     DebugLog::openRunLog(QCoreApplication::applicationName());
     QString logError;
     if (parser.isSet(logFileOption)) {
-        // A file that opens may still refuse every line (/dev/full, a full disk): the first line tells.
-        if (DebugLog::openFile(parser.value(logFileOption), &logError)) {
+        // Standard output as the log file mixes the results into the log (the events of --json
+        // into a log), and unless standard output appends, it writes them over the log's start.
+        bool appends = false;
+        if (DebugLog::isStandardOutput(parser.value(logFileOption), &appends) &&
+            (parser.isSet(jsonOption) || !appends))
+            logError = parser.isSet(jsonOption)
+                           ? QStringLiteral("it is standard output, which carries the JSON events")
+                           : QStringLiteral("it is standard output, which would write the results over the "
+                                            "log (unless it is opened for appending, >>)");
+        // A file that opens may still refuse every line (a full disk): the first line tells.
+        else if (DebugLog::openFile(parser.value(logFileOption), &logError)) {
             qDebug().noquote() << "talvo-flash" << QCoreApplication::applicationVersion() << "logging to"
                                << parser.value(logFileOption);
             logError = DebugLog::fileError();

@@ -1,0 +1,46 @@
+#pragma once
+
+// Files that the program keeps for itself (the journal) or that the user names for the log: read,
+// replaced and appended to only while they are regular files, and never waited on. A FIFO, a
+// device, a terminal or (for the program's own files) a link is refused before it could block
+// the program or carry its lines anywhere else. One implementation per platform
+// (plainfile_posix.cpp, plainfile_win32.cpp); this header and the Windows file stay free of Qt.
+
+#include <cstddef>
+#include <string>
+
+namespace PlainFile {
+
+#ifdef _WIN32
+using Path = std::wstring;
+#else
+using Path = std::string; // as the file system spells it
+#endif
+
+enum class Outcome
+{
+    Done,
+    Missing, // nothing of that name
+    Refused, // not a regular file, or too large: left alone
+    Failed   // the system refused (no access, an input/output error)
+};
+
+// Reads the regular file `path` into `content`. A link (not followed), a directory, a FIFO, a
+// device or a file of more than `maxBytes` is refused, and nothing is opened that could block.
+// `why` says what the file is or what the system answered.
+Outcome read(const Path &path, std::size_t maxBytes, std::string *content, std::string *why);
+
+// Replaces `path` with `content` at once: a new file beside it is written and flushed to disk,
+// then renamed over `path` (a link there is replaced, not followed). False, with `why`, when
+// that cannot be done; `path` is then as it was.
+bool replace(const Path &path, const std::string &content, std::string *why);
+
+// Opens `path` to append to it, created when missing: a C runtime descriptor, or -1 with `why`.
+// A link is followed (the user named it), but what it names must be a regular file.
+int openToAppend(const Path &path, std::string *why);
+
+// Whether `path` is the file open on descriptor `fd` (standard output); `appends` tells whether
+// that descriptor writes at the end of the file whatever else wrote there.
+bool isOpenOn(const Path &path, int fd, bool *appends);
+
+} // namespace PlainFile

@@ -1,0 +1,194 @@
+#include "plainfile.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace PlainFile {
+
+namespace {
+
+// What a file that is not a regular one is, in words; empty for a regular file.
+std::string notRegular(const struct stat &info)
+{
+    if (S_ISREG(info.st_mode))
+        return std::string();
+    if (S_ISLNK(info.st_mode))
+        return "it is a symbolic link";
+    if (S_ISDIR(info.st_mode))
+        return "it is a directory";
+    if (S_ISFIFO(info.st_mode))
+        return "it is a FIFO";
+    if (S_ISSOCK(info.st_mode))
+        return "it is a socket";
+    if (S_ISCHR(info.st_mode))
+        return "it is a character device (a terminal, a serial port, /dev/null), not a regular file";
+    if (S_ISBLK(info.st_mode))
+        return "it is a block device";
+    return "it is not a regular file";
+}
+
+std::string tooLarge(std::size_t maxBytes)
+{
+    return "it is larger than " + std::to_string(maxBytes) + " bytes";
+}
+
+void setWhy(std::string *why, const std::string &text)
+{
+    if (why)
+        *why = text;
+}
+
+bool writeAll(int fd, const std::string &content)
+{
+    std::size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t written = ::write(fd, content.data() + done, content.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        done += std::size_t(written);
+    }
+    return true;
+}
+
+std::string folderOf(const Path &path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".")
+           : slash == 0               ? std::string("/")
+                                      : path.substr(0, slash);
+}
+
+} // namespace
+
+Outcome read(const Path &path, std::size_t maxBytes, std::string *content, std::string *why)
+{
+    content->clear();
+    // The name is looked at before anything is opened: opening a FIFO, or a serial port (which
+    // raises its control lines), is already harm.
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0) {
+        setWhy(why, std::strerror(errno));
+        return errno == ENOENT ? Outcome::Missing : Outcome::Failed;
+    }
+    if (!notRegular(info).empty()) {
+        setWhy(why, notRegular(info));
+        return Outcome::Refused;
+    }
+    // Whatever took the name's place since cannot make this wait or lead elsewhere either.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        setWhy(why, error == ELOOP ? std::string("it is a symbolic link") : std::strerror(error));
+        return error == ENOENT ? Outcome::Missing : error == ELOOP ? Outcome::Refused : Outcome::Failed;
+    }
+    Outcome outcome = Outcome::Done;
+    if (::fstat(fd, &info) != 0) {
+        setWhy(why, std::strerror(errno));
+        outcome = Outcome::Failed;
+    } else if (!notRegular(info).empty()) {
+        setWhy(why, notRegular(info));
+        outcome = Outcome::Refused;
+    } else if (std::size_t(info.st_size) > maxBytes) {
+        setWhy(why, tooLarge(maxBytes));
+        outcome = Outcome::Refused;
+    }
+    char buffer[16384];
+    while (outcome == Outcome::Done) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            setWhy(why, std::strerror(errno));
+            outcome = Outcome::Failed;
+        } else if (got == 0) {
+            break;
+        } else if (content->size() + std::size_t(got) > maxBytes) {
+            setWhy(why, tooLarge(maxBytes)); // it grew while being read
+            outcome = Outcome::Refused;
+        } else {
+            content->append(buffer, std::size_t(got));
+        }
+    }
+    ::close(fd);
+    if (outcome != Outcome::Done)
+        content->clear();
+    return outcome;
+}
+
+bool replace(const Path &path, const std::string &content, std::string *why)
+{
+    static std::atomic<unsigned> serial{0};
+    std::string temporary;
+    int fd = -1;
+    // A name of this process's own: O_EXCL creates a new file, never one a link points to.
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary = path + '.' + std::to_string(::getpid()) + '-' + std::to_string(serial++) + ".tmp";
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        setWhy(why, std::strerror(errno));
+        return false;
+    }
+    int error = writeAll(fd, content) && ::fsync(fd) == 0 ? 0 : errno != 0 ? errno : EIO;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0)
+        error = errno;
+    if (error != 0) {
+        setWhy(why, std::strerror(error));
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    // The new name must reach the disk too, before whatever the file is about happens.
+    const int folder = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return true;
+}
+
+int openToAppend(const Path &path, std::string *why)
+{
+    struct stat info;
+    if (::stat(path.c_str(), &info) == 0 && !notRegular(info).empty()) {
+        setWhy(why, notRegular(info));
+        return -1;
+    }
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        setWhy(why, std::strerror(errno));
+        return -1;
+    }
+    // Whatever took the name's place since the look above is not written either.
+    const std::string what = ::fstat(fd, &info) != 0 ? std::strerror(errno) : notRegular(info);
+    if (!what.empty()) {
+        setWhy(why, what);
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+bool isOpenOn(const Path &path, int fd, bool *appends)
+{
+    struct stat named, open;
+    if (::stat(path.c_str(), &named) != 0 || ::fstat(fd, &open) != 0)
+        return false;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (appends)
+        *appends = flags >= 0 && (flags & O_APPEND) != 0;
+    return named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
+} // namespace PlainFile

@@ -1,0 +1,242 @@
+#include "plainfile.h"
+
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cwctype>
+
+namespace PlainFile {
+
+namespace {
+
+void setWhy(std::string *why, const std::string &text)
+{
+    if (why)
+        *why = text;
+}
+
+// The system's words for its last error, in UTF-8.
+std::string lastError()
+{
+    const DWORD code = GetLastError();
+    wchar_t *text = nullptr;
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    std::string words = "system error " + std::to_string(code);
+    if (length > 0) {
+        const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, int(length), nullptr, 0, nullptr, nullptr);
+        words.assign(std::size_t(bytes), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, text, int(length), &words[0], bytes, nullptr, nullptr);
+        while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.'))
+            words.pop_back();
+    }
+    LocalFree(text);
+    return words;
+}
+
+bool isMissing(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// A name that Windows takes for a device wherever it stands (NUL, CON, COM3, LPT1.txt) or a path
+// into the device namespace (\\.\COM12): opening it would open the device.
+bool namesDevice(const Path &path)
+{
+    if (path.compare(0, 4, L"\\\\.\\") == 0)
+        return true;
+    const std::size_t slash = path.find_last_of(L"\\/:");
+    std::wstring base = path.substr(slash == std::wstring::npos ? 0 : slash + 1);
+    base = base.substr(0, base.find_first_of(L". "));
+    for (wchar_t &c : base)
+        c = wchar_t(std::towupper(c));
+    if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL" || base == L"CONIN$" ||
+        base == L"CONOUT$")
+        return true;
+    return base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
+           base[3] >= L'1' && base[3] <= L'9';
+}
+
+const char *const A_DEVICE = "it is a device, not a regular file";
+
+// What a file that is not a regular one is, from its attributes; empty for a regular file.
+std::string notRegular(DWORD attributes)
+{
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return "it is a link (a reparse point)";
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return "it is a directory";
+    if (attributes & FILE_ATTRIBUTE_DEVICE)
+        return A_DEVICE;
+    return std::string();
+}
+
+// The same for an open handle: a pipe or a console is no disk file.
+std::string notRegular(HANDLE handle)
+{
+    if (GetFileType(handle) != FILE_TYPE_DISK)
+        return A_DEVICE;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info))
+        return lastError();
+    return notRegular(info.dwFileAttributes);
+}
+
+std::string tooLarge(std::size_t maxBytes)
+{
+    return "it is larger than " + std::to_string(maxBytes) + " bytes";
+}
+
+} // namespace
+
+Outcome read(const Path &path, std::size_t maxBytes, std::string *content, std::string *why)
+{
+    content->clear();
+    if (namesDevice(path)) {
+        setWhy(why, A_DEVICE);
+        return Outcome::Refused;
+    }
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const bool missing = isMissing(GetLastError());
+        setWhy(why, lastError());
+        return missing ? Outcome::Missing : Outcome::Failed;
+    }
+    if (!notRegular(attributes).empty()) {
+        setWhy(why, notRegular(attributes));
+        return Outcome::Refused;
+    }
+    // The link itself, should one have taken the name's place since.
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const bool missing = isMissing(GetLastError());
+        setWhy(why, lastError());
+        return missing ? Outcome::Missing : Outcome::Failed;
+    }
+    Outcome outcome = Outcome::Done;
+    LARGE_INTEGER size;
+    const std::string what = notRegular(file);
+    if (!what.empty()) {
+        setWhy(why, what);
+        outcome = Outcome::Refused;
+    } else if (!GetFileSizeEx(file, &size)) {
+        setWhy(why, lastError());
+        outcome = Outcome::Failed;
+    } else if (static_cast<unsigned long long>(size.QuadPart) > maxBytes) {
+        setWhy(why, tooLarge(maxBytes));
+        outcome = Outcome::Refused;
+    }
+    char buffer[16384];
+    while (outcome == Outcome::Done) {
+        DWORD got = 0;
+        if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+            setWhy(why, lastError());
+            outcome = Outcome::Failed;
+        } else if (got == 0) {
+            break;
+        } else if (content->size() + got > maxBytes) {
+            setWhy(why, tooLarge(maxBytes));
+            outcome = Outcome::Refused;
+        } else {
+            content->append(buffer, got);
+        }
+    }
+    CloseHandle(file);
+    if (outcome != Outcome::Done)
+        content->clear();
+    return outcome;
+}
+
+bool replace(const Path &path, const std::string &content, std::string *why)
+{
+    static std::atomic<unsigned> serial{0};
+    std::wstring temporary;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        temporary =
+            path + L'.' + std::to_wstring(GetCurrentProcessId()) + L'-' + std::to_wstring(serial++) + L".tmp";
+        file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        setWhy(why, lastError());
+        return false;
+    }
+    std::size_t done = 0;
+    bool written = true;
+    while (written && done < content.size()) {
+        DWORD chunk = 0;
+        const DWORD wanted = DWORD(std::min<std::size_t>(content.size() - done, 1u << 20));
+        written = WriteFile(file, content.data() + done, wanted, &chunk, nullptr) && chunk > 0;
+        done += chunk;
+    }
+    written = written && FlushFileBuffers(file);
+    std::string error = written ? std::string() : lastError();
+    CloseHandle(file);
+    // MoveFileEx replaces a link at `path` itself, never what it points to.
+    if (written &&
+        !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        error = lastError();
+    if (!error.empty()) {
+        setWhy(why, error);
+        DeleteFileW(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+int openToAppend(const Path &path, std::string *why)
+{
+    const DWORD attributes = namesDevice(path) ? FILE_ATTRIBUTE_DEVICE : GetFileAttributesW(path.c_str());
+    // The user named it: a link to a regular file is followed.
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        !notRegular(attributes & ~DWORD(FILE_ATTRIBUTE_REPARSE_POINT)).empty()) {
+        setWhy(why, notRegular(attributes & ~DWORD(FILE_ATTRIBUTE_REPARSE_POINT)));
+        return -1;
+    }
+    const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        setWhy(why, lastError());
+        return -1;
+    }
+    const std::string what = notRegular(file);
+    const int fd =
+        what.empty() ? _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_WRONLY) : -1;
+    if (fd < 0) {
+        setWhy(why, what.empty() ? std::string("no descriptor for the file") : what);
+        CloseHandle(file);
+    }
+    return fd;
+}
+
+bool isOpenOn(const Path &path, int fd, bool *appends)
+{
+    // Whether the descriptor appends cannot be asked here: a file that is both is refused.
+    if (appends)
+        *appends = false;
+    const HANDLE open = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    if (open == INVALID_HANDLE_VALUE || namesDevice(path))
+        return false;
+    const HANDLE named = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (named == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION a, b;
+    const bool same = GetFileInformationByHandle(named, &a) && GetFileInformationByHandle(open, &b) &&
+                      a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+                      a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    CloseHandle(named);
+    return same;
+}
+
+} // namespace PlainFile
