@@ -925,6 +925,11 @@ void tst_Flash::restoresTakeOnlyTheUnitsOwnEntry_data()
         << QStringList{"S!"} << "" << QStringList{"--install", "--fast", "--port", "PORT1"} << 1
         << "talvo-flash --recover --family S --port PORT1\n"
         << QStringList{""} << "TV0001";
+    QTest::newRow("a journal that cannot note the unit: a warning before the password")
+        << QStringList{"S"} << "LINK" << QStringList{"--install", "--fast", "--json", "--port", "PORT1"} << 0
+        << "(it is a symbolic link): if this is cut off, its family must be told to restore it\"}\n"
+           "{\"event\":\"phase\",\"phase\":\"authenticating\"}"
+        << QStringList{"S"} << "";
     QTest::newRow("an --all run cut on every unit notes each")
         << QStringList{"S!", "S!"} << "" << QStringList{"--all", "--install", "--fast"} << 1 << "failed"
         << QStringList{"", ""} << "TV0001 TV0002";
@@ -944,7 +949,10 @@ void tst_Flash::restoresTakeOnlyTheUnitsOwnEntry()
     QStringList listed;
     const QTemporaryDir home;
     QFile file(home.filePath("Talvo/TalvoUpdater/journal.ini"));
-    QVERIFY(QDir().mkpath(home.filePath("Talvo/TalvoUpdater")) && file.open(QIODevice::WriteOnly));
+    QVERIFY(QDir().mkpath(home.filePath("Talvo/TalvoUpdater")));
+    if (journal == "LINK") // to a file of the user's that the journal must leave alone
+        QVERIFY(QFile::link(home.filePath("notes.txt"), file.fileName()));
+    QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(journal.toUtf8());
     file.close();
     for (int i = 0; i < units.size(); ++i) {
@@ -983,6 +991,7 @@ void tst_Flash::restoresTakeOnlyTheUnitsOwnEntry()
         sections << it.next().captured(1);
     sections.removeDuplicates();
     QTEST(sections.join(' '), "noted");
+    QVERIFY(journal != "LINK" || QFileInfo(home.filePath("notes.txt")).size() == journal.size());
 }
 
 void tst_Flash::withoutAHomeNothingIsKept_data()
