@@ -42,6 +42,8 @@ UpdateDriver::UpdateDriver(QObject *parent) : QObject(parent), _active(false), _
                 _probedPorts.append(ProbedPort{port, reason, detail, model, version});
             });
     connect(worker, &UpdateWorker::erasing, this, [this] { _unitErased = true; });
+    connect(worker, &UpdateWorker::imageProblem, this,
+            [this](const QString &problem) { _imageProblem = problem; });
 
     _thread.start();
     _thread.setPriority(QThread::TimeCriticalPriority);
@@ -197,6 +199,7 @@ void UpdateDriver::install()
     _active = true;
     _progress = 0;
     _cannotVerify = false;
+    _imageProblem.clear();
     _unitErased = false;
     _restoring = false;
     emit installFirmware(image, size);
@@ -237,6 +240,7 @@ bool UpdateDriver::recover(TargetInfo::eTARGET_TYPE family, const QString &port)
     _active = true;
     _progress = 0;
     _cannotVerify = false;
+    _imageProblem.clear();
     _unitErased = false;
     _restoring = true;
     _probedPorts.clear();
