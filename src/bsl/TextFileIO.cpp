@@ -160,6 +160,7 @@ ImageCheck checkTI_Text(const QByteArray &content)
         check.line = line;
         check.lineText = shown(text);
         check.problem = problem;
+        check.dataBytes = 0;
         return check;
     };
     if (content.size() > TI_TEXT_MAX_SIZE)
