@@ -2,7 +2,8 @@
 // block size (1 to 256). The image is read to its end the way the installation reads it.
 // Checked: every read comes back; the whole image takes a bounded number of reads; no block
 // exceeds the block size by a line or more; no more bytes come out than the text can hold; a
-// second open while the image is open is refused; after close a new open succeeds.
+// second open while the image is open is refused; after close a new open succeeds; an image that
+// passes the check reads to the check's count of data bytes.
 
 #include "TextFileIO.h"
 #include "logcapture.h"
@@ -79,6 +80,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         abort();
     closeTI_Text();
     closeTI_Text();
+    const ImageCheck check =
+        checkTI_Text(QByteArray(reinterpret_cast<const char *>(data), static_cast<int>(size)));
+    if (check.ok && total != check.dataBytes)
+        abort();
     if (openTI_TextForRead(imagePath.constData()) != OPERATION_SUCCESSFUL)
         abort();
     closeTI_Text();

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QHash>
 #include <QList>
+#include <QLockFile>
 #include <QStringList>
 
 namespace InstallJournal {
@@ -218,12 +219,30 @@ bool load(const QString &file, QByteArray *content, QString *problem, const char
 }
 
 // Writes the journal with the unit's sections taken out and `added` appended.
+// How long a change waits for another run's change of the journal (a few file operations).
+const int LOCK_WAIT_MS = 10000;
+
 bool rewrite(const QString &serialNumber, const QByteArray &added, QString *problem)
 {
     const QString file = path();
     QByteArray content;
     if (file.isEmpty()) {
         setProblem(problem, QStringLiteral("there is no per-user folder"));
+        return false;
+    }
+    // Runs side by side (--all, two windows) each add their unit: one at a time, or the last to
+    // replace the file would drop what the others noted meanwhile.
+    if (!QDir().mkpath(UserFolder::path())) {
+        setProblem(problem, QStringLiteral("its folder cannot be made"));
+        return false;
+    }
+    const QString lockFile = file + QStringLiteral(".lock");
+    QLockFile lock(lockFile);
+    if (!lock.tryLock(LOCK_WAIT_MS)) {
+        setProblem(problem,
+                   QStringLiteral("its lock %1 cannot be taken").arg(QDir::toNativeSeparators(lockFile)));
+        qCWarning(lcController).noquote() << "Journal" << QDir::toNativeSeparators(file) << "not written:"
+                                          << "its lock cannot be taken";
         return false;
     }
     if (!load(file, &content, problem, "left alone:"))
@@ -243,9 +262,8 @@ bool rewrite(const QString &serialNumber, const QByteArray &added, QString *prob
         kept.chop(1);
     if (!kept.isEmpty() && !added.isEmpty())
         kept += kept.endsWith('\n') ? "\n" : "\n\n";
-    std::string why = "its folder cannot be made";
-    if (QDir().mkpath(UserFolder::path()) &&
-        PlainFile::replace(nativePath(file), (kept + added).toStdString(), &why))
+    std::string why;
+    if (PlainFile::replace(nativePath(file), (kept + added).toStdString(), &why))
         return true;
     setProblem(problem, QString::fromStdString(why));
     qCWarning(lcController).noquote()

@@ -43,6 +43,8 @@ UpdateDriver::UpdateDriver(QObject *parent) : QObject(parent), _active(false), _
             });
     connect(worker, &UpdateWorker::erasing, this, [this] { _unitErased = true; });
     connect(worker, &UpdateWorker::notedFamily, this, &UpdateDriver::notedFamily);
+    connect(worker, &UpdateWorker::imageProblem, this,
+            [this](const QString &problem) { _imageProblem = problem; });
 
     _thread.start();
     _thread.setPriority(QThread::TimeCriticalPriority);
@@ -206,6 +208,7 @@ void UpdateDriver::install()
     _active = true;
     _progress = 0;
     _cannotVerify = false;
+    _imageProblem.clear();
     _unitErased = false;
     _restoring = false;
     emit installFirmware(image, size);
@@ -246,6 +249,7 @@ bool UpdateDriver::recover(TargetInfo::eTARGET_TYPE family, const QString &port)
     _active = true;
     _progress = 0;
     _cannotVerify = false;
+    _imageProblem.clear();
     _unitErased = false;
     _restoring = true;
     _probedPorts.clear();

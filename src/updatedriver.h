@@ -63,6 +63,9 @@ public:
     // The last installation or restore failed with the unit's firmware gone: its loader had erased
     // it (a refused password, a mass erase) or found it blank.
     bool erased() const { return _erased; }
+    // Why the last installation or restore refused the carried image before it touched the unit
+    // (BSL_Interface::imageProblem); empty when the image passed.
+    QString imageProblem() const { return _imageProblem; }
 
     // What the last search or list found on each port with the unit's identifiers, in probe
     // order; after a restore, the ports it could not open and the one on which it found the loader.
@@ -147,4 +150,5 @@ private:
     QList<ProbedPort> _probedPorts;
     bool _unitErased = false; // the operation under way reached the erase
     bool _erased = false;
+    QString _imageProblem;
 };

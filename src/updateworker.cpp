@@ -277,6 +277,8 @@ void UpdateWorker::doInstallFirmwareResult()
 {
     if (_bslInterface && _bslInterface->verification() == BSL_Interface::Verification::Unsupported)
         emit cannotVerify();
+    if (_bslInterface && !_bslInterface->imageProblem().isEmpty())
+        emit imageProblem(_bslInterface->imageProblem());
     if (_bslInterface && _bslInterface->unitErased())
         emit erasing();
     emit result(_bslInterface && _bslInterface->succeeded());

@@ -46,6 +46,9 @@ signals:
     // Sent before result() when the installation was written whole but the loader answered its
     // CRC command with "unknown command": nothing was verified.
     void cannotVerify();
+    // Sent before result() when the installation or restore refused its image before sending
+    // anything: `problem` names the image, the line and what is wrong. The unit was not touched.
+    void imageProblem(const QString &problem);
     // Sent for every probed port with the unit's identifiers, and for the ports a restore tried;
     // `detail` holds what was received as hex text (why the open failed for PortOpenFailed),
     // `model` and `version` the unit's identity for PortFound.

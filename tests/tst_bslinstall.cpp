@@ -124,7 +124,7 @@ void tst_BslInstall::installationOutcomes_data()
     QTest::addColumn<Policy>("policy");
     QTest::addColumn<bool>("silent");
     QTest::addColumn<Faults>("faults");
-    QTest::addColumn<QString>("image");     // "small", "aligned" or "missing"
+    QTest::addColumn<QString>("image");     // "small", "aligned", "crc-ee", "zz", "no q" or "missing"
     QTest::addColumn<int>("sizeShortfall"); // bytes the caller's size falls short of the image's
     QTest::addColumn<bool>("succeeds");
     QTest::addColumn<int>("passwordFrames"); // -1: not checked
@@ -211,9 +211,14 @@ void tst_BslInstall::installationOutcomes_data()
         << Policy::Faithful << false << Faults{fault(Kind::ReplyBytes, CRC_CHECK, 2, 1, badSectionCrc)}
         << "small" << 0 << true << 2 << 5
         << QStringList{"Wrong CRC RSP! 8 ", "BSL_Interface::verifySection repeat 1"} + verified;
-    QTest::newRow("a missing image writes nothing")
-        << Policy::Faithful << false << Faults() << "missing" << 0 << false << 2 << 0
-        << QStringList{"Erasing...", "Writing ", "pFile->open failed: ", "Wrote 0 bytes in "};
+    // A damaged image is refused before the first frame, naming the line.
+    const QString refused = "BSL_Interface::installFirmware image refused, nothing sent: ";
+    QTest::newRow("a byte ZZ") << Policy::Faithful << false << Faults() << "zz" << 0 << false << 0 << 0
+                               << QStringList{refused + "line 2 of ", "Wrote 0 bytes in "};
+    QTest::newRow("no q") << Policy::Faithful << false << Faults() << "no q" << 0 << false << 0 << 0
+                          << QStringList{refused + "line 51 of ", "Wrote 0 bytes in "};
+    QTest::newRow("a missing image") << Policy::Faithful << false << Faults() << "missing" << 0 << false << 0
+                                     << 0 << QStringList{refused, "Wrote 0 bytes in "};
 }
 
 void tst_BslInstall::installationOutcomes()
@@ -240,11 +245,16 @@ void tst_BslInstall::installationOutcomes()
                  ((SimulatedUnit::crc16(bytes) & 0xFF) != 0xEE));
         sections = TestImage::Sections{{0x8000, bytes}};
     }
-    const QString path = image == "missing" ? _dir.filePath("missing.txt") : _dir.filePath(image + ".txt");
-    if (image != "missing")
-        QVERIFY(TestImage::writeFile(path, sections));
+    QByteArray text = TestImage::write(sections);
+    text = image == "zz" ? text.replace(10, 2, "ZZ") : image == "no q" ? text.chopped(3) : text;
+    QFile file(_dir.filePath(image + ".txt"));
+    QVERIFY(image == "missing" || (file.open(QIODevice::WriteOnly) && file.write(text) == text.size()));
+    file.close();
+    const QString path = file.fileName();
 
     SimulatedUnit unit;
+    if (passwordFrames == 0)
+        unit.loadDefaultFirmware(); // for a memory that a mass erase would change
     QVERIFY2(unit.start(), qPrintable(unit.errorString()));
     BSL_Interface bsl(BSL_BUFFER_SIZE);
     QVERIFY(enterProgrammingMode(bsl, unit));
@@ -253,12 +263,17 @@ void tst_BslInstall::installationOutcomes()
     for (const SimulatedUnit::FrameFault &f : faults)
         unit.addFrameFault(f);
 
+    const QByteArray memory = unit.memory(0, int(SimulatedUnit::MEMORY_SIZE));
     QSignalSpy progress(&bsl, &BSL_Interface::progressChanged);
     QSignalSpy done(&bsl, &BSL_Interface::firmwareInstallDone);
     bsl.setFastReplies(QByteArray(QTest::currentDataTag()).startsWith("fast:"));
     bsl.setVerifyAfterWrite(QByteArray(QTest::currentDataTag()).startsWith("verify:"));
     LogCapture log;
     bsl.installFirmware(path, TestImage::dataSize(sections) - static_cast<unsigned int>(sizeShortfall));
+    QCOMPARE(bsl.imageProblem().isEmpty(), passwordFrames != 0);
+    if (passwordFrames == 0)
+        QVERIFY(unit.framesReceived() + unit.passwordsSeen() == 0 &&
+                unit.memory(0, memory.size()) == memory && !bsl.unitErased());
 
     QCOMPARE(done.count(), 1);
     QString missing;

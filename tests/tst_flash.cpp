@@ -990,6 +990,7 @@ void tst_Flash::restoresTakeOnlyTheUnitsOwnEntry()
     for (auto it = section.globalMatch(file.readAll()); it.hasNext();)
         sections << it.next().captured(1);
     sections.removeDuplicates();
+    sections.sort();
     QTEST(sections.join(' '), "noted");
     QVERIFY(journal != "LINK" || QFileInfo(home.filePath("notes.txt")).size() == journal.size());
 }

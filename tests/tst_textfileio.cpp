@@ -50,6 +50,8 @@ private slots:
     void arbitraryBytesNeverCrashTheReader();
     void aMissingImageReadsAsEmpty();
     void aSecondOpenIsRefused();
+    void theCheckNamesTheFirstFault_data();
+    void theCheckNamesTheFirstFault();
     void carriedImagesReadToTheirSize_data();
     void carriedImagesReadToTheirSize();
 
@@ -77,6 +79,8 @@ void tst_TextFileIO::imagesAreReadInBlocks_data()
     QTest::newRow("CR LF right after the last field")
         << QByteArray("@8000\r\nAB CD\r\nq\r\n") << 240 << QStringList{"8000:abcd"};
     QTest::newRow("LF line ends") << QByteArray("@8000\nAB CD \nq\n") << 240 << QStringList{"8000:abcd"};
+    QTest::newRow("LF right after the last field")
+        << QByteArray("@8000\r\nAB CD \r\n11 22\n33\nq\r\n") << 240 << QStringList{"8000:abcd112233"};
     QTest::newRow("a full 50-character line yields 16 bytes")
         << QByteArray("@8000\r\n" + dataLine(0, 16) + dataLine(16, 16) + "q\r\n") << 240
         << QStringList{"8000:" + hexRun(0, 32)};
@@ -130,8 +134,6 @@ void tst_TextFileIO::unsupportedLinesEndTheImageSafely_data()
 
     // Lines the reader would otherwise convert with bytes missing or wrong: the image ends before
     // them, so an installation can never count such an image as complete.
-    QTest::newRow("last field followed directly by LF")
-        << QByteArray("@8000\r\nAB CD \r\n11 22\n33 \r\nq\r\n") << QStringList{"8000:abcd"};
     QTest::newRow("seventeen fields on one line")
         << QByteArray("@8000\r\nAB \r\n" + dataLine(0, 17) + "q\r\n") << QStringList{"8000:ab"};
     QTest::newRow("a very long line")
@@ -139,8 +141,6 @@ void tst_TextFileIO::unsupportedLinesEndTheImageSafely_data()
     QTest::newRow("fields without blanks") << QByteArray("@8000\r\nABCDEF\r\nq\r\n") << QStringList{"8000:"};
     QTest::newRow("a truncated field") << QByteArray("@8000\r\nAB C\r\nq\r\n") << QStringList{"8000:"};
     QTest::newRow("a lone digit") << QByteArray("@8000\r\nA\r\nq\r\n") << QStringList{"8000:"};
-    QTest::newRow("a lone field followed directly by LF")
-        << QByteArray("@8000\r\nAB\nq\r\n") << QStringList{"8000:"};
     QTest::newRow("a field of one digit") << QByteArray("@8000\r\nAB 1 \r\nq\r\n") << QStringList{"8000:"};
     QTest::newRow("fields two blanks apart")
         << QByteArray("@8000\r\nAB  CD \r\nq\r\n") << QStringList{"8000:"};
@@ -235,6 +235,52 @@ void tst_TextFileIO::aSecondOpenIsRefused()
     QCOMPARE(readAll(240), QStringList{"9000:ee"});
 }
 
+void tst_TextFileIO::theCheckNamesTheFirstFault_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("line");        // the line named, 0 for the whole file; -1: the image passes
+    QTest::addColumn<QString>("problem"); // how the problem begins
+
+    const QByteArray lf = "@8000\n" + dataLine(0, 16).replace(" \r\n", "\n") + "AB\n@10000\n";
+    QTest::newRow("CR LF") << "@8000\r\n" + dataLine(0, 16) + "@FFC6\r\nAB CD\r\nq\r\n" << -1 << "";
+    QTest::newRow("LF, blank lines after q") << lf + "CD\nq\n\n \n" << -1 << "";
+    QTest::newRow("ZZ") << QByteArray("@8000\r\nAB\r\nAB ZZ \r\nq\r\n") << 3
+                        << "field 2 \"ZZ\" is not two hex";
+    QTest::newRow("three digits") << QByteArray("@8000\r\nABC\r\nq\r\n") << 2 << "field 1 \"ABC\" is not";
+    QTest::newRow("17 fields") << "@8000\r\n" + dataLine(0, 17) + "q\r\n" << 2 << "more than 16 fields";
+    QTest::newRow("no q") << lf << 5 << "the closing q line is missing";
+    QTest::newRow("text after q") << QByteArray("@8000\r\nAB\r\nq\r\n\r\nCD\r\n") << 5 << "text after the";
+    QTest::newRow("data first") << QByteArray("AB\r\n@8000\r\nq\r\n") << 1 << "data before the first";
+    QTest::newRow("bad address") << QByteArray("@8000\r\nAB\r\n@80G0\r\nq\r\n") << 3 << "not an address";
+    QTest::newRow("past 24 bits") << QByteArray("@FFFFFE\r\nAB CD EF\r\nq\r\n") << 2 << "data past the";
+    QTest::newRow("empty file") << QByteArray() << 0 << "the file is empty";
+    QTest::newRow("no data") << QByteArray("@8000\r\nq\r\n") << 0 << "the image holds no data bytes";
+    QTest::newRow("over 4 MiB") << "@8000\r\n" + QByteArray(TI_TEXT_MAX_SIZE, '\n') << 0 << "larger than";
+}
+
+void tst_TextFileIO::theCheckNamesTheFirstFault()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, line);
+    QFETCH(QString, problem);
+
+    const QString path = write(content);
+    QByteArray loaded;
+    const ImageCheck check = loadTI_Text(path, loaded);
+    QCOMPARE(checkTI_Text(content).problem, check.problem);
+    QVERIFY2(check.ok == (line < 0) && check.line == qMax(line, 0) &&
+                 check.problem.left(problem.size()) == problem,
+             qPrintable(check.describe(path)));
+    if (!check.ok)
+        return;
+    // What passes, the reader hands out whole.
+    QCOMPARE(openTI_TextInMemory(loaded), OPERATION_SUCCESSFUL);
+    unsigned int total = 0;
+    for (const QString &block : readAll(240))
+        total += static_cast<unsigned int>(block.section(':', 1).size() / 2);
+    QCOMPARE(total, check.dataBytes);
+}
+
 void tst_TextFileIO::carriedImagesReadToTheirSize_data()
 {
     QTest::addColumn<QString>("path");
@@ -270,6 +316,8 @@ void tst_TextFileIO::carriedImagesReadToTheirSize()
     }
     QCOMPARE(total, size);
     QCOMPARE(segmentStarts, (QList<uint32_t>{0x8000, 0xFFC6, 0xFFD8}));
+    QByteArray content;
+    QCOMPARE(loadTI_Text(path, content).dataBytes, static_cast<unsigned int>(size));
 }
 
 QTEST_GUILESS_MAIN(tst_TextFileIO)

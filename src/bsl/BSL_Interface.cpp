@@ -134,8 +134,17 @@ void BSL_Interface::installFirmware(const QString &firmware, unsigned int size)
     _deferred.clear();
     _stopRequested.store(false);
     _unitErased = false;
-    if (authenticate() && erase()) {
-        rxTxtFileBegin(firmware);
+    _imageProblem.clear();
+    // A refused password erases the unit: the whole image is read and checked before the first
+    // frame, and the write phase reads these very bytes, not the file a second time.
+    QByteArray image;
+    const ImageCheck check = loadTI_Text(firmware, image);
+    if (!check.ok) {
+        _imageProblem = check.describe(firmware);
+        qCDebug(lcImage).noquote() << "BSL_Interface::installFirmware"
+                                   << "image refused, nothing sent:" << _imageProblem;
+    } else if (authenticate() && erase()) {
+        rxTxtFileBegin(firmware, image);
         setPhase(Phase::Writing);
         while (rxTxtFileContinue(size)) {
         }
@@ -258,12 +267,12 @@ BSL_Interface::Ack BSL_Interface::rxDataBlock(uint32_t address, const QByteArray
     return txPacket(core);
 }
 
-void BSL_Interface::rxTxtFileBegin(const QString &firmware)
+void BSL_Interface::rxTxtFileBegin(const QString &firmware, const QByteArray &image)
 {
     const QByteArray path = firmware.toLocal8Bit();
     qCDebug(lcLoader, "Writing %s...", path.constData());
     _rxTxtBytes = 0;
-    openTI_TextForRead(path.constData());
+    openTI_TextInMemory(image);
     _rxTxtTime.start();
 }
 

@@ -101,6 +101,10 @@ public:
     bool erase();
 
     unsigned int getPercent() const { return _percent; }
+    // Why the last installation refused its image before sending anything (a file that cannot be
+    // read, or the first line that is not TI-TXT, with its number and the image's path); empty
+    // when the image passed.
+    QString imageProblem() const { return _imageProblem; }
     // The image reached the unit whole (100 %) and, when verification is on, checked out.
     bool succeeded() const
     {
@@ -133,7 +137,7 @@ private:
     Ack rxPassword();
     Ack rxMassErase();
     Ack rxDataBlock(uint32_t address, const QByteArray &block);
-    void rxTxtFileBegin(const QString &firmware);
+    void rxTxtFileBegin(const QString &firmware, const QByteArray &image);
     bool rxTxtFileContinue(unsigned int size);
     bool nextBlock(uint32_t &address, QByteArray &block);
     void rxTxtFileEnd();
@@ -163,6 +167,7 @@ private:
     bool _fastReplies = false;
     Verification _verification = Verification::NotRun;
     bool _unitErased = false;
+    QString _imageProblem;
     QMap<uint32_t, QByteArray> _written; // what the write phase sent: contiguous sections by address
     // Blocks holding the interrupt vectors, the reset vector among them: written after all others,
     // so that a unit cut off before the end has no reset vector and starts in its loader.

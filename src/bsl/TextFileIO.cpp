@@ -2,12 +2,13 @@
 
 #include "logcategories.h"
 
+#include <QBuffer>
 #include <QDebug>
 #include <QFile>
 
 namespace {
 
-QFile *pFile = nullptr;
+QIODevice *pFile = nullptr; // a file, or a buffer holding an image read before
 uint32_t currentAddr = NO_DATA_READ;
 
 // Lines are read in pieces of at most 49 characters (line ends included); a longer line goes on in
@@ -53,22 +54,24 @@ bool parseAddress(const char *line, int length, uint32_t &address)
     return true;
 }
 
-// The bytes of one data line piece: floor((length - 4) / 3) + 1 fields, field k in the characters
-// 3k and 3k + 1, each a hex number of at most two digits (text without digits gives 0), every other
-// character a blank. A piece of blanks only (such as the lone LF after a full line) holds nothing.
-// False for anything else, such as a seventeenth field, a field of one character, fields without
-// their separating blank, or a last field followed directly by the line feed: converting such a
-// line would lose or invent bytes without a trace.
+// The bytes of one data line piece: fields up to its last non-blank character, field k in the
+// characters 3k and 3k + 1, each a hex number of at most two digits (text without digits gives 0),
+// every other character a blank. A piece of blanks only (such as the lone LF after a full line)
+// holds nothing. False for anything else, such as a seventeenth field, a field of one character or
+// fields without their separating blank: converting such a line would lose or invent bytes without
+// a trace.
 bool parseDataLine(const char *line, int length, QByteArray &bytes)
 {
-    bool blank = true;
-    for (int i = 0; i < length && blank; ++i)
-        blank = isBlank(line[i]);
-    if (blank)
+    int used = length;
+    while (used > 0 && isBlank(line[used - 1]))
+        --used;
+    if (used == 0)
         return true;
-    if (length < 4)
+    // The last of n fields "XX" separated by single blanks ends at character 3n - 1, whether the
+    // line goes on with a blank, a CR or directly with the LF.
+    const int fields = qMin((used + 1) / 3, MAX_FIELDS);
+    if (fields == 0)
         return false;
-    const int fields = qMin((length - 4) / 3 + 1, MAX_FIELDS);
     for (int k = 0; k < fields; ++k) {
         const char *field = line + 3 * k;
         if (isBlank(field[0]) || isBlank(field[1]))
@@ -94,7 +97,166 @@ void endImage(const char *line, int length)
     currentAddr = TXT_EOF;
 }
 
+// Longest part of a line that a check's verdict shows.
+constexpr int SHOWN_LINE_LENGTH = 40;
+// The loader takes 24 address bits: no byte of an image may lie at or above this address.
+constexpr quint64 ADDRESS_END = 0x1000000;
+
+QString shown(const QByteArray &text)
+{
+    QString printable;
+    for (int i = 0; i < text.size() && i < SHOWN_LINE_LENGTH; ++i) {
+        const char c = text.at(i);
+        printable += c >= 0x20 && c < 0x7F ? QLatin1Char(c) : QLatin1Char('?');
+    }
+    return text.size() > SHOWN_LINE_LENGTH ? printable + QStringLiteral("...") : printable;
+}
+
+// What is wrong with a data line ("XX" fields separated by single blanks, one blank allowed at the
+// end), or nothing; its number of fields in `fields`.
+QString dataLineFault(const QByteArray &line, int &fields)
+{
+    fields = 0;
+    for (int i = 0; i < line.size();) {
+        int end = line.indexOf(' ', i);
+        if (end < 0)
+            end = line.size();
+        if (end - i != 2 || hexValue(line.at(i)) < 0 || hexValue(line.at(i + 1)) < 0)
+            return QStringLiteral("field %1 \"%2\" is not two hexadecimal digits")
+                .arg(fields + 1)
+                .arg(shown(line.mid(i, end - i)));
+        if (++fields > MAX_FIELDS)
+            return QStringLiteral("more than %1 fields").arg(MAX_FIELDS);
+        i = end + 1;
+    }
+    return QString();
+}
+
+// The address of an address line: "@" and 1 to 8 hex digits, one blank allowed at the end.
+bool addressOf(const QByteArray &line, quint64 &address)
+{
+    const QByteArray digits = line.endsWith(' ') ? line.mid(1).chopped(1) : line.mid(1);
+    bool ok = digits.size() >= 1 && digits.size() <= 8;
+    for (const char c : digits)
+        ok = ok && hexValue(c) >= 0;
+    address = ok ? digits.toULongLong(nullptr, 16) : 0;
+    return ok;
+}
+
 } // namespace
+
+QString ImageCheck::describe(const QString &path) const
+{
+    if (line == 0)
+        return QStringLiteral("%1: %2").arg(path, problem);
+    const QString where = QStringLiteral("line %1 of %2: %3").arg(line).arg(path, problem);
+    return lineText.isEmpty() ? where : QStringLiteral("%1: \"%2\"").arg(where, lineText);
+}
+
+ImageCheck checkTI_Text(const QByteArray &content)
+{
+    ImageCheck check;
+    const auto fault = [&check](int line, const QByteArray &text, const QString &problem) {
+        check.line = line;
+        check.lineText = shown(text);
+        check.problem = problem;
+        check.dataBytes = 0;
+        return check;
+    };
+    if (content.size() > TI_TEXT_MAX_SIZE)
+        return fault(0, QByteArray(), QStringLiteral("larger than 4 MiB"));
+    if (content.isEmpty())
+        return fault(0, QByteArray(), QStringLiteral("the file is empty"));
+
+    const QList<QByteArray> lines = content.split('\n');
+    // After the last line end comes no line.
+    const int count = lines.last().isEmpty() ? lines.size() - 1 : lines.size();
+    quint64 next = 0; // the address of the next data byte
+    bool addressed = false;
+    bool closed = false;
+    for (int i = 0; i < count; ++i) {
+        const int number = i + 1;
+        QByteArray line = lines.at(i);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.contains('\r'))
+            return fault(number, line, QStringLiteral("a carriage return inside the line"));
+        const bool blank = line.trimmed().isEmpty();
+        if (closed) {
+            if (!blank)
+                return fault(number, line, QStringLiteral("text after the closing q line"));
+            continue;
+        }
+        if (line == "q" || line == "Q" || line == "q " || line == "Q ") {
+            closed = true;
+            continue;
+        }
+        if (line.startsWith('@')) {
+            if (!addressOf(line, next))
+                return fault(number, line,
+                             QStringLiteral("not an address line (@ and 1 to 8 hexadecimal digits)"));
+            if (next >= ADDRESS_END)
+                return fault(number, line, QStringLiteral("an address past the loader's 24-bit range"));
+            addressed = true;
+            continue;
+        }
+        if (blank)
+            return fault(number, line, QStringLiteral("an empty line"));
+        int fields = 0;
+        const QString wrong = dataLineFault(line, fields);
+        if (!addressed)
+            return fault(number, line,
+                         wrong.isEmpty() ? QStringLiteral("data before the first address line")
+                                         : QStringLiteral("the first line is not an address line"));
+        if (!wrong.isEmpty())
+            return fault(number, line, wrong);
+        next += static_cast<quint64>(fields);
+        if (next > ADDRESS_END)
+            return fault(number, line, QStringLiteral("data past the loader's 24-bit address range"));
+        check.dataBytes += static_cast<unsigned int>(fields);
+    }
+    if (!closed)
+        return fault(count + 1, QByteArray(), QStringLiteral("the closing q line is missing"));
+    if (check.dataBytes == 0)
+        return fault(0, QByteArray(), QStringLiteral("the image holds no data bytes"));
+    check.ok = true;
+    return check;
+}
+
+ImageCheck loadTI_Text(const QString &path, QByteArray &content)
+{
+    content.clear();
+    ImageCheck check;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        check.problem = QStringLiteral("cannot be read (%1)").arg(file.errorString());
+        return check;
+    }
+    if (file.size() > TI_TEXT_MAX_SIZE) {
+        check.problem = QStringLiteral("larger than 4 MiB");
+        return check;
+    }
+    // One byte more than the limit shows a file that grew, or one whose size is not known ahead.
+    content = file.read(TI_TEXT_MAX_SIZE + 1);
+    if (file.error() != QFileDevice::NoError) {
+        check.problem = QStringLiteral("cannot be read (%1)").arg(file.errorString());
+        content.clear();
+        return check;
+    }
+    return checkTI_Text(content);
+}
+
+int openTI_TextInMemory(const QByteArray &content)
+{
+    if (pFile)
+        return ERROR_OPENING_FILE;
+    currentAddr = NO_DATA_READ;
+    auto *buffer = new QBuffer;
+    buffer->setData(content);
+    buffer->open(QIODevice::ReadOnly);
+    pFile = buffer;
+    return OPERATION_SUCCESSFUL;
+}
 
 int openTI_TextForRead(const char *filename)
 {

@@ -276,10 +276,10 @@ case_unplug() {
   expect_text "$work/sim0.err" "^talvo-sim: 1 hang-ups of $(cat "$work/sim0.tty")$"
 }
 
-# The journal's entries as SERIAL=FAMILY words, in the file's order.
+# The journal's entries as SERIAL=FAMILY words, sorted (runs side by side note in any order).
 journal_entries() {
-  awk -F= '/^\[/ { serial = substr($0, 2, length($0) - 2) } $1 == "family" { printf "%s=%s ", serial, $2 }' \
-    "$HOME/.local/share/Talvo/TalvoUpdater/journal.ini" 2>/dev/null
+  awk -F= '/^\[/ { serial = substr($0, 2, length($0) - 2) } $1 == "family" { print serial "=" $2 }' \
+    "$HOME/.local/share/Talvo/TalvoUpdater/journal.ini" 2>/dev/null | sort | tr '\n' ' '
 }
 
 # --all stopped by two interrupts while it writes both units: each run found its unit's serial number

@@ -31,6 +31,7 @@ namespace {
 const qint64 STOP_CONFIRM_MS = 5000;
 
 const char *const VERIFY_FAILED = "Verify failed: the memory of the unit does not match the carried firmware";
+const char *const IMAGE_DAMAGED = "the carried firmware is damaged (%1): nothing was written to the unit";
 
 // The session that the installing thread tells of each phase.
 std::atomic<FlashSession *> phaseListener{nullptr};
@@ -351,6 +352,10 @@ int FlashSession::install()
     if (verify && written)
         _report.event(QStringLiteral("verify"), {{QStringLiteral("ok"), Report::json(ok)}});
     if (!ok) {
+        // Refused before the first frame: the unit keeps its firmware, nothing to restore.
+        if (!_driver->imageProblem().isEmpty())
+            return fail(EXIT_FAILED, QStringLiteral("image"),
+                        QString::fromLatin1(IMAGE_DAMAGED).arg(_driver->imageProblem()));
         if (_stopping)
             return finish(EXIT_STOPPED, QStringLiteral("stopped"), QStringLiteral("Stopped by the user"));
         const QString reason = verify && written ? QStringLiteral("verify-failed") : QStringLiteral("failed");
@@ -410,6 +415,10 @@ int FlashSession::recover()
         _report.result(QStringLiteral("Restore successful!"));
         return finish(EXIT_OK, QStringLiteral("restored"), QStringLiteral("Restore successful!"));
     }
+    // Refused before the first frame: a restore with the same image would fail the same way.
+    if (!_driver->imageProblem().isEmpty())
+        return fail(EXIT_FAILED, QStringLiteral("image"),
+                    QString::fromLatin1(IMAGE_DAMAGED).arg(_driver->imageProblem()));
     if (_stopping)
         return finish(EXIT_STOPPED, QStringLiteral("stopped"), QStringLiteral("Stopped by the user"));
     if (port.isEmpty()) {
