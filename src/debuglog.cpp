@@ -1,5 +1,6 @@
 #include "debuglog.h"
 
+#include "nativepath.h"
 #include "plainfile.h"
 #include "userfolder.h"
 
@@ -75,15 +76,6 @@ void addFile(QFile *file)
     if (files.isEmpty() && QCoreApplication::instance())
         qAddPostRoutine(closeFiles);
     files << file;
-}
-
-PlainFile::Path nativePath(const QString &path)
-{
-#ifdef Q_OS_WIN
-    return QDir::toNativeSeparators(path).toStdWString();
-#else
-    return QFile::encodeName(path).toStdString();
-#endif
 }
 
 // Removes the oldest of the program's run files beyond DebugLog::KEPT_RUN_LOGS, never `current`.

@@ -1,6 +1,7 @@
 #include "installjournal.h"
 
 #include "logcategories.h"
+#include "nativepath.h"
 #include "plainfile.h"
 #include "targetinfo.h"
 #include "userfolder.h"
@@ -30,15 +31,6 @@ struct Section
     QByteArray text;
     QHash<QString, QStringList> values; // each key's values in the order of the file
 };
-
-PlainFile::Path nativePath(const QString &path)
-{
-#ifdef Q_OS_WIN
-    return QDir::toNativeSeparators(path).toStdWString();
-#else
-    return QFile::encodeName(path).toStdString();
-#endif
-}
 
 bool isHexDigit(QChar c)
 {
