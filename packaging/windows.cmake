@@ -31,10 +31,20 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
 else()
   set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 endif()
-# NSIS's own release for Windows carries the 32-bit stubs only; a 32-bit installer puts a 64-bit
-# program into the 64-bit Program Files all the same. With the 64-bit stubs: amd64-unicode.
-set(TALVO_NSIS_TARGET x86-unicode CACHE STRING "makensis target of the installer: x86-unicode or amd64-unicode")
-set(CPACK_NSIS_DEFINES "Target ${TALVO_NSIS_TARGET}")
+# The installer is built for the program's architecture: a 64-bit installer for a 64-bit build,
+# a 32-bit one for a 32-bit build, unless TALVO_NSIS_TARGET names the makensis target. NSIS's own
+# release for Windows carries the 32-bit stubs only: with it, a 64-bit build takes x86-unicode,
+# whose installer puts a 64-bit program into the 64-bit Program Files all the same.
+set(TALVO_NSIS_TARGET "" CACHE STRING
+    "makensis target of the installer: x86-unicode or amd64-unicode; empty: the build's pointer size")
+if(TALVO_NSIS_TARGET)
+  set(nsis_target ${TALVO_NSIS_TARGET})
+elseif(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(nsis_target x86-unicode)
+else()
+  set(nsis_target amd64-unicode)
+endif()
+set(CPACK_NSIS_DEFINES "Target ${nsis_target}")
 set(CPACK_NSIS_MODIFY_PATH OFF)
 set(CPACK_NSIS_DISPLAY_NAME "Talvo Updater")
 set(CPACK_NSIS_PACKAGE_NAME "Talvo Updater")

@@ -3,9 +3,9 @@
 #include "BSL_Common.h"
 #include "CRC.h"
 #include "logcategories.h"
+#include "quietread.h"
 
 #include <QDebug>
-#include <QElapsedTimer>
 
 namespace {
 
@@ -31,6 +31,18 @@ bool stepPassed(SerialLine::OpenResult result, const char *where, StepFailure ge
         }
     }
     return true;
+}
+
+// The line read to its quiet; a read that the bounds cut off is logged under `label`.
+template <typename ReadByte, typename Take>
+QuietRead readToQuiet(const char *label, ReadByte readByte, Take take)
+{
+    const QuietRead read = readUntilQuiet(readByte, take);
+    if (read.end == QuietRead::Bounded) {
+        qCDebug(lcSerial).noquote() << label << "the line does not fall silent, stopped after" << read.count
+                                    << "bytes in" << read.elapsedMs << "ms";
+    }
+    return read;
 }
 
 } // namespace
@@ -132,23 +144,13 @@ std::optional<unsigned char> BSL_IO_UART::readByte()
 
 void BSL_IO_UART::readBounded(QByteArray *keep, const char *label)
 {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    int count = 0;
-    for (;;) {
-        // Only a silence ends the read: line noise may hold any byte value.
-        const std::optional<unsigned char> byte = readByte();
-        if (!byte)
-            return;
-        if (keep)
-            keep->append(static_cast<char>(*byte));
-        ++count;
-        if (count >= READ_UNTIL_TIMEOUT_MAX_BYTES || elapsed.elapsed() >= READ_UNTIL_TIMEOUT_MAX_MS) {
-            qCDebug(lcSerial).noquote() << label << "the line does not fall silent, stopped after" << count
-                                        << "bytes in" << elapsed.elapsed() << "ms";
-            return;
-        }
-    }
+    readToQuiet(
+        label, [this] { return readLineByte(); },
+        [keep](unsigned char byte) {
+            if (keep)
+                keep->append(static_cast<char>(byte));
+            return false;
+        });
 }
 
 void BSL_IO_UART::readUntilTimeout(QByteArray &data)
@@ -159,24 +161,13 @@ void BSL_IO_UART::readUntilTimeout(QByteArray &data)
 bool BSL_IO_UART::readReply(QByteArray &data)
 {
     const int start = data.size();
-    QElapsedTimer elapsed;
-    elapsed.start();
-    int count = 0;
-    for (;;) {
-        const SerialLine::ReadResult result = readLineByte();
-        if (!result.received)
-            return false;
-        data.append(static_cast<char>(result.byte));
-        if (endsWithWholeReply(data, start))
-            return true;
-        ++count;
-        if (count >= READ_UNTIL_TIMEOUT_MAX_BYTES || elapsed.elapsed() >= READ_UNTIL_TIMEOUT_MAX_MS) {
-            qCDebug(lcSerial).noquote()
-                << "BSL_IO_UART::readReply the line does not fall silent, stopped after" << count
-                << "bytes in" << elapsed.elapsed() << "ms";
-            return false;
-        }
-    }
+    const QuietRead read = readToQuiet(
+        "BSL_IO_UART::readReply", [this] { return readLineByte(); },
+        [&data, start](unsigned char byte) {
+            data.append(static_cast<char>(byte));
+            return endsWithWholeReply(data, start);
+        });
+    return read.end == QuietRead::Taken;
 }
 
 // The bytes from `start` on are exactly one reply: header, length, core and a CRC that checks.

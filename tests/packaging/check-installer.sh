@@ -1,15 +1,33 @@
 #!/usr/bin/env bash
-# The Windows installer that CPack builds from packaging/windows.cmake, under wine: installed
-# silently, started from its Start-menu shortcut, uninstalled silently without a trace.
-# Usage: check-installer.sh SOURCE_DIR OUT_DIR STANDIN.exe VERSION WINEPREFIX
+# The Windows installer that CPack builds from packaging/windows.cmake: its architecture follows
+# the build's pointer size unless TALVO_NSIS_TARGET is given; the one a 64-bit build makes by
+# default, under wine: installed silently, started from its Start-menu shortcut, uninstalled
+# silently without a trace.
+# Usage: check-installer.sh SOURCE_DIR OUT_DIR STANDIN.exe VERSION WINEPREFIX CXX64 CXX32
 set -euo pipefail
-src=$1 out=$2 standin=$3 version=$4
+src=$1 out=$2 standin=$3 version=$4 cxx64=$6 cxx32=$7
 export WINEPREFIX=$5
 fail() { echo "FAIL: $*"; exit 1; }
 command -v makensis >/dev/null || { echo "SKIP: no makensis (tools/install-deps.sh packaging)"; exit 77; }
-rm -rf "$out" && mkdir -p "$out" && cd "$out"
-cmake -S "$src/tests/packaging/installer" -B . -DTALVO_SOURCE_DIR="$src" -DSTANDIN_EXE="$standin" \
-  -DTALVO_VERSION="$version" >cpack.log && cpack >>cpack.log || { cat cpack.log; fail cpack; }
+rm -rf "$out" && mkdir -p "$out"
+
+# installer NAME CXX SYSTEM FORMAT [CMAKE_ARGS...]: the installer of the stand-in built by CXX for
+# Windows, which CPack names after SYSTEM (win64, win32), must be a program of that PE FORMAT.
+installer() {
+  local name=$1 cxx=$2 system=$3 expected=$4 dir=$out/$1 format
+  shift 4
+  cmake -S "$src/tests/packaging/installer" -B "$dir" -DCMAKE_SYSTEM_NAME=Windows -DCMAKE_CXX_COMPILER="$cxx" \
+    -DTALVO_SOURCE_DIR="$src" -DSTANDIN_EXE="$standin" -DTALVO_VERSION="$version" "$@" >"$dir.log" 2>&1 &&
+    (cd "$dir" && cpack -G NSIS >>"$dir.log" 2>&1) || { cat "$dir.log"; fail "cpack ($name)"; }
+  format=$(x86_64-w64-mingw32-objdump -f "$dir/TalvoUpdater-$version-$system.exe" | sed -n 's/.*file format //p')
+  [ "$format" = "$expected" ] || fail "$name: TalvoUpdater-$version-$system.exe is $format, not $expected"
+  echo "PASS $name: TalvoUpdater-$version-$system.exe is $format"
+}
+installer win64 "$cxx64" win64 pei-x86-64 # a 64-bit build, by default: the one run under wine below
+installer win32 "$cxx32" win32 pei-i386   # a 32-bit build, by default
+installer given "$cxx64" win64 pei-i386 -DTALVO_NSIS_TARGET=x86-unicode
+
+cd "$out/win64"
 source "$src/tests/win32/wine-env.sh"
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d" # no menu entries on this machine
 inst=$WINEPREFIX/drive_c/Program\ Files/TalvoUpdater

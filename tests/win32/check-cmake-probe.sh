@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Configures and builds tests/win32/cmake-probe for Windows with mingw-w64 and checks that the
+# Configures and builds tests/win32/cmake-probe for Windows with mingw-w64, the program's
+# executable with the settings of its target in the build (SETTINGS), and checks that the
 # executable CMake links is a GUI program carrying the version record, icon and manifest.
-# Usage: check-cmake-probe.sh CMAKE SOURCE_DIR OUT_DIR
+# Usage: check-cmake-probe.sh CMAKE SOURCE_DIR OUT_DIR SETTINGS
 set -euo pipefail
-cmake=$1 src=$2 out=$3
+cmake=$1 src=$2 out=$3 settings=$4
 rm -rf "$out"
-"$cmake" -S "$src/tests/win32/cmake-probe" -B "$out" -DTALVO_SOURCE_DIR="$src" \
+"$cmake" -S "$src/tests/win32/cmake-probe" -B "$out" -DTALVO_SOURCE_DIR="$src" -DTALVO_PROGRAM_SETTINGS="$settings" \
   -DCMAKE_TOOLCHAIN_FILE="$src/tests/win32/cmake-probe/mingw-toolchain.cmake" >"$out.log" 2>&1 \
   || { cat "$out.log"; exit 1; }
 "$cmake" --build "$out" >>"$out.log" 2>&1 || { cat "$out.log"; exit 1; }

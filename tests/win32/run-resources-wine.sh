@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Reads the metadata back from a program linked with the resource script, under wine, and
-# compares it with the expected list. Usage: run-resources-wine.sh SOURCE_DIR BUILD_DIR
+# Reads the metadata back under wine from the executable that win32_cmake_resources built as the
+# project makes it, and compares it with the expected list.
+# Usage: run-resources-wine.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 src=$1 build=$2
 export WINEPREFIX=$build/wineprefix
 source "$src/tests/win32/wine-env.sh"
 cd "$build"
-actual=$(wine resources_wine.exe 'stub\TalvoUpdater.exe' | tr -d '\r')
+actual=$(wine resources_wine.exe 'cmake-probe\TalvoUpdater.exe' | tr -d '\r')
 echo "$actual"
 if ! diff -u "$src/tests/win32/resources.expected" - <<<"$actual"; then
   echo "FAIL: the program's metadata differs from the expected list"

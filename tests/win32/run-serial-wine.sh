@@ -56,5 +56,20 @@ pids+=($!)
 for _ in $(seq 100); do grep -q held "$work/holder.out" && break; sleep 0.05; done
 grep -q held "$work/holder.out" || { echo "FAIL: could not hold COM10's port"; exit 1; }
 
+# A device on COM12 that answers whatever it is sent with 3 s of talk: 10 bytes every 5 ms.
+python3 - >"$work/babble.out" <<'PY' &
+import os, time
+master, slave = os.openpty()
+print("PORT", os.ttyname(slave), flush=True)
+while os.read(master, 64):
+    end = time.monotonic() + 3
+    while time.monotonic() < end:
+        os.write(master, b"x" * 10)
+        time.sleep(0.005)
+PY
+pids+=($!)
+for _ in $(seq 100); do grep -q '^PORT ' "$work/babble.out" && break; sleep 0.05; done
+ln -sfn "$(sed -n 's/^PORT //p' "$work/babble.out")" "$WINEPREFIX/dosdevices/com12"
+
 cd "$build"
-wine serialline_wine.exe COM7 COM8 COM9 COM10 COM42 COM11 "$version" | tr -d '\r'
+wine serialline_wine.exe COM7 COM8 COM9 COM10 COM42 COM11 COM12 "$version" | tr -d '\r'
