@@ -2,6 +2,9 @@
 # the two programs, the udev rule, a desktop entry with its icons, AppStream metadata,
 # manual pages and the package's own documentation.
 set(linux_dir ${CMAKE_CURRENT_LIST_DIR}/linux)
+# Folders the installation makes get these rights whatever the umask of whoever builds.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(linux_out ${CMAKE_CURRENT_BINARY_DIR}/packaging)
 set(app_id com.quellmark.TalvoUpdater)
 set(doc_dir share/doc/talvo-updater)
@@ -15,7 +18,8 @@ foreach(size 48 128 256)
 endforeach()
 
 # Manual pages and the changelog go in gzip-compressed without a time stamp, as Debian wants them.
-# talvo-flash's page is made from its own --help and --version, so the two cannot drift apart.
+# talvo-flash's page is made from its own --help and --version, so the two cannot drift apart;
+# its date is the build's time stamp's month.
 find_program(TALVO_HELP2MAN help2man)
 find_program(TALVO_GZIP gzip REQUIRED)
 set(man_pages ${linux_out}/TalvoUpdater.1.gz)
@@ -24,7 +28,8 @@ add_custom_command(OUTPUT ${linux_out}/TalvoUpdater.1.gz
   DEPENDS ${linux_dir}/TalvoUpdater.1)
 if(TALVO_HELP2MAN)
   add_custom_command(OUTPUT ${linux_out}/talvo-flash.1.gz
-    COMMAND ${TALVO_HELP2MAN} --no-info --section 1 --name "install firmware on Talvo flash units"
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${TALVO_SOURCE_DATE_EPOCH} LC_ALL=C.UTF-8
+            ${TALVO_HELP2MAN} --no-info --section 1 --name "install firmware on Talvo flash units"
             --output ${linux_out}/talvo-flash.1 $<TARGET_FILE:talvo-flash>
     COMMAND ${TALVO_GZIP} -9nf ${linux_out}/talvo-flash.1
     DEPENDS talvo-flash
@@ -70,4 +75,10 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "qml-module-qtquick2, qml-module-qtquick-window2, qml-module-qtquick-layouts, qml-module-qtquick-controls")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${linux_dir}/postinst ${linux_dir}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# CPack takes the time of every member and file of the package from SOURCE_DATE_EPOCH in its
+# environment: the file it reads before it packs sets it to the build's time stamp, unless the
+# caller gives one.
+configure_file(${linux_dir}/cpack-options.cmake.in ${linux_out}/cpack-options.cmake @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE ${linux_out}/cpack-options.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${linux_dir}/deb-member-modes.cmake)
 include(CPack)

@@ -22,7 +22,7 @@ for extra in "$@"; do
   case "$extra" in
     wine) packages+=(wine wine64) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
-    packaging) packages+=(dpkg-dev lintian desktop-file-utils appstream nsis) ;;
+    packaging) packages+=(dpkg-dev lintian desktop-file-utils appstream nsis devscripts diffoscope-minimal) ;;
     usbstack) packages+=(qemu-system-x86 busybox-static cpio udev) ;;
     *) echo "install-deps: unknown extra '$extra'" >&2; exit 2 ;;
   esac
