@@ -33,8 +33,8 @@ run: build
 	  cd $(BUILD)/run && ../tools/demo/talvo-updater-demo; \
 	fi
 
-# The wine tests run the Windows code, the package checks take lintian, the validators and
-# makensis: `make test` installs them.
+# The wine tests run the Windows code, the package checks take lintian, the validators,
+# hardening-check and makensis (diffoscope explains a package that differs): `make test` installs them.
 test-deps: deps
 	@bash tools/install-deps.sh wine packaging
 

@@ -14,8 +14,13 @@ include(CheckCXXCompilerFlag)
 include(CheckPIESupported)
 
 set(talvo_release $<NOT:$<CONFIG:Debug>>)
-set(hardening_flags -U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=2 -fstack-protector-strong -Wformat
-                    -Werror=format-security)
+set(hardening_flags)
+# The stack protector's and the fortified functions' checks are glibc's; mingw-w64 would take them
+# from libssp-0.dll, which the Windows installer does not carry.
+if(NOT WIN32)
+  list(APPEND hardening_flags -U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=2 -fstack-protector-strong)
+endif()
+list(APPEND hardening_flags -Wformat -Werror=format-security)
 # Neither exists on every target (control-flow protection is x86's): only where the compiler
 # takes them without a word.
 foreach(flag -fstack-clash-protection -fcf-protection)
@@ -26,9 +31,6 @@ foreach(flag -fstack-clash-protection -fcf-protection)
   endif()
 endforeach()
 add_compile_options("$<${talvo_release}:${hardening_flags}>")
-# mingw-w64 takes the stack protector's and the fortified functions' checks from libssp, which
-# the driver links only when it sees the flag.
-add_link_options("$<${talvo_release}:-fstack-protector-strong>")
 
 # PIE, and the relocations read-only after start-up with every symbol bound then. The -z
 # options are the ELF linker's; a Windows build has neither.

@@ -6,10 +6,11 @@
 # the second folder is built from scratch)
 set -euo pipefail
 first=$1 second=$2
-make package BUILD="$first" >"$first.package.log" || { tail -n 30 "$first.package.log"; exit 1; }
-rm -rf "$second"
-(umask 0002 && TZ=XST-14 make package BUILD="$second" CMAKE_FLAGS=-DBUILD_TESTING=OFF >"$second.package.log") ||
-  { tail -n 30 "$second.package.log"; exit 1; }
+mkdir -p "$first"
+make package BUILD="$first" >"$first/package.log" || { tail -n 30 "$first/package.log"; exit 1; }
+rm -rf "$second" && mkdir -p "$second"
+(umask 0002 && TZ=XST-14 make package BUILD="$second" CMAKE_FLAGS=-DBUILD_TESTING=OFF >"$second/package.log") ||
+  { tail -n 30 "$second/package.log"; exit 1; }
 debs=("$first"/talvo-updater_*.deb "$second"/talvo-updater_*.deb)
 [ ${#debs[@]} -eq 2 ] || { echo "FAIL: not one package in each folder: ${debs[*]}"; exit 1; }
 sha256sum "${debs[@]}"
