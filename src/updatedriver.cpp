@@ -37,10 +37,7 @@ UpdateDriver::UpdateDriver(QObject *parent) : QObject(parent), _active(false), _
     connect(worker, SIGNAL(result(const bool &)), this, SLOT(resultHandle(const bool &)));
     connect(worker, &UpdateWorker::cannotVerify, this, [this] { _cannotVerify = true; });
     connect(worker, &UpdateWorker::portProbed, this,
-            [this](const QString &port, int reason, const QString &detail, const QString &model,
-                   const QString &version) {
-                _probedPorts.append(ProbedPort{port, reason, detail, model, version});
-            });
+            [this](const ProbeResult &probe) { _probedPorts.append(probe); });
     connect(worker, &UpdateWorker::erasing, this, [this] { _unitErased = true; });
     connect(worker, &UpdateWorker::notedFamily, this, &UpdateDriver::notedFamily);
     connect(worker, &UpdateWorker::imageProblem, this,
@@ -70,7 +67,7 @@ UpdateDriver::SearchFailure UpdateDriver::searchFailure() const
 {
     // The first port that tells something wins; a unit found anywhere leaves nothing to explain.
     SearchFailure failure = SearchFailureUnknown;
-    for (const ProbedPort &port : _probedPorts) {
+    for (const ProbeResult &port : _probedPorts) {
         if (port.reason == UpdateWorker::PortFound)
             return SearchFailureUnknown;
         if (failure != SearchFailureUnknown)
@@ -95,20 +92,13 @@ QString UpdateDriver::restoreModel() const
     return InstallJournal::read(portOf(UpdateWorker::PortInLoader).serialNumber).model;
 }
 
-// The port on which the last search, list or restore met a unit for the given reason, as the
-// port list describes it now (empty when it is gone).
-PortInfo UpdateDriver::portOf(int reason) const
+ProbeResult UpdateDriver::portOf(UpdateWorker::PortReason reason) const
 {
-    for (const ProbedPort &probed : _probedPorts) {
-        if (probed.reason != reason)
-            continue;
-        for (const PortInfo &info : PortEnumerator::availablePorts()) {
-            if (info.portName == probed.port)
-                return info;
-        }
-        break;
+    for (const ProbeResult &probed : _probedPorts) {
+        if (probed.reason == reason)
+            return probed;
     }
-    return PortInfo();
+    return ProbeResult();
 }
 
 void UpdateDriver::noteInJournal(const InstallJournal::Entry &entry)
@@ -311,5 +301,5 @@ bool UpdateDriver::restore(int family)
     if (entry.family != family)
         entry = {entry.serialNumber, QString(), family, QString(), firmware->version()};
     noteInJournal(entry);
-    return recover(type, portOf(UpdateWorker::PortInLoader).systemLocation);
+    return recover(type, portOf(UpdateWorker::PortInLoader).location);
 }

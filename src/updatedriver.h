@@ -3,14 +3,12 @@
 #include "installjournal.h"
 #include "targetinfo.h"
 #include "unitidentifiers.h"
+#include "updateworker.h"
 
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QThread>
-
-class UpdateWorker;
-struct PortInfo;
 
 // The one object the scene talks to: state of the current operation, identity of the found
 // unit, and the actions of the wizard. The work itself runs in an UpdateWorker on _thread.
@@ -69,15 +67,10 @@ public:
 
     // What the last search or list found on each port with the unit's identifiers, in probe
     // order; after a restore, the ports it could not open and the one on which it found the loader.
-    struct ProbedPort
-    {
-        QString port;
-        int reason = 0; // UpdateWorker::PortReason
-        QString detail; // the bytes received, as hex text; why the port could not be opened
-        QString model;  // the unit's model and version, when found
-        QString version;
-    };
-    QList<ProbedPort> probedPorts() const { return _probedPorts; }
+    QList<ProbeResult> probedPorts() const { return _probedPorts; }
+    // The first port on which the last search, list or restore met a unit for this reason, as it
+    // was listed then; an empty result (no port) when there was none.
+    ProbeResult portOf(UpdateWorker::PortReason reason) const;
 
     // Probe every port with the unit's identifiers and release each again, for probedPorts().
     // Ends like a search: activeChanged, with result() true when a unit was identified.
@@ -135,7 +128,6 @@ public slots:
 
 private:
     template <typename... Arguments> void queueOnWorker(const char *slot, Arguments... arguments);
-    PortInfo portOf(int reason) const;
     void noteInJournal(const InstallJournal::Entry &entry);
 
     bool _active;
@@ -147,7 +139,7 @@ private:
     TargetInfo _target;
     QThread _thread;
     UpdateWorker *_worker = nullptr; // lives on _thread
-    QList<ProbedPort> _probedPorts;
+    QList<ProbeResult> _probedPorts;
     bool _unitErased = false; // the operation under way reached the erase
     bool _erased = false;
     QString _imageProblem;

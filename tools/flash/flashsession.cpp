@@ -36,20 +36,6 @@ const char *const IMAGE_DAMAGED = "the carried firmware is damaged (%1): nothing
 // The session that the installing thread tells of each phase.
 std::atomic<FlashSession *> phaseListener{nullptr};
 
-// The path a user gives to --port for a port as the enumeration names it.
-QString devicePath(const QString &portName)
-{
-#ifdef Q_OS_WIN
-    return portName; // COM7: the loader interface adds the device prefix itself
-#else
-    for (const PortInfo &info : PortEnumerator::availablePorts()) {
-        if (info.portName == portName)
-            return info.systemLocation;
-    }
-    return portName;
-#endif
-}
-
 // What the flasher says of a probed port, by UpdateWorker::PortReason: the reason's name in --json
 // and in the result event, its --list line and its error line. %1 is the port; %2, where
 // withDetail is set, the detail (for a port that was not understood: what it sent).
@@ -87,13 +73,13 @@ const ReasonTexts &textsFor(int reason)
     return REASON_TEXTS[known ? reason : int(UpdateWorker::PortOpenFailed)];
 }
 
-QString reasonName(int reason)
+QString reasonName(UpdateWorker::PortReason reason)
 {
     return QString::fromLatin1(textsFor(reason).name);
 }
 
 // A unit is there, but the flasher cannot use it as things stand.
-bool unusable(int reason)
+bool unusable(UpdateWorker::PortReason reason)
 {
     return reason == UpdateWorker::PortNoAccess || reason == UpdateWorker::PortBusy ||
            reason == UpdateWorker::PortNotUnderstood || reason == UpdateWorker::PortInLoader ||
@@ -101,9 +87,8 @@ bool unusable(int reason)
 }
 
 // What a port that was not understood sent, without the frame of a programming-mode reply.
-QByteArray receivedText(const QString &hexDetail)
+QByteArray receivedText(const QByteArray &bytes)
 {
-    const QByteArray bytes = QByteArray::fromHex(hexDetail.toLatin1());
     if (bytes.size() >= 4 && bytes.startsWith("\x7d\x7d\x01") && bytes.endsWith('\x7e'))
         return bytes.mid(3, bytes.size() - 4);
     return bytes;
@@ -139,13 +124,13 @@ QString shownBytes(const QByteArray &bytes, bool inQuotes)
 }
 
 // A reason's text about a probed port, with its detail where the text shows one.
-QString portText(const char *format, const UpdateDriver::ProbedPort &port, const QString &path)
+QString portText(const char *format, const ProbeResult &port, const QString &path)
 {
     const QString text = QString::fromUtf8(format);
     if (!textsFor(port.reason).withDetail)
         return text.arg(path);
     const bool sentText = port.reason == UpdateWorker::PortNotUnderstood;
-    return text.arg(path, sentText ? shownBytes(receivedText(port.detail), true) : port.detail);
+    return text.arg(path, sentText ? shownBytes(receivedText(port.received), true) : port.openError);
 }
 
 #ifndef Q_OS_WIN
@@ -187,19 +172,6 @@ QString FlashSession::familyLetter(TargetInfo::eTARGET_TYPE family)
         break;
     }
     return QString();
-}
-
-QString FlashSession::portPath(const QString &argument)
-{
-#ifdef Q_OS_WIN
-    const QString devicePrefix = QStringLiteral("\\\\.\\");
-    return argument.startsWith(devicePrefix) ? argument.mid(devicePrefix.size()) : argument;
-#else
-    if (argument.startsWith(QLatin1Char('/')) || argument.startsWith(QLatin1String("./")) ||
-        argument.startsWith(QLatin1String("../")))
-        return argument;
-    return QStringLiteral("/dev/") + argument;
-#endif
 }
 
 int FlashSession::run()
@@ -305,15 +277,15 @@ int FlashSession::list()
     _driver->list();
     const bool found = waitForResult();
     reportUnits();
-    const QList<UpdateDriver::ProbedPort> probed = _driver->probedPorts();
-    for (const UpdateDriver::ProbedPort &port : probed)
+    const QList<ProbeResult> probed = _driver->probedPorts();
+    for (const ProbeResult &port : probed)
         _report.result(listLine(port));
     if (found)
         return finish(EXIT_OK, QStringLiteral("found"), QString());
     if (probed.isEmpty())
         return fail(EXIT_NO_UNIT, QStringLiteral("no-unit"),
                     QStringLiteral("no Talvo unit found (is it connected and switched on?)"));
-    for (const UpdateDriver::ProbedPort &port : probed) {
+    for (const ProbeResult &port : probed) {
         if (unusable(port.reason))
             return finish(EXIT_UNUSABLE, reasonName(port.reason), listLine(port));
     }
@@ -422,7 +394,7 @@ int FlashSession::recover()
     if (_stopping)
         return finish(EXIT_STOPPED, QStringLiteral("stopped"), QStringLiteral("Stopped by the user"));
     if (port.isEmpty()) {
-        for (const UpdateDriver::ProbedPort &probed : _driver->probedPorts()) {
+        for (const ProbeResult &probed : _driver->probedPorts()) {
             if (unusable(probed.reason))
                 return noUsableUnit();
         }
@@ -474,7 +446,7 @@ bool FlashSession::awaitInstallation()
 
 int FlashSession::noUsableUnit()
 {
-    const QList<UpdateDriver::ProbedPort> probed = _driver->probedPorts();
+    const QList<ProbeResult> probed = _driver->probedPorts();
     if (probed.isEmpty()) {
         if (_port.isEmpty())
             return fail(EXIT_NO_UNIT, QStringLiteral("no-unit"),
@@ -487,12 +459,12 @@ int FlashSession::noUsableUnit()
     QString reason = QStringLiteral("no-unit");
     QString message;
     bool familyToChoose = false; // a unit in its loader whose family the journal does not note
-    for (const UpdateDriver::ProbedPort &port : probed) {
+    for (const ProbeResult &port : probed) {
         const QString path = portOf(port);
         QString text = portText(textsFor(port.reason).problem, port, path);
         _report.error(QStringLiteral("Error: ") + text);
         if (port.reason == UpdateWorker::PortInLoader) {
-            const TargetInfo::eTARGET_TYPE noted = notedFamilyOf(port.port);
+            const TargetInfo::eTARGET_TYPE noted = notedFamilyOf(port);
             const QString command = recoverCommand(noted, path);
             _report.error(QStringLiteral("  ") + command);
             text += QLatin1Char(' ') + command;
@@ -528,7 +500,7 @@ void FlashSession::reportUnits()
 {
     if (_report.format() != Report::Format::Json)
         return;
-    for (const UpdateDriver::ProbedPort &probed : _driver->probedPorts()) {
+    for (const ProbeResult &probed : _driver->probedPorts()) {
         const bool found = probed.reason == UpdateWorker::PortFound;
         QString carried;
         if (found) {
@@ -537,9 +509,9 @@ void FlashSession::reportUnits()
         }
         QString detail;
         if (probed.reason == UpdateWorker::PortNotUnderstood)
-            detail = shownBytes(receivedText(probed.detail), false);
+            detail = shownBytes(receivedText(probed.received), false);
         else if (probed.reason == UpdateWorker::PortOpenFailed)
-            detail = probed.detail;
+            detail = probed.openError;
         const bool update = !carried.isEmpty() && VersionOrder::isUpdate(probed.version, carried);
         _report.event(QStringLiteral("unit"),
                       {{QStringLiteral("port"), Report::json(portOf(probed))},
@@ -552,7 +524,7 @@ void FlashSession::reportUnits()
     }
 }
 
-QString FlashSession::listLine(const UpdateDriver::ProbedPort &probed) const
+QString FlashSession::listLine(const ProbeResult &probed) const
 {
     const char *format = textsFor(probed.reason).listLine;
     if (probed.reason == UpdateWorker::PortFound)
@@ -560,9 +532,9 @@ QString FlashSession::listLine(const UpdateDriver::ProbedPort &probed) const
     return portText(format, probed, portOf(probed));
 }
 
-QString FlashSession::portOf(const UpdateDriver::ProbedPort &probed) const
+QString FlashSession::portOf(const ProbeResult &probed) const
 {
-    return _port.isEmpty() ? devicePath(probed.port) : _port;
+    return _port.isEmpty() ? PortEnumerator::userPath(probed.port, probed.location) : _port;
 }
 
 QString FlashSession::recoverCommand(TargetInfo::eTARGET_TYPE family, const QString &port)
@@ -576,13 +548,9 @@ QString FlashSession::recoverCommand(TargetInfo::eTARGET_TYPE family, const QStr
     return command;
 }
 
-TargetInfo::eTARGET_TYPE FlashSession::notedFamilyOf(const QString &portName)
+TargetInfo::eTARGET_TYPE FlashSession::notedFamilyOf(const ProbeResult &probed)
 {
-    for (const PortInfo &info : PortEnumerator::availablePorts()) {
-        if (info.portName == portName)
-            return static_cast<TargetInfo::eTARGET_TYPE>(InstallJournal::read(info.serialNumber).family);
-    }
-    return TargetInfo::TARGET_UNKNOWN;
+    return static_cast<TargetInfo::eTARGET_TYPE>(InstallJournal::read(probed.serialNumber).family);
 }
 
 void FlashSession::showFamily(TargetInfo::eTARGET_TYPE family)
@@ -598,7 +566,7 @@ void FlashSession::showFamily(TargetInfo::eTARGET_TYPE family)
 QString FlashSession::portOfUnit() const
 {
     // The port of the unit found by the search, or the one on which a restore found the loader.
-    for (const UpdateDriver::ProbedPort &probed : _driver->probedPorts()) {
+    for (const ProbeResult &probed : _driver->probedPorts()) {
         if (probed.reason == UpdateWorker::PortFound || probed.reason == UpdateWorker::PortInLoader)
             return portOf(probed);
     }

@@ -54,9 +54,6 @@ public:
 
     // "S" or "L"; empty for no family.
     static QString familyLetter(TargetInfo::eTARGET_TYPE family);
-    // The device of a --port argument: a bare name such as ttyACM0 is the device of that name
-    // below /dev; on Windows the port's name (COM7) is what the loader interface opens.
-    static QString portPath(const QString &argument);
 
 private slots:
     void showProgress();
@@ -83,13 +80,13 @@ private:
     int finish(int exitCode, const QString &reason, const QString &message);
     // An error line, then the result event.
     int fail(int exitCode, const QString &reason, const QString &message);
-    QString listLine(const UpdateDriver::ProbedPort &probed) const;
-    QString portOf(const UpdateDriver::ProbedPort &probed) const;
+    QString listLine(const ProbeResult &probed) const;
+    QString portOf(const ProbeResult &probed) const;
     // The command that restores the unit on `port`; without a family, one that cannot be run as it
     // stands, with the choice of family left in words.
     static QString recoverCommand(TargetInfo::eTARGET_TYPE family, const QString &port);
     // The family that the journal notes for the unit on a probed port, by its USB serial number.
-    static TargetInfo::eTARGET_TYPE notedFamilyOf(const QString &portName);
+    static TargetInfo::eTARGET_TYPE notedFamilyOf(const ProbeResult &probed);
     void showFamily(TargetInfo::eTARGET_TYPE family);
     QString portOfUnit() const;
 

@@ -3,6 +3,7 @@
 #include "firmwareinfo.h"
 #include "flashsession.h"
 #include "interruptguard.h"
+#include "portenumerator.h"
 #include "unitidentifiers.h"
 
 #include <QCommandLineParser>
@@ -240,14 +241,15 @@ int main(int argc, char *argv[])
         AllUnits units;
         QStringList ports;
         for (const QString &port : parser.values(portOption))
-            ports << FlashSession::portPath(port);
+            ports << PortEnumerator::pathOfArgument(port);
         units.setPorts(ports);
         units.setUnitArguments(unitArguments);
         return units.run();
     }
 
     FlashSession session;
-    session.setPort(parser.isSet(portOption) ? FlashSession::portPath(parser.value(portOption)) : QString());
+    session.setPort(parser.isSet(portOption) ? PortEnumerator::pathOfArgument(parser.value(portOption))
+                                             : QString());
     session.setInstall(parser.isSet(installOption));
     session.setDowngrade(parser.isSet(downgradeOption));
     session.setVerify(parser.isSet(verifyOption));
