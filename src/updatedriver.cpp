@@ -1,6 +1,7 @@
 #include "updatedriver.h"
 
 #include "driverplatform.h"
+#include "families.h"
 #include "filecopy.h"
 #include "firmwareinfo.h"
 #include "installjournal.h"
@@ -9,6 +10,7 @@
 #include "updateworker.h"
 #include "versionorder.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -61,6 +63,24 @@ QString UpdateDriver::modelPicture() const
     if (logo.isEmpty())
         qCDebug(lcController) << "Firmware is missing for model" << _target.name();
     return logo;
+}
+
+QVariantList UpdateDriver::familyTable()
+{
+    QVariantList table;
+    for (const Family &family : Families::all()) {
+        table << QVariantMap{
+            {QStringLiteral("family"), static_cast<int>(family.type)},
+            {QStringLiteral("letter"), family.letter},
+            {QStringLiteral("picture"), family.picture},
+            {QStringLiteral("caption"),
+             QCoreApplication::translate(Families::TRANSLATION_CONTEXT, family.caption)},
+            {QStringLiteral("restartNote"),
+             QCoreApplication::translate(Families::TRANSLATION_CONTEXT, family.restartNote)},
+            {QStringLiteral("batteryTip"), family.batteryTip},
+        };
+    }
+    return table;
 }
 
 UpdateDriver::SearchFailure UpdateDriver::searchFailure() const

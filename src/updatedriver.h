@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 #include <QThread>
+#include <QVariantList>
 
 // The one object the scene talks to: state of the current operation, identity of the found
 // unit, and the actions of the wizard. The work itself runs in an UpdateWorker on _thread.
@@ -28,6 +29,7 @@ class UpdateDriver : public QObject
     Q_PROPERTY(QString restoreModel READ restoreModel)
     Q_PROPERTY(bool erased READ erased)
     Q_PROPERTY(bool cannotVerify READ cannotVerify)
+    Q_PROPERTY(QVariantList families READ families CONSTANT)
 
 public:
     // Why the last search found no unit it could use, as far as the ports told; the scene turns
@@ -61,6 +63,10 @@ public:
     // The last installation or restore failed with the unit's firmware gone: its loader had erased
     // it (a refused password, a mass erase) or found it blank.
     bool erased() const { return _erased; }
+    // The family table as the scenes read it, one map per family in the table's order: family
+    // (TargetInfo::eTARGET_TYPE), letter, picture, caption and restartNote (translated), batteryTip.
+    QVariantList families() const { return familyTable(); }
+    static QVariantList familyTable();
     // Why the last installation or restore refused the carried image before it touched the unit
     // (BSL_Interface::imageProblem); empty when the image passed.
     QString imageProblem() const { return _imageProblem; }

@@ -2,11 +2,10 @@
 
 #include "BSL_Common.h"
 #include "BSL_Interface.h"
-#include "firmwareinfo.h"
+#include "families.h"
 #include "installjournal.h"
 #include "logcategories.h"
 #include "portenumerator.h"
-#include "targetinfo.h"
 
 #include <QDebug>
 #include <QMetaEnum>
@@ -35,20 +34,6 @@ bool onlyLoaderRefusals(const QByteArray &received)
         const auto byte = static_cast<unsigned char>(c);
         return byte >= HEADER_INCORRECT && byte <= UNKNOWN_BAUD_RATE;
     });
-}
-
-// Model name for the unit type token of the 11-token version text.
-QString modelType(const QString &token)
-{
-    if (token == QLatin1String("400S"))
-        return QStringLiteral("400 S");
-    if (token == QLatin1String("400L"))
-        return QStringLiteral("400 L");
-    if (token == QLatin1String("800S"))
-        return QStringLiteral("800 S");
-    if (token == QLatin1String("800L"))
-        return QStringLiteral("800 L");
-    return token;
 }
 
 ProbeResult probeOf(const PortInfo &port, UpdateWorker::PortReason reason)
@@ -114,7 +99,7 @@ bool UpdateWorker::parseVersionText(const QString &text, QString &model, QString
             qCDebug(lcWorker) << LABEL_GET_FIRMWARE_VERSION << "Incompatible number of tokens!";
             return false;
         }
-        name = tokens.at(7) + QLatin1Char(' ') + modelType(tokens.at(9));
+        name = tokens.at(7) + QLatin1Char(' ') + Families::modelType(tokens.at(9));
     }
 
     if (minor == QLatin1String("40"))
@@ -199,10 +184,9 @@ void UpdateWorker::doRecoverNotedFirmware(int vendor, int product, const QString
         return;
     // Only the unit's own entry counts: another unit's would write the wrong family's firmware.
     const InstallJournal::Entry entry = InstallJournal::read(info.serialNumber);
-    const TargetInfo catalogue;
-    const FirmwareInfo *firmware = catalogue.firmwareFor(static_cast<TargetInfo::eTARGET_TYPE>(entry.family));
-    emit notedFamily(firmware ? entry.family : TargetInfo::TARGET_UNKNOWN);
-    if (!firmware) {
+    const Family *family = Families::of(entry.family);
+    emit notedFamily(family ? entry.family : TargetInfo::TARGET_UNKNOWN);
+    if (!family) {
         qCDebug(lcWorker).noquote() << LABEL_RECOVER_FIRMWARE << "the journal notes no family for the unit on"
                                     << info.portName << "serial number"
                                     << (info.serialNumber.isEmpty() ? QStringLiteral("none")
@@ -211,7 +195,7 @@ void UpdateWorker::doRecoverNotedFirmware(int vendor, int product, const QString
         emit result(false);
         return;
     }
-    restoreWith(firmware->image(), firmware->size());
+    restoreWith(family->image, family->size);
 }
 
 bool UpdateWorker::openLoader(int vendor, int product, const QString &port, PortInfo &found)

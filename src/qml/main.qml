@@ -30,9 +30,9 @@ ApplicationWindow {
 
         mainFrame.state = next
         if (next === "SEARCH") {
-            pageDeviceFound.isModelL = false
+            pageDeviceFound.batteryTip = false
             pageDeviceFound.downgrade = false
-            pageStatus.isModelL = false
+            pageStatus.restartNote = ""
             pageDeviceFound.unplugged = false
             pageRestore.unplugged = false
         } else if (next === "UPDATE") {
@@ -95,9 +95,10 @@ ApplicationWindow {
         pageDeviceFound.versionCurrent = versionCurrent
         pageDeviceFound.versionNew = versionNew
 
-        if (logo === "/fmw/l/logo.jpg") {
-            pageStatus.isModelL = true
-            pageDeviceFound.isModelL = true
+        var family = familyOf(updateDriver.modelType)
+        if (family) {
+            pageStatus.restartNote = family.restartNote
+            pageDeviceFound.batteryTip = family.batteryTip
         }
 
         if (updateDriver.isUpdateAvailable()) {
@@ -111,6 +112,16 @@ ApplicationWindow {
                 mainButton.opacity = 0
             }
         }
+    }
+
+    // The controller's row of the family table for TargetInfo's family number; undefined for none.
+    function familyOf(type) {
+        var families = updateDriver.families
+        for (var i = 0; i < families.length; ++i) {
+            if (families[i].family === type)
+                return families[i]
+        }
+        return undefined
     }
 
     // A search has ended with a unit in its loader: offer to restore it, with the family that the
@@ -179,7 +190,8 @@ ApplicationWindow {
             break
         case "RESTORE":
             mainFrame.restoreFamily = pageRestore.family
-            pageStatus.isModelL = pageRestore.family === 2
+            var picked = familyOf(pageRestore.family)
+            pageStatus.restartNote = picked ? picked.restartNote : ""
             enterState("UPDATE")
             break
         case "SEARCH_ERROR":
@@ -429,6 +441,7 @@ ApplicationWindow {
         PageRestore {
             id: pageRestore
             objectName: "pageRestore"
+            families: updateDriver.families
             x: 0
             y: mainWindow.bodyY
             width: mainWindow.width

@@ -1,6 +1,6 @@
 #include "flashsession.h"
 
-#include "firmwareinfo.h"
+#include "families.h"
 #include "installjournal.h"
 #include "interruptguard.h"
 #include "logcategories.h"
@@ -163,15 +163,8 @@ FlashSession::FlashSession(QObject *parent) : QObject(parent) {}
 
 QString FlashSession::familyLetter(TargetInfo::eTARGET_TYPE family)
 {
-    switch (family) {
-    case TargetInfo::TARGET_TALVO_S:
-        return QStringLiteral("S");
-    case TargetInfo::TARGET_TALVO_L:
-        return QStringLiteral("L");
-    case TargetInfo::TARGET_UNKNOWN:
-        break;
-    }
-    return QString();
+    const Family *row = Families::of(family);
+    return row ? row->letter : QString();
 }
 
 int FlashSession::run()
@@ -355,8 +348,7 @@ int FlashSession::recover()
 {
     _familyFromJournal = _recoverFamily == TargetInfo::TARGET_UNKNOWN;
     if (!_familyFromJournal) {
-        const FirmwareInfo *firmware = _catalogue.firmwareFor(_recoverFamily);
-        if (!firmware)
+        if (!Families::of(_recoverFamily))
             return fail(EXIT_FAILED, QStringLiteral("no-firmware"),
                         QStringLiteral("no firmware for the family %1").arg(familyLetter(_recoverFamily)));
         showFamily(_recoverFamily);
@@ -504,8 +496,8 @@ void FlashSession::reportUnits()
         const bool found = probed.reason == UpdateWorker::PortFound;
         QString carried;
         if (found) {
-            _catalogue.setName(probed.model);
-            carried = _catalogue.firmwareVersion();
+            const Family *family = Families::ofModel(probed.model);
+            carried = family ? family->version : QString();
         }
         QString detail;
         if (probed.reason == UpdateWorker::PortNotUnderstood)
@@ -540,8 +532,9 @@ QString FlashSession::portOf(const ProbeResult &probed) const
 QString FlashSession::recoverCommand(TargetInfo::eTARGET_TYPE family, const QString &port)
 {
     // No shell reads "S-or-L" as anything but a word, and --family refuses it.
-    const QString letter =
-        family == TargetInfo::TARGET_UNKNOWN ? QStringLiteral("S-or-L") : familyLetter(family);
+    const QString letter = family == TargetInfo::TARGET_UNKNOWN
+                               ? Families::letters().join(QStringLiteral("-or-"))
+                               : familyLetter(family);
     QString command = QStringLiteral("talvo-flash --recover --family ") + letter;
     if (!port.isEmpty())
         command += QStringLiteral(" --port ") + port;
@@ -555,12 +548,12 @@ TargetInfo::eTARGET_TYPE FlashSession::notedFamilyOf(const ProbeResult &probed)
 
 void FlashSession::showFamily(TargetInfo::eTARGET_TYPE family)
 {
-    const FirmwareInfo *firmware = _catalogue.firmwareFor(family);
-    if (!firmware)
+    const Family *row = Families::of(family);
+    if (!row)
         return;
     _recoverFamily = family;
-    _report.result(QStringLiteral("Family:            %1").arg(familyLetter(family)));
-    _report.result(QStringLiteral("Carried version:   %1").arg(firmware->version()));
+    _report.result(QStringLiteral("Family:            %1").arg(row->letter));
+    _report.result(QStringLiteral("Carried version:   %1").arg(row->version));
 }
 
 QString FlashSession::portOfUnit() const

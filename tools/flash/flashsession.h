@@ -93,7 +93,6 @@ private:
     UpdateDriver *_driver = nullptr;
     InterruptGuard *_guard = nullptr;
     Report _report;
-    TargetInfo _catalogue; // the carried version of each model a list finds
     QElapsedTimer _clock;
     QString _port;
     bool _install = false;
