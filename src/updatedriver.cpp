@@ -12,10 +12,10 @@
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QStringList>
-#include <QUrl>
+
+UpdateDriver::DocumentOpener UpdateDriver::_documentOpener = nullptr;
 
 const QString UpdateDriver::_changelogLocal = QStringLiteral("changelog.txt");
 const QString UpdateDriver::_documentationLocal =
@@ -186,8 +186,8 @@ bool UpdateDriver::isDowngrade()
 void UpdateDriver::openFileNatively(const QString &resourceFile, const QString &outputFile)
 {
     // Desktop openers (xdg-open, gio) refuse a relative file URL such as "file:changelog.txt".
-    if (copyFileByLines(resourceFile, outputFile))
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(outputFile).absoluteFilePath()));
+    if (copyFileByLines(resourceFile, outputFile) && _documentOpener)
+        _documentOpener(QFileInfo(outputFile).absoluteFilePath());
 }
 
 void UpdateDriver::openChangelogNatively()

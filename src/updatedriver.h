@@ -93,6 +93,12 @@ public:
     // a unit without its own entry is left as it is.
     bool recover(TargetInfo::eTARGET_TYPE family, const QString &port = QString());
 
+    // Hands a copied document (by its absolute path) to the desktop's default application for its
+    // type. The window program installs one at start-up; without one (talvo-flash, which opens no
+    // documents) a document is copied and not opened.
+    using DocumentOpener = void (*)(const QString &absolutePath);
+    static void setDocumentOpener(DocumentOpener opener) { _documentOpener = opener; }
+
     static const int _vendor = UnitIdentifiers::VENDOR;
     static const int _product = UnitIdentifiers::PRODUCT;
     static const QString _changelogLocal;
@@ -149,4 +155,5 @@ private:
     bool _unitErased = false; // the operation under way reached the erase
     bool _erased = false;
     QString _imageProblem;
+    static DocumentOpener _documentOpener;
 };

@@ -5,6 +5,7 @@
 #include "logcapture.h"
 #include "portenumerator.h"
 #include "qml/scriptedupdatedriver.h"
+#include "startup.h"
 #include "updatedriver.h"
 
 #include <QDesktopServices>
@@ -77,6 +78,7 @@ private:
 void UpdateDriverTest::initTestCase()
 {
     QDesktopServices::setUrlHandler("file", &_opened, "open");
+    UpdateDriver::setDocumentOpener(&openWithDesktop); // as the window program does
     _previousDir = QDir::currentPath();
     QVERIFY(_dir.isValid());
     QVERIFY(QDir::setCurrent(_dir.path()));
@@ -380,6 +382,15 @@ void UpdateDriverTest::openFileCopiesAndHandsTheCopyToTheDesktop()
     QVERIFY(copy.open(QIODevice::ReadOnly));
     QCOMPARE(copy.readAll(), content);
     QCOMPARE(_opened.urls, QList<QUrl>{QUrl::fromLocalFile(QDir::current().absoluteFilePath("copy.bin"))});
+
+    // Without an opener (talvo-flash) the copy is made and nothing is opened.
+    _opened.urls.clear();
+    QVERIFY(QFile::remove("copy.bin"));
+    UpdateDriver::setDocumentOpener(nullptr);
+    driver.openFileNatively("source.bin", "copy.bin");
+    UpdateDriver::setDocumentOpener(&openWithDesktop);
+    QVERIFY(QFile::exists("copy.bin"));
+    QVERIFY(_opened.urls.isEmpty());
 }
 
 void UpdateDriverTest::openFileReportsFailuresAndOpensNothing()
