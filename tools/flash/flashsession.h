@@ -13,6 +13,7 @@ class InterruptGuard;
 
 // One run of the flasher: search the unit, report it, and install the carried image if asked; or
 // restore a unit left in its loader; or list what is on every port with the unit's identifiers.
+// What it says of the ports is in portreport.cpp, with the words of each reason in porttexts.
 class FlashSession : public QObject
 {
     Q_OBJECT
