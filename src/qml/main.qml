@@ -1,6 +1,5 @@
 import QtQuick 2.6
 import QtQuick.Controls 1.5
-import QtQuick.Controls.Styles 1.4
 import Drivers 1.0
 
 // The wizard: a header band, one of five pages in the body band and the main button in the
@@ -116,12 +115,7 @@ ApplicationWindow {
 
     // The controller's row of the family table for TargetInfo's family number; undefined for none.
     function familyOf(type) {
-        var families = updateDriver.families
-        for (var i = 0; i < families.length; ++i) {
-            if (families[i].family === type)
-                return families[i]
-        }
-        return undefined
+        return updateDriver.families.find(function (family) { return family.family === type })
     }
 
     // A search has ended with a unit in its loader: offer to restore it, with the family that the
@@ -469,7 +463,7 @@ ApplicationWindow {
             enabled: opacity > 0
         }
 
-        Button {
+        MainButton {
             id: mainButton
             objectName: "mainButton"
             width: mainWindow.width * 0.3
@@ -486,25 +480,6 @@ ApplicationWindow {
             Keys.onEnterPressed: mainWindow.mainButtonActivated()
             // Focus comes here with every outcome: a screen reader reads it with the caption.
             Accessible.description: pageStatus.opacity === 1 ? pageStatus.outcome : ""
-
-            style: ButtonStyle {
-                background: Rectangle {
-                    color: "#000000"
-                    radius: 2
-                    border.color: "#5C99B5"
-                    border.width: control.activeFocus ? 2 : 1
-                }
-                label: Text {
-                    text: control.text
-                    color: "#FFFFFF"
-                    elide: Text.ElideRight
-                    horizontalAlignment: Text.AlignHCenter
-                    verticalAlignment: Text.AlignVCenter
-                    font.family: fontDinotBold.name
-                    font.pointSize: height * 0.375
-                    renderType: Text.NativeRendering
-                }
-            }
         }
 
         FocusRing {
