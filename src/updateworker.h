@@ -2,6 +2,7 @@
 
 #include "PortInfo.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>
