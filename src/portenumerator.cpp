@@ -121,4 +121,47 @@ PortInfo portForDevice(const QString &path, quint16 vendor, quint16 product)
     return port;
 }
 
+#ifdef Q_OS_WIN
+
+namespace {
+const QString WINDOWS_DEVICE_PREFIX = QStringLiteral("\\\\.\\");
+} // namespace
+
+QString openPath(const PortInfo &port)
+{
+    return WINDOWS_DEVICE_PREFIX + port.portName;
+}
+
+QString userPath(const QString &portName, const QString &)
+{
+    return portName; // COM7: openPath() adds the device prefix
+}
+
+QString pathOfArgument(const QString &argument)
+{
+    return argument.startsWith(WINDOWS_DEVICE_PREFIX) ? argument.mid(WINDOWS_DEVICE_PREFIX.size()) : argument;
+}
+
+#else
+
+QString openPath(const PortInfo &port)
+{
+    return port.systemLocation;
+}
+
+QString userPath(const QString &, const QString &location)
+{
+    return location;
+}
+
+QString pathOfArgument(const QString &argument)
+{
+    if (argument.startsWith(QLatin1Char('/')) || argument.startsWith(QLatin1String("./")) ||
+        argument.startsWith(QLatin1String("../")))
+        return argument;
+    return QStringLiteral("/dev/") + argument;
+}
+
+#endif
+
 } // namespace PortEnumerator

@@ -38,4 +38,16 @@ bool systemPortsIncluded();
 // A port for a device path such as "/dev/pts/5", with the given USB identifiers.
 PortInfo portForDevice(const QString &path, quint16 vendor, quint16 product);
 
+// How ports are named, the one place that knows Windows' device names.
+// The path the serial line opens for a port: "\\.\" and the port's name on Windows ("\\.\COM7",
+// which also reaches COM10 and above), its system location elsewhere ("/dev/ttyACM0").
+QString openPath(const PortInfo &port);
+// A port as the user names it to talvo-flash and reads it in its words: the port's name on
+// Windows ("COM7"), its system location elsewhere ("/dev/ttyACM0").
+QString userPath(const QString &portName, const QString &location);
+// The device a user names on the command line: on Windows the port's name, with a "\\.\" in
+// front dropped; elsewhere a path as given, and a bare name ("ttyACM0") as the device of that name
+// below /dev.
+QString pathOfArgument(const QString &argument);
+
 } // namespace PortEnumerator

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QDebug>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -155,6 +156,11 @@ void prepareImportPaths(QQmlEngine &engine)
 #endif
 }
 
+void openWithDesktop(const QString &absolutePath)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(absolutePath));
+}
+
 void enableHighDpiScaling()
 {
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
@@ -188,6 +194,7 @@ int runTalvoUpdater(int &argc, char **argv)
     // Already registered at load time; a second registration is ignored.
     Q_INIT_RESOURCE(TalvoUpdater);
 
+    UpdateDriver::setDocumentOpener(&openWithDesktop);
     qmlRegisterType<UpdateDriver>("Drivers", 1, 0, "UpdateDriver");
     installAccessibleProgressBar();
 

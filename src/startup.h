@@ -25,5 +25,9 @@ void enableHighDpiScaling();
 // shown. "--user-folder" puts the runtime files into the per-user folder whatever the working one.
 int runTalvoUpdater(int &argc, char **argv);
 
+// Opens a file with the desktop's default application for its type; the controller's document
+// opener (UpdateDriver::setDocumentOpener) in the window program.
+void openWithDesktop(const QString &absolutePath);
+
 // Keeps the module descriptors that createFiles() writes from shadowing the installed modules.
 void prepareImportPaths(QQmlEngine &engine);

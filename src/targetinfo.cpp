@@ -1,25 +1,14 @@
 #include "targetinfo.h"
 
+#include "families.h"
 #include "firmwareinfo.h"
 
 TargetInfo::TargetInfo(QObject *parent) : QObject(parent)
 {
-    _talvoModelsS << "Talvo"
-                  << "Talvo 400"
-                  << "Talvo 800"
-                  << "Talvo 400S"
-                  << "Talvo 800S"
-                  << "Talvo 400 S"
-                  << "Talvo 800 S";
-    _talvoModelsL << "Talvo 400L"
-                  << "Talvo 800L"
-                  << "Talvo 400 L"
-                  << "Talvo 800 L";
-
-    _firmware.insert(TARGET_TALVO_S, new FirmwareInfo(":/fmw/s/image.txt", 124670, "49.09",
-                                                      ":/fmw/s/changelog.txt", "/fmw/s/logo.jpg"));
-    _firmware.insert(TARGET_TALVO_L, new FirmwareInfo(":/fmw/l/image.txt", 126452, "52.05",
-                                                      ":/fmw/l/changelog.txt", "/fmw/l/logo.jpg"));
+    // Each family is served by its own catalogue entry.
+    for (const Family &family : Families::all())
+        _firmware.insert(family.type, new FirmwareInfo(family.image, static_cast<int>(family.size),
+                                                       family.version, family.changelog, family.picture));
 }
 
 TargetInfo::~TargetInfo()
@@ -31,13 +20,8 @@ TargetInfo::~TargetInfo()
 void TargetInfo::setName(const QString &name)
 {
     _name = name;
-    // Each family is served by its own catalogue entry.
-    if (_talvoModelsS.contains(name))
-        _type = TARGET_TALVO_S;
-    else if (_talvoModelsL.contains(name))
-        _type = TARGET_TALVO_L;
-    else
-        _type = TARGET_UNKNOWN;
+    const Family *family = Families::ofModel(name);
+    _type = family ? family->type : TARGET_UNKNOWN;
 }
 
 void TargetInfo::setVersion(const QString &version)

@@ -3,12 +3,12 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
-#include <QStringList>
 
 class FirmwareInfo;
 
 // The unit last reported by the worker (model name, installed version, family derived from the
-// name) and the fixed catalogue of firmware images, one entry per family.
+// name) and the fixed catalogue of firmware images, one entry per family of the family table
+// (families.h), which also holds each family's model names.
 class TargetInfo : public QObject
 {
     Q_OBJECT
@@ -49,7 +49,5 @@ private:
     eTARGET_TYPE _type = TARGET_UNKNOWN;
     QString _name;
     QString _version;
-    QStringList _talvoModelsS;
-    QStringList _talvoModelsL;
     QMap<eTARGET_TYPE, FirmwareInfo *> _firmware;
 };

@@ -1,6 +1,7 @@
 #include "updatedriver.h"
 
 #include "driverplatform.h"
+#include "families.h"
 #include "filecopy.h"
 #include "firmwareinfo.h"
 #include "installjournal.h"
@@ -9,11 +10,12 @@
 #include "updateworker.h"
 #include "versionorder.h"
 
+#include <QCoreApplication>
 #include <QDebug>
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QStringList>
-#include <QUrl>
+
+UpdateDriver::DocumentOpener UpdateDriver::_documentOpener = nullptr;
 
 const QString UpdateDriver::_changelogLocal = QStringLiteral("changelog.txt");
 const QString UpdateDriver::_documentationLocal =
@@ -37,10 +39,7 @@ UpdateDriver::UpdateDriver(QObject *parent) : QObject(parent), _active(false), _
     connect(worker, SIGNAL(result(const bool &)), this, SLOT(resultHandle(const bool &)));
     connect(worker, &UpdateWorker::cannotVerify, this, [this] { _cannotVerify = true; });
     connect(worker, &UpdateWorker::portProbed, this,
-            [this](const QString &port, int reason, const QString &detail, const QString &model,
-                   const QString &version) {
-                _probedPorts.append(ProbedPort{port, reason, detail, model, version});
-            });
+            [this](const ProbeResult &probe) { _probedPorts.append(probe); });
     connect(worker, &UpdateWorker::erasing, this, [this] { _unitErased = true; });
     connect(worker, &UpdateWorker::notedFamily, this, &UpdateDriver::notedFamily);
     connect(worker, &UpdateWorker::imageProblem, this,
@@ -66,11 +65,29 @@ QString UpdateDriver::modelPicture() const
     return logo;
 }
 
+QVariantList UpdateDriver::familyTable()
+{
+    QVariantList table;
+    for (const Family &family : Families::all()) {
+        table << QVariantMap{
+            {QStringLiteral("family"), static_cast<int>(family.type)},
+            {QStringLiteral("letter"), family.letter},
+            {QStringLiteral("picture"), family.picture},
+            {QStringLiteral("caption"),
+             QCoreApplication::translate(Families::TRANSLATION_CONTEXT, family.caption)},
+            {QStringLiteral("restartNote"),
+             QCoreApplication::translate(Families::TRANSLATION_CONTEXT, family.restartNote)},
+            {QStringLiteral("batteryTip"), family.batteryTip},
+        };
+    }
+    return table;
+}
+
 UpdateDriver::SearchFailure UpdateDriver::searchFailure() const
 {
     // The first port that tells something wins; a unit found anywhere leaves nothing to explain.
     SearchFailure failure = SearchFailureUnknown;
-    for (const ProbedPort &port : _probedPorts) {
+    for (const ProbeResult &port : _probedPorts) {
         if (port.reason == UpdateWorker::PortFound)
             return SearchFailureUnknown;
         if (failure != SearchFailureUnknown)
@@ -95,20 +112,13 @@ QString UpdateDriver::restoreModel() const
     return InstallJournal::read(portOf(UpdateWorker::PortInLoader).serialNumber).model;
 }
 
-// The port on which the last search, list or restore met a unit for the given reason, as the
-// port list describes it now (empty when it is gone).
-PortInfo UpdateDriver::portOf(int reason) const
+ProbeResult UpdateDriver::portOf(UpdateWorker::PortReason reason) const
 {
-    for (const ProbedPort &probed : _probedPorts) {
-        if (probed.reason != reason)
-            continue;
-        for (const PortInfo &info : PortEnumerator::availablePorts()) {
-            if (info.portName == probed.port)
-                return info;
-        }
-        break;
+    for (const ProbeResult &probed : _probedPorts) {
+        if (probed.reason == reason)
+            return probed;
     }
-    return PortInfo();
+    return ProbeResult();
 }
 
 void UpdateDriver::noteInJournal(const InstallJournal::Entry &entry)
@@ -176,8 +186,8 @@ bool UpdateDriver::isDowngrade()
 void UpdateDriver::openFileNatively(const QString &resourceFile, const QString &outputFile)
 {
     // Desktop openers (xdg-open, gio) refuse a relative file URL such as "file:changelog.txt".
-    if (copyFileByLines(resourceFile, outputFile))
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(outputFile).absoluteFilePath()));
+    if (copyFileByLines(resourceFile, outputFile) && _documentOpener)
+        _documentOpener(QFileInfo(outputFile).absoluteFilePath());
 }
 
 void UpdateDriver::openChangelogNatively()
@@ -311,5 +321,5 @@ bool UpdateDriver::restore(int family)
     if (entry.family != family)
         entry = {entry.serialNumber, QString(), family, QString(), firmware->version()};
     noteInJournal(entry);
-    return recover(type, portOf(UpdateWorker::PortInLoader).systemLocation);
+    return recover(type, portOf(UpdateWorker::PortInLoader).location);
 }

@@ -3,14 +3,13 @@
 #include "installjournal.h"
 #include "targetinfo.h"
 #include "unitidentifiers.h"
+#include "updateworker.h"
 
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QThread>
-
-class UpdateWorker;
-struct PortInfo;
+#include <QVariantList>
 
 // The one object the scene talks to: state of the current operation, identity of the found
 // unit, and the actions of the wizard. The work itself runs in an UpdateWorker on _thread.
@@ -30,6 +29,7 @@ class UpdateDriver : public QObject
     Q_PROPERTY(QString restoreModel READ restoreModel)
     Q_PROPERTY(bool erased READ erased)
     Q_PROPERTY(bool cannotVerify READ cannotVerify)
+    Q_PROPERTY(QVariantList families READ families CONSTANT)
 
 public:
     // Why the last search found no unit it could use, as far as the ports told; the scene turns
@@ -63,21 +63,20 @@ public:
     // The last installation or restore failed with the unit's firmware gone: its loader had erased
     // it (a refused password, a mass erase) or found it blank.
     bool erased() const { return _erased; }
+    // The family table as the scenes read it, one map per family in the table's order: family
+    // (TargetInfo::eTARGET_TYPE), letter, picture, caption and restartNote (translated), batteryTip.
+    QVariantList families() const { return familyTable(); }
+    static QVariantList familyTable();
     // Why the last installation or restore refused the carried image before it touched the unit
     // (BSL_Interface::imageProblem); empty when the image passed.
     QString imageProblem() const { return _imageProblem; }
 
     // What the last search or list found on each port with the unit's identifiers, in probe
     // order; after a restore, the ports it could not open and the one on which it found the loader.
-    struct ProbedPort
-    {
-        QString port;
-        int reason = 0; // UpdateWorker::PortReason
-        QString detail; // the bytes received, as hex text; why the port could not be opened
-        QString model;  // the unit's model and version, when found
-        QString version;
-    };
-    QList<ProbedPort> probedPorts() const { return _probedPorts; }
+    QList<ProbeResult> probedPorts() const { return _probedPorts; }
+    // The first port on which the last search, list or restore met a unit for this reason, as it
+    // was listed then; an empty result (no port) when there was none.
+    ProbeResult portOf(UpdateWorker::PortReason reason) const;
 
     // Probe every port with the unit's identifiers and release each again, for probedPorts().
     // Ends like a search: activeChanged, with result() true when a unit was identified.
@@ -93,6 +92,12 @@ public:
     // TARGET_UNKNOWN: the family that the journal notes for the unit found, told by notedFamily();
     // a unit without its own entry is left as it is.
     bool recover(TargetInfo::eTARGET_TYPE family, const QString &port = QString());
+
+    // Hands a copied document (by its absolute path) to the desktop's default application for its
+    // type. The window program installs one at start-up; without one (talvo-flash, which opens no
+    // documents) a document is copied and not opened.
+    using DocumentOpener = void (*)(const QString &absolutePath);
+    static void setDocumentOpener(DocumentOpener opener) { _documentOpener = opener; }
 
     static const int _vendor = UnitIdentifiers::VENDOR;
     static const int _product = UnitIdentifiers::PRODUCT;
@@ -135,7 +140,6 @@ public slots:
 
 private:
     template <typename... Arguments> void queueOnWorker(const char *slot, Arguments... arguments);
-    PortInfo portOf(int reason) const;
     void noteInJournal(const InstallJournal::Entry &entry);
 
     bool _active;
@@ -147,8 +151,9 @@ private:
     TargetInfo _target;
     QThread _thread;
     UpdateWorker *_worker = nullptr; // lives on _thread
-    QList<ProbedPort> _probedPorts;
+    QList<ProbeResult> _probedPorts;
     bool _unitErased = false; // the operation under way reached the erase
     bool _erased = false;
     QString _imageProblem;
+    static DocumentOpener _documentOpener;
 };

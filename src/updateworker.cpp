@@ -2,15 +2,13 @@
 
 #include "BSL_Common.h"
 #include "BSL_Interface.h"
-#include "firmwareinfo.h"
+#include "families.h"
 #include "installjournal.h"
 #include "logcategories.h"
 #include "portenumerator.h"
-#include "targetinfo.h"
 
 #include <QDebug>
 #include <QMetaEnum>
-#include <QMutexLocker>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -38,23 +36,23 @@ bool onlyLoaderRefusals(const QByteArray &received)
     });
 }
 
-// Model name for the unit type token of the 11-token version text.
-QString modelType(const QString &token)
+ProbeResult probeOf(const PortInfo &port, UpdateWorker::PortReason reason)
 {
-    if (token == QLatin1String("400S"))
-        return QStringLiteral("400 S");
-    if (token == QLatin1String("400L"))
-        return QStringLiteral("400 L");
-    if (token == QLatin1String("800S"))
-        return QStringLiteral("800 S");
-    if (token == QLatin1String("800L"))
-        return QStringLiteral("800 L");
-    return token;
+    ProbeResult probe;
+    probe.port = port.portName;
+    probe.location = port.systemLocation;
+    probe.serialNumber = port.serialNumber;
+    probe.reason = reason;
+    return probe;
 }
 
 } // namespace
 
-UpdateWorker::UpdateWorker(QObject *parent) : QObject(parent) {}
+UpdateWorker::UpdateWorker(QObject *parent) : QObject(parent)
+{
+    // The result travels to the controller's thread in queued calls.
+    qRegisterMetaType<ProbeResult>();
+}
 
 UpdateWorker::~UpdateWorker()
 {
@@ -101,7 +99,7 @@ bool UpdateWorker::parseVersionText(const QString &text, QString &model, QString
             qCDebug(lcWorker) << LABEL_GET_FIRMWARE_VERSION << "Incompatible number of tokens!";
             return false;
         }
-        name = tokens.at(7) + QLatin1Char(' ') + modelType(tokens.at(9));
+        name = tokens.at(7) + QLatin1Char(' ') + Families::modelType(tokens.at(9));
     }
 
     if (minor == QLatin1String("40"))
@@ -117,9 +115,6 @@ void UpdateWorker::doSearchDevice(int vendor, int product)
     bool status = false;
     const QList<PortInfo> ports = PortEnumerator::availablePorts();
     for (const PortInfo &port : ports) {
-        QMutexLocker locker(&_mutex);
-        if (_stopSearching)
-            break;
         status = isDeviceAvailable(port, vendor, product);
         if (status)
             break;
@@ -131,7 +126,6 @@ void UpdateWorker::doListDevices(int vendor, int product)
 {
     bool found = false;
     for (const PortInfo &port : PortEnumerator::availablePorts()) {
-        QMutexLocker locker(&_mutex);
         if (isDeviceAvailable(port, vendor, product)) {
             found = true;
             _bslInterface->closePort();
@@ -142,9 +136,9 @@ void UpdateWorker::doListDevices(int vendor, int product)
 
 void UpdateWorker::doStopSearching()
 {
-    // Nothing sets the flag: a search always walks on until it finds a unit or runs out of ports.
-    QMutexLocker locker(&_mutex);
-    _stopSearching = false;
+    // Nothing to do: requests run one after another on this thread, so a stop arrives only after the
+    // search it was meant for has walked every port or found its unit. The wizard's cancel ignores
+    // that search's result instead.
 }
 
 void UpdateWorker::doInstallFirmware(const QString &firmware, unsigned int size)
@@ -190,10 +184,9 @@ void UpdateWorker::doRecoverNotedFirmware(int vendor, int product, const QString
         return;
     // Only the unit's own entry counts: another unit's would write the wrong family's firmware.
     const InstallJournal::Entry entry = InstallJournal::read(info.serialNumber);
-    const TargetInfo catalogue;
-    const FirmwareInfo *firmware = catalogue.firmwareFor(static_cast<TargetInfo::eTARGET_TYPE>(entry.family));
-    emit notedFamily(firmware ? entry.family : TargetInfo::TARGET_UNKNOWN);
-    if (!firmware) {
+    const Family *family = Families::of(entry.family);
+    emit notedFamily(family ? entry.family : TargetInfo::TARGET_UNKNOWN);
+    if (!family) {
         qCDebug(lcWorker).noquote() << LABEL_RECOVER_FIRMWARE << "the journal notes no family for the unit on"
                                     << info.portName << "serial number"
                                     << (info.serialNumber.isEmpty() ? QStringLiteral("none")
@@ -202,7 +195,7 @@ void UpdateWorker::doRecoverNotedFirmware(int vendor, int product, const QString
         emit result(false);
         return;
     }
-    restoreWith(firmware->image(), firmware->size());
+    restoreWith(family->image, family->size);
 }
 
 bool UpdateWorker::openLoader(int vendor, int product, const QString &port, PortInfo &found)
@@ -213,7 +206,7 @@ bool UpdateWorker::openLoader(int vendor, int product, const QString &port, Port
         qCDebug(lcWorker) << "Name         :" << info.portName;
         initSerialPort();
         if (!_bslInterface->openPort(info)) {
-            reportOpenFailure(info.portName);
+            reportOpenFailure(info);
             continue;
         }
         _bslInterface->setFastReplies(_fastReplies);
@@ -223,7 +216,8 @@ bool UpdateWorker::openLoader(int vendor, int product, const QString &port, Port
         }
         qCDebug(lcWorker).noquote() << LABEL_RECOVER_FIRMWARE << "a Talvo unit in its loader on"
                                     << info.portName;
-        emit portProbed(info.portName, PortInLoader, QString(), QString(), QString());
+        _probedPort = info;
+        reportProbe(PortInLoader);
         found = info;
         return true;
     }
@@ -309,21 +303,21 @@ bool UpdateWorker::isDeviceAvailable(const PortInfo &info, int vendor, int produ
     initSerialPort();
     // A half-opened port is released when this loader interface is deleted.
     if (!_bslInterface->openPort(info)) {
-        reportOpenFailure(info.portName);
+        reportOpenFailure(info);
         return false;
     }
 
-    _probedPort = info.portName;
+    _probedPort = info;
     const bool status = getFirmwareVersion();
     if (!status)
         _bslInterface->closePort();
     return status;
 }
 
-void UpdateWorker::reportOpenFailure(const QString &port)
+void UpdateWorker::reportOpenFailure(const PortInfo &port)
 {
     const int code = _bslInterface->openErrorCode();
-    int reason = PortOpenFailed;
+    PortReason reason = PortOpenFailed;
     QString detail = code != 0 ? qt_error_string(code) : QString();
     switch (_bslInterface->openFailure()) {
     case SerialLine::OpenFailure::NoAccess:
@@ -344,9 +338,21 @@ void UpdateWorker::reportOpenFailure(const QString &port)
     case SerialLine::OpenFailure::Other:
         break;
     }
-    qCDebug(lcWorker).noquote() << LABEL_DEVICE_AVAILABLE << "cannot open" << port
+    qCDebug(lcWorker).noquote() << LABEL_DEVICE_AVAILABLE << "cannot open" << port.portName
                                 << QMetaEnum::fromType<PortReason>().valueToKey(reason) << detail;
-    emit portProbed(port, reason, detail, QString(), QString());
+    ProbeResult probe = probeOf(port, reason);
+    probe.openError = detail;
+    emit portProbed(probe);
+}
+
+void UpdateWorker::reportProbe(PortReason reason, const QByteArray &received, const QString &model,
+                               const QString &version)
+{
+    ProbeResult probe = probeOf(_probedPort, reason);
+    probe.received = received;
+    probe.model = model;
+    probe.version = version;
+    emit portProbed(probe);
 }
 
 bool UpdateWorker::setProgrammingMode(QString &version)
@@ -366,7 +372,7 @@ bool UpdateWorker::getFirmwareVersion()
         QString model;
         QString version;
         if (getFirmwareVersionOnce(received, model, version)) {
-            emit portProbed(_probedPort, PortFound, QString(), model, version);
+            reportProbe(PortFound, QByteArray(), model, version);
             return true;
         }
         if (!received.isEmpty()) {
@@ -381,20 +387,18 @@ bool UpdateWorker::getFirmwareVersion()
         if (attempt < PROBE_ATTEMPTS)
             qCDebug(lcWorker) << LABEL_GET_FIRMWARE_VERSION << "sending the programming-mode request again";
     }
-    const QString detail = QString::fromLatin1(told.toHex());
     if (answered) {
-        emit portProbed(_probedPort, PortNotUnderstood, detail, QString(), QString());
+        reportProbe(PortNotUnderstood, told);
         return false;
     }
     // Nothing but a loader could have been talking: a unit without its application stays in its
     // loader, which answers its own version command.
     if (_bslInterface->txBslVersion()) {
         qCDebug(lcWorker).noquote() << LABEL_DEVICE_AVAILABLE << "a Talvo unit in its loader on"
-                                    << _probedPort;
-        emit portProbed(_probedPort, PortInLoader, detail, QString(), QString());
+                                    << _probedPort.portName;
+        reportProbe(PortInLoader, told);
     } else {
-        emit portProbed(_probedPort, told.isEmpty() ? PortSilent : PortNotUnderstood, detail, QString(),
-                        QString());
+        reportProbe(told.isEmpty() ? PortSilent : PortNotUnderstood, told);
     }
     return false;
 }

@@ -2,12 +2,13 @@
 
 #include "PortInfo.h"
 
-#include <QMutex>
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 class BSL_Interface;
+struct ProbeResult;
 
 // Runs the slow work (port search, probe, installation) on the controller's worker thread.
 class UpdateWorker : public QObject
@@ -49,11 +50,8 @@ signals:
     // Sent before result() when the installation or restore refused its image before sending
     // anything: `problem` names the image, the line and what is wrong. The unit was not touched.
     void imageProblem(const QString &problem);
-    // Sent for every probed port with the unit's identifiers, and for the ports a restore tried;
-    // `detail` holds what was received as hex text (why the open failed for PortOpenFailed),
-    // `model` and `version` the unit's identity for PortFound.
-    void portProbed(const QString &port, int reason, const QString &detail, const QString &model,
-                    const QString &version);
+    // Sent for every probed port with the unit's identifiers, and for the ports a restore tried.
+    void portProbed(const ProbeResult &probe);
     // Sent before the result of an installation or restore that reached the unit's loader with a
     // password (a refused password erases it), and as a restore starts on a unit in its loader:
     // unless the result is a success, the unit has no firmware now.
@@ -64,6 +62,7 @@ signals:
 
 public slots:
     void doSearchDevice(int vendor, int product);
+    // Kept for the controller's stop request, which has nothing to stop (see the definition).
     void doStopSearching();
     // Probes every port with the identifiers and releases each again; portProbed() tells what
     // was found on each. Ends with one result(), true when a unit was identified on any port.
@@ -97,12 +96,29 @@ private:
     // the port closed, when there is none.
     bool openLoader(int vendor, int product, const QString &port, PortInfo &found);
     void restoreWith(const QString &firmware, unsigned int size);
-    void reportOpenFailure(const QString &port);
+    void reportOpenFailure(const PortInfo &port);
+    // What a probe of the port being probed found.
+    void reportProbe(PortReason reason, const QByteArray &received = QByteArray(),
+                     const QString &model = QString(), const QString &version = QString());
 
-    QMutex _mutex;
     BSL_Interface *_bslInterface = nullptr; // the unit last probed; owns its serial port
-    bool _stopSearching = false;
     bool _verifyAfterWrite = false;
     bool _fastReplies = false;
-    QString _probedPort;
+    PortInfo _probedPort;
 };
+
+// What a probe found on one port, as the worker tells it to every front end: the port as it was
+// listed when probed (so nobody needs to list the ports again to know its path or its unit), why
+// it can or cannot be used, and what came back.
+struct ProbeResult
+{
+    QString port;         // the port's name, "ttyACM0", "COM7"
+    QString location;     // its system path, "/dev/ttyACM0", "\\.\COM7"
+    QString serialNumber; // the unit's USB serial number, empty when the port has none
+    UpdateWorker::PortReason reason = UpdateWorker::PortSilent;
+    QByteArray received; // what the port sent back to the programming-mode request
+    QString openError;   // why it could not be opened, for PortOpenFailed (the system's words)
+    QString model;       // the unit's model and version, for PortFound
+    QString version;
+};
+Q_DECLARE_METATYPE(ProbeResult)

@@ -1,6 +1,8 @@
 // The unit's identity and the firmware catalogue.
+#include "families.h"
 #include "firmwareinfo.h"
 #include "targetinfo.h"
+#include "updateworker.h"
 
 #include <QMetaEnum>
 #include <QtTest>
@@ -20,6 +22,7 @@ private slots:
     void laterNameSwitchesEveryAnswer();
     void familyNamesAreKnownToTheMetaObjectSystem();
     void firmwareInfoKeepsItsValues();
+    void familyTableHoldsTogether();
 };
 
 void CatalogueTest::nothingIsKnownBeforeTheFirstReport()
@@ -152,6 +155,29 @@ void CatalogueTest::firmwareInfoKeepsItsValues()
     QCOMPARE(info.version(), QString("1.2"));
     QCOMPARE(info.changelog(), QString(":/c.txt"));
     QCOMPARE(info.logo(), QString("/l.jpg"));
+}
+
+// What the front ends take from the table must agree with itself: a unit named from its version
+// text's type token belongs to the family that lists the token, and its letter leads back to it.
+void CatalogueTest::familyTableHoldsTogether()
+{
+    QStringList pictures;
+    for (const Family &family : Families::all()) {
+        QCOMPARE(Families::of(family.type), &family);
+        QCOMPARE(Families::ofLetter(family.letter.toLower()), &family);
+        for (const auto &type : family.typeTokens) {
+            QString model, version;
+            const QString text = "49.05(1799),Talvo " + type.first;
+            QVERIFY2(UpdateWorker::parseVersionText(text, model, version), qPrintable(text));
+            QCOMPARE(Families::ofModel(model), &family);
+        }
+        QVERIFY(!pictures.contains(family.picture)); // the scenes tell the families apart by it
+        pictures << family.picture;
+    }
+    QCOMPARE(Families::letters(), QStringList({"S", "L"}));
+    QVERIFY(!Families::of(TargetInfo::TARGET_UNKNOWN));
+    QVERIFY(!Families::ofLetter(""));
+    QCOMPARE(Families::modelType("1200"), QString("1200")); // a type no family lists stays as it is
 }
 
 QTEST_MAIN(CatalogueTest)

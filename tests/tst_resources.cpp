@@ -733,6 +733,7 @@ void TestResources::controllerCopiesIntoTheWorkingFolder()
     QVERIFY(QDir::setCurrent(dir.path()));
     OpenedUrls opened;
     QDesktopServices::setUrlHandler("file", &opened, "open");
+    UpdateDriver::setDocumentOpener(&openWithDesktop);
     {
         UpdateDriver driver;
         if (model.isEmpty()) {

@@ -420,6 +420,7 @@ void StartupTest::changelogAndInstructionsOpenThroughXdgOpen()
                       "[Default Applications]\ntext/plain=record.desktop\napplication/pdf=record.desktop\n"));
     qputenv("XDG_DATA_HOME", _dir->filePath("data").toUtf8());
     qputenv("XDG_CONFIG_HOME", _dir->filePath("config").toUtf8());
+    UpdateDriver::setDocumentOpener(&openWithDesktop); // as runTalvoUpdater() does
     UpdateDriver driver;
     driver.versionHandle("Talvo 400 S", "49.05");
     driver.openChangelogNatively();

@@ -5,6 +5,7 @@
 #include "logcapture.h"
 #include "portenumerator.h"
 #include "qml/scriptedupdatedriver.h"
+#include "startup.h"
 #include "updatedriver.h"
 
 #include <QDesktopServices>
@@ -77,6 +78,7 @@ private:
 void UpdateDriverTest::initTestCase()
 {
     QDesktopServices::setUrlHandler("file", &_opened, "open");
+    UpdateDriver::setDocumentOpener(&openWithDesktop); // as the window program does
     _previousDir = QDir::currentPath();
     QVERIFY(_dir.isValid());
     QVERIFY(QDir::setCurrent(_dir.path()));
@@ -137,7 +139,8 @@ void UpdateDriverTest::propertiesAreReadOnlyInTheirOrder()
                                   "property int restoreFamily notify= writable=0 resettable=0",
                                   "property QString restoreModel notify= writable=0 resettable=0",
                                   "property bool erased notify= writable=0 resettable=0",
-                                  "property bool cannotVerify notify= writable=0 resettable=0"};
+                                  "property bool cannotVerify notify= writable=0 resettable=0",
+                                  "property QVariantList families notify= writable=0 resettable=0"};
     QCOMPARE(interfaceOf(UpdateDriver::staticMetaObject).filter(QRegularExpression("^property ")), expected);
 }
 
@@ -192,7 +195,7 @@ void UpdateDriverTest::sceneTestStandInHasTheSameInterface()
                                      "lastCallTime(QString)",
                                      "clearRecord()"};
     const QStringList real = interfaceOf(UpdateDriver::staticMetaObject);
-    QCOMPARE(real.size(), 35); // 12 properties, 7 signals, 15 slots, 1 enumeration
+    QCOMPARE(real.size(), 36); // 13 properties, 7 signals, 15 slots, 1 enumeration
     QCOMPARE(interfaceOf(ScriptedUpdateDriver::staticMetaObject, standInsOwn), real);
 }
 
@@ -379,6 +382,15 @@ void UpdateDriverTest::openFileCopiesAndHandsTheCopyToTheDesktop()
     QVERIFY(copy.open(QIODevice::ReadOnly));
     QCOMPARE(copy.readAll(), content);
     QCOMPARE(_opened.urls, QList<QUrl>{QUrl::fromLocalFile(QDir::current().absoluteFilePath("copy.bin"))});
+
+    // Without an opener (talvo-flash) the copy is made and nothing is opened.
+    _opened.urls.clear();
+    QVERIFY(QFile::remove("copy.bin"));
+    UpdateDriver::setDocumentOpener(nullptr);
+    driver.openFileNatively("source.bin", "copy.bin");
+    UpdateDriver::setDocumentOpener(&openWithDesktop);
+    QVERIFY(QFile::exists("copy.bin"));
+    QVERIFY(_opened.urls.isEmpty());
 }
 
 void UpdateDriverTest::openFileReportsFailuresAndOpensNothing()

@@ -1,3 +1,4 @@
+#include "installjournal.h"
 #include "logcapture.h"
 #include "portenumerator.h"
 #include "processsupport.h"
@@ -7,6 +8,7 @@
 #include "updateworker.h"
 
 #include <QSerialPortInfo>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -61,10 +63,10 @@ public slots:
             events << "progress";
     }
     void onResult(const bool &status) { events << QString("result:") + (status ? "true" : "false"); }
-    void onProbed(const QString &, int reason, const QString &, const QString &model, const QString &version)
+    void onProbed(const ProbeResult &probe)
     {
-        reasons << reason;
-        identities << model + ":" + version;
+        reasons << probe.reason;
+        identities << probe.model + ":" + probe.version;
     }
 };
 
@@ -186,6 +188,7 @@ private slots:
     void installationAfterAFailedSearchFails();
 
     void controllerReportsTheUnitFound();
+    void controllerKeepsEachPortAsProbed();
     void controllerInstallsTheCarriedImage_data();
     void controllerInstallsTheCarriedImage();
 
@@ -736,6 +739,39 @@ void tst_UpdateWorker::controllerReportsTheUnitFound()
     QCOMPARE(driver.versionCurrent(), QString("52.02"));
     QCOMPARE(driver.modelType(), int(TargetInfo::TARGET_TALVO_L));
     QCOMPARE(activeChanged.count(), 1);
+}
+
+// The unit's path and serial number travel with what the probe found: the journal is read for the
+// unit the search met, also once its port is no longer listed.
+void tst_UpdateWorker::controllerKeepsEachPortAsProbed()
+{
+    auto unit = startUnit();
+    unit->loadMemory(SimulatedUnit::RESET_VECTOR_ADDRESS, QByteArray(2, '\xFF'));
+    PortInfo listed = PortEnumerator::portForDevice(unit->portPath(), UNIT_VENDOR_ID, UNIT_PRODUCT_ID);
+    listed.serialNumber = QStringLiteral("TV800123");
+    PortEnumerator::addExtraPort(listed);
+    QStandardPaths::setTestModeEnabled(true);
+    QVERIFY(InstallJournal::write({"TV800123", "Talvo 800 L", 2, "52.02", "52.05"}));
+
+    UpdateDriver driver;
+    QSignalSpy activeChanged(&driver, &UpdateDriver::activeChanged);
+    driver.search(true);
+    QVERIFY(activeChanged.wait(SEARCH_TIMEOUT_MS));
+    PortEnumerator::clearExtraPorts();
+    const int family = driver.restoreFamily();
+    const QString model = driver.restoreModel();
+    InstallJournal::clear("TV800123");
+    QStandardPaths::setTestModeEnabled(false);
+
+    QCOMPARE(driver.probedPorts().size(), 1);
+    const ProbeResult probe = driver.probedPorts().first();
+    QCOMPARE(probe.reason, UpdateWorker::PortInLoader);
+    QCOMPARE(probe.port, unit->portPath().mid(5));
+    QCOMPARE(probe.location, unit->portPath());
+    QCOMPARE(probe.serialNumber, QString("TV800123"));
+    QCOMPARE(driver.searchFailure(), UpdateDriver::SearchUnitInLoader);
+    QCOMPARE(family, int(TargetInfo::TARGET_TALVO_L));
+    QCOMPARE(model, QString("Talvo 800 L"));
 }
 
 void tst_UpdateWorker::controllerInstallsTheCarriedImage_data()

@@ -5,6 +5,7 @@
 #include "CRC.h"
 #include "TextFileIO.h"
 #include "logcategories.h"
+#include "portenumerator.h"
 
 #include <QDebug>
 
@@ -73,23 +74,13 @@ BSL_Interface::~BSL_Interface()
 
 bool BSL_Interface::openPort(const PortInfo &info)
 {
-#ifdef Q_OS_WIN
-    const QString path = QStringLiteral("\\\\.\\") + info.portName;
-#else
-    const QString path = info.systemLocation;
-#endif
-    const std::wstring devicePath = path.toStdWString();
+    const std::wstring devicePath = PortEnumerator::openPath(info).toStdWString();
     if (!_serial->open(devicePath.c_str(), UART_BAUDRATE, UART_PARITY)) {
         qCDebug(lcLoader) << "BSL_Interface::openPort"
                           << "open failed!";
         return false;
     }
     return true;
-}
-
-bool BSL_Interface::openPort(const QSerialPortInfo &info)
-{
-    return openPort(PortInfo(info));
 }
 
 SerialLine::OpenFailure BSL_Interface::openFailure() const

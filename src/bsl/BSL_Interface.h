@@ -7,7 +7,6 @@
 #include <QElapsedTimer>
 #include <QMap>
 #include <QObject>
-#include <QSerialPortInfo>
 #include <QString>
 
 #include <atomic>
@@ -64,10 +63,8 @@ public:
     explicit BSL_Interface(unsigned int bufferSize, QObject *parent = nullptr);
     ~BSL_Interface() override;
 
-    // Opens the port at 115200 baud, no parity: "\\.\" and the port name on Windows, the port's
-    // system location elsewhere.
+    // Opens the port at 115200 baud, no parity, by PortEnumerator::openPath().
     bool openPort(const PortInfo &info);
-    bool openPort(const QSerialPortInfo &info);
     void closePort();
     // Why the last openPort failed to get the port at all (SerialLine::OpenFailure::None when
     // it got the port and a later step failed), with the system's error code.

@@ -1,6 +1,6 @@
 import QtQuick 2.6
 
-// The found unit: picture, name, installed and carried versions, change log, model-L tip and,
+// The found unit: picture, name, installed and carried versions, change log, the family's battery tip and,
 // for a downgrade, the password row in the footer band.
 Item {
     id: page
@@ -11,7 +11,8 @@ Item {
     property string status: "Update available"
     property string versionCurrent: "Currently Installed: "
     property string versionNew: "New Version: "
-    property bool isModelL: false
+    // The unit's family asks for a half-full battery before an update (the family table's tip).
+    property bool batteryTip: false
     property bool downgrade: false
     // The unit's port went away while the page showed: an installation could only fail now.
     property bool unplugged: false
@@ -32,7 +33,7 @@ Item {
     onStatusChanged: textDeviceFoundStatus.text = status
     onVersionCurrentChanged: textDeviceFoundCurrent.text = qsTr("Currently Installed: ") + versionCurrent
     onVersionNewChanged: textDeviceFoundNew.text = qsTr("New Version: ") + versionNew
-    onIsModelLChanged: textModelLTip.opacity = isModelL ? 1 : 0
+    onBatteryTipChanged: textModelLTip.opacity = batteryTip ? 1 : 0
     onDowngradeChanged: {
         if (downgrade) {
             textDowngradeTip.opacity = 1

@@ -12,11 +12,21 @@ Item {
     // The unit's port went away while the page showed.
     property bool unplugged: false
 
+    // The families offered, from the controller's family table: family (TargetInfo's number),
+    // letter, picture and caption of each.
+    property var families: []
+
     readonly property real choiceWidth: width * 0.25
+    readonly property real choiceGap: width * 0.06
 
     // The keys go to the chosen family, or to the first while none is chosen.
     function takeFocus() {
-        (family === 2 ? choiceL : choiceS).forceActiveFocus()
+        var index = 0
+        for (var i = 0; i < families.length; ++i) {
+            if (families[i].family === family)
+                index = i
+        }
+        choices.itemAt(index).choice.forceActiveFocus()
     }
 
     width: 768
@@ -56,47 +66,43 @@ Item {
         Accessible.name: text
     }
 
-    ItemFamilyChoice {
-        id: choiceS
-        objectName: "choiceS"
-        x: page.width / 2 - page.width * 0.03 - width
-        y: page.height * 0.28
-        width: page.choiceWidth
-        height: page.height * 0.5
-        family: 1
-        picture: "/fmw/s/logo.jpg"
-        caption: qsTr("Talvo 400 S, 800 S")
-        chosen: page.family === family
-        onPicked: page.family = family
-    }
+    // One choice per family, side by side and centred, each with its focus mark beside it.
+    Repeater {
+        id: choices
+        model: page.families
 
-    FocusRing {
-        target: choiceS
-    }
+        delegate: Item {
+            readonly property Item choice: familyChoice
 
-    ItemFamilyChoice {
-        id: choiceL
-        objectName: "choiceL"
-        x: page.width / 2 + page.width * 0.03
-        y: choiceS.y
-        width: page.choiceWidth
-        height: choiceS.height
-        family: 2
-        picture: "/fmw/l/logo.jpg"
-        caption: qsTr("Talvo 400 L, 800 L")
-        chosen: page.family === family
-        onPicked: page.family = family
-    }
+            x: (page.width - page.families.length * width - (page.families.length - 1) * page.choiceGap) / 2
+               + index * (width + page.choiceGap)
+            y: page.height * 0.28
+            width: page.choiceWidth
+            height: page.height * 0.5
 
-    FocusRing {
-        target: choiceL
+            ItemFamilyChoice {
+                id: familyChoice
+                objectName: "choice" + modelData.letter
+                width: parent.width
+                height: parent.height
+                family: modelData.family
+                picture: modelData.picture
+                caption: modelData.caption
+                chosen: page.family === family
+                onPicked: page.family = family
+            }
+
+            FocusRing {
+                target: familyChoice
+            }
+        }
     }
 
     Text {
         id: textRestoreUnplugged
         objectName: "textRestoreUnplugged"
         x: 0
-        y: choiceS.y + choiceS.height + page.height * 0.04
+        y: page.height * (0.28 + 0.5 + 0.04)
         width: page.width
         height: textRestoreNote.height
         opacity: page.unplugged ? 1 : 0

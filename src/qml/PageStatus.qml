@@ -7,7 +7,9 @@ Item {
 
     // The wizard's outcome, in place of the item's own state name (the page has no visual states).
     property string state: "WELCOME"
-    property bool isModelL: false
+    // How the unit's family restarts after an update (the family table's note); empty when the
+    // family is not known, and then the plain note shows.
+    property string restartNote: ""
     // Why the search found no usable unit (UpdateDriver.searchFailure), read when SEARCH_ERROR is
     // entered: it adds a line below the note when the ports told more than that nothing answered.
     property int searchFailure: UpdateDriver.SearchFailureUnknown
@@ -76,10 +78,7 @@ Item {
             imageStatus.source = "/img/status_success.jpg"
             textStatusHead.text = qsTr("Update successful!")
             textStatusReason.text = ""
-            if (isModelL)
-                textStatusNote.text = qsTr("Please unplug the USB cable\nthen the battery and restart Talvo L.")
-            else
-                textStatusNote.text = qsTr("Please unplug the USB cable\nand restart Talvo.")
+            textStatusNote.text = restartNote !== "" ? restartNote : qsTr("Please unplug the USB cable\nand restart Talvo.")
         }
     }
 

@@ -1,6 +1,5 @@
 import QtQuick 2.6
 import QtQuick.Controls 1.5
-import QtQuick.Controls.Styles 1.4
 import Drivers 1.0
 
 // The wizard: a header band, one of five pages in the body band and the main button in the
@@ -30,9 +29,9 @@ ApplicationWindow {
 
         mainFrame.state = next
         if (next === "SEARCH") {
-            pageDeviceFound.isModelL = false
+            pageDeviceFound.batteryTip = false
             pageDeviceFound.downgrade = false
-            pageStatus.isModelL = false
+            pageStatus.restartNote = ""
             pageDeviceFound.unplugged = false
             pageRestore.unplugged = false
         } else if (next === "UPDATE") {
@@ -95,9 +94,10 @@ ApplicationWindow {
         pageDeviceFound.versionCurrent = versionCurrent
         pageDeviceFound.versionNew = versionNew
 
-        if (logo === "/fmw/l/logo.jpg") {
-            pageStatus.isModelL = true
-            pageDeviceFound.isModelL = true
+        var family = familyOf(updateDriver.modelType)
+        if (family) {
+            pageStatus.restartNote = family.restartNote
+            pageDeviceFound.batteryTip = family.batteryTip
         }
 
         if (updateDriver.isUpdateAvailable()) {
@@ -111,6 +111,11 @@ ApplicationWindow {
                 mainButton.opacity = 0
             }
         }
+    }
+
+    // The controller's row of the family table for TargetInfo's family number; undefined for none.
+    function familyOf(type) {
+        return updateDriver.families.find(function (family) { return family.family === type })
     }
 
     // A search has ended with a unit in its loader: offer to restore it, with the family that the
@@ -179,7 +184,8 @@ ApplicationWindow {
             break
         case "RESTORE":
             mainFrame.restoreFamily = pageRestore.family
-            pageStatus.isModelL = pageRestore.family === 2
+            var picked = familyOf(pageRestore.family)
+            pageStatus.restartNote = picked ? picked.restartNote : ""
             enterState("UPDATE")
             break
         case "SEARCH_ERROR":
@@ -429,6 +435,7 @@ ApplicationWindow {
         PageRestore {
             id: pageRestore
             objectName: "pageRestore"
+            families: updateDriver.families
             x: 0
             y: mainWindow.bodyY
             width: mainWindow.width
@@ -456,7 +463,7 @@ ApplicationWindow {
             enabled: opacity > 0
         }
 
-        Button {
+        MainButton {
             id: mainButton
             objectName: "mainButton"
             width: mainWindow.width * 0.3
@@ -473,25 +480,6 @@ ApplicationWindow {
             Keys.onEnterPressed: mainWindow.mainButtonActivated()
             // Focus comes here with every outcome: a screen reader reads it with the caption.
             Accessible.description: pageStatus.opacity === 1 ? pageStatus.outcome : ""
-
-            style: ButtonStyle {
-                background: Rectangle {
-                    color: "#000000"
-                    radius: 2
-                    border.color: "#5C99B5"
-                    border.width: control.activeFocus ? 2 : 1
-                }
-                label: Text {
-                    text: control.text
-                    color: "#FFFFFF"
-                    elide: Text.ElideRight
-                    horizontalAlignment: Text.AlignHCenter
-                    verticalAlignment: Text.AlignVCenter
-                    font.family: fontDinotBold.name
-                    font.pointSize: height * 0.375
-                    renderType: Text.NativeRendering
-                }
-            }
         }
 
         FocusRing {

@@ -28,6 +28,7 @@ class ScriptedUpdateDriver : public QObject
     Q_PROPERTY(QString restoreModel READ restoreModel)
     Q_PROPERTY(bool erased READ erased)
     Q_PROPERTY(bool cannotVerify READ cannotVerify)
+    Q_PROPERTY(QVariantList families READ families CONSTANT)
 
     // For the test only.
     Q_PROPERTY(QStringList calls READ calls NOTIFY called)
@@ -57,6 +58,8 @@ public:
     QString restoreModel() const { return _restoreModel; }
     bool erased() const { return _erased; }
     bool cannotVerify() const { return _cannotVerify; }
+    // The real family table: the scenes show what the program carries.
+    QVariantList families() const { return UpdateDriver::familyTable(); }
 
     QStringList calls() const { return _calls; }
 

@@ -83,11 +83,7 @@ void AllUnits::findUnits()
             if (!port.hasVendorIdentifier || port.vendorIdentifier != UpdateDriver::_vendor ||
                 !port.hasProductIdentifier || port.productIdentifier != UpdateDriver::_product)
                 continue;
-#ifdef Q_OS_WIN
-            devices << port.portName; // COM7: the loader interface adds the device prefix itself
-#else
-            devices << port.systemLocation;
-#endif
+            devices << PortEnumerator::userPath(port.portName, port.systemLocation);
             labels << port.portName;
         }
     }

@@ -1,10 +1,10 @@
 #include "flashsession.h"
 
-#include "firmwareinfo.h"
-#include "installjournal.h"
+#include "families.h"
 #include "interruptguard.h"
 #include "logcategories.h"
 #include "portenumerator.h"
+#include "porttexts.h"
 #include "updateworker.h"
 #include "versionorder.h"
 
@@ -15,7 +15,6 @@
 #include <QStringList>
 
 #include <atomic>
-#include <iterator>
 
 #ifdef Q_OS_WIN
 #include "consolecontrol.h"
@@ -35,118 +34,6 @@ const char *const IMAGE_DAMAGED = "the carried firmware is damaged (%1): nothing
 
 // The session that the installing thread tells of each phase.
 std::atomic<FlashSession *> phaseListener{nullptr};
-
-// The path a user gives to --port for a port as the enumeration names it.
-QString devicePath(const QString &portName)
-{
-#ifdef Q_OS_WIN
-    return portName; // COM7: the loader interface adds the device prefix itself
-#else
-    for (const PortInfo &info : PortEnumerator::availablePorts()) {
-        if (info.portName == portName)
-            return info.systemLocation;
-    }
-    return portName;
-#endif
-}
-
-// What the flasher says of a probed port, by UpdateWorker::PortReason: the reason's name in --json
-// and in the result event, its --list line and its error line. %1 is the port; %2, where
-// withDetail is set, the detail (for a port that was not understood: what it sent).
-struct ReasonTexts
-{
-    const char *name;
-    const char *listLine;
-    const char *problem;
-    bool withDetail;
-};
-
-const ReasonTexts REASON_TEXTS[] = {
-    {"found", "%1: found %2, version %3", "%1 cannot be opened (%2)", true},
-    {"silent", "%1: silent (nothing answered)", "no Talvo unit answers on %1 (is it switched on?)", false},
-    {"not-understood", "%1: not understood (received %2)",
-     "the device on %1 answered, but not as a Talvo unit: %2", true},
-    {"in-loader", "%1: in its loader (firmware missing or incomplete; restore with --recover)",
-     "a Talvo unit in its loader answers on %1: its firmware is missing or incomplete. Restore it with",
-     false},
-    {"no-access", "%1: no access (permission denied)", "no access to %1 (permission denied)", false},
-    {"busy", "%1: busy (held by another program)",
-     "%1 is held by another program (a terminal program, another flasher or the updater's window); close it "
-     "and try again",
-     false},
-    {"missing", "%1: gone (unplugged before it could be opened)",
-     "%1 went away before it could be opened (unplugged?)", false},
-    {"open-failed", "%1: cannot be opened (%2)", "%1 cannot be opened (%2)", true},
-};
-static_assert(std::size(REASON_TEXTS) == UpdateWorker::PortOpenFailed + 1, "texts for every reason");
-
-// A reason not known here reads as a failed open.
-const ReasonTexts &textsFor(int reason)
-{
-    const bool known = reason >= 0 && reason < int(std::size(REASON_TEXTS));
-    return REASON_TEXTS[known ? reason : int(UpdateWorker::PortOpenFailed)];
-}
-
-QString reasonName(int reason)
-{
-    return QString::fromLatin1(textsFor(reason).name);
-}
-
-// A unit is there, but the flasher cannot use it as things stand.
-bool unusable(int reason)
-{
-    return reason == UpdateWorker::PortNoAccess || reason == UpdateWorker::PortBusy ||
-           reason == UpdateWorker::PortNotUnderstood || reason == UpdateWorker::PortInLoader ||
-           reason == UpdateWorker::PortOpenFailed;
-}
-
-// What a port that was not understood sent, without the frame of a programming-mode reply.
-QByteArray receivedText(const QString &hexDetail)
-{
-    const QByteArray bytes = QByteArray::fromHex(hexDetail.toLatin1());
-    if (bytes.size() >= 4 && bytes.startsWith("\x7d\x7d\x01") && bytes.endsWith('\x7e'))
-        return bytes.mid(3, bytes.size() - 4);
-    return bytes;
-}
-
-// Between quotes, with every byte that is not printable ASCII as \xNN.
-QString quoted(const QByteArray &bytes)
-{
-    QString text = QStringLiteral("\"");
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\')
-            text += QStringLiteral("\\") + QLatin1Char(c);
-        else if (byte >= 0x20 && byte < 0x7f)
-            text += QLatin1Char(c);
-        else
-            text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
-    }
-    return text + QLatin1Char('"');
-}
-
-// What a port sent, as shown: at most this many bytes, then the count of all (a babbling port
-// fills the probe's whole buffer).
-const int SHOWN_BYTES = 80;
-
-QString shownBytes(const QByteArray &bytes, bool inQuotes)
-{
-    const QByteArray shown = bytes.left(SHOWN_BYTES);
-    QString text = inQuotes ? quoted(shown) : QString::fromUtf8(shown);
-    if (bytes.size() > SHOWN_BYTES)
-        text += QStringLiteral("... (%1 bytes in all)").arg(bytes.size());
-    return text;
-}
-
-// A reason's text about a probed port, with its detail where the text shows one.
-QString portText(const char *format, const UpdateDriver::ProbedPort &port, const QString &path)
-{
-    const QString text = QString::fromUtf8(format);
-    if (!textsFor(port.reason).withDetail)
-        return text.arg(path);
-    const bool sentText = port.reason == UpdateWorker::PortNotUnderstood;
-    return text.arg(path, sentText ? shownBytes(receivedText(port.detail), true) : port.detail);
-}
 
 #ifndef Q_OS_WIN
 // What the device is when it is certainly no serial device ("a FIFO (named pipe)", "a character
@@ -178,28 +65,8 @@ FlashSession::FlashSession(QObject *parent) : QObject(parent) {}
 
 QString FlashSession::familyLetter(TargetInfo::eTARGET_TYPE family)
 {
-    switch (family) {
-    case TargetInfo::TARGET_TALVO_S:
-        return QStringLiteral("S");
-    case TargetInfo::TARGET_TALVO_L:
-        return QStringLiteral("L");
-    case TargetInfo::TARGET_UNKNOWN:
-        break;
-    }
-    return QString();
-}
-
-QString FlashSession::portPath(const QString &argument)
-{
-#ifdef Q_OS_WIN
-    const QString devicePrefix = QStringLiteral("\\\\.\\");
-    return argument.startsWith(devicePrefix) ? argument.mid(devicePrefix.size()) : argument;
-#else
-    if (argument.startsWith(QLatin1Char('/')) || argument.startsWith(QLatin1String("./")) ||
-        argument.startsWith(QLatin1String("../")))
-        return argument;
-    return QStringLiteral("/dev/") + argument;
-#endif
+    const Family *row = Families::of(family);
+    return row ? row->letter : QString();
 }
 
 int FlashSession::run()
@@ -300,26 +167,6 @@ int FlashSession::probe()
     return _install ? install() : finish(EXIT_OK, QStringLiteral("found"), QString());
 }
 
-int FlashSession::list()
-{
-    _driver->list();
-    const bool found = waitForResult();
-    reportUnits();
-    const QList<UpdateDriver::ProbedPort> probed = _driver->probedPorts();
-    for (const UpdateDriver::ProbedPort &port : probed)
-        _report.result(listLine(port));
-    if (found)
-        return finish(EXIT_OK, QStringLiteral("found"), QString());
-    if (probed.isEmpty())
-        return fail(EXIT_NO_UNIT, QStringLiteral("no-unit"),
-                    QStringLiteral("no Talvo unit found (is it connected and switched on?)"));
-    for (const UpdateDriver::ProbedPort &port : probed) {
-        if (unusable(port.reason))
-            return finish(EXIT_UNUSABLE, reasonName(port.reason), listLine(port));
-    }
-    return finish(EXIT_NO_UNIT, QStringLiteral("no-unit"), listLine(probed.first()));
-}
-
 int FlashSession::install()
 {
     const QString carried = _driver->versionNew();
@@ -383,8 +230,7 @@ int FlashSession::recover()
 {
     _familyFromJournal = _recoverFamily == TargetInfo::TARGET_UNKNOWN;
     if (!_familyFromJournal) {
-        const FirmwareInfo *firmware = _catalogue.firmwareFor(_recoverFamily);
-        if (!firmware)
+        if (!Families::of(_recoverFamily))
             return fail(EXIT_FAILED, QStringLiteral("no-firmware"),
                         QStringLiteral("no firmware for the family %1").arg(familyLetter(_recoverFamily)));
         showFamily(_recoverFamily);
@@ -422,8 +268,8 @@ int FlashSession::recover()
     if (_stopping)
         return finish(EXIT_STOPPED, QStringLiteral("stopped"), QStringLiteral("Stopped by the user"));
     if (port.isEmpty()) {
-        for (const UpdateDriver::ProbedPort &probed : _driver->probedPorts()) {
-            if (unusable(probed.reason))
+        for (const ProbeResult &probed : _driver->probedPorts()) {
+            if (PortTexts::unusable(probed.reason))
                 return noUsableUnit();
         }
         if (_port.isEmpty())
@@ -472,137 +318,14 @@ bool FlashSession::awaitInstallation()
     return ok;
 }
 
-int FlashSession::noUsableUnit()
-{
-    const QList<UpdateDriver::ProbedPort> probed = _driver->probedPorts();
-    if (probed.isEmpty()) {
-        if (_port.isEmpty())
-            return fail(EXIT_NO_UNIT, QStringLiteral("no-unit"),
-                        QStringLiteral("no Talvo unit found (is it connected and switched on?)"));
-        return fail(EXIT_NO_UNIT, QStringLiteral("no-unit"),
-                    QStringLiteral("no Talvo unit answers on %1").arg(_port));
-    }
-
-    int status = EXIT_NO_UNIT;
-    QString reason = QStringLiteral("no-unit");
-    QString message;
-    bool familyToChoose = false; // a unit in its loader whose family the journal does not note
-    for (const UpdateDriver::ProbedPort &port : probed) {
-        const QString path = portOf(port);
-        QString text = portText(textsFor(port.reason).problem, port, path);
-        _report.error(QStringLiteral("Error: ") + text);
-        if (port.reason == UpdateWorker::PortInLoader) {
-            const TargetInfo::eTARGET_TYPE noted = notedFamilyOf(port.port);
-            const QString command = recoverCommand(noted, path);
-            _report.error(QStringLiteral("  ") + command);
-            text += QLatin1Char(' ') + command;
-            familyToChoose = familyToChoose || noted == TargetInfo::TARGET_UNKNOWN;
-        }
-#ifdef Q_OS_LINUX
-        if (port.reason == UpdateWorker::PortNoAccess) {
-            _report.error(QStringLiteral("Give your user read and write access: join the dialout group with\n"
-                                         "  sudo usermod -aG dialout $USER\n"
-                                         "and log out and in again; or install the udev rule "
-                                         "tools/linux/60-talvo.rules of the source tree with\n"
-                                         "  sudo cp tools/linux/60-talvo.rules /etc/udev/rules.d/ && "
-                                         "sudo udevadm control --reload && sudo udevadm trigger"));
-        }
-#endif
-        if (message.isEmpty())
-            message = text;
-        if (status == EXIT_NO_UNIT && unusable(port.reason)) {
-            status = EXIT_UNUSABLE;
-            reason = reasonName(port.reason);
-            message = text;
-        }
-    }
-    if (familyToChoose)
-        _report.error(
-            QStringLiteral("S or L: the family of the unit, the letter after its model number (Talvo "
-                           "400 S, Talvo 800 L; a unit named without a letter is S). The wrong family "
-                           "writes the wrong firmware."));
-    return finish(status, reason, message);
-}
-
-void FlashSession::reportUnits()
-{
-    if (_report.format() != Report::Format::Json)
-        return;
-    for (const UpdateDriver::ProbedPort &probed : _driver->probedPorts()) {
-        const bool found = probed.reason == UpdateWorker::PortFound;
-        QString carried;
-        if (found) {
-            _catalogue.setName(probed.model);
-            carried = _catalogue.firmwareVersion();
-        }
-        QString detail;
-        if (probed.reason == UpdateWorker::PortNotUnderstood)
-            detail = shownBytes(receivedText(probed.detail), false);
-        else if (probed.reason == UpdateWorker::PortOpenFailed)
-            detail = probed.detail;
-        const bool update = !carried.isEmpty() && VersionOrder::isUpdate(probed.version, carried);
-        _report.event(QStringLiteral("unit"),
-                      {{QStringLiteral("port"), Report::json(portOf(probed))},
-                       {QStringLiteral("reason"), Report::json(reasonName(probed.reason))},
-                       {QStringLiteral("model"), Report::json(probed.model)},
-                       {QStringLiteral("version"), Report::json(probed.version)},
-                       {QStringLiteral("carried"), Report::json(carried.isEmpty() ? QString() : carried)},
-                       {QStringLiteral("update"), found ? Report::json(update) : QStringLiteral("null")},
-                       {QStringLiteral("detail"), Report::json(detail)}});
-    }
-}
-
-QString FlashSession::listLine(const UpdateDriver::ProbedPort &probed) const
-{
-    const char *format = textsFor(probed.reason).listLine;
-    if (probed.reason == UpdateWorker::PortFound)
-        return QString::fromUtf8(format).arg(portOf(probed), probed.model, probed.version);
-    return portText(format, probed, portOf(probed));
-}
-
-QString FlashSession::portOf(const UpdateDriver::ProbedPort &probed) const
-{
-    return _port.isEmpty() ? devicePath(probed.port) : _port;
-}
-
-QString FlashSession::recoverCommand(TargetInfo::eTARGET_TYPE family, const QString &port)
-{
-    // No shell reads "S-or-L" as anything but a word, and --family refuses it.
-    const QString letter =
-        family == TargetInfo::TARGET_UNKNOWN ? QStringLiteral("S-or-L") : familyLetter(family);
-    QString command = QStringLiteral("talvo-flash --recover --family ") + letter;
-    if (!port.isEmpty())
-        command += QStringLiteral(" --port ") + port;
-    return command;
-}
-
-TargetInfo::eTARGET_TYPE FlashSession::notedFamilyOf(const QString &portName)
-{
-    for (const PortInfo &info : PortEnumerator::availablePorts()) {
-        if (info.portName == portName)
-            return static_cast<TargetInfo::eTARGET_TYPE>(InstallJournal::read(info.serialNumber).family);
-    }
-    return TargetInfo::TARGET_UNKNOWN;
-}
-
 void FlashSession::showFamily(TargetInfo::eTARGET_TYPE family)
 {
-    const FirmwareInfo *firmware = _catalogue.firmwareFor(family);
-    if (!firmware)
+    const Family *row = Families::of(family);
+    if (!row)
         return;
     _recoverFamily = family;
-    _report.result(QStringLiteral("Family:            %1").arg(familyLetter(family)));
-    _report.result(QStringLiteral("Carried version:   %1").arg(firmware->version()));
-}
-
-QString FlashSession::portOfUnit() const
-{
-    // The port of the unit found by the search, or the one on which a restore found the loader.
-    for (const UpdateDriver::ProbedPort &probed : _driver->probedPorts()) {
-        if (probed.reason == UpdateWorker::PortFound || probed.reason == UpdateWorker::PortInLoader)
-            return portOf(probed);
-    }
-    return QString();
+    _report.result(QStringLiteral("Family:            %1").arg(row->letter));
+    _report.result(QStringLiteral("Carried version:   %1").arg(row->version));
 }
 
 int FlashSession::finish(int exitCode, const QString &reason, const QString &message)

@@ -13,6 +13,7 @@ class InterruptGuard;
 
 // One run of the flasher: search the unit, report it, and install the carried image if asked; or
 // restore a unit left in its loader; or list what is on every port with the unit's identifiers.
+// What it says of the ports is in portreport.cpp, with the words of each reason in porttexts.
 class FlashSession : public QObject
 {
     Q_OBJECT
@@ -54,9 +55,6 @@ public:
 
     // "S" or "L"; empty for no family.
     static QString familyLetter(TargetInfo::eTARGET_TYPE family);
-    // The device of a --port argument: a bare name such as ttyACM0 is the device of that name
-    // below /dev; on Windows the port's name (COM7) is what the loader interface opens.
-    static QString portPath(const QString &argument);
 
 private slots:
     void showProgress();
@@ -83,20 +81,19 @@ private:
     int finish(int exitCode, const QString &reason, const QString &message);
     // An error line, then the result event.
     int fail(int exitCode, const QString &reason, const QString &message);
-    QString listLine(const UpdateDriver::ProbedPort &probed) const;
-    QString portOf(const UpdateDriver::ProbedPort &probed) const;
+    QString listLine(const ProbeResult &probed) const;
+    QString portOf(const ProbeResult &probed) const;
     // The command that restores the unit on `port`; without a family, one that cannot be run as it
     // stands, with the choice of family left in words.
     static QString recoverCommand(TargetInfo::eTARGET_TYPE family, const QString &port);
     // The family that the journal notes for the unit on a probed port, by its USB serial number.
-    static TargetInfo::eTARGET_TYPE notedFamilyOf(const QString &portName);
+    static TargetInfo::eTARGET_TYPE notedFamilyOf(const ProbeResult &probed);
     void showFamily(TargetInfo::eTARGET_TYPE family);
     QString portOfUnit() const;
 
     UpdateDriver *_driver = nullptr;
     InterruptGuard *_guard = nullptr;
     Report _report;
-    TargetInfo _catalogue; // the carried version of each model a list finds
     QElapsedTimer _clock;
     QString _port;
     bool _install = false;

@@ -1,8 +1,9 @@
 #include "allunits.h"
 #include "debuglog.h"
-#include "firmwareinfo.h"
+#include "families.h"
 #include "flashsession.h"
 #include "interruptguard.h"
+#include "portenumerator.h"
 #include "unitidentifiers.h"
 
 #include <QCommandLineParser>
@@ -55,14 +56,9 @@ const char *const DESCRIPTION =
 // The program's version and the firmware versions it carries.
 QString versionText()
 {
-    const TargetInfo catalogue;
     QString text = QStringLiteral("talvo-flash %1\n").arg(QCoreApplication::applicationVersion());
-    for (const TargetInfo::eTARGET_TYPE family : {TargetInfo::TARGET_TALVO_S, TargetInfo::TARGET_TALVO_L}) {
-        const FirmwareInfo *firmware = catalogue.firmwareFor(family);
-        text += QStringLiteral("Firmware %1: %2\n")
-                    .arg(FlashSession::familyLetter(family),
-                         firmware ? firmware->version() : QStringLiteral("none"));
-    }
+    for (const Family &family : Families::all())
+        text += QStringLiteral("Firmware %1: %2\n").arg(family.letter, family.version);
     return text;
 }
 
@@ -196,14 +192,12 @@ int main(int argc, char *argv[])
     // its loader, by the unit's USB serial number; a unit without an entry of its own needs --family.
     TargetInfo::eTARGET_TYPE family = TargetInfo::TARGET_UNKNOWN;
     if (parser.isSet(familyOption)) {
-        const QString letter = parser.value(familyOption).toUpper();
-        if (letter == FlashSession::familyLetter(TargetInfo::TARGET_TALVO_S))
-            family = TargetInfo::TARGET_TALVO_S;
-        else if (letter == FlashSession::familyLetter(TargetInfo::TARGET_TALVO_L))
-            family = TargetInfo::TARGET_TALVO_L;
-        else
+        const Family *given = Families::ofLetter(parser.value(familyOption));
+        if (!given)
             return usageError(
-                QStringLiteral("--family must be S or L, not '%1'").arg(parser.value(familyOption)));
+                QStringLiteral("--family must be %1, not '%2'")
+                    .arg(Families::letters().join(QStringLiteral(" or ")), parser.value(familyOption)));
+        family = given->type;
     }
 
     DebugLog::setVerbose(parser.isSet(verboseOption));
@@ -240,14 +234,15 @@ int main(int argc, char *argv[])
         AllUnits units;
         QStringList ports;
         for (const QString &port : parser.values(portOption))
-            ports << FlashSession::portPath(port);
+            ports << PortEnumerator::pathOfArgument(port);
         units.setPorts(ports);
         units.setUnitArguments(unitArguments);
         return units.run();
     }
 
     FlashSession session;
-    session.setPort(parser.isSet(portOption) ? FlashSession::portPath(parser.value(portOption)) : QString());
+    session.setPort(parser.isSet(portOption) ? PortEnumerator::pathOfArgument(parser.value(portOption))
+                                             : QString());
     session.setInstall(parser.isSet(installOption));
     session.setDowngrade(parser.isSet(downgradeOption));
     session.setVerify(parser.isSet(verifyOption));

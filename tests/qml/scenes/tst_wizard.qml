@@ -57,8 +57,10 @@ TestCase {
         return win
     }
 
+    // Items made by a Repeater (the restore page's choices) have no object parent: they are found
+    // in the window's item tree.
     function item(objectName) {
-        var found = findChild(win, objectName)
+        var found = findChild(win.contentItem, objectName) || findChild(win, objectName)
         verify(found, objectName)
         return found
     }
