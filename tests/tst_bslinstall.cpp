@@ -217,14 +217,7 @@ Scenario scenario(const char *name)
 InstallOutcome ended(Failure failure, Phase phase, bool erased, unsigned int bytesWritten,
                      uint32_t address = 0, Verification verification = Verification::NotRun)
 {
-    InstallOutcome o;
-    o.failure = failure;
-    o.phase = phase;
-    o.erased = erased;
-    o.bytesWritten = bytesWritten;
-    o.address = address;
-    o.verification = verification;
-    return o;
+    return InstallOutcome{failure, address, phase, erased, bytesWritten, verification, QString()};
 }
 
 } // namespace
