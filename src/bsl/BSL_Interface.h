@@ -85,20 +85,11 @@ public:
     bool authenticate();
     bool erase();
 
-    // The last installation's end; before the first, an outcome that has not succeeded.
+    // How the last installation ended (failure, phase, erased, bytes, verification, image problem);
+    // before the first, an outcome that has not succeeded.
     const InstallOutcome &outcome() const { return _outcome; }
     // The last percentage reported by progressChanged; 0 at construction, never reset.
     unsigned int getPercent() const { return _percent; }
-    // Why the last installation refused its image before sending anything (a file that cannot be
-    // read, or the first line that is not TI-TXT, with its number and the image's path); empty
-    // when the image passed.
-    QString imageProblem() const { return _outcome.imageProblem; }
-    // The image reached the unit whole (100 %) and, when verification is on, checked out.
-    bool succeeded() const { return _outcome.succeeded(); }
-    Verification verification() const { return _outcome.verification; }
-    // The last installation reached the loader with a password: a loader that held firmware has
-    // erased it, and only a whole image brings it back.
-    bool unitErased() const { return _outcome.erased; }
 
 signals:
     void progressChanged(const unsigned int &progress);
