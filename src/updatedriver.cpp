@@ -44,6 +44,10 @@ UpdateDriver::UpdateDriver(QObject *parent) : QObject(parent), _active(false), _
     connect(worker, &UpdateWorker::notedFamily, this, &UpdateDriver::notedFamily);
     connect(worker, &UpdateWorker::imageProblem, this,
             [this](const QString &problem) { _imageProblem = problem; });
+    connect(worker, &UpdateWorker::phaseChanged, this, [this](InstallOutcome::Phase phase) {
+        _phase = phase;
+        emit phaseChanged();
+    });
 
     _thread.start();
     _thread.setPriority(QThread::TimeCriticalPriority);
@@ -215,13 +219,23 @@ void UpdateDriver::install()
     }
     noteInJournal({portOf(UpdateWorker::PortFound).serialNumber, _target.name(), _target.type(),
                    _target.version(), _target.firmwareVersion()});
+    startOperation(false);
+    emit installFirmware(image, size);
+}
+
+void UpdateDriver::startOperation(bool restoring)
+{
     _active = true;
     _progress = 0;
     _cannotVerify = false;
     _imageProblem.clear();
     _unitErased = false;
-    _restoring = false;
-    emit installFirmware(image, size);
+    _restoring = restoring;
+}
+
+void UpdateDriver::requestStop()
+{
+    _worker->requestStop();
 }
 
 // A request for the worker, queued behind the ones before it. By the slot's name: the arguments are
@@ -256,12 +270,7 @@ bool UpdateDriver::recover(TargetInfo::eTARGET_TYPE family, const QString &port)
     const FirmwareInfo *firmware = _target.firmwareFor(family);
     if (!firmware && family != TargetInfo::TARGET_UNKNOWN)
         return false;
-    _active = true;
-    _progress = 0;
-    _cannotVerify = false;
-    _imageProblem.clear();
-    _unitErased = false;
-    _restoring = true;
+    startOperation(true);
     _probedPorts.clear();
     const int vendor = _vendor, product = _product;
     if (family == TargetInfo::TARGET_UNKNOWN) {

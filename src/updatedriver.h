@@ -1,6 +1,7 @@
 #pragma once
 
 #include "installjournal.h"
+#include "installoutcome.h"
 #include "targetinfo.h"
 #include "unitidentifiers.h"
 #include "updateworker.h"
@@ -92,6 +93,12 @@ public:
     // TARGET_UNKNOWN: the family that the journal notes for the unit found, told by notedFamily();
     // a unit without its own entry is left as it is.
     bool recover(TargetInfo::eTARGET_TYPE family, const QString &port = QString());
+    // Where the running installation or restore stands, as the worker last told; phaseChanged()
+    // tells each change, in order with the progress.
+    InstallOutcome::Phase phase() const { return _phase; }
+    // Ends the running installation or restore before its next frame; it then fails. Safe to call
+    // while the worker is busy: the flag is read on the worker's thread before every frame.
+    void requestStop();
 
     // Hands a copied document (by its absolute path) to the desktop's default application for its
     // type. The window program installs one at start-up; without one (talvo-flash, which opens no
@@ -115,6 +122,7 @@ signals:
     // The unit is about to be erased, but the journal could not note it: a cut would leave a unit
     // whose family nobody can tell. Sent before the installation is requested.
     void journalNotWritten(const QString &warning);
+    void phaseChanged();
 
 public slots:
     bool isDriverAvailable();
@@ -140,6 +148,8 @@ public slots:
 
 private:
     template <typename... Arguments> void queueOnWorker(const char *slot, Arguments... arguments);
+    // The state of a new installation (`restoring` false) or restore.
+    void startOperation(bool restoring);
     void noteInJournal(const InstallJournal::Entry &entry);
 
     bool _active;
@@ -156,4 +166,5 @@ private:
     bool _erased = false;
     QString _imageProblem;
     static DocumentOpener _documentOpener;
+    InstallOutcome::Phase _phase = InstallOutcome::Phase::Idle;
 };

@@ -269,13 +269,19 @@ void UpdateWorker::doProgressUpdate(const unsigned int &progress)
 
 void UpdateWorker::doInstallFirmwareResult()
 {
-    if (_bslInterface && _bslInterface->verification() == BSL_Interface::Verification::Unsupported)
+    const InstallOutcome outcome = _bslInterface ? _bslInterface->outcome() : InstallOutcome();
+    if (outcome.failure == InstallOutcome::Failure::CannotVerify)
         emit cannotVerify();
-    if (_bslInterface && !_bslInterface->imageProblem().isEmpty())
-        emit imageProblem(_bslInterface->imageProblem());
-    if (_bslInterface && _bslInterface->unitErased())
+    if (outcome.failure == InstallOutcome::Failure::Image)
+        emit imageProblem(outcome.imageProblem);
+    if (outcome.erased)
         emit erasing();
-    emit result(_bslInterface && _bslInterface->succeeded());
+    emit result(outcome.succeeded());
+}
+
+void UpdateWorker::requestStop()
+{
+    _stopRequested.store(true);
 }
 
 void UpdateWorker::initSerialPort()
@@ -284,6 +290,8 @@ void UpdateWorker::initSerialPort()
     _bslInterface = new BSL_Interface(BSL_BUFFER_SIZE, this);
     connect(_bslInterface, &BSL_Interface::progressChanged, this, &UpdateWorker::doProgressUpdate);
     connect(_bslInterface, &BSL_Interface::firmwareInstallDone, this, &UpdateWorker::doInstallFirmwareResult);
+    connect(_bslInterface, &BSL_Interface::phaseChanged, this, &UpdateWorker::phaseChanged);
+    _bslInterface->setStopFlag(&_stopRequested);
 }
 
 bool UpdateWorker::isDeviceAvailable(const PortInfo &info, int vendor, int product)

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "PortInfo.h"
+#include "installoutcome.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+
+#include <atomic>
 
 class BSL_Interface;
 struct ProbeResult;
@@ -25,6 +28,10 @@ public:
     // Model name and version from a unit's version text; false (with a log line) when the text
     // has none of the known shapes.
     static bool parseVersionText(const QString &text, QString &model, QString &version);
+
+    // Ends the running installation or restore before its next frame; it then fails as stopped.
+    // Thread-safe: the one call meant for another thread. Cleared as the next one starts.
+    void requestStop();
 
     // What a probe found on a port with the unit's identifiers.
     enum PortReason
@@ -59,6 +66,8 @@ signals:
     // Sent by doRecoverNotedFirmware once it found a unit in its loader: the family the journal
     // notes for it (TargetInfo::eTARGET_TYPE), 0 when none, and then nothing is written.
     void notedFamily(int family);
+    // Every phase an installation or restore enters, Idle at its end.
+    void phaseChanged(InstallOutcome::Phase phase);
 
 public slots:
     void doSearchDevice(int vendor, int product);
@@ -105,6 +114,7 @@ private:
     bool _verifyAfterWrite = false;
     bool _fastReplies = false;
     PortInfo _probedPort;
+    std::atomic<bool> _stopRequested{false}; // shared with each loader interface
 };
 
 // What a probe found on one port, as the worker tells it to every front end: the port as it was

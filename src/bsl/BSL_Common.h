@@ -10,7 +10,7 @@
 #define UART_PARITY 0        // parity flag passed to BSL_IO_UART::open: no parity
 #define QUEUE_SIZE 512       // driver input and output queue size requested at open, bytes
 #define TIMEOUT_MS 40        // how long one byte read waits, milliseconds
-#define TIMEOUT_ERROR 0xEE   // what a byte read returns when nothing came in time
+#define TIMEOUT_ERROR 0xEE   // how a log line shows a read that got nothing in time
 
 // A healthy reply is a few dozen bytes that end in well under a second. A line that keeps talking
 // (a babbling device, or another device with the same USB identifiers) must not hold a read for
@@ -49,47 +49,21 @@
 // Command codes (first byte of a frame's core)
 #define RX_DATA_BLOCK 0x10
 #define RX_PASSWORD 0x11
-#define ERASE_SEGMENT 0x12
-#define TOGGLE_INFO 0x13
-#define ERASE_BLOCK 0x14
 #define MASS_ERASE 0x15
 #define CRC_CHECK 0x16
-#define LOAD_PC 0x17
-#define TX_DATA_BLOCK 0x18
 #define TX_BSL_VERSION 0x19
-#define TX_BUFFER_SIZE 0x1A
-#define RX_DATA_BLOCK_FAST 0x1B
-#define CHANGE_BAUD_RATE 0x52
-
-// Arguments of CHANGE_BAUD_RATE
-#define BAUD430_4800 0x01
-#define BAUD430_9600 0x02
-#define BAUD430_19200 0x03
-#define BAUD430_38400 0x04
-#define BAUD430_57600 0x05
-#define BAUD430_115200 0x06
 
 // Message codes (byte 4 of a message reply)
 #define SUCCESSFUL_OPERATION 0x00
-#define NO_EXCEPTIONS 0x00
-#define FLASH_WRITE_CHECK_FAILED 0x01
-#define FLASH_FAIL_BIT_SET 0x02
-#define VOLTAGE_CHANGE_DURING_PROGRAM 0x03
 #define BSL_LOCKED 0x04
 #define BSL_PASSWORD_ERROR 0x05
-#define BYTE_WRITE_FORBIDDEN 0x06
 #define UNKNOWN_COMMAND 0x07
-#define LENGTH_TOO_BIG_FOR_BUFFER 0x08
 
-// Acknowledgement byte sent by the loader right after a frame; TIMEOUT_ERROR (above) comes from the
-// transport when nothing arrived.
+// Acknowledgement byte sent by the loader right after a frame. A read that gets nothing in time
+// returns no byte at all (every byte value, 0xEE included, is data); logs show it as TIMEOUT_ERROR.
 #define BSL_ACK 0x00
-#define FLASH_ACK 0x00
 #define HEADER_INCORRECT 0x51
 #define CHECKSUM_INCORRECT 0x52
-#define PACKET_SIZE_ZERO 0x53
-#define PACKET_SIZE_TOO_BIG 0x54
-#define UNKNOWN_ERROR 0x55
 #define UNKNOWN_BAUD_RATE 0x56
 
 // Fixed trailers of the two message replies: CRC-16 of the cores 3B 00 and 3B 05.

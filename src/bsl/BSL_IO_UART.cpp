@@ -1,7 +1,7 @@
 #include "BSL_IO_UART.h"
 
 #include "BSL_Common.h"
-#include "CRC.h"
+#include "bslframe.h"
 #include "logcategories.h"
 #include "quietread.h"
 
@@ -56,6 +56,7 @@ BSL_IO_UART::~BSL_IO_UART()
 
 bool BSL_IO_UART::open(const wchar_t *comPort, long rate, unsigned char parity)
 {
+    _portLost = false;
     const SerialLine::OpenResult result = _line.open(comPort, rate, parity);
     switch (result) {
     case SerialLine::OpenOk:
@@ -131,6 +132,7 @@ SerialLine::ReadResult BSL_IO_UART::readLineByte()
         logFailure("BSL_IO_UART::readByte", "ClearCommError failed!");
     if (result.readFailed)
         logFailure("BSL_IO_UART::readByte", "ReadFile failed!");
+    _portLost = _portLost || result.waitFailed || result.readFailed;
     return result;
 }
 
@@ -165,25 +167,9 @@ bool BSL_IO_UART::readReply(QByteArray &data)
         "BSL_IO_UART::readReply", [this] { return readLineByte(); },
         [&data, start](unsigned char byte) {
             data.append(static_cast<char>(byte));
-            return endsWithWholeReply(data, start);
+            return BslFrame::isWholeReply(data, start);
         });
     return read.end == QuietRead::Taken;
-}
-
-// The bytes from `start` on are exactly one reply: header, length, core and a CRC that checks.
-bool BSL_IO_UART::endsWithWholeReply(const QByteArray &data, int start)
-{
-    const int size = data.size() - start;
-    if (size < 5)
-        return false;
-    const auto byteAt = [&data, start](int i) { return static_cast<unsigned char>(data.at(start + i)); };
-    const int length = byteAt(1) | byteAt(2) << 8;
-    if (byteAt(0) != BSL_HEADER || size != 3 + length + 2)
-        return false;
-    Flash_crcInit(0xFFFF);
-    for (int i = 3; i < 3 + length; ++i)
-        Flash_crcInput(byteAt(i));
-    return byteAt(3 + length) == Flash_getLowByte() && byteAt(4 + length) == Flash_getHighByte();
 }
 
 void BSL_IO_UART::readGarbageUntilTimeout()
@@ -198,6 +184,7 @@ int BSL_IO_UART::write(const QByteArray &data)
         _line.write(reinterpret_cast<const unsigned char *>(data.constData()), data.size(), &failed);
     if (failed) {
         logFailure("BSL_IO_UART::write", "WriteFile failed!");
+        _portLost = true;
         return 0;
     }
     return static_cast<int>(written);
@@ -232,17 +219,12 @@ bool BSL_IO_UART::rxProgrammingMode(QString &version)
             version = QString::fromUtf8(buffer.mid(PROG_MODE_VER_OFF, buffer.size() - 4));
             status = true;
         } else {
-            qCDebug(lcSerial).noquote() << "Wrong header!" << buffer.size() << dataToHexString(buffer);
+            qCDebug(lcSerial).noquote() << "Wrong header!" << buffer.size() << BslFrame::hex(buffer);
         }
         break;
     }
     _lastProgrammingModeReply = buffer;
     if (buffer.size() < PROG_MODE_MIN_RESP)
-        qCDebug(lcSerial).noquote() << "Not enought data!" << buffer.size() << dataToHexString(buffer);
+        qCDebug(lcSerial).noquote() << "Not enought data!" << buffer.size() << BslFrame::hex(buffer);
     return status;
-}
-
-QString BSL_IO_UART::dataToHexString(const QByteArray &data)
-{
-    return QString::fromLatin1(data.toHex());
 }

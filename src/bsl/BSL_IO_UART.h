@@ -26,6 +26,8 @@ public:
     // Why the last open failed in its first step (CreateFile), with the system's error code.
     SerialLine::OpenFailure openFailure() const { return _line.openFailure(); }
     int openErrorCode() const { return _line.openErrorCode(); }
+    // A read or a write failed since the port was opened: the device has gone away.
+    bool portLost() const { return _portLost; }
     void clearBuffers();
     // One byte within the read time-out, or none: every byte value, 0xEE included, is data.
     std::optional<unsigned char> readByte();
@@ -52,9 +54,8 @@ private:
     void readBounded(QByteArray *keep, const char *label);
     // One byte within TIMEOUT_MS, with the line's failures logged.
     SerialLine::ReadResult readLineByte();
-    static bool endsWithWholeReply(const QByteArray &data, int start);
-    static QString dataToHexString(const QByteArray &data);
 
     SerialLine _line;
     QByteArray _lastProgrammingModeReply;
+    bool _portLost = false;
 };

@@ -1,16 +1,10 @@
 #include "BSL_Interface.h"
 
 #include "BSL_Common.h"
-#include "BSL_IO_UART.h"
-#include "CRC.h"
 #include "TextFileIO.h"
 #include "logcategories.h"
-#include "portenumerator.h"
 
 #include <QDebug>
-
-#include <iterator>
-#include <string>
 
 namespace {
 
@@ -22,27 +16,11 @@ const QByteArray &erasedDevicePassword()
     return password;
 }
 
-unsigned char byteAt(const QByteArray &data, int index)
-{
-    return static_cast<unsigned char>(data.at(index));
-}
-
 // The loader's message reply "successful operation".
 const QByteArray SUCCESS_REPLY("\x80\x02\x00\x3B\x00\x60\xC4", 7);
 
 // Longest memory range one CRC command may cover (its length field has 16 bits).
 const int CRC_CHECK_MAX_LENGTH = 0x8000;
-
-// The interrupt vectors, the reset vector last: the unit starts its application only when the
-// reset vector is not blank.
-const uint32_t VECTORS_FIRST = 0xFFE0;
-const uint32_t VECTORS_END = 0x10000;
-
-bool holdsVectors(uint32_t address, const QByteArray &block)
-{
-    return !block.isEmpty() && address < VECTORS_END &&
-           address + static_cast<uint32_t>(block.size()) > VECTORS_FIRST;
-}
 
 // The acknowledgement as the log shows it: a silence as 0xee, as the line's time-out marker.
 unsigned int ackValue(const std::optional<unsigned char> &ack)
@@ -50,37 +28,28 @@ unsigned int ackValue(const std::optional<unsigned char> &ack)
     return ack ? *ack : static_cast<unsigned int>(TIMEOUT_ERROR);
 }
 
-// A whole reply that passed its checksum is a message with this code.
-bool isMessage(const QByteArray &rsp, unsigned char code)
+unsigned char byteAt(const QByteArray &data, int index)
 {
-    return rsp.size() == 7 && byteAt(rsp, 3) == BSL_MESSAGE_REPLY && byteAt(rsp, 4) == code;
+    return static_cast<unsigned char>(data.at(index));
 }
 
 } // namespace
 
-std::atomic<BSL_Interface::Phase> BSL_Interface::_phase{BSL_Interface::Phase::Idle};
-std::atomic<BSL_Interface::PhaseObserver> BSL_Interface::_phaseObserver{nullptr};
-std::atomic<bool> BSL_Interface::_stopRequested{false};
+using Attempt = LoaderSession::Attempt;
+using Attempts = LoaderSession::Attempts;
 
 BSL_Interface::BSL_Interface(unsigned int bufferSize, QObject *parent)
-    : QObject(parent), _bufferSize(bufferSize), _serial(new BSL_IO_UART)
+    : QObject(parent), _bufferSize(bufferSize), _serial(&_session.serial()), _plan(bufferSize)
 {
+    qRegisterMetaType<InstallOutcome>();
+    qRegisterMetaType<InstallOutcome::Phase>();
 }
 
-BSL_Interface::~BSL_Interface()
-{
-    delete _serial;
-}
+BSL_Interface::~BSL_Interface() = default;
 
 bool BSL_Interface::openPort(const PortInfo &info)
 {
-    const std::wstring devicePath = PortEnumerator::openPath(info).toStdWString();
-    if (!_serial->open(devicePath.c_str(), UART_BAUDRATE, UART_PARITY)) {
-        qCDebug(lcLoader) << "BSL_Interface::openPort"
-                          << "open failed!";
-        return false;
-    }
-    return true;
+    return _session.open(info);
 }
 
 SerialLine::OpenFailure BSL_Interface::openFailure() const
@@ -95,16 +64,14 @@ int BSL_Interface::openErrorCode() const
 
 void BSL_Interface::setPhase(Phase phase)
 {
-    _phase.store(phase);
-    if (const PhaseObserver observer = _phaseObserver.load())
-        observer(phase);
+    if (phase != Phase::Idle)
+        _outcome.phase = phase;
+    emit phaseChanged(phase);
 }
 
 void BSL_Interface::closePort()
 {
-    if (!_serial->close())
-        qCDebug(lcLoader) << "BSL_Interface::closePort"
-                          << "close failed!";
+    _session.close();
 }
 
 bool BSL_Interface::rxProgrammingMode(QString &version)
@@ -115,38 +82,62 @@ bool BSL_Interface::rxProgrammingMode(QString &version)
     return _serial->rxProgrammingMode(version);
 }
 
-void BSL_Interface::installFirmware(const QString &firmware, unsigned int size)
+InstallOutcome BSL_Interface::installFirmware(const QString &firmware, unsigned int size)
 {
     // The summary line measures this installation's write phase only.
     _rxTxtTime.invalidate();
     _rxTxtMs = -1;
-    _verification = Verification::NotRun;
-    _written.clear();
-    _deferred.clear();
-    _stopRequested.store(false);
-    _unitErased = false;
-    _imageProblem.clear();
+    _plan.clear();
+    _session.clearStop();
+    _outcome = InstallOutcome();
     // A refused password erases the unit: the whole image is read and checked before the first
     // frame, and the write phase reads these very bytes, not the file a second time.
     QByteArray image;
     const ImageCheck check = loadTI_Text(firmware, image);
     if (!check.ok) {
-        _imageProblem = check.describe(firmware);
+        _outcome.failure = Failure::Image;
+        _outcome.imageProblem = check.describe(firmware);
         qCDebug(lcImage).noquote() << "BSL_Interface::installFirmware"
-                                   << "image refused, nothing sent:" << _imageProblem;
+                                   << "image refused, nothing sent:" << _outcome.imageProblem;
     } else if (authenticate() && erase()) {
         rxTxtFileBegin(firmware, image);
         setPhase(Phase::Writing);
         while (rxTxtFileContinue(size)) {
         }
         _rxTxtMs = _rxTxtTime.elapsed();
-        if (verifyAfterWrite() && _percent == 100) {
-            setPhase(Phase::Verifying);
-            _verification = verifySections();
-        }
+        judgeWritten();
     }
+    _outcome.bytesWritten = _plan.bytesWritten();
     setPhase(Phase::Idle);
     rxTxtFileEnd();
+    return _outcome;
+}
+
+void BSL_Interface::judgeWritten()
+{
+    if (_outcome.failure != Failure::None)
+        return;
+    // Every block went out, but the size given counts another image: progress did not end at 100.
+    if (_percent != 100) {
+        _outcome.failure = Failure::SizeMismatch;
+        return;
+    }
+    if (!verifyAfterWrite())
+        return;
+    setPhase(Phase::Verifying);
+    _outcome.verification = verifySections();
+    if (_outcome.verification == Verification::Unsupported)
+        _outcome.failure = Failure::CannotVerify;
+}
+
+void BSL_Interface::endWith(Attempts end, Failure failure, uint32_t address)
+{
+    if (end == Attempts::Stopped)
+        failure = Failure::Stopped;
+    else if (_session.portLost())
+        failure = Failure::PortLost;
+    _outcome.failure = failure;
+    _outcome.address = address;
 }
 
 bool BSL_Interface::authenticate()
@@ -157,34 +148,38 @@ bool BSL_Interface::authenticate()
     // password then matches. A loader that accepts it at once is already blank, so the refusal
     // is expected but not required.
     bool passwordErrorExpected = true;
-    for (int attempt = 1; attempt <= BSL_RX_PASS_REPEAT; ++attempt) {
-        if (stopHere())
-            break;
-        const Ack ack = rxPassword();
-        // Whatever the loader answered, it took in a frame: a password it refused has erased the unit.
-        if (ack)
-            _unitErased = true;
-        bool failed = true;
-        if (ack == BSL_ACK) {
+    const Attempts end = _session.repeat(
+        [&] {
+            const Ack ack = rxPassword();
+            // Whatever the loader answered, it took in a frame: a password it refused has erased
+            // the unit.
+            if (ack)
+                _outcome.erased = true;
+            if (ack != BSL_ACK)
+                return Attempt::failed(ack);
             QByteArray rsp;
-            receiveReply(rsp);
+            _session.receiveReply(rsp);
             if (rsp.startsWith(SUCCESS_REPLY)) {
                 if (passwordErrorExpected)
                     qCDebug(lcLoader) << "Password accepted at once: the unit was already erased";
-                return true;
+                return Attempt::done();
             }
             if (passwordErrorExpected && processRspData(rsp, BSL_PASSWORD_ERROR)) {
                 passwordErrorExpected = false;
-                failed = false;
-            } else if (!passwordErrorExpected) {
-                processRspData(rsp, SUCCESSFUL_OPERATION);
+                return Attempt::next();
             }
-        }
-        if (failed)
-            settleAfterFailure(ack);
-        qCDebug(lcLoader) << (passwordErrorExpected ? "Resending wrong password..." : "Sending password...");
-    }
+            if (!passwordErrorExpected)
+                processRspData(rsp, SUCCESSFUL_OPERATION);
+            return Attempt::failed(ack);
+        },
+        [&](int) {
+            qCDebug(lcLoader) << (passwordErrorExpected ? "Resending wrong password..."
+                                                        : "Sending password...");
+        });
+    if (end == Attempts::Done)
+        return true;
     qCDebug(lcLoader) << "Authentication failed!";
+    endWith(end, Failure::Authentication);
     return false;
 }
 
@@ -192,17 +187,20 @@ bool BSL_Interface::erase()
 {
     setPhase(Phase::Erasing);
     qCDebug(lcLoader) << "Erasing...";
-    for (int attempt = 1; attempt <= BSL_RX_PASS_REPEAT; ++attempt) {
-        if (stopHere())
-            break;
-        const Ack ack = rxMassErase();
-        if (ack == BSL_ACK && collectReply(SUCCESSFUL_OPERATION))
-            return true;
-        settleAfterFailure(ack);
-        qCDebug(lcLoader).nospace() << "BSL_Interface::erase"
-                                    << " repeat " << attempt;
-    }
+    const Attempts end = _session.repeat(
+        [this] {
+            const Ack ack = rxMassErase();
+            return ack == BSL_ACK && _session.collectReply(SUCCESSFUL_OPERATION) ? Attempt::done()
+                                                                                 : Attempt::failed(ack);
+        },
+        [](int attempt) {
+            qCDebug(lcLoader).nospace() << "BSL_Interface::erase"
+                                        << " repeat " << attempt;
+        });
+    if (end == Attempts::Done)
+        return true;
     qCDebug(lcLoader) << "Erase failed!";
+    endWith(end, Failure::Erase);
     return false;
 }
 
@@ -214,14 +212,14 @@ QByteArray BSL_Interface::lastProgrammingModeReply() const
 bool BSL_Interface::txBslVersion(QByteArray *reply)
 {
     _serial->readGarbageUntilTimeout();
-    const Ack ack = txPacket(QByteArray(1, static_cast<char>(TX_BSL_VERSION)));
+    const Ack ack = txPacket(BslFrame::versionCore());
     QByteArray rsp;
     // Only a whole reply whose checksum checks comes from a loader: anything else may be any device.
     const bool checked = ack == BSL_ACK && _serial->readReply(rsp);
     if (reply)
         *reply = rsp;
     // A locked loader answers with the message "locked", an unlocked one with its version as data.
-    const bool locked = checked && isMessage(rsp, BSL_LOCKED);
+    const bool locked = checked && BslFrame::isMessage(rsp, BSL_LOCKED);
     const bool version = checked && byteAt(rsp, BSL_RSP_DATA_LSB_OFFSET) == BSL_DATA_REPLY;
     qCDebug(lcLoader).noquote() << "BSL_Interface::txBslVersion"
                                 << (locked || version ? "loader answered" : "no loader")
@@ -234,28 +232,17 @@ bool BSL_Interface::txBslVersion(QByteArray *reply)
 
 BSL_Interface::Ack BSL_Interface::rxPassword()
 {
-    QByteArray core;
-    core.append(static_cast<char>(RX_PASSWORD));
-    core.append(erasedDevicePassword());
-    return txPacket(core);
+    return txPacket(BslFrame::passwordCore(erasedDevicePassword()));
 }
 
 BSL_Interface::Ack BSL_Interface::rxMassErase()
 {
-    return txPacket(QByteArray(1, static_cast<char>(MASS_ERASE)));
+    return txPacket(BslFrame::massEraseCore());
 }
 
-// The address travels as three bytes, least significant first.
 BSL_Interface::Ack BSL_Interface::rxDataBlock(uint32_t address, const QByteArray &block)
 {
-    QByteArray core;
-    core.reserve(4 + block.size());
-    core.append(static_cast<char>(RX_DATA_BLOCK));
-    core.append(static_cast<char>(address & 0xFF));
-    core.append(static_cast<char>((address >> 8) & 0xFF));
-    core.append(static_cast<char>((address >> 16) & 0xFF));
-    core.append(block);
-    return txPacket(core);
+    return txPacket(BslFrame::dataBlockCore(address, block));
 }
 
 void BSL_Interface::rxTxtFileBegin(const QString &firmware, const QByteArray &image)
@@ -263,7 +250,7 @@ void BSL_Interface::rxTxtFileBegin(const QString &firmware, const QByteArray &im
     const QByteArray path = firmware.toLocal8Bit();
     qCDebug(lcLoader, "Writing %s...", path.constData());
     _rxTxtBytes = 0;
-    openTI_TextInMemory(image);
+    _plan.begin(image);
     _rxTxtTime.start();
 }
 
@@ -272,52 +259,26 @@ bool BSL_Interface::rxTxtFileContinue(unsigned int size)
     updateProgress(size);
     uint32_t address = 0;
     QByteArray block;
-    if (!nextBlock(address, block))
+    if (!_plan.nextBlock(address, block))
         return false;
     _rxTxtBytes += static_cast<unsigned int>(block.size());
 
-    for (int attempt = 1; attempt <= BSL_RX_PASS_REPEAT; ++attempt) {
-        if (stopHere())
-            return false;
-        const Ack ack = rxDataBlock(address, block);
-        if (ack == BSL_ACK && collectReply(SUCCESSFUL_OPERATION)) {
-            recordWritten(address, block);
-            return true;
-        }
-        settleAfterFailure(ack);
-        qCDebug(lcLoader).nospace() << "BSL_Interface::rxTxtFileContinue"
-                                    << " repeat " << attempt;
+    const Attempts end = _session.repeat(
+        [&] {
+            const Ack ack = rxDataBlock(address, block);
+            return ack == BSL_ACK && _session.collectReply(SUCCESSFUL_OPERATION) ? Attempt::done()
+                                                                                 : Attempt::failed(ack);
+        },
+        [](int attempt) {
+            qCDebug(lcLoader).nospace() << "BSL_Interface::rxTxtFileContinue"
+                                        << " repeat " << attempt;
+        });
+    if (end == Attempts::Done) {
+        _plan.recordWritten(address, block);
+        return true;
     }
+    endWith(end, Failure::Block, address);
     return false;
-}
-
-// The next block in the image's order, except that the blocks holding the interrupt vectors come
-// after all others. False when nothing is left.
-bool BSL_Interface::nextBlock(uint32_t &address, QByteArray &block)
-{
-    while (moreDataToRead()) {
-        block.clear();
-        address = readTI_TextFile(static_cast<int>(_bufferSize), block);
-        // Nothing to send when the image had no more data after all (missing or unusable image).
-        if (block.isEmpty() && address == TXT_EOF)
-            break;
-        if (!holdsVectors(address, block))
-            return true;
-        // The loader writes a block in address order: bytes past the vectors go now, so that the
-        // reset vector is the very last thing written.
-        const int vectorsEnd = static_cast<int>(VECTORS_END - address);
-        _deferred.append(qMakePair(address, block.left(vectorsEnd)));
-        if (block.size() > vectorsEnd) {
-            address = VECTORS_END;
-            block = block.mid(vectorsEnd);
-            return true;
-        }
-    }
-    if (_deferred.isEmpty())
-        return false;
-    address = _deferred.first().first;
-    block = _deferred.takeFirst().second;
-    return true;
 }
 
 void BSL_Interface::rxTxtFileEnd()
@@ -327,7 +288,7 @@ void BSL_Interface::rxTxtFileEnd()
     const float rate = seconds > 0.0f ? (static_cast<float>(_rxTxtBytes) / 1024.0f) / seconds : 0.0f;
     qCDebug(lcLoader, "Wrote %i bytes in %.2f seconds [%.2f Kbytes/s]", static_cast<int>(_rxTxtBytes),
             static_cast<double>(seconds), static_cast<double>(rate));
-    closeTI_Text();
+    _plan.end();
     emit firmwareInstallDone();
 }
 
@@ -336,7 +297,7 @@ void BSL_Interface::updateProgress(unsigned int size)
     unsigned int nPercent = size ? static_cast<unsigned int>((_rxTxtBytes * 100u) / size) : 0;
     // 100 means the whole image reached the unit: never before the reader has met the image's end,
     // whatever size the caller gave.
-    if (nPercent >= 100 && (moreDataToRead() || !_deferred.isEmpty()))
+    if (nPercent >= 100 && _plan.moreToCome())
         nPercent = 99;
     qCDebug(lcLoader, "_rxTxtBytes: %i", static_cast<int>(_rxTxtBytes));
     qCDebug(lcLoader, "imageSize: %i", static_cast<int>(size));
@@ -349,62 +310,16 @@ void BSL_Interface::updateProgress(unsigned int size)
     }
 }
 
-// After a failed attempt the loader may still be busy with the command, sending a late reply, or
-// answering the rest of a frame it could not parse with one refusal byte per byte. An attempt sent
-// into that would read those bytes as its own answer, and so would every one after it: let the
-// line fall silent first, whatever the failure was. When not even an acknowledgement came, the
-// loader may be waiting for more bytes of a frame whose length was damaged on the way, and would
-// take the next attempt as the rest of it: fill that frame up first.
-void BSL_Interface::settleAfterFailure(const Ack &ack)
-{
-    if (!ack)
-        _serial->write(QByteArray(BSL_MAX_FRAME_SIZE, static_cast<char>(BSL_FRAME_FILLER)));
-    _serial->readGarbageUntilTimeout();
-}
-
-bool BSL_Interface::stopHere()
-{
-    if (!_stopRequested.load())
-        return false;
-    qCDebug(lcLoader) << "BSL_Interface: stopped on request";
-    return true;
-}
-
-void BSL_Interface::recordWritten(uint32_t address, const QByteArray &block)
-{
-    if (block.isEmpty())
-        return;
-    // Blocks of one section follow each other: extend the section that ends where this one starts.
-    // The vectors, written last, close the gap before the section that follows them.
-    auto it = _written.upperBound(address);
-    if (it != _written.begin() &&
-        std::prev(it).key() + static_cast<uint32_t>(std::prev(it).value().size()) == address)
-        std::prev(it).value().append(block);
-    else
-        it = std::next(_written.insert(address, block));
-    const auto joined = std::prev(it);
-    if (it != _written.end() && joined.key() + static_cast<uint32_t>(joined.value().size()) == it.key()) {
-        joined.value().append(it.value());
-        _written.erase(it);
-    }
-}
-
 BSL_Interface::Ack BSL_Interface::rxCrcCheck(uint32_t address, uint16_t length)
 {
-    QByteArray core;
-    core.append(static_cast<char>(CRC_CHECK));
-    core.append(static_cast<char>(address & 0xFF));
-    core.append(static_cast<char>((address >> 8) & 0xFF));
-    core.append(static_cast<char>((address >> 16) & 0xFF));
-    core.append(static_cast<char>(length & 0xFF));
-    core.append(static_cast<char>((length >> 8) & 0xFF));
-    return txPacket(core);
+    return txPacket(BslFrame::crcCheckCore(address, length));
 }
 
 BSL_Interface::Verification BSL_Interface::verifySections()
 {
     qCDebug(lcLoader) << "Verifying...";
-    for (auto it = _written.cbegin(); it != _written.cend(); ++it) {
+    const QMap<uint32_t, QByteArray> &written = _plan.written();
+    for (auto it = written.cbegin(); it != written.cend(); ++it) {
         // The command's length field has 16 bits: longer sections are checked in pieces.
         for (int offset = 0; offset < it.value().size(); offset += CRC_CHECK_MAX_LENGTH) {
             const Verification result = verifySection(it.key() + static_cast<uint32_t>(offset),
@@ -413,130 +328,49 @@ BSL_Interface::Verification BSL_Interface::verifySections()
                 return result;
         }
     }
-    qCDebug(lcLoader) << "Verified" << _written.size() << "sections";
+    qCDebug(lcLoader) << "Verified" << written.size() << "sections";
     return Verification::Matched;
 }
 
 BSL_Interface::Verification BSL_Interface::verifySection(uint32_t address, const QByteArray &bytes)
 {
-    Flash_crcInit(0xFFFF);
-    for (const char byte : bytes)
-        Flash_crcInput(static_cast<uint8_t>(byte));
-    const uint16_t expected = static_cast<uint16_t>(Flash_getHighByte() << 8 | Flash_getLowByte());
+    const uint16_t expected = BslFrame::crcOf(bytes);
     const QString where = QString::asprintf("0x%05x", address);
-    for (int attempt = 1; attempt <= BSL_RX_PASS_REPEAT; ++attempt) {
-        const Ack ack = rxCrcCheck(address, static_cast<uint16_t>(bytes.size()));
-        QByteArray rsp;
-        // Collected by its own length, which tells where the reply ends.
-        const bool whole = ack == BSL_ACK && _serial->readReply(rsp);
-        // Asking again would get the same answer: this loader has no CRC command.
-        if (whole && isMessage(rsp, UNKNOWN_COMMAND)) {
-            qCDebug(lcLoader).noquote() << "This loader cannot verify: it does not know the CRC command";
-            return Verification::Unsupported;
-        }
-        uint16_t crc = 0;
-        if (ack == BSL_ACK && crcCheckReply(rsp, &crc)) {
-            if (crc == expected)
-                return Verification::Matched;
-            // A reply that passed its own checksum: the memory really differs from the image.
-            qCDebug(lcLoader).noquote() << "Verify failed! section" << where << "length" << bytes.size()
-                                        << QString::asprintf("crc 0x%04x expected 0x%04x", crc, expected);
-            return Verification::Differs;
-        }
-        qCDebug(lcLoader).noquote() << "Wrong CRC RSP!" << rsp.size() << dataToHexString(rsp);
-        settleAfterFailure(ack);
-        qCDebug(lcLoader).nospace() << "BSL_Interface::verifySection"
-                                    << " repeat " << attempt;
-    }
-    qCDebug(lcLoader).noquote() << "Verify failed! section" << where << "got no CRC";
-    return Verification::NoAnswer;
-}
-
-// A data reply 80 03 00 3A CRC_L CRC_H with its own checksum over the core.
-bool BSL_Interface::crcCheckReply(const QByteArray &rsp, uint16_t *crc)
-{
-    if (rsp.size() < 8 || byteAt(rsp, 0) != BSL_HEADER || byteAt(rsp, 1) != 0x03 || byteAt(rsp, 2) != 0x00 ||
-        byteAt(rsp, 3) != BSL_DATA_REPLY)
-        return false;
-    Flash_crcInit(0xFFFF);
-    for (int i = 3; i < 6; ++i)
-        Flash_crcInput(byteAt(rsp, i));
-    if (byteAt(rsp, 6) != Flash_getLowByte() || byteAt(rsp, 7) != Flash_getHighByte())
-        return false;
-    *crc = static_cast<uint16_t>(byteAt(rsp, 5) << 8 | byteAt(rsp, 4));
-    return true;
-}
-
-bool BSL_Interface::collectReply(int expectedCoreRsp)
-{
-    QByteArray rsp;
-    receiveReply(rsp);
-    return processRspData(rsp, expectedCoreRsp);
-}
-
-// The reply to an acknowledged command, appended to `rsp`.
-void BSL_Interface::receiveReply(QByteArray &rsp)
-{
-    if (_fastReplies)
-        _serial->readReply(rsp);
-    else
-        _serial->readUntilTimeout(rsp);
-}
-
-BSL_Interface::Ack BSL_Interface::txPacket(const QByteArray &core)
-{
-    Flash_crcInit(0xFFFF);
-    for (const char byte : core)
-        Flash_crcInput(static_cast<uint8_t>(byte));
-
-    QByteArray frame;
-    frame.reserve(core.size() + 5);
-    frame.append(static_cast<char>(BSL_HEADER));
-    frame.append(static_cast<char>(core.size() & 0xFF));
-    frame.append(static_cast<char>((core.size() >> 8) & 0xFF));
-    frame.append(core);
-    frame.append(static_cast<char>(Flash_getLowByte()));
-    frame.append(static_cast<char>(Flash_getHighByte()));
-
-    _serial->write(frame);
-    const Ack ack = _serial->readByte();
-    if (ack != BSL_ACK)
-        _serial->clearBuffers();
-    return ack;
-}
-
-bool BSL_Interface::processRspData(const QByteArray &rsp, int expectedCoreRsp)
-{
-    if (rsp.size() < BSL_RSP_PACKET_SIZE) {
-        qCDebug(lcLoader).noquote() << "Too short RSP!" << rsp.size() << dataToHexString(rsp);
-        return false;
-    }
-    if (byteAt(rsp, BSL_RSP_HEADER_OFFSET) != BSL_HEADER || byteAt(rsp, BSL_RSP_SIZE_LSB_OFFSET) != 0x02 ||
-        byteAt(rsp, BSL_RSP_SIZE_MSB_OFFSET) != 0x00 ||
-        byteAt(rsp, BSL_RSP_DATA_LSB_OFFSET) != BSL_MESSAGE_REPLY) {
-        qCDebug(lcLoader).noquote() << "Wrong RSP!" << rsp.size() << dataToHexString(rsp);
-        return false;
-    }
-    unsigned char ckl = 0;
-    unsigned char ckh = 0;
-    if (expectedCoreRsp == SUCCESSFUL_OPERATION) {
-        ckl = BSL_RSP_OK_CKL;
-        ckh = BSL_RSP_OK_CKH;
-    } else if (expectedCoreRsp == BSL_PASSWORD_ERROR) {
-        ckl = BSL_RSP_PASSWORD_ERROR_CKL;
-        ckh = BSL_RSP_PASSWORD_ERROR_CKH;
-    } else {
-        qCDebug(lcLoader) << "Unknown Core RSP!" << expectedCoreRsp;
-        return false;
-    }
-    if (byteAt(rsp, BSL_RSP_DATA_MSB_OFFSET) == expectedCoreRsp && byteAt(rsp, BSL_RSP_CKL_OFFSET) == ckl &&
-        byteAt(rsp, BSL_RSP_CKH_OFFSET) == ckh)
-        return true;
-    qCDebug(lcLoader).noquote() << "Wrong Core RSP!" << expectedCoreRsp << rsp.size() << dataToHexString(rsp);
-    return false;
-}
-
-QString BSL_Interface::dataToHexString(const QByteArray &data)
-{
-    return QString::fromLatin1(data.toHex());
+    Verification verdict = Verification::NoAnswer;
+    const Attempts end = _session.repeat(
+        [&] {
+            const Ack ack = rxCrcCheck(address, static_cast<uint16_t>(bytes.size()));
+            QByteArray rsp;
+            // Collected by its own length, which tells where the reply ends.
+            const bool whole = ack == BSL_ACK && _serial->readReply(rsp);
+            // Asking again would get the same answer: this loader has no CRC command.
+            if (whole && BslFrame::isMessage(rsp, UNKNOWN_COMMAND)) {
+                qCDebug(lcLoader).noquote() << "This loader cannot verify: it does not know the CRC command";
+                verdict = Verification::Unsupported;
+                return Attempt::done();
+            }
+            uint16_t crc = 0;
+            if (ack == BSL_ACK && BslFrame::crcCheckReply(rsp, &crc)) {
+                verdict = crc == expected ? Verification::Matched : Verification::Differs;
+                // A reply that passed its own checksum: the memory really differs from the image.
+                if (verdict == Verification::Differs)
+                    qCDebug(lcLoader).noquote()
+                        << "Verify failed! section" << where << "length" << bytes.size()
+                        << QString::asprintf("crc 0x%04x expected 0x%04x", crc, expected);
+                return Attempt::done();
+            }
+            qCDebug(lcLoader).noquote() << "Wrong CRC RSP!" << rsp.size() << dataToHexString(rsp);
+            return Attempt::failed(ack);
+        },
+        [](int attempt) {
+            qCDebug(lcLoader).nospace() << "BSL_Interface::verifySection"
+                                        << " repeat " << attempt;
+        });
+    if (end == Attempts::Exhausted)
+        qCDebug(lcLoader).noquote() << "Verify failed! section" << where << "got no CRC";
+    if (end == Attempts::Stopped)
+        verdict = Verification::NotRun;
+    if (verdict != Verification::Matched && verdict != Verification::Unsupported)
+        endWith(end, Failure::VerifyMismatch, address);
+    return verdict;
 }

@@ -110,6 +110,7 @@ signals:
     void installFirmware(const QString &firmware, unsigned int size);
     void notedFamily(int family);
     void journalNotWritten(const QString &warning);
+    void phaseChanged();
 
     void called();
 

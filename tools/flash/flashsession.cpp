@@ -14,7 +14,6 @@
 #include <QRegularExpression>
 #include <QStringList>
 
-#include <atomic>
 
 #ifdef Q_OS_WIN
 #include "consolecontrol.h"
@@ -32,8 +31,6 @@ const qint64 STOP_CONFIRM_MS = 5000;
 const char *const VERIFY_FAILED = "Verify failed: the memory of the unit does not match the carried firmware";
 const char *const IMAGE_DAMAGED = "the carried firmware is damaged (%1): nothing was written to the unit";
 
-// The session that the installing thread tells of each phase.
-std::atomic<FlashSession *> phaseListener{nullptr};
 
 #ifndef Q_OS_WIN
 // What the device is when it is certainly no serial device ("a FIFO (named pipe)", "a character
@@ -92,8 +89,8 @@ int FlashSession::run()
         });
         connect(&driver, &UpdateDriver::notedFamily, this,
                 [this](int family) { showFamily(static_cast<TargetInfo::eTARGET_TYPE>(family)); });
-        phaseListener.store(this);
-        BSL_Interface::setPhaseObserver(&FlashSession::observePhase);
+        // Relayed from the installing thread in order with the progress, which travels the same way.
+        connect(&driver, &UpdateDriver::phaseChanged, this, [this, &driver] { showPhase(driver.phase()); });
         // A --json reader gets its result line also when a signal ends the search.
         if (_report.format() == Report::Format::Json)
             guard.setMode(InterruptGuard::Mode::Watching);
@@ -105,11 +102,9 @@ int FlashSession::run()
         else
             status = probe();
 
-        BSL_Interface::setPhaseObserver(nullptr);
         _guard = nullptr;
         _driver = nullptr;
     }
-    phaseListener.store(nullptr);
     return status;
 }
 
@@ -359,7 +354,7 @@ void FlashSession::onInterrupted(int signalNumber)
     // The installation ends after its current frame and tells the user how to restore the unit.
     if (_stopping)
         return;
-    const BSL_Interface::Phase phase = BSL_Interface::phase();
+    const BSL_Interface::Phase phase = _driver ? _driver->phase() : BSL_Interface::Phase::Idle;
     const bool destructive = phase == BSL_Interface::Phase::Authenticating ||
                              phase == BSL_Interface::Phase::Erasing || phase == BSL_Interface::Phase::Writing;
     if (!destructive) {
@@ -375,7 +370,7 @@ void FlashSession::onInterrupted(int signalNumber)
 #endif
     if (noSecondChance || (_firstInterrupt.isValid() && !_firstInterrupt.hasExpired(STOP_CONFIRM_MS))) {
         _stopping = true;
-        BSL_Interface::requestStop();
+        _driver->requestStop();
         _report.error(QStringLiteral("Stopping after the current frame..."));
         return;
     }
@@ -403,14 +398,4 @@ void FlashSession::showPhase(BSL_Interface::Phase phase)
     _shownPhase = phase;
     _report.event(QStringLiteral("phase"),
                   {{QStringLiteral("phase"), Report::json(Report::phaseName(phase))}});
-}
-
-void FlashSession::observePhase(BSL_Interface::Phase phase)
-{
-    // On the installing thread: the session hears of it on its own thread, in order with the
-    // progress, which travels the same way.
-    FlashSession *session = phaseListener.load();
-    if (session)
-        QMetaObject::invokeMethod(
-            session, [session, phase] { session->showPhase(phase); }, Qt::QueuedConnection);
 }

@@ -76,7 +76,6 @@ private:
     int noUsableUnit();
     void reportUnits();
     void showPhase(BSL_Interface::Phase phase);
-    static void observePhase(BSL_Interface::Phase phase);
     // The result event; returns exitCode.
     int finish(int exitCode, const QString &reason, const QString &message);
     // An error line, then the result event.
