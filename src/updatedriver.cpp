@@ -37,13 +37,13 @@ UpdateDriver::UpdateDriver(QObject *parent) : QObject(parent), _active(false), _
     connect(worker, SIGNAL(progressChanged(const unsigned int &)), this,
             SLOT(progressHandle(const unsigned int &)));
     connect(worker, SIGNAL(result(const bool &)), this, SLOT(resultHandle(const bool &)));
-    connect(worker, &UpdateWorker::cannotVerify, this, [this] { _cannotVerify = true; });
     connect(worker, &UpdateWorker::portProbed, this,
             [this](const ProbeResult &probe) { _probedPorts.append(probe); });
-    connect(worker, &UpdateWorker::erasing, this, [this] { _unitErased = true; });
     connect(worker, &UpdateWorker::notedFamily, this, &UpdateDriver::notedFamily);
-    connect(worker, &UpdateWorker::imageProblem, this,
-            [this](const QString &problem) { _imageProblem = problem; });
+    connect(worker, &UpdateWorker::installFinished, this, [this](const InstallOutcome &outcome) {
+        _outcome = outcome;
+        resultHandle(outcome.succeeded());
+    });
     connect(worker, &UpdateWorker::phaseChanged, this, [this](InstallOutcome::Phase phase) {
         _phase = phase;
         emit phaseChanged();
@@ -227,9 +227,7 @@ void UpdateDriver::startOperation(bool restoring)
 {
     _active = true;
     _progress = 0;
-    _cannotVerify = false;
-    _imageProblem.clear();
-    _unitErased = false;
+    _outcome = InstallOutcome();
     _restoring = restoring;
 }
 
@@ -301,8 +299,6 @@ void UpdateDriver::resultHandle(const bool &result)
     if (result && !done.isEmpty())
         InstallJournal::clear(done);
     _journalSerial.clear();
-    _erased = !result && _unitErased;
-    _unitErased = false;
     _restoring = false;
     qCDebug(lcController, "Status       : %s", result ? "OK" : "NOK");
     emit activeChanged();

@@ -56,21 +56,24 @@ public:
     QString versionNew() const { return _target.firmwareVersion(); }
     SearchFailure searchFailure() const;
     // The last installation or restore was written whole, but the loader cannot verify it.
-    bool cannotVerify() const { return _cannotVerify; }
+    bool cannotVerify() const { return _outcome.failure == InstallOutcome::Failure::CannotVerify; }
     // The family (TargetInfo::eTARGET_TYPE) and model that the journal holds for the unit that the
     // last search found in its loader; 0 and empty when the journal does not know it.
     int restoreFamily() const;
     QString restoreModel() const;
     // The last installation or restore failed with the unit's firmware gone: its loader had erased
     // it (a refused password, a mass erase) or found it blank.
-    bool erased() const { return _erased; }
+    bool erased() const { return !_outcome.succeeded() && _outcome.erased; }
     // The family table as the scenes read it, one map per family in the table's order: family
     // (TargetInfo::eTARGET_TYPE), letter, picture, caption and restartNote (translated), batteryTip.
     QVariantList families() const { return familyTable(); }
     static QVariantList familyTable();
     // Why the last installation or restore refused the carried image before it touched the unit
     // (BSL_Interface::imageProblem); empty when the image passed.
-    QString imageProblem() const { return _imageProblem; }
+    QString imageProblem() const { return _outcome.imageProblem; }
+    // How the last installation or restore ended, as its installer told; result(), erased(),
+    // cannotVerify() and imageProblem() are read from it.
+    InstallOutcome outcome() const { return _outcome; }
 
     // What the last search or list found on each port with the unit's identifiers, in probe
     // order; after a restore, the ports it could not open and the one on which it found the loader.
@@ -155,16 +158,13 @@ private:
     bool _active;
     int _progress;
     bool _result;
-    bool _cannotVerify = false;
     bool _restoring = false;
     QString _journalSerial; // the unit being installed or restored, for the journal
     TargetInfo _target;
     QThread _thread;
     UpdateWorker *_worker = nullptr; // lives on _thread
     QList<ProbeResult> _probedPorts;
-    bool _unitErased = false; // the operation under way reached the erase
-    bool _erased = false;
-    QString _imageProblem;
     static DocumentOpener _documentOpener;
     InstallOutcome::Phase _phase = InstallOutcome::Phase::Idle;
+    InstallOutcome _outcome; // of the last installation or restore
 };

@@ -52,6 +52,8 @@ UpdateWorker::UpdateWorker(QObject *parent) : QObject(parent)
 {
     // The result travels to the controller's thread in queued calls.
     qRegisterMetaType<ProbeResult>();
+    qRegisterMetaType<InstallOutcome>();
+    qRegisterMetaType<InstallOutcome::Phase>();
 }
 
 UpdateWorker::~UpdateWorker()
@@ -147,14 +149,15 @@ void UpdateWorker::doInstallFirmware(const QString &firmware, unsigned int size)
     if (!_bslInterface) {
         // Only a search creates the loader interface; without one there is no unit to talk to.
         qCDebug(lcWorker) << LABEL_INSTALL_FIRMWARE << "No device found yet!";
-        emit result(false);
+        emit installFinished(InstallOutcome());
         return;
     }
-    // Ends with firmwareInstallDone, whose slot reports the result before the call returns.
     _bslInterface->setVerifyAfterWrite(_verifyAfterWrite);
     _bslInterface->setFastReplies(_fastReplies);
-    _bslInterface->installFirmware(firmware, size);
+    const InstallOutcome outcome = _bslInterface->installFirmware(firmware, size);
+    // Released before the front ends hear of the end, so that they may open the port again.
     _bslInterface->closePort();
+    emit installFinished(outcome);
 }
 
 void UpdateWorker::setVerifyAfterWrite(bool verify)
@@ -192,7 +195,7 @@ void UpdateWorker::doRecoverNotedFirmware(int vendor, int product, const QString
                                     << (info.serialNumber.isEmpty() ? QStringLiteral("none")
                                                                     : info.serialNumber);
         _bslInterface->closePort();
-        emit result(false);
+        emit installFinished(InstallOutcome());
         return;
     }
     restoreWith(family->image, family->size);
@@ -222,7 +225,7 @@ bool UpdateWorker::openLoader(int vendor, int product, const QString &port, Port
         return true;
     }
     qCDebug(lcWorker) << LABEL_RECOVER_FIRMWARE << "No unit in its loader found!";
-    emit result(false);
+    emit installFinished(InstallOutcome());
     return false;
 }
 
@@ -230,9 +233,11 @@ bool UpdateWorker::openLoader(int vendor, int product, const QString &port, Port
 void UpdateWorker::restoreWith(const QString &firmware, unsigned int size)
 {
     _bslInterface->setVerifyAfterWrite(true);
-    emit erasing();
-    _bslInterface->installFirmware(firmware, size);
+    InstallOutcome outcome = _bslInterface->installFirmware(firmware, size);
     _bslInterface->closePort();
+    // A unit in its loader has no firmware to lose: only a whole image brings it back.
+    outcome.erased = true;
+    emit installFinished(outcome);
 }
 
 // Only a loader answers this, with a reply whose checksum checks. A reply spoilt on the line, or late
@@ -267,18 +272,6 @@ void UpdateWorker::doProgressUpdate(const unsigned int &progress)
     emit progressChanged(progress);
 }
 
-void UpdateWorker::doInstallFirmwareResult()
-{
-    const InstallOutcome outcome = _bslInterface ? _bslInterface->outcome() : InstallOutcome();
-    if (outcome.failure == InstallOutcome::Failure::CannotVerify)
-        emit cannotVerify();
-    if (outcome.failure == InstallOutcome::Failure::Image)
-        emit imageProblem(outcome.imageProblem);
-    if (outcome.erased)
-        emit erasing();
-    emit result(outcome.succeeded());
-}
-
 void UpdateWorker::requestStop()
 {
     _stopRequested.store(true);
@@ -289,7 +282,6 @@ void UpdateWorker::initSerialPort()
     delete _bslInterface;
     _bslInterface = new BSL_Interface(BSL_BUFFER_SIZE, this);
     connect(_bslInterface, &BSL_Interface::progressChanged, this, &UpdateWorker::doProgressUpdate);
-    connect(_bslInterface, &BSL_Interface::firmwareInstallDone, this, &UpdateWorker::doInstallFirmwareResult);
     connect(_bslInterface, &BSL_Interface::phaseChanged, this, &UpdateWorker::phaseChanged);
     _bslInterface->setStopFlag(&_stopRequested);
 }

@@ -50,19 +50,15 @@ public:
 signals:
     void versionChanged(const QString &model, const QString &version);
     void progressChanged(const unsigned int &progress);
+    // The end of a search or a list: true when a unit was identified.
     void result(const bool &status);
-    // Sent before result() when the installation was written whole but the loader answered its
-    // CRC command with "unknown command": nothing was verified.
-    void cannotVerify();
-    // Sent before result() when the installation or restore refused its image before sending
-    // anything: `problem` names the image, the line and what is wrong. The unit was not touched.
-    void imageProblem(const QString &problem);
+    // The end of an installation or restore, the one signal for it: how it ended. An outcome of no
+    // installation (phase Idle, not succeeded) when there was no unit to install on, no loader to
+    // restore or no family noted for it. For a restore, `erased` is set once its unit was found
+    // in its loader: unless the restore succeeded, that unit has no firmware.
+    void installFinished(const InstallOutcome &outcome);
     // Sent for every probed port with the unit's identifiers, and for the ports a restore tried.
     void portProbed(const ProbeResult &probe);
-    // Sent before the result of an installation or restore that reached the unit's loader with a
-    // password (a refused password erases it), and as a restore starts on a unit in its loader:
-    // unless the result is a success, the unit has no firmware now.
-    void erasing();
     // Sent by doRecoverNotedFirmware once it found a unit in its loader: the family the journal
     // notes for it (TargetInfo::eTARGET_TYPE), 0 when none, and then nothing is written.
     void notedFamily(int family);
@@ -76,13 +72,13 @@ public slots:
     // Probes every port with the identifiers and releases each again; portProbed() tells what
     // was found on each. Ends with one result(), true when a unit was identified on any port.
     void doListDevices(int vendor, int product);
+    // Installs on the unit that the last search found. Ends with one installFinished().
     void doInstallFirmware(const QString &firmware, unsigned int size);
     void doProgressUpdate(const unsigned int &progress);
-    void doInstallFirmwareResult();
     // Restores a unit left in its loader: checks for the loader (where none answers, once more
     // after a programming-mode request that a half-written application still obeys), then
     // authenticates, erases, writes and verifies. `port` is a device path, or empty for the first
-    // loader on a port with the identifiers. Ends with one result().
+    // loader on a port with the identifiers. Ends with one installFinished().
     void doRecoverFirmware(int vendor, int product, const QString &port, const QString &firmware,
                            unsigned int size);
     // The same with the carried image of the family that the journal notes for the very unit found

@@ -546,6 +546,9 @@ void tst_Flash::installationsShowProgressAndWriteTheImage()
     QCOMPARE(objects.at(objects.size() - 2).value("ok"), QJsonValue(true));
     QCOMPARE(objects.last().value("reason").toString(), QString("installed"));
     QVERIFY(objects.last().value("seconds").toDouble() > 1);
+    // The result names the unit's model, as --all's table reads it.
+    QVERIFY(!objects.first().value("model").toString().isEmpty());
+    QCOMPARE(objects.last().value("model"), objects.first().value("model"));
     QCOMPARE(unitJson->memory(0, int(SimulatedUnit::MEMORY_SIZE)),
              TestImage::memoryImage(imageS, int(SimulatedUnit::MEMORY_SIZE)));
 

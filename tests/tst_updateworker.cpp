@@ -48,6 +48,7 @@ public:
     QList<unsigned int> progress;
     QList<int> reasons;     // UpdateWorker::PortReason of every probed port
     QStringList identities; // "model:version" of every probed port, empty parts when not found
+    QList<InstallOutcome> outcomes;
 
     int results() const { return events.filter(QRegularExpression("^result:")).size(); }
 
@@ -63,6 +64,12 @@ public slots:
             events << "progress";
     }
     void onResult(const bool &status) { events << QString("result:") + (status ? "true" : "false"); }
+    // An installation's or restore's end, in the same list as a search's.
+    void onFinished(const InstallOutcome &outcome)
+    {
+        outcomes << outcome;
+        onResult(outcome.succeeded());
+    }
     void onProbed(const ProbeResult &probe)
     {
         reasons << probe.reason;
@@ -82,6 +89,7 @@ public:
         QObject::connect(_worker, &UpdateWorker::versionChanged, &recorder, &Recorder::onVersion);
         QObject::connect(_worker, &UpdateWorker::progressChanged, &recorder, &Recorder::onProgress);
         QObject::connect(_worker, &UpdateWorker::result, &recorder, &Recorder::onResult);
+        QObject::connect(_worker, &UpdateWorker::installFinished, &recorder, &Recorder::onFinished);
         QObject::connect(_worker, &UpdateWorker::portProbed, &recorder, &Recorder::onProbed);
         _thread.start();
     }

@@ -57,8 +57,9 @@ public:
     // port in the write or verify phase); 0 otherwise.
     uint32_t address = 0;
     Phase phase = Phase::Idle; // the last phase entered; Idle when nothing was sent
-    // A password frame reached the loader: a loader that held firmware has erased it, and only a
-    // whole image brings it back.
+    // Unless the installation succeeded, the unit has no firmware now, and only a whole image
+    // brings it back: a password frame reached the loader (a loader that held firmware has erased
+    // it), or, for a restore, the unit was in its loader from the start.
     bool erased = false;
     unsigned int bytesWritten = 0; // data bytes the loader confirmed
     Verification verification = Verification::NotRun;

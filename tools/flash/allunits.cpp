@@ -6,7 +6,11 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -110,6 +114,7 @@ int AllUnits::run()
     connect(&guard, &InterruptGuard::interrupted, this, &AllUnits::onInterrupted);
     guard.setGuarding(true);
 
+    _resultDir = std::make_unique<QTemporaryDir>();
     QEventLoop loop;
     _loop = &loop;
     for (const auto &unit : _units)
@@ -147,8 +152,12 @@ void AllUnits::start(Unit &unit)
     });
     ++_running;
     unit.clock.start();
-    process->start(QCoreApplication::applicationFilePath(),
-                   _unitArguments + QStringList{QStringLiteral("--port"), unit.device});
+    QStringList arguments = _unitArguments + QStringList{QStringLiteral("--port"), unit.device};
+    if (_resultDir->isValid()) {
+        unit.resultFile = _resultDir->filePath(QStringLiteral("unit-%1.json").arg(_running));
+        arguments << QStringLiteral("--result-file") << unit.resultFile;
+    }
+    process->start(QCoreApplication::applicationFilePath(), arguments);
     process->closeWriteChannel();
 }
 
@@ -166,9 +175,6 @@ void AllUnits::relay(Unit &unit, int channel, bool all)
         from = end + 1;
         if (line.endsWith('\r'))
             line.chop(1);
-        const QByteArray model = "Model:";
-        if (line.startsWith(model))
-            unit.model = QString::fromLocal8Bit(line.mid(model.size()).trimmed());
         write(channel, prefix + line + '\n');
     }
     pending.remove(0, from);
@@ -186,9 +192,26 @@ void AllUnits::finish(Unit &unit)
         relay(unit, CHANNEL_ERR, true);
         unit.crashed = unit.process->exitStatus() != QProcess::NormalExit;
         unit.status = unit.crashed ? -1 : unit.process->exitCode();
+        readResult(unit);
     }
     if (--_running == 0 && _loop)
         _loop->quit();
+}
+
+// The run's own account of how it ended: its status and the unit's model. A run that crashed or
+// could not write it leaves its exit status, and no model.
+void AllUnits::readResult(Unit &unit)
+{
+    QFile file(unit.resultFile);
+    if (unit.resultFile.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return;
+    const QJsonObject result = QJsonDocument::fromJson(file.readAll()).object();
+    if (result.value(QStringLiteral("event")).toString() != QLatin1String("result"))
+        return;
+    unit.model = result.value(QStringLiteral("model")).toString();
+    const QJsonValue exit = result.value(QStringLiteral("exit"));
+    if (!unit.crashed && exit.isDouble())
+        unit.status = exit.toInt();
 }
 
 void AllUnits::onInterrupted(int signalNumber)
@@ -225,11 +248,11 @@ QString AllUnits::resultOf(const Unit &unit) const
         return QStringLiteral("installed");
     case EXIT_STOPPED:
         return QStringLiteral("stopped");
-    case 2:
+    case EXIT_USAGE:
         return QStringLiteral("wrong usage");
     case EXIT_NO_UNIT:
         return QStringLiteral("no unit found");
-    case 4:
+    case EXIT_UNUSABLE:
         return QStringLiteral("unusable");
     default:
         return QStringLiteral("failed");

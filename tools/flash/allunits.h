@@ -1,5 +1,7 @@
 #pragma once
 
+#include "exitcode.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -10,6 +12,7 @@
 
 class QEventLoop;
 class QProcess;
+class QTemporaryDir;
 
 // Installs on several units at once: one run of this program per unit, side by side, each with
 // --port on the unit's device. Every line a run writes comes out on the same stream with the unit's
@@ -24,14 +27,6 @@ class AllUnits : public QObject
     Q_DISABLE_COPY(AllUnits)
 
 public:
-    enum ExitCode
-    {
-        EXIT_OK = 0,
-        EXIT_FAILED = 1,
-        EXIT_NO_UNIT = 3,
-        EXIT_STOPPED = 130
-    };
-
     explicit AllUnits(QObject *parent = nullptr);
     ~AllUnits() override;
 
@@ -56,7 +51,8 @@ private:
         QString label; // the port's name, in front of the unit's lines and in the table
         std::unique_ptr<QProcess> process;
         QByteArray pending[2]; // a line begun on standard output, on standard error
-        QString model;
+        QString resultFile;    // where the run writes its result event
+        QString model;         // as the run's result event tells
         QElapsedTimer clock;
         double seconds = 0;
         bool ended = false;
@@ -69,6 +65,7 @@ private:
     void start(Unit &unit);
     void relay(Unit &unit, int channel, bool all);
     void finish(Unit &unit);
+    void readResult(Unit &unit);
     int statusOf(const Unit &unit) const;
     QString resultOf(const Unit &unit) const;
     void printSummary() const;
@@ -76,7 +73,8 @@ private:
     QStringList _ports;
     QStringList _unitArguments;
     std::vector<std::unique_ptr<Unit>> _units;
-    bool _interrupted = false; // an interrupt was passed on to the runs
+    std::unique_ptr<QTemporaryDir> _resultDir; // the runs' result files
+    bool _interrupted = false;                 // an interrupt was passed on to the runs
     int _running = 0;
     QEventLoop *_loop = nullptr;
 };

@@ -14,7 +14,6 @@
 #include <QRegularExpression>
 #include <QStringList>
 
-
 #ifdef Q_OS_WIN
 #include "consolecontrol.h"
 #else
@@ -30,7 +29,6 @@ const qint64 STOP_CONFIRM_MS = 5000;
 
 const char *const VERIFY_FAILED = "Verify failed: the memory of the unit does not match the carried firmware";
 const char *const IMAGE_DAMAGED = "the carried firmware is damaged (%1): nothing was written to the unit";
-
 
 #ifndef Q_OS_WIN
 // What the device is when it is certainly no serial device ("a FIFO (named pipe)", "a character
@@ -188,20 +186,22 @@ int FlashSession::install()
     _guard->setGuarding(true);
     _driver->install();
     const bool ok = awaitInstallation();
-    const bool written = _driver->progress() == 100;
-    if (verify && written && _driver->cannotVerify())
+    const InstallOutcome outcome = _driver->outcome();
+    if (outcome.failure == InstallOutcome::Failure::CannotVerify)
         return unverified(QStringLiteral("Update"));
-    if (verify && written)
+    const bool checked = outcome.phase == InstallOutcome::Phase::Verifying;
+    if (checked)
         _report.event(QStringLiteral("verify"), {{QStringLiteral("ok"), Report::json(ok)}});
     if (!ok) {
         // Refused before the first frame: the unit keeps its firmware, nothing to restore.
-        if (!_driver->imageProblem().isEmpty())
+        if (outcome.failure == InstallOutcome::Failure::Image)
             return fail(EXIT_FAILED, QStringLiteral("image"),
-                        QString::fromLatin1(IMAGE_DAMAGED).arg(_driver->imageProblem()));
-        if (_stopping)
+                        QString::fromLatin1(IMAGE_DAMAGED).arg(outcome.imageProblem));
+        if (stopped(outcome))
             return finish(EXIT_STOPPED, QStringLiteral("stopped"), QStringLiteral("Stopped by the user"));
-        const QString reason = verify && written ? QStringLiteral("verify-failed") : QStringLiteral("failed");
-        if (verify && written)
+        const bool mismatch = outcome.failure == InstallOutcome::Failure::VerifyMismatch;
+        const QString reason = mismatch ? QStringLiteral("verify-failed") : QStringLiteral("failed");
+        if (mismatch)
             _report.error(QStringLiteral("Error: ") + QString::fromLatin1(VERIFY_FAILED));
         if (!_driver->erased())
             return fail(EXIT_FAILED, reason, QStringLiteral("Update failed before the unit was erased"));
@@ -246,10 +246,10 @@ int FlashSession::recover()
                            "its model, and the firmware of the wrong family must not be written on a "
                            "guess. Nothing was written.")
                 .arg(port));
-    const bool written = _driver->progress() == 100;
-    if (written && _driver->cannotVerify())
+    const InstallOutcome outcome = _driver->outcome();
+    if (outcome.failure == InstallOutcome::Failure::CannotVerify)
         return unverified(QStringLiteral("Restore"));
-    if (written)
+    if (outcome.phase == InstallOutcome::Phase::Verifying)
         _report.event(QStringLiteral("verify"), {{QStringLiteral("ok"), Report::json(ok)}});
     if (ok) {
         _report.result(QStringLiteral("Verified"));
@@ -257,10 +257,10 @@ int FlashSession::recover()
         return finish(EXIT_OK, QStringLiteral("restored"), QStringLiteral("Restore successful!"));
     }
     // Refused before the first frame: a restore with the same image would fail the same way.
-    if (!_driver->imageProblem().isEmpty())
+    if (outcome.failure == InstallOutcome::Failure::Image)
         return fail(EXIT_FAILED, QStringLiteral("image"),
-                    QString::fromLatin1(IMAGE_DAMAGED).arg(_driver->imageProblem()));
-    if (_stopping)
+                    QString::fromLatin1(IMAGE_DAMAGED).arg(outcome.imageProblem));
+    if (stopped(outcome))
         return finish(EXIT_STOPPED, QStringLiteral("stopped"), QStringLiteral("Stopped by the user"));
     if (port.isEmpty()) {
         for (const ProbeResult &probed : _driver->probedPorts()) {
@@ -276,12 +276,20 @@ int FlashSession::recover()
                                    "firmware is updated with --install)")
                         .arg(_port));
     }
-    if (written)
+    const bool mismatch = outcome.failure == InstallOutcome::Failure::VerifyMismatch;
+    if (mismatch)
         _report.error(QStringLiteral("Error: ") + QString::fromLatin1(VERIFY_FAILED));
     _report.error(QStringLiteral("Error: Restore failed; the unit stays in its loader. Try again with"));
     _report.error(QStringLiteral("  ") + recoverCommand(_recoverFamily, port));
-    return finish(EXIT_FAILED, written ? QStringLiteral("verify-failed") : QStringLiteral("failed"),
+    return finish(EXIT_FAILED, mismatch ? QStringLiteral("verify-failed") : QStringLiteral("failed"),
                   QStringLiteral("Restore failed"));
+}
+
+// The user's interrupt ended it: the installer saw the stop, or the run was stopped before the
+// installation began.
+bool FlashSession::stopped(const InstallOutcome &outcome) const
+{
+    return outcome.failure == InstallOutcome::Failure::Stopped || _stopping;
 }
 
 int FlashSession::unverified(const QString &what)
@@ -325,12 +333,15 @@ void FlashSession::showFamily(TargetInfo::eTARGET_TYPE family)
 
 int FlashSession::finish(int exitCode, const QString &reason, const QString &message)
 {
+    // The model of the unit found; a unit in its loader cannot tell it.
+    const QString model = _driver ? _driver->modelName() : QString();
     _report.event(QStringLiteral("result"),
                   {{QStringLiteral("ok"), Report::json(exitCode == EXIT_OK)},
                    {QStringLiteral("exit"), Report::json(exitCode)},
                    {QStringLiteral("reason"), Report::json(reason)},
                    {QStringLiteral("message"), Report::json(message.isEmpty() ? QString() : message)},
-                   {QStringLiteral("seconds"), Report::json(_clock.elapsed() / 1000.0, 1)}});
+                   {QStringLiteral("seconds"), Report::json(_clock.elapsed() / 1000.0, 1)},
+                   {QStringLiteral("model"), Report::json(model.isEmpty() ? QString() : model)}});
     return exitCode;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BSL_Interface.h"
+#include "exitcode.h"
 #include "report.h"
 #include "targetinfo.h"
 #include "updatedriver.h"
@@ -20,17 +21,6 @@ class FlashSession : public QObject
     Q_DISABLE_COPY(FlashSession)
 
 public:
-    enum ExitCode
-    {
-        EXIT_OK = 0,
-        EXIT_FAILED = 1, // the installation or restore failed or was refused
-        EXIT_USAGE = 2,
-        EXIT_NO_UNIT = 3,    // no unit found
-        EXIT_UNUSABLE = 4,   // a unit was found but cannot be used (access, held, not understood, loader)
-        EXIT_UNVERIFIED = 5, // written whole, but the unit's loader cannot verify
-        EXIT_STOPPED = 130   // stopped by the user during an installation
-    };
-
     explicit FlashSession(QObject *parent = nullptr);
 
     // A device path, as portPath() makes it of the --port argument.
@@ -50,6 +40,7 @@ public:
     void setList(bool list) { _list = list; }
     void setFormat(Report::Format format) { _report.setFormat(format); }
     void setProgressBar(bool progressBar) { _report.setProgressBar(progressBar); }
+    void setResultFile(const QString &path) { _report.setResultFile(path); }
 
     int run();
 
@@ -68,6 +59,7 @@ private:
     int install();
     int recover();
     // Written whole, every block confirmed, but the loader knows no CRC command: said as it is.
+    bool stopped(const InstallOutcome &outcome) const;
     int unverified(const QString &what);
     // Waits for the installation just requested; false when it failed. Reports a stop by the user.
     bool awaitInstallation();

@@ -66,7 +66,7 @@ int usageError(const QString &message)
 {
     std::fputs(qPrintable(QStringLiteral("talvo-flash: %1\nTry 'talvo-flash --help'.\n").arg(message)),
                stderr);
-    return FlashSession::EXIT_USAGE;
+    return EXIT_USAGE;
 }
 
 } // namespace
@@ -131,6 +131,10 @@ int main(int argc, char *argv[])
                "front, a table of the results follows. Exit status 0 when every unit succeeded, 130 when "
                "the user stopped any, else the status all units share, else 1; 3 when no unit is found.");
     parser.addOption(allOption);
+    // Each run of --all writes its result event to this file, for the table.
+    QCommandLineOption resultFileOption("result-file", "The file for the run's result event.", "path");
+    resultFileOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(resultFileOption);
     const QList<QCommandLineOption> givenOnce = {installOption, downgradeOption, verifyOption,  fastOption,
                                                  recoverOption, familyOption,    verboseOption, listOption,
                                                  jsonOption,    quietOption,     logFileOption, allOption};
@@ -139,11 +143,11 @@ int main(int argc, char *argv[])
         return usageError(parser.errorText());
     if (parser.isSet(helpOption)) {
         std::fputs(qPrintable(parser.helpText()), stdout);
-        return FlashSession::EXIT_OK;
+        return EXIT_OK;
     }
     if (parser.isSet(versionOption)) {
         std::fputs(qPrintable(versionText()), stdout);
-        return FlashSession::EXIT_OK;
+        return EXIT_OK;
     }
     // An option given twice is a slip or a conflict (--family S --family L): neither is chosen.
     for (const QCommandLineOption &option : givenOnce) {
@@ -250,6 +254,7 @@ int main(int argc, char *argv[])
     if (parser.isSet(recoverOption))
         session.setRecover(family);
     session.setList(parser.isSet(listOption));
+    session.setResultFile(parser.value(resultFileOption));
     if (parser.isSet(jsonOption))
         session.setFormat(Report::Format::Json);
     else if (parser.isSet(quietOption))

@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include <QDebug>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -66,13 +68,22 @@ void Report::endBarLine()
 
 void Report::event(const QString &name, const QList<Field> &fields)
 {
-    if (_format != Format::Json)
+    const bool toFile = !_resultFile.isEmpty() && name == QLatin1String("result");
+    if (_format != Format::Json && !toFile)
         return;
     // Written by hand so that "event" comes first and the fields keep the documented order.
     QString line = QStringLiteral("{\"event\":") + json(name);
     for (const Field &field : fields)
         line += QLatin1Char(',') + json(field.first) + QLatin1Char(':') + field.second;
-    write(false, line + QStringLiteral("}\n"));
+    line += QStringLiteral("}\n");
+    if (_format == Format::Json)
+        write(false, line);
+    if (toFile) {
+        QFile file(_resultFile);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(line.toUtf8()) < 0)
+            qWarning().noquote() << "the result file" << _resultFile
+                                 << "cannot be written:" << file.errorString();
+    }
 }
 
 QString Report::json(const QString &text)

@@ -38,6 +38,9 @@ public:
     // Ends the line of the progress bar, so that the next words start on a line of their own.
     void endBarLine();
     void event(const QString &name, const QList<Field> &fields = {});
+    // The result event is also written to this file, alone and in every format, for the process
+    // that started this run (--all); a file that cannot be written leaves the run as it is.
+    void setResultFile(const QString &path) { _resultFile = path; }
 
     static QString json(const QString &text); // a null text is null
     static QString json(bool value);
@@ -51,4 +54,5 @@ private:
     Format _format = Format::Text;
     bool _progressBar = false;
     bool _barOnLine = false; // the progress bar was drawn and no line break followed it
+    QString _resultFile;
 };
