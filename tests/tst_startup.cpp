@@ -2,6 +2,7 @@
 #include "accessibleprogressbar.h"
 #include "debuglog.h"
 #include "logcapture.h"
+#include "processsupport.h"
 #include "startup.h"
 #include "updatedriver.h"
 
@@ -15,9 +16,6 @@
 #include <QTemporaryDir>
 #include <QtQml>
 #include <QtTest>
-
-#include <sys/fsuid.h>
-#include <unistd.h>
 
 namespace {
 
@@ -34,18 +32,6 @@ bool writeFile(const QString &path, const QByteArray &content)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-// Runs fn with file permissions checked as an ordinary user, also when the tests run as root
-// (the filesystem uid is per thread and drops the capability to override permissions).
-template <typename Fn> void asOrdinaryUser(Fn fn)
-{
-    const bool root = geteuid() == 0;
-    if (root)
-        setfsuid(65534);
-    fn();
-    if (root)
-        setfsuid(0);
 }
 
 const char *const WINDOW_CREATED = "qt.scenegraph.general: Loading backend software";
