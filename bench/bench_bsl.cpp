@@ -18,6 +18,7 @@
 #include "TextFileIO.h"
 #include "logcapture.h"
 #include "portenumerator.h"
+#include "processsupport.h"
 #include "unitsupport.h"
 #include "updatedriver.h"
 
@@ -123,27 +124,15 @@ public:
         _process.start(QString::fromUtf8(TALVO_SIM_PATH), arguments);
         if (!_process.waitForStarted(5000))
             return;
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < 5000 && _port.isEmpty()) {
-            if (!_process.canReadLine() && !_process.waitForReadyRead(500))
-                continue;
-            const QByteArray line = _process.readLine().trimmed();
-            if (line.startsWith("PORT "))
-                _port = QString::fromLocal8Bit(line.mid(5));
-        }
+        const QByteArray line = _process.waitForLine("PORT ", 5000);
+        if (line.startsWith("PORT "))
+            _port = QString::fromLocal8Bit(line.mid(5));
     }
-    ~SimProcess()
-    {
-        _process.terminate();
-        if (!_process.waitForFinished(3000))
-            _process.kill();
-        _process.waitForFinished(3000);
-    }
+    ~SimProcess() { _process.stop(3000); }
     QString port() const { return _port; }
 
 private:
-    QProcess _process;
+    TestProcess _process;
     QString _port;
 };
 
@@ -450,7 +439,7 @@ void startUp()
     std::vector<double> startTimes;
     std::vector<double> rssKb;
     for (int run = 0; run < 5; ++run) {
-        QProcess process;
+        TestProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("QT_QUICK_BACKEND", "software");
@@ -461,14 +450,7 @@ void startUp()
         QElapsedTimer timer;
         timer.start();
         process.start(app, QStringList());
-        QByteArray output;
-        bool shown = false;
-        while (!shown && timer.elapsed() < 20000 && process.state() != QProcess::NotRunning) {
-            process.waitForReadyRead(100);
-            output += process.readAll();
-            shown = output.contains("Loading backend software");
-        }
-        if (shown) {
+        if (!process.waitForLine("Loading backend software", 20000).isEmpty()) {
             startTimes.push_back(timer.nsecsElapsed() / 1e6);
             QFile status(QString("/proc/%1/status").arg(process.processId()));
             if (status.open(QIODevice::ReadOnly)) {
@@ -478,10 +460,7 @@ void startUp()
                 }
             }
         }
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill();
-        process.waitForFinished(5000);
+        process.stop(5000);
     }
     if (startTimes.empty()) {
         addRow("start to window shown", "window not seen");

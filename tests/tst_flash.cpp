@@ -1,3 +1,4 @@
+#include "processsupport.h"
 #include "testimage.h"
 #include "unitsupport.h"
 
@@ -6,7 +7,6 @@
 
 #include <csignal>
 #include <fcntl.h>
-#include <grp.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -23,21 +23,6 @@ struct Run
     int exitCode = -1;
     QString out;
     QString err;
-};
-
-// The flasher, run as an ordinary user when asked, also when the tests run as root.
-class FlashProcess : public QProcess
-{
-public:
-    bool asOrdinaryUser = false;
-
-protected:
-    void setupChildProcess() override
-    {
-        if (asOrdinaryUser && geteuid() == 0 &&
-            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
-            _exit(127);
-    }
 };
 
 // Prepares the unit's port: "held" by another program's lock (root ignores TIOCEXCL, not the
@@ -124,7 +109,7 @@ void tst_Flash::initTestCase()
 Run tst_Flash::flash(const QStringList &arguments, bool asOrdinaryUser, const QString &outputFile,
                      QIODevice::OpenMode outputMode)
 {
-    FlashProcess process;
+    TestProcess process;
     process.asOrdinaryUser = asOrdinaryUser;
     if (!outputFile.isEmpty())
         process.setStandardOutputFile(outputFile, outputMode);
@@ -135,7 +120,7 @@ Run tst_Flash::flash(const QStringList &arguments, bool asOrdinaryUser, const QS
         process.waitForFinished();
         return run;
     }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.exitCode = process.exitCodeOr(-1);
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
     QFile output(outputFile);
@@ -972,7 +957,7 @@ void tst_Flash::restoresTakeOnlyTheUnitsOwnEntry()
         words.replace(tag, port);
         images.insert(QString("kept%1").arg(i), started.back()->memory(0, MEMORY_BYTES));
     }
-    FlashProcess process;
+    TestProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_DATA_HOME", home.path());
     environment.insert("TALVO_EXTRA_PORTS", listed.join(';'));

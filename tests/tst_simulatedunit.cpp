@@ -2,6 +2,7 @@
 
 #include "crcreference.h"
 #include "logcapture.h"
+#include "processsupport.h"
 #include "ptypeer.h"
 #include "simulatedunit.h"
 
@@ -783,12 +784,11 @@ void tst_SimulatedUnit::programServesAUnitUntilTerminated()
 #ifndef TALVO_SIM_PATH
     QSKIP("talvo-sim is not built");
 #else
-    QProcess program;
+    TestProcess program;
     program.start(QStringLiteral(TALVO_SIM_PATH), {QStringLiteral("--family"), QStringLiteral("L"),
                                                    QStringLiteral("--refuse"), QStringLiteral("erase@1=53")});
     QVERIFY(program.waitForStarted(5000));
-    QVERIFY(program.waitForReadyRead(5000));
-    const QByteArray portLine = program.readLine().trimmed();
+    const QByteArray portLine = program.waitForLine("PORT ", 5000);
     QVERIFY2(portLine.startsWith("PORT /dev/pts/"), portLine.constData());
     HostLine line(QString::fromLocal8Bit(portLine.mid(5)));
     QVERIFY(line.isOpen());

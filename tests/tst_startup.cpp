@@ -2,22 +2,19 @@
 #include "accessibleprogressbar.h"
 #include "debuglog.h"
 #include "logcapture.h"
+#include "processsupport.h"
 #include "startup.h"
 #include "updatedriver.h"
 
 #include <QAccessible>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QtQml>
 #include <QtTest>
-
-#include <sys/fsuid.h>
-#include <unistd.h>
 
 namespace {
 
@@ -36,18 +33,6 @@ bool writeFile(const QString &path, const QByteArray &content)
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
-// Runs fn with file permissions checked as an ordinary user, also when the tests run as root
-// (the filesystem uid is per thread and drops the capability to override permissions).
-template <typename Fn> void asOrdinaryUser(Fn fn)
-{
-    const bool root = geteuid() == 0;
-    if (root)
-        setfsuid(65534);
-    fn();
-    if (root)
-        setfsuid(0);
-}
-
 const char *const WINDOW_CREATED = "qt.scenegraph.general: Loading backend software";
 
 struct Run
@@ -62,7 +47,7 @@ struct Run
 // for the program, "NAME=value" ("NAME=" removes NAME) for its environment.
 Run runProgram(const QString &program, const QString &dir, const QStringList &setup = {})
 {
-    QProcess process;
+    TestProcess process;
     process.setWorkingDirectory(dir);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_LOGGING_RULES", "qt.scenegraph.general=true");
@@ -77,26 +62,13 @@ Run runProgram(const QString &program, const QString &dir, const QStringList &se
     Run run;
     if (!process.waitForStarted(10000))
         return run;
-    QByteArray output;
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 20000 && process.state() == QProcess::Running &&
-           !output.contains(WINDOW_CREATED)) {
-        process.waitForReadyRead(200);
-        output += process.readAll();
-    }
+    run.windowCreated = !process.waitForLine(WINDOW_CREATED, 20000).isEmpty();
     run.milliseconds = clock.elapsed();
-    run.windowCreated = output.contains(WINDOW_CREATED);
-    if (process.state() == QProcess::Running) {
-        process.terminate();
-        if (!process.waitForFinished(10000)) {
-            process.kill();
-            process.waitForFinished(10000);
-        }
-    }
-    output += process.readAll();
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1000;
-    run.log = QString::fromLocal8Bit(output);
+    process.stop(10000);
+    run.exitCode = process.exitCodeOr(-1000);
+    run.log = QString::fromLocal8Bit(process.output());
     return run;
 }
 
