@@ -132,6 +132,10 @@ void UnplugTest::unplugDuringUpdateShowsTheErrorAndTheUnitIsFoundAgain()
     const int progress = driver->property("progress").toInt();
     QVERIFY2(progress > 0 && progress < 100, qPrintable(QString::number(progress)));
     QCOMPARE(unit.framesReceived(SimulatedUnit::CMD_RX_DATA_BLOCK), HANG_UP_AT_BLOCK);
+    // The installer told the pulled cable from a refused block.
+    const InstallOutcome outcome = qobject_cast<UpdateDriver *>(driver)->outcome();
+    QCOMPARE(outcome.failure, InstallOutcome::Failure::PortLost);
+    QVERIFY(outcome.erased);
 
     // The window kept turning through the whole installation.
     QVERIFY(heartbeat.beats() > 0);
