@@ -115,13 +115,12 @@ private slots:
     void blockRefusedNTimesIsThenWritten();
     void faultForAnyCommandCountsEveryFrame();
     void lateReplyComesAfterTheHostsWait();
-    void hangUpAtBlockClosesTheLine();
-    void hangUpClosesTheLineMidOperation();
+    void lineHangsUp_data();
+    void lineHangsUp();
     void lineCarriesWhatTheFaultMakesOfIt_data();
     void lineCarriesWhatTheFaultMakesOfIt();
     void memoryFileCarriesTheMemoryToTheNextUnit();
 
-    void handshakeHangUpAfterSomeBytes();
     void programServesAUnitUntilTerminated();
 
     void pacedFrameTakesItsLineTime();
@@ -645,42 +644,64 @@ void tst_SimulatedUnit::lateReplyComesAfterTheHostsWait()
     QVERIFY(timer.elapsed() >= 25 + 60 - 5);
 }
 
-void tst_SimulatedUnit::hangUpAtBlockClosesTheLine()
+// The three ways the line goes down; each ends with the host's reads at end of file and its writes
+// refused.
+enum class HangUp
 {
+    AtBlock,             // a fault hangs up when the third data block arrives
+    InHandshakeDelay,    // hangUp() while the handshake reply waits for its delay
+    AfterHandshakeBytes, // the handshake reply stops after 8 bytes
+};
+
+void tst_SimulatedUnit::lineHangsUp_data()
+{
+    QTest::addColumn<int>("cause");
+    QTest::addColumn<QByteArray>("received"); // by the host after its last request, up to the hang-up
+    QTest::addColumn<QByteArray>("memory");   // at 0x8000 afterwards
+    QTest::newRow("at the third data block") << int(HangUp::AtBlock) << QByteArray() << QByteArray("12\xFF");
+    QTest::newRow("by hangUp() in the handshake delay")
+        << int(HangUp::InHandshakeDelay) << QByteArray() << QByteArray(3, '\xFF');
+    QTest::newRow("after 8 bytes of the handshake reply")
+        << int(HangUp::AfterHandshakeBytes) << hex("7d7d0134392e3035") << QByteArray(3, '\xFF');
+}
+
+void tst_SimulatedUnit::lineHangsUp()
+{
+    QFETCH(int, cause);
+    QFETCH(QByteArray, received);
+    QFETCH(QByteArray, memory);
+    const HangUp how = HangUp(cause);
     SimulatedUnit unit;
-    unit.addFrameFault(SimulatedUnit::FrameFault::hangUpAt(SimulatedUnit::CMD_RX_DATA_BLOCK, 3));
+    SimulatedUnit::Handshake hs;
+    hs.delayMs = how == HangUp::InHandshakeDelay ? 2000 : 0;
+    hs.hangUpAfterBytes = how == HangUp::AfterHandshakeBytes ? 8 : -1;
+    unit.setHandshake(hs);
+    if (how == HangUp::AtBlock)
+        unit.addFrameFault(SimulatedUnit::FrameFault::hangUpAt(SimulatedUnit::CMD_RX_DATA_BLOCK, 3));
     QVERIFY(unit.start());
     HostLine line(unit.portPath());
-    unlock(unit, line);
-    QCOMPARE(line.exchange(blockCore(0x8000, "1")), ACK + SimulatedUnit::messageReply(0x00));
-    QCOMPARE(line.exchange(blockCore(0x8001, "2")), ACK + SimulatedUnit::messageReply(0x00));
-    line.send(SimulatedUnit::frame(blockCore(0x8002, "3")));
-    QCOMPARE(line.receiveUntilQuiet(500, 1000), QByteArray()); // ends at the hang-up
+    if (how == HangUp::AtBlock) {
+        unlock(unit, line);
+        QCOMPARE(line.exchange(blockCore(0x8000, "1")), ACK + SimulatedUnit::messageReply(0x00));
+        QCOMPARE(line.exchange(blockCore(0x8001, "2")), ACK + SimulatedUnit::messageReply(0x00));
+        line.send(SimulatedUnit::frame(blockCore(0x8002, "3")));
+    } else {
+        line.send(REQUEST);
+    }
+    if (how == HangUp::InHandshakeDelay) {
+        QVERIFY(unit.waitForHandshakes(1, 1000));
+        QElapsedTimer timer;
+        timer.start();
+        unit.hangUp();
+        QVERIFY(timer.elapsed() < 1000);
+    }
+    QCOMPARE(line.receiveUntilQuiet(500, 1000), received); // ends at the hang-up
     QVERIFY(line.hungUp());
     QVERIFY(!unit.isRunning());
-    QCOMPARE(unit.memory(0x8000, 3), QByteArray("12\xFF"));
+    QCOMPARE(unit.memory(0x8000, 3), memory);
     char byte;
     const ssize_t n = ::read(line.fd(), &byte, 1);
     QVERIFY(n == 0 || (n < 0 && errno == EIO)); // end of file or I/O error, never "try again"
-}
-
-void tst_SimulatedUnit::hangUpClosesTheLineMidOperation()
-{
-    SimulatedUnit unit;
-    SimulatedUnit::Handshake hs;
-    hs.delayMs = 2000;
-    unit.setHandshake(hs);
-    QVERIFY(unit.start());
-    HostLine line(unit.portPath());
-    line.send(REQUEST);
-    QVERIFY(unit.waitForHandshakes(1, 1000));
-    QElapsedTimer timer;
-    timer.start();
-    unit.hangUp(); // the unit is in the middle of its reply delay
-    QVERIFY(timer.elapsed() < 1000);
-    QVERIFY(!unit.isRunning());
-    QCOMPARE(line.receiveUntilQuiet(40, 500), QByteArray());
-    QVERIFY(line.hungUp());
     QVERIFY(!line.send(REQUEST));
 }
 
@@ -763,20 +784,6 @@ void tst_SimulatedUnit::memoryFileCarriesTheMemoryToTheNextUnit()
     QVERIFY2(next.start(), qPrintable(next.errorString()));
     QCOMPARE(next.memory(0x10000, 5), QByteArray("block"));
     QCOMPARE(next.memory(0x5C00, 16), QByteArray(16, '\xFF')); // the default firmware is gone
-}
-
-void tst_SimulatedUnit::handshakeHangUpAfterSomeBytes()
-{
-    SimulatedUnit unit;
-    SimulatedUnit::Handshake hs;
-    hs.hangUpAfterBytes = 8;
-    unit.setHandshake(hs);
-    QVERIFY(unit.start());
-    HostLine line(unit.portPath());
-    line.send(REQUEST);
-    QCOMPARE(line.receiveUntilQuiet(500, 1000), hex("7d7d0134392e3035")); // ends at the hang-up
-    QVERIFY(line.hungUp());
-    QVERIFY(!unit.isRunning());
 }
 
 void tst_SimulatedUnit::programServesAUnitUntilTerminated()

@@ -6,7 +6,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QLoggingCategory>
-#include <QRegularExpression>
 #include <QStringList>
 
 #include <csignal>
@@ -14,23 +13,6 @@
 #include <pthread.h>
 
 namespace {
-
-bool parseFrameSelector(const QString &text, int *first, int *count)
-{
-    // "N" or "N:COUNT"
-    const QStringList parts = text.split(QLatin1Char(':'));
-    bool ok = true;
-    *first = parts.value(0).toInt(&ok);
-    if (!ok || *first < 1)
-        return false;
-    *count = 1;
-    if (parts.size() > 1) {
-        *count = parts.at(1).toInt(&ok);
-        if (!ok)
-            return false;
-    }
-    return parts.size() <= 2;
-}
 
 // talvo-sim's options: name, the value's name (none for a flag) and description; the handshake's
 // first, then timing, memory and the loader's faults.
@@ -98,6 +80,173 @@ const OptionText OPTIONS[] = {
      "host@block:3/flip@0=80, ack@erase:1/drop, reply@password:1/insert@2=ee, hsreply:1/flip@5=80."},
 };
 
+// The parsed command line, read by option name.
+class Options
+{
+public:
+    explicit Options(const QCommandLineParser &parser) : _parser(parser) {}
+    bool isSet(const char *name) const { return _parser.isSet(QLatin1String(name)); }
+    QString value(const char *name) const { return _parser.value(QLatin1String(name)); }
+    QStringList values(const char *name) const { return _parser.values(QLatin1String(name)); }
+
+private:
+    const QCommandLineParser &_parser;
+};
+
+// Each of these sets the unit up from its options and returns what is wrong with them (empty:
+// nothing).
+
+QString setUpHandshake(const Options &options, SimulatedUnit &unit)
+{
+    SimulatedUnit::Handshake hs = unit.handshake();
+    if (options.isSet("family")) {
+        const QString f = options.value("family");
+        if (f.compare(QLatin1String("S"), Qt::CaseInsensitive) == 0)
+            hs.versionText = "49.05(1799),Talvo 400S";
+        else if (f.compare(QLatin1String("L"), Qt::CaseInsensitive) == 0)
+            hs.versionText = "52.02(2316),Talvo 400 L";
+        else if (f.compare(QLatin1String("old"), Qt::CaseInsensitive) == 0)
+            hs.versionText = "49.01(1623)";
+        else
+            return QStringLiteral("unknown family %1").arg(f);
+    }
+    if (options.isSet("version-text"))
+        hs.versionText = options.value("version-text").toUtf8();
+    if (options.isSet("handshake-delay-ms"))
+        hs.delayMs = options.value("handshake-delay-ms").toInt();
+    if (options.isSet("bursts")) {
+        for (const QString &n : options.value("bursts").split(QLatin1Char(','), Qt::SkipEmptyParts))
+            hs.bursts.append(n.toInt());
+    }
+    if (options.isSet("burst-pause-ms"))
+        hs.burstPauseMs = options.value("burst-pause-ms").toInt();
+    if (options.isSet("raw-reply"))
+        hs.rawReply = QByteArray::fromHex(options.value("raw-reply").toLatin1());
+    hs.mute = options.isSet("mute-handshake");
+    unit.setHandshake(hs);
+    return QString();
+}
+
+void setUpTimingAndMemory(const Options &options, SimulatedUnit &unit)
+{
+    SimulatedUnit::Timing timing = unit.timing();
+    timing.paced = options.isSet("paced");
+    if (options.isSet("erase-ms"))
+        timing.massEraseUs = options.value("erase-ms").toInt() * 1000;
+    if (options.isSet("block-us"))
+        timing.blockWriteUs = options.value("block-us").toInt();
+    unit.setTiming(timing);
+
+    unit.setAnswersHandshakeInLoader(!options.isSet("handshake-once"));
+    if (options.isSet("empty"))
+        unit.eraseMemory();
+    if (options.isSet("stranded")) {
+        // The update was cut off after the erase had begun: the vectors and the reset vector with them
+        // are gone, so the unit cannot start its firmware and waits in its loader.
+        unit.loadDefaultFirmware();
+        unit.loadMemory(0xFF80, QByteArray(0x80, '\xFF'));
+    }
+    if (options.isSet("memory-file"))
+        unit.setMemoryFile(options.value("memory-file"));
+}
+
+QString setUpFrameFaults(const Options &options, SimulatedUnit &unit)
+{
+    const QList<QPair<const char *, SimulatedUnit::FrameFault::Kind>> faultOptions = {
+        {"refuse", SimulatedUnit::FrameFault::RefuseAck},
+        {"late", SimulatedUnit::FrameFault::LateReply},
+        {"mute", SimulatedUnit::FrameFault::Silence}};
+    for (const auto &option : faultOptions) {
+        for (const QString &value : options.values(option.first)) {
+            SimulatedUnit::FrameFault fault;
+            if (!SimulatedUnit::FrameFault::parse(option.second, value, &fault))
+                return QStringLiteral("bad frame selector %1").arg(value);
+            unit.addFrameFault(fault);
+        }
+    }
+    const QList<QPair<const char *, SimulatedUnit::FrameFault (*)(int, int)>> blockOptions = {
+        {"hang-up-at-block", &SimulatedUnit::FrameFault::hangUpAt},
+        {"flip-stored-bit", &SimulatedUnit::FrameFault::storedBitFlip}};
+    for (const auto &option : blockOptions) {
+        if (!options.isSet(option.first))
+            continue;
+        bool ok = false;
+        const int block = options.value(option.first).toInt(&ok);
+        if (!ok || block < 1)
+            return QStringLiteral("bad block number %1").arg(options.value(option.first));
+        unit.addFrameFault(option.second(SimulatedUnit::CMD_RX_DATA_BLOCK, block));
+    }
+    for (const QString &value : options.values("noise")) {
+        SimulatedUnit::FrameFault fault;
+        if (!SimulatedUnit::FrameFault::parse(SimulatedUnit::FrameFault::Noise, value, &fault))
+            return QStringLiteral("bad noise %1").arg(value);
+        unit.addFrameFault(fault);
+    }
+    return QString();
+}
+
+QString setUpLoader(const Options &options, SimulatedUnit &unit)
+{
+    for (const QString &value : options.values("line-fault")) {
+        SimulatedUnit::LineFault fault;
+        if (!SimulatedUnit::LineFault::parse(value, &fault))
+            return QStringLiteral("bad line fault %1").arg(value);
+        unit.addLineFault(fault);
+    }
+    unit.setSilent(options.isSet("silent"));
+    if (options.isSet("password")) {
+        const QString p = options.value("password");
+        if (p == QLatin1String("accept"))
+            unit.setPasswordPolicy(SimulatedUnit::PasswordPolicy::AcceptAlways);
+        else if (p == QLatin1String("refuse"))
+            unit.setPasswordPolicy(SimulatedUnit::PasswordPolicy::RefuseAlways);
+        else if (p != QLatin1String("faithful"))
+            return QStringLiteral("unknown password policy %1").arg(p);
+    }
+    const QString frameFaultError = setUpFrameFaults(options, unit);
+    if (!frameFaultError.isEmpty())
+        return frameFaultError;
+    unit.setKnowsCrcCheck(!options.isSet("no-crc-check"));
+    if (options.isSet("device"))
+        unit.setDevicePath(options.value("device"));
+    if (options.isSet("babble"))
+        unit.setBabbling(true);
+    if (options.isSet("chatter"))
+        unit.setChatter(QByteArray::fromHex(options.value("chatter").toLatin1()), 100);
+    return QString();
+}
+
+// Serves until SIGINT or SIGTERM, then says what the unit saw.
+int serve(SimulatedUnit &unit, bool device)
+{
+    // Signals are taken by sigwait below; the serving thread inherits the blocked mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    if (!unit.start()) {
+        std::fprintf(stderr, "talvo-sim: %s\n", qPrintable(unit.errorString()));
+        return 2;
+    }
+    std::printf("PORT %s\n", qPrintable(unit.portPath()));
+    std::fflush(stdout);
+
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    unit.stop();
+    std::fprintf(stderr,
+                 "talvo-sim: %d handshakes, %d frames (%d malformed), %d passwords, %d erases, %d blocks "
+                 "written, %d line faults applied\n",
+                 unit.handshakesAnswered(), unit.framesReceived(), unit.badFrames(), unit.passwordsSeen(),
+                 unit.massErases(), unit.blocksWritten(), unit.lineFaultsApplied());
+    if (device)
+        std::fprintf(stderr, "talvo-sim: %d hang-ups of %s\n", unit.powerCycles(),
+                     qPrintable(unit.portPath()));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -116,152 +265,19 @@ int main(int argc, char *argv[])
         parser.addOption(QCommandLineOption(QLatin1String(option.name), QString::fromUtf8(option.description),
                                             QLatin1String(option.valueName)));
     parser.process(app);
-    const auto isSet = [&parser](const char *name) { return parser.isSet(QLatin1String(name)); };
-    const auto valueOf = [&parser](const char *name) { return parser.value(QLatin1String(name)); };
-    if (isSet("verbose"))
+    const Options options(parser);
+    if (options.isSet("verbose"))
         QLoggingCategory::setFilterRules(QStringLiteral("talvo.sim.debug=true"));
 
-    auto fail = [](const QString &text) {
-        std::fprintf(stderr, "talvo-sim: %s\n", qPrintable(text));
-        return 2;
-    };
-
     SimulatedUnit unit;
-    SimulatedUnit::Handshake hs = unit.handshake();
-    if (isSet("family")) {
-        const QString f = valueOf("family");
-        if (f.compare(QLatin1String("S"), Qt::CaseInsensitive) == 0)
-            hs.versionText = "49.05(1799),Talvo 400S";
-        else if (f.compare(QLatin1String("L"), Qt::CaseInsensitive) == 0)
-            hs.versionText = "52.02(2316),Talvo 400 L";
-        else if (f.compare(QLatin1String("old"), Qt::CaseInsensitive) == 0)
-            hs.versionText = "49.01(1623)";
-        else
-            return fail(QStringLiteral("unknown family %1").arg(f));
+    QString error = setUpHandshake(options, unit);
+    if (error.isEmpty()) {
+        setUpTimingAndMemory(options, unit);
+        error = setUpLoader(options, unit);
     }
-    if (isSet("version-text"))
-        hs.versionText = valueOf("version-text").toUtf8();
-    if (isSet("handshake-delay-ms"))
-        hs.delayMs = valueOf("handshake-delay-ms").toInt();
-    if (isSet("bursts")) {
-        for (const QString &n : valueOf("bursts").split(QLatin1Char(','), Qt::SkipEmptyParts))
-            hs.bursts.append(n.toInt());
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "talvo-sim: %s\n", qPrintable(error));
+        return 2;
     }
-    if (isSet("burst-pause-ms"))
-        hs.burstPauseMs = valueOf("burst-pause-ms").toInt();
-    if (isSet("raw-reply"))
-        hs.rawReply = QByteArray::fromHex(valueOf("raw-reply").toLatin1());
-    hs.mute = isSet("mute-handshake");
-    unit.setHandshake(hs);
-
-    SimulatedUnit::Timing timing = unit.timing();
-    timing.paced = isSet("paced");
-    if (isSet("erase-ms"))
-        timing.massEraseUs = valueOf("erase-ms").toInt() * 1000;
-    if (isSet("block-us"))
-        timing.blockWriteUs = valueOf("block-us").toInt();
-    unit.setTiming(timing);
-
-    unit.setAnswersHandshakeInLoader(!isSet("handshake-once"));
-    if (isSet("empty"))
-        unit.eraseMemory();
-    if (isSet("stranded")) {
-        // The update was cut off after the erase had begun: the vectors and the reset vector with them
-        // are gone, so the unit cannot start its firmware and waits in its loader.
-        unit.loadDefaultFirmware();
-        unit.loadMemory(0xFF80, QByteArray(0x80, '\xFF'));
-    }
-    if (isSet("memory-file"))
-        unit.setMemoryFile(valueOf("memory-file"));
-    for (const QString &value : parser.values(QStringLiteral("line-fault"))) {
-        SimulatedUnit::LineFault fault;
-        if (!SimulatedUnit::LineFault::parse(value, &fault))
-            return fail(QStringLiteral("bad line fault %1").arg(value));
-        unit.addLineFault(fault);
-    }
-    unit.setSilent(isSet("silent"));
-    if (isSet("password")) {
-        const QString p = valueOf("password");
-        if (p == QLatin1String("accept"))
-            unit.setPasswordPolicy(SimulatedUnit::PasswordPolicy::AcceptAlways);
-        else if (p == QLatin1String("refuse"))
-            unit.setPasswordPolicy(SimulatedUnit::PasswordPolicy::RefuseAlways);
-        else if (p != QLatin1String("faithful"))
-            return fail(QStringLiteral("unknown password policy %1").arg(p));
-    }
-    const QList<QPair<const char *, SimulatedUnit::FrameFault::Kind>> faultOptions = {
-        {"refuse", SimulatedUnit::FrameFault::RefuseAck},
-        {"late", SimulatedUnit::FrameFault::LateReply},
-        {"mute", SimulatedUnit::FrameFault::Silence}};
-    for (const auto &option : faultOptions) {
-        for (const QString &value : parser.values(QLatin1String(option.first))) {
-            SimulatedUnit::FrameFault fault;
-            fault.kind = option.second;
-            const QStringList parts = value.split(QLatin1Char('@'));
-            fault.command = SimulatedUnit::commandCode(parts.value(0));
-            const QStringList selector = parts.value(1).split(QLatin1Char('='));
-            bool ackOk = true;
-            if (selector.size() == 2 && fault.kind == SimulatedUnit::FrameFault::RefuseAck)
-                fault.ackByte = quint8(selector.at(1).toUInt(&ackOk, 16));
-            if (parts.size() != 2 || fault.command < -1 || selector.size() > 2 || !ackOk ||
-                (selector.size() == 2 && fault.kind != SimulatedUnit::FrameFault::RefuseAck) ||
-                !parseFrameSelector(selector.at(0), &fault.first, &fault.count))
-                return fail(QStringLiteral("bad frame selector %1").arg(value));
-            unit.addFrameFault(fault);
-        }
-    }
-    const QList<QPair<const char *, SimulatedUnit::FrameFault (*)(int, int)>> blockOptions = {
-        {"hang-up-at-block", &SimulatedUnit::FrameFault::hangUpAt},
-        {"flip-stored-bit", &SimulatedUnit::FrameFault::storedBitFlip}};
-    for (const auto &option : blockOptions) {
-        if (!isSet(option.first))
-            continue;
-        bool ok = false;
-        const int block = valueOf(option.first).toInt(&ok);
-        if (!ok || block < 1)
-            return fail(QStringLiteral("bad block number %1").arg(valueOf(option.first)));
-        unit.addFrameFault(option.second(SimulatedUnit::CMD_RX_DATA_BLOCK, block));
-    }
-    for (const QString &value : parser.values(QStringLiteral("noise"))) {
-        const QStringList parts = value.split(QRegularExpression(QStringLiteral("[@=]")));
-        bool firstOk = false, msOk = false;
-        const int command = SimulatedUnit::commandCode(parts.value(0));
-        const int first = parts.value(1).toInt(&firstOk);
-        const int ms = parts.value(2).toInt(&msOk);
-        if (parts.size() != 3 || !firstOk || !msOk || command < -1 || first < 1 || ms < 1)
-            return fail(QStringLiteral("bad noise %1").arg(value));
-        unit.addFrameFault(SimulatedUnit::FrameFault::noise(command, first, ms));
-    }
-    unit.setKnowsCrcCheck(!isSet("no-crc-check"));
-    if (isSet("device"))
-        unit.setDevicePath(valueOf("device"));
-    if (isSet("babble"))
-        unit.setBabbling(true);
-    if (isSet("chatter"))
-        unit.setChatter(QByteArray::fromHex(valueOf("chatter").toLatin1()), 100);
-
-    // Signals are taken by sigwait below; the serving thread inherits the blocked mask.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
-    if (!unit.start())
-        return fail(unit.errorString());
-    std::printf("PORT %s\n", qPrintable(unit.portPath()));
-    std::fflush(stdout);
-
-    int received = 0;
-    sigwait(&stopSignals, &received);
-    unit.stop();
-    std::fprintf(stderr,
-                 "talvo-sim: %d handshakes, %d frames (%d malformed), %d passwords, %d erases, %d blocks "
-                 "written, %d line faults applied\n",
-                 unit.handshakesAnswered(), unit.framesReceived(), unit.badFrames(), unit.passwordsSeen(),
-                 unit.massErases(), unit.blocksWritten(), unit.lineFaultsApplied());
-    if (isSet("device"))
-        std::fprintf(stderr, "talvo-sim: %d hang-ups of %s\n", unit.powerCycles(),
-                     qPrintable(unit.portPath()));
-    return 0;
+    return serve(unit, options.isSet("device"));
 }

@@ -41,45 +41,33 @@
 // settings tell how it answers the request (a half-written one wrongly, or not at all), and the
 // request always ends in the loader.
 
+#include "simfaults.h"
+#include "simline.h"
+#include "simloader.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QVector>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
-#include <vector>
 
-class SimulatedUnit
+// The unit: its application's handshake and its loader behind the line, served on a thread of its
+// own. The loader's codes, frames and memory come from SimBsl and SimLoader, the faults from
+// simfaults.h, the pty and its pacing from SimLine.
+class SimulatedUnit : public SimBsl
 {
 public:
-    // Loader codes as they travel on the line.
-    enum : quint8
-    {
-        CMD_RX_DATA_BLOCK = 0x10,
-        CMD_RX_PASSWORD = 0x11,
-        CMD_MASS_ERASE = 0x15,
-        CMD_CRC_CHECK = 0x16,
-        CMD_TX_BSL_VERSION = 0x19,
-        ACK_OK = 0x00,
-        ACK_HEADER_INCORRECT = 0x51,
-        ACK_CHECKSUM_INCORRECT = 0x52,
-        ACK_PACKET_SIZE_ZERO = 0x53,
-        ACK_PACKET_SIZE_TOO_BIG = 0x54,
-        ACK_UNKNOWN_ERROR = 0x55,
-        MSG_SUCCESSFUL_OPERATION = 0x00,
-        MSG_FLASH_WRITE_CHECK_FAILED = 0x01,
-        MSG_BSL_LOCKED = 0x04,
-        MSG_BSL_PASSWORD_ERROR = 0x05,
-        MSG_UNKNOWN_COMMAND = 0x07,
-    };
+    using FrameFault = SimFrameFault;
+    using LineFault = SimLineFault;
 
-    static constexpr quint32 MEMORY_SIZE = 0x100000;   // the 20-bit address space
-    static constexpr quint32 VECTORS_ADDRESS = 0xFFE0; // interrupt vectors: the loader's password
-    static constexpr int PASSWORD_SIZE = 32;
-    static constexpr int DEFAULT_MAX_CORE_SIZE = 260;    // the loader's receive buffer, in core bytes
+    // What the application waits for, and what its handshake reply begins with.
+    inline static const QByteArray PROGRAMMING_REQUEST{"\x7D\x7D\x01", 3};
+
     static constexpr qint64 BYTE_TIME_NS_115200 = 86806; // one 8N1 character at 115200 baud
 
     enum class Mode
@@ -111,147 +99,11 @@ public:
         int frameTimeoutMs = 250;                // a frame that stops this long is refused with 0x55
     };
 
-    enum class PasswordPolicy
-    {
-        Faithful,     // compare with the interrupt vectors; a mismatch erases the memory and is refused
-        AcceptAlways, // accept every password, even while the memory holds firmware
-        RefuseAlways, // refuse every password (and erase, as a mismatch does)
-    };
-
-    // A fault applied to chosen frames: the occurrences first .. first+count-1 (1-based) of frames
-    // with the given command code (-1: every well-formed frame, counted together).
-    struct FrameFault
-    {
-        enum Kind
-        {
-            RefuseAck,     // send ackByte instead of 0x00; the command is not executed and not answered
-            CorruptAck,    // send ackByte instead of 0x00 but execute the command and send its reply
-            Silence,       // neither acknowledge nor execute nor answer
-            LateReply,     // acknowledge, execute, and send the reply delayMs later than modelled
-            ReplyMessage,  // acknowledge, do not execute, answer with the message code messageCode
-            ReplyBytes,    // acknowledge, execute, and send replyBytes instead of the proper reply
-            HangUp,        // hang the line up when the frame has arrived, before acknowledging it
-            Babble,        // instead of acknowledging, start an endless stream of replyBytes (empty:
-                           // 0x55), as setBabbling(true) does
-            StoredBitFlip, // acknowledge, execute and answer as usual, but one bit of the block's first
-                           // byte is stored flipped (a cell that does not hold its charge)
-            Noise,         // acknowledge, execute and answer as usual, then delayMs of line noise at the
-                           // line rate: random bytes, every value in each 256 of them, while the unit
-                           // goes on taking frames
-        };
-        Kind kind = RefuseAck;
-        int command = -1;
-        int first = 1;
-        int count = 1; // -1: every occurrence from first on
-        quint8 ackByte = ACK_CHECKSUM_INCORRECT;
-        quint8 messageCode = MSG_FLASH_WRITE_CHECK_FAILED;
-        int delayMs = 60;
-        QByteArray replyBytes;
-
-        // Shortcuts for the usual cases.
-        static FrameFault of(Kind kind, int command, int first = 1, int count = 1)
-        {
-            return make(kind, command, first, count, [](FrameFault &) {});
-        }
-        static FrameFault refused(int command, int first, int count = 1, quint8 ack = ACK_CHECKSUM_INCORRECT)
-        {
-            return make(RefuseAck, command, first, count, [ack](FrameFault &f) { f.ackByte = ack; });
-        }
-        static FrameFault silent(int command, int first, int count = 1)
-        {
-            return make(Silence, command, first, count, [](FrameFault &) {});
-        }
-        static FrameFault late(int command, int first, int delayMs = 60, int count = 1)
-        {
-            return make(LateReply, command, first, count, [delayMs](FrameFault &f) { f.delayMs = delayMs; });
-        }
-        static FrameFault hangUpAt(int command, int occurrence)
-        {
-            return make(HangUp, command, occurrence, 1, [](FrameFault &) {});
-        }
-        static FrameFault storedBitFlip(int command, int first)
-        {
-            return make(StoredBitFlip, command, first, 1, [](FrameFault &) {});
-        }
-        static FrameFault noise(int command, int first, int ms)
-        {
-            return make(Noise, command, first, 1, [ms](FrameFault &f) { f.delayMs = ms; });
-        }
-
-    private:
-        template <typename Extra>
-        static FrameFault make(Kind kind, int command, int first, int count, Extra extra)
-        {
-            FrameFault fault;
-            fault.kind = kind;
-            fault.command = command;
-            fault.first = first;
-            fault.count = count;
-            extra(fault);
-            return fault;
-        }
-    };
-
-    // A one-off corruption of the bytes on the line, in either direction: used once, at the chosen
-    // occurrence, then gone.
-    // - HostFrame: a frame the host sent, as the loader receives it. Frames are told apart in the
-    //   host's own byte stream (the host sends well-formed frames), so a corrupted frame still counts
-    //   as one; occurrences count the host's frames with the command code, or all of them (-1).
-    // - Ack, Reply: the acknowledgement or the reply of the occurrence-th well-formed frame with the
-    //   command code (-1: of all well-formed frames). A dropped acknowledgement leaves the command
-    //   executed and answered.
-    // - HandshakeRequest, HandshakeReply: the occurrence-th programming-mode request as the unit
-    //   receives it, or the occurrence-th reply as the unit sends it; command is not used.
-    // Flip XORs the byte at offset with value, Drop removes it, Insert puts value before it (offset
-    // equal to the length: after the last byte). A negative offset counts from the end (-1: the last
-    // byte). A fault whose offset lies outside the bytes is used up without effect.
-    struct LineFault
-    {
-        enum Where
-        {
-            HostFrame,
-            Ack,
-            Reply,
-            HandshakeRequest,
-            HandshakeReply,
-        };
-        enum Kind
-        {
-            Flip,
-            Drop,
-            Insert,
-        };
-        Where where = HostFrame;
-        int command = -1;
-        int occurrence = 1;
-        Kind kind = Flip;
-        int offset = 0;
-        quint8 value = 0x80; // the XOR mask of a flip, the byte of an insertion
-
-        // The bytes with the fault applied; false (bytes unchanged) when the offset lies outside.
-        bool applyTo(QByteArray &bytes) const;
-        // From the text WHERE[@CMD]:N/KIND[@OFFSET][=HEX]: WHERE is host, ack, reply, hsrequest or
-        // hsreply; CMD a commandCode() name (default any; not for the handshake); N the occurrence;
-        // KIND flip, drop or insert; OFFSET 0 by default; HEX the value, 80 by default (not for
-        // drop). Examples: host@block:3/flip@0=80, ack@erase:1/drop, hsreply:1/flip@-1.
-        static bool parse(const QString &text, LineFault *fault);
-    };
-
     // One frame as the loader received it.
     struct Frame
     {
         QByteArray bytes; // everything from the header byte to the last checksum byte (or the bad byte)
         quint8 ack = 0;   // what the loader answered first (0xFF: nothing)
-    };
-
-    struct Range
-    {
-        quint32 address = 0;
-        quint32 length = 0;
-        bool operator==(const Range &other) const
-        {
-            return address == other.address && length == other.length;
-        }
     };
 
     SimulatedUnit();
@@ -307,7 +159,7 @@ public:
     // State
     Mode mode() const { return readGuarded(_mode); }
     void setMode(Mode mode); // also clears a half-received frame
-    bool isLocked() const { return readGuarded(_locked); }
+    bool isLocked() const { return readGuarded(_loader.locked); }
 
     // Memory model. Erased bytes read 0xFF; programming can only clear bits.
     QByteArray memory(quint32 address, int length) const; // bytes outside the space read 0xFF
@@ -333,14 +185,14 @@ public:
     int badFrames() const { return readGuarded(_badFrames); }
     // Programming-mode requests the unit began to answer.
     int handshakesAnswered() const { return readGuarded(_handshakes); }
-    int passwordsSeen() const { return readGuarded(_passwords); }
-    QByteArray lastPassword() const { return readGuarded(_lastPassword); }
-    int passwordsAccepted() const { return readGuarded(_passwordsAccepted); }
+    int passwordsSeen() const { return readGuarded(_loader.counters.passwords); }
+    QByteArray lastPassword() const { return readGuarded(_loader.counters.lastPassword); }
+    int passwordsAccepted() const { return readGuarded(_loader.counters.passwordsAccepted); }
     // Mass erases, by command and by refused password.
-    int massErases() const { return readGuarded(_massErases); }
-    int blocksWritten() const { return readGuarded(_blocks); }
+    int massErases() const { return readGuarded(_loader.counters.massErases); }
+    int blocksWritten() const { return readGuarded(_loader.counters.blocks); }
     // Line faults that changed bytes on the line.
-    int lineFaultsApplied() const { return readGuarded(_lineFaultsApplied); }
+    int lineFaultsApplied() const { return readGuarded(_faults.lineFaultsApplied); }
     QVector<Frame> frames() const; // every frame in arrival order (at most the last 20000)
     // Everything the host sent, and everything the unit sent (each at most the last 8 MiB).
     QByteArray receivedBytes() const { return readGuarded(_received); }
@@ -351,47 +203,34 @@ public:
     // Blocks until handshakesAnswered() reaches count or the time runs out.
     bool waitForHandshakes(int count, int timeoutMs) const;
 
-    // A command by name: password, erase, block, any (-1), or its code such as 0x16; -2 when unknown.
-    static int commandCode(const QString &name);
-    // CRC-16-CCITT (polynomial 0x1021, MSB first, initial value 0xFFFF) over a frame's core.
-    static quint16 crc16(const QByteArray &core, quint16 initial = 0xFFFF);
-    // A frame as the host sends it: 80, length low, length high, core, CRC low, CRC high.
-    static QByteArray frame(const QByteArray &core);
-    // The loader's message reply with the given code: 80 02 00 3B code CKL CKH.
-    static QByteArray messageReply(quint8 code);
-    // A data reply: 80, length of 3A plus data (low, high), 3A, the data, CRC low, CRC high.
-    static QByteArray dataReply(const QByteArray &data);
-    static constexpr quint32 RESET_VECTOR_ADDRESS = 0xFFFE;
-
 private:
-    void run();
-    void receiveByte(quint8 byte, qint64 arrivalNs);
-    void feedHostBytes(const QByteArray &bytes, const QVector<qint64> &arrivalNs);
-    void flushHeldHostBytes();
-    bool takeLineFault(LineFault::Where where, int command, int occurrence, int allOccurrence,
-                       QByteArray &bytes);
-    bool saveMemory();
-    void handleByte(quint8 byte, qint64 arrivalNs);
-    void handleLoaderByte(quint8 byte, qint64 arrivalNs);
-    void handleFrame(qint64 arrivalNs);
-    void rejectFrame(quint8 ack, qint64 arrivalNs);
-    void answerHandshake(qint64 arrivalNs);
-    QByteArray execute(const QByteArray &core, int *workUs, bool flipStoredBit);
-    bool hasApplicationLocked() const; // with _mutex held: the reset vector is not blank
-    void forgetLineInput();
-    bool send(const QByteArray &bytes, qint64 notBeforeNs);
-    bool sleepUntil(qint64 deadlineNs);
-    QByteArray takeNoise(qint64 count); // the next bytes of the line noise
-    bool writeAll(const char *data, int size);
+    // What one round of the serving loop goes by, taken under the lock at its start.
+    struct LoopSettings
+    {
+        bool babbling = false;
+        QByteArray babblePattern;
+        bool chatter = false;
+        QByteArray chatterBytes;
+        int chatterPeriodMs = 0;
+        int frameTimeoutMs = 0;
+        qint64 byteTimeNs = 0;
+    };
+    // The earliest time the serving loop has to look again (-1: none yet).
+    struct Deadline
+    {
+        qint64 ns = -1;
+        void atMost(qint64 t) { ns = ns < 0 ? t : std::min(ns, t); }
+    };
+
+    // Life cycle (simulatedunit.cpp)
+    bool loadMemoryFile();
+    void endServing(bool hangUp);
     void doHangUp();
-    void endServing(std::atomic<bool> &request);
-    void closeFds();
-    void notify();
-    bool openDevice();
     bool powerCycle(); // false when stopped while waiting for the device
-    const FrameFault *matchFault(int command, int occurrence, int allOccurrence) const;
-    void eraseLocked();
-    void trimFrames(); // with _mutex held
+    bool saveMemory();
+    void saveChangedMemory(); // when a command changed it since the last save
+    void forgetLineInput();
+    SimLine::Pace pace() const; // takes the lock
     // A copy of a member guarded by _mutex, taken under the lock; byte arrays are copied deeply.
     template <typename T> T readGuarded(const T &member) const
     {
@@ -400,17 +239,41 @@ private:
     }
     QByteArray readGuarded(const QByteArray &member) const;
 
+    // The serving loop (simserving.cpp)
+    void run();
+    LoopSettings loopSettings() const;
+    void serveBabble(qint64 now, const LoopSettings &settings, Deadline &deadline);
+    void serveNoise(qint64 now, qint64 byteTimeNs, Deadline &deadline);
+    bool serveChatter(qint64 now, const LoopSettings &settings, Deadline &deadline);
+    bool expireWaitingInput(qint64 now, int frameTimeoutMs, Deadline &deadline);
+    bool serveInput(qint64 deadlineNs, qint64 byteTimeNs);
+    bool send(const QByteArray &bytes, qint64 notBeforeNs);
+    bool takeLineFault(LineFault::Where where, int command, SimOccurrence occurrence, QByteArray &bytes);
+
+    // The host's byte stream, held back for line faults (simhoststream.cpp)
+    void receiveByte(quint8 byte, qint64 arrivalNs);
+    void takeWholeHostBytes();
+    void feedHostBytes(const QByteArray &bytes, const QVector<qint64> &arrivalNs);
+    void flushHeldHostBytes();
+
+    // The application and the loader's framing (simserving.cpp)
+    void handleByte(quint8 byte, qint64 arrivalNs);
+    void handleLoaderByte(quint8 byte, qint64 arrivalNs);
+    void handleFrame(qint64 arrivalNs);
+    void answerFrame(const QByteArray &core, SimOccurrence occurrence, const SimFrameEffect &effect,
+                     int frameIndex, const QByteArray &raw);
+    void recordFrame(int frameIndex, const QByteArray &raw, int command, quint8 ack);
+    void rejectFrame(quint8 ack, qint64 arrivalNs);
+    void answerHandshake(qint64 arrivalNs);
+    QByteArray execute(const QByteArray &core, bool execute, bool flipStoredBit, int *workUs);
+    void trimFrames(); // with _mutex held
+
     mutable std::mutex _mutex;
     mutable std::condition_variable _changed;
     std::thread _thread;
+    SimLine _line;
     std::atomic<bool> _running{false};
-    std::atomic<bool> _stopRequested{false};
-    std::atomic<bool> _hangUpRequested{false};
     std::atomic<bool> _parserReset{false};
-    int _master = -1;
-    int _slave = -1; // held open so the master side survives the host closing and reopening the port
-    int _wake[2] = {-1, -1};
-    QString _portPath;
     QString _errorString;
     QString _devicePath;
     std::atomic<int> _powerCycles{0};
@@ -418,38 +281,21 @@ private:
     // guarded by _mutex
     Handshake _handshake;
     Timing _timing;
-    PasswordPolicy _passwordPolicy = PasswordPolicy::Faithful;
     int _maxCoreSize = DEFAULT_MAX_CORE_SIZE;
     bool _answersHandshakeInLoader = true;
-    bool _knowsCrcCheck = true;
-    QVector<FrameFault> _faults;
-    QVector<LineFault> _lineFaults; // not used yet
-    int _lineFaultsApplied = 0;
-    int _hostOccurrences[256] = {}; // frames the host sent per command, for matching line faults
-    int _hostOccurrencesAll = 0;
-    int _hostRequests = 0; // programming-mode requests the host sent
+    SimFaults _faults;
+    SimLoader _loader;
     QString _memoryFile;
-    std::atomic<int> _memoryChanges{0}; // bumped by every command that changes the memory
     bool _silent = false;
     QByteArray _chatter;
     int _chatterPeriodMs = 100;
     bool _babbling = false;
     QByteArray _babblePattern;
     Mode _mode = Mode::Application;
-    bool _locked = true;
-    std::vector<quint8> _memory;
-    std::vector<bool> _written;
     int _frameCount[256] = {};
     int _framesAll = 0;
-    int _occurrences[256] = {}; // frames seen per command, for matching faults
-    int _occurrencesAll = 0;
     int _badFrames = 0;
     int _handshakes = 0;
-    int _passwords = 0;
-    int _passwordsAccepted = 0;
-    QByteArray _lastPassword;
-    int _massErases = 0;
-    int _blocks = 0;
     QVector<Frame> _frames;
     QByteArray _received;
     QByteArray _sent;
@@ -463,14 +309,12 @@ private:
     int _memoryChangesSaved = 0;
     QByteArray _rx;          // bytes of the frame being received
     QByteArray _requestScan; // last bytes seen while scanning for the programming-mode request
-    qint64 _lineInFreeNs = 0;
-    qint64 _lineOutFreeNs = 0;
     qint64 _lastRxNs = 0;
-    qint64 _noiseStartNs = 0; // line noise under way until _noiseEndNs (0: none)
-    qint64 _noiseEndNs = 0;
-    qint64 _noiseSent = 0;
-    QByteArray _noiseRound; // the current 256 noise bytes, a shuffle of every value
-    quint32 _noiseSeed = 1;
+    SimLineNoise _noise;
+    qint64 _nextChatterNs = 0;
+    qint64 _babbleStartNs = 0;
+    qint64 _babbleSent = 0;
+    bool _wasBabbling = false;
 };
 
 #endif // SIMULATEDUNIT_H
