@@ -166,9 +166,15 @@ void UpdateDriver::search(bool on)
     _active = on;
     if (on) {
         _probedPorts.clear();
+        ++_searchesAsked;
+        ++_searchesUnanswered;
         emit searchDevice(_vendor, _product);
-    } else
+    } else {
+        // The worker's thread is busy with the search: the stop reaches it through an atomic
+        // counter, read before each probe attempt; stopSearching() only follows it in the queue.
+        _worker->stopSearchesUpTo(_searchesAsked);
         emit stopSearching();
+    }
 }
 
 void UpdateDriver::versionHandle(const QString &modelName, const QString &version)
@@ -289,6 +295,13 @@ void UpdateDriver::progressHandle(const unsigned int &progress)
 
 void UpdateDriver::resultHandle(const bool &result)
 {
+    // The end of a search that a newer one has replaced is not the end the scene waits for.
+    if (_searchesUnanswered > 1) {
+        --_searchesUnanswered;
+        qCDebug(lcController) << "UpdateDriver::resultHandle the result of a replaced search is dropped";
+        return;
+    }
+    _searchesUnanswered = 0;
     _active = false;
     _result = result;
     // Only an installation or a restore names a unit for the journal; a restore asked for without

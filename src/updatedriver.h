@@ -159,7 +159,9 @@ private:
     int _progress;
     bool _result;
     bool _restoring = false;
-    QString _journalSerial; // the unit being installed or restored, for the journal
+    unsigned int _searchesAsked = 0; // searchDevice() requests since construction
+    int _searchesUnanswered = 0;     // of them, those whose result has not come yet
+    QString _journalSerial;          // the unit being installed or restored, for the journal
     TargetInfo _target;
     QThread _thread;
     UpdateWorker *_worker = nullptr; // lives on _thread

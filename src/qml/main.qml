@@ -26,6 +26,9 @@ ApplicationWindow {
         }
         if (next !== "UPDATE")
             mainFrame.restoreFamily = 0
+        // An outcome that was waiting when the search page was left belongs to no page now.
+        if (previous === "SEARCH")
+            timerSearchStatusPostpone.stop()
 
         mainFrame.state = next
         if (next === "SEARCH") {
@@ -176,8 +179,11 @@ ApplicationWindow {
             }
             break
         case "SEARCH":
+            // The worker stops before its next probe attempt; whatever the search still reports
+            // arrives on the welcome page, which shows none of it.
             mainFrame.cancelPressed = true
             updateDriver.search(false)
+            enterState("WELCOME")
             break
         case "DEVICE_FOUND":
             enterState("UPDATE")
