@@ -159,14 +159,6 @@ ApplicationWindow {
         }
     }
 
-    // Mouse, Space, Return and Enter all press the main button through here. A press right after
-    // the caption changed was meant for the previous caption (the second click of a double click on
-    // "SCAN FOR DEVICES" would cancel the search it started) and is dropped.
-    function mainButtonActivated() {
-        if (!timerMainButtonGuard.running)
-            mainButtonPressed()
-    }
-
     function mainButtonPressed() {
         switch (mainFrame.state) {
         case "WELCOME":
@@ -221,8 +213,15 @@ ApplicationWindow {
     }
     Component.onCompleted: {
         // The first caption is not a change that a press could have been meant for.
-        timerMainButtonGuard.stop()
+        mainButton.shownAt = 0
         mainButton.forceActiveFocus()
+    }
+
+    Theme {
+        id: theme
+        objectName: "theme"
+        bold: fontDinotBold.name
+        regular: fontDinotRegular.name
     }
 
     FontLoader {
@@ -259,12 +258,6 @@ ApplicationWindow {
         repeat: false
         running: true
         onTriggered: updateDriver.search(false)
-    }
-    Timer {
-        id: timerMainButtonGuard
-        objectName: "timerMainButtonGuard"
-        interval: 300
-        repeat: false
     }
     Timer {
         id: timerSearchStartPostpone
@@ -480,10 +473,9 @@ ApplicationWindow {
             visible: opacity > 0
             enabled: opacity > 0
             text: qsTr("SCAN FOR DEVICES")
-            onTextChanged: timerMainButtonGuard.restart()
-            onClicked: mainWindow.mainButtonActivated()
-            Keys.onReturnPressed: mainWindow.mainButtonActivated()
-            Keys.onEnterPressed: mainWindow.mainButtonActivated()
+            // Installing, installing after the password and restoring all write to the unit.
+            writes: mainFrame.state === "DEVICE_FOUND" || mainFrame.state === "RESTORE"
+            onActivated: mainWindow.mainButtonPressed()
             // Focus comes here with every outcome: a screen reader reads it with the caption.
             Accessible.description: pageStatus.opacity === 1 ? pageStatus.outcome : ""
         }

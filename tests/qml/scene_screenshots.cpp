@@ -76,8 +76,14 @@ public:
 
     void press()
     {
-        QObject *guard = object("timerMainButtonGuard");
-        waitUntil([&] { return !guard->property("running").toBool(); }, QStringLiteral("the button's guard"));
+        QObject *button = object("mainButton");
+        waitUntil(
+            [&] {
+                QVariant ready;
+                QMetaObject::invokeMethod(button, "ready", Q_RETURN_ARG(QVariant, ready));
+                return ready.toBool();
+            },
+            QStringLiteral("the button's guard"));
         QTest::mouseClick(_window, Qt::LeftButton, Qt::NoModifier, MAIN_BUTTON);
     }
 

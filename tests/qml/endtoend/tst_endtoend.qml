@@ -31,7 +31,7 @@ TestCase {
     }
 
     function press() {
-        tryCompare(item("timerMainButtonGuard"), "running", false)
+        tryVerify(function () { return item("mainButton").ready() }, 3000)
         mouseClick(item("mainButton"))
     }
 
