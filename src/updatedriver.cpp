@@ -193,26 +193,31 @@ bool UpdateDriver::isDowngrade()
     return VersionOrder::isDowngrade(_target.version(), _target.firmwareVersion());
 }
 
-void UpdateDriver::openFileNatively(const QString &resourceFile, const QString &outputFile)
+bool UpdateDriver::openFileNatively(const QString &resourceFile, const QString &outputFile)
 {
+    if (!copyFileByLines(resourceFile, outputFile) || !_documentOpener)
+        return false;
     // Desktop openers (xdg-open, gio) refuse a relative file URL such as "file:changelog.txt".
-    if (copyFileByLines(resourceFile, outputFile) && _documentOpener)
-        _documentOpener(QFileInfo(outputFile).absoluteFilePath());
+    const QString path = QFileInfo(outputFile).absoluteFilePath();
+    if (_documentOpener(path))
+        return true;
+    qCDebug(lcController).noquote() << "UpdateDriver::openFileNatively no application opens" << path;
+    return false;
 }
 
-void UpdateDriver::openChangelogNatively()
+bool UpdateDriver::openChangelogNatively()
 {
     const QString changelog = _target.firmwareChangelog();
     if (changelog.isEmpty()) {
         qCDebug(lcController) << "Changelog is missing for model" << _target.name();
-        return;
+        return false;
     }
-    openFileNatively(changelog, _changelogLocal);
+    return openFileNatively(changelog, _changelogLocal);
 }
 
-void UpdateDriver::openDocumentationNatively()
+bool UpdateDriver::openDocumentationNatively()
 {
-    openFileNatively(QStringLiteral(":/doc/") + _documentationLocal, _documentationLocal);
+    return openFileNatively(QStringLiteral(":/doc/") + _documentationLocal, _documentationLocal);
 }
 
 void UpdateDriver::install()

@@ -104,9 +104,9 @@ public:
     void requestStop();
 
     // Hands a copied document (by its absolute path) to the desktop's default application for its
-    // type. The window program installs one at start-up; without one (talvo-flash, which opens no
-    // documents) a document is copied and not opened.
-    using DocumentOpener = void (*)(const QString &absolutePath);
+    // type, true when one was started. The window program installs one at start-up; without one
+    // (talvo-flash, which opens no documents) a document is copied and not opened.
+    using DocumentOpener = bool (*)(const QString &absolutePath);
     static void setDocumentOpener(DocumentOpener opener) { _documentOpener = opener; }
 
     static const int _vendor = UnitIdentifiers::VENDOR;
@@ -136,9 +136,11 @@ public slots:
     bool isUpdateAvailable();
     // Installing the carried version needs the downgrade password (VersionOrder::isDowngrade).
     bool isDowngrade();
-    void openFileNatively(const QString &resourceFile, const QString &outputFile);
-    void openChangelogNatively();
-    void openDocumentationNatively();
+    // True when the copy was made and handed to an application that started; false tells the
+    // user that the document could not be opened.
+    bool openFileNatively(const QString &resourceFile, const QString &outputFile);
+    bool openChangelogNatively();
+    bool openDocumentationNatively();
     void install();
     void progressHandle(const unsigned int &progress);
     void resultHandle(const bool &result);

@@ -1,6 +1,5 @@
 import QtQuick 2.6
 import QtQuick.Controls 1.5
-import QtQuick.Controls.Styles 1.4
 
 // The wizard's one button, in the footer band: its caption in white on black, in a blue frame
 // that grows thicker while the button has the keys.
@@ -72,22 +71,5 @@ Button {
             pressEnded()
     }
 
-    style: ButtonStyle {
-        background: Rectangle {
-            color: theme.background
-            radius: 2
-            border.color: theme.accent
-            border.width: control.activeFocus ? 2 : 1
-        }
-        label: Text {
-            text: control.text
-            color: theme.text
-            elide: Text.ElideRight
-            horizontalAlignment: Text.AlignHCenter
-            verticalAlignment: Text.AlignVCenter
-            font.family: theme.bold
-            font.pointSize: height * 0.375
-            renderType: Text.NativeRendering
-        }
-    }
+    style: theme.mainButtonStyle
 }

@@ -16,6 +16,10 @@ Item {
     property bool downgrade: false
     // The unit's port went away while the page showed: an installation could only fail now.
     property bool unplugged: false
+    // The change log was asked for and no viewer opened it.
+    property bool changelogFailed: false
+    // Return was pressed in the password row on a text that is not the password.
+    property bool wrongPassword: false
 
     // Right column of the layout.
     readonly property real columnX: width * 0.525
@@ -46,6 +50,7 @@ Item {
             textInputDowngradePassword.enabled = false
             textInputDowngradePassword.text = ""
         }
+        wrongPassword = false
     }
 
     Text {
@@ -163,6 +168,23 @@ Item {
     }
 
     Text {
+        id: textChangelogFailed
+        objectName: "textChangelogFailed"
+        x: page.columnX
+        y: page.height * 0.6
+        width: page.columnWidth
+        height: page.height * 0.05
+        opacity: page.changelogFailed ? 1 : 0
+        visible: opacity > 0
+        color: theme.accent
+        font.family: theme.regular
+        font.pointSize: height * 0.5
+        text: qsTr("The change log could not be opened.")
+        Accessible.role: Accessible.AlertMessage
+        Accessible.name: text
+    }
+
+    Text {
         id: textModelLTip
         objectName: "textModelLTip"
         x: page.columnX
@@ -194,6 +216,25 @@ Item {
         font.pointSize: height * 0.3
         text: qsTr("Talvo was unplugged: plug it in again to go on.")
         Accessible.role: Accessible.AlertMessage
+        Accessible.name: text
+    }
+
+    // Why the password row is open, where the unplugged note would be (a pull closes the row).
+    Text {
+        id: textDowngradeNote
+        objectName: "textDowngradeNote"
+        x: page.columnX
+        y: page.height * 0.77
+        width: page.columnWidth
+        height: page.height * 0.2
+        opacity: page.downgrade ? 1 : 0
+        visible: opacity > 0
+        color: theme.text
+        wrapMode: Text.WordWrap
+        font.family: theme.regular
+        font.pointSize: page.height * 0.1 * 0.3
+        text: qsTr("Talvo has a newer firmware than this program carries. To install the older one, ask a service station for the downgrade password.")
+        Accessible.role: Accessible.StaticText
         Accessible.name: text
     }
 
@@ -234,7 +275,9 @@ Item {
         activeFocusOnTab: true
         Accessible.role: Accessible.EditableText
         Accessible.name: textDowngradeTip.text.replace(/:$/, "")
+        onAccepted: page.wrongPassword = text !== "Morwe"
         onTextChanged: {
+            page.wrongPassword = false
             if (text === "Morwe") {
                 page.downgrade = false
                 page.passwordVerified()
@@ -244,5 +287,22 @@ Item {
 
     FocusRing {
         target: textInputDowngradePassword
+    }
+
+    Text {
+        id: textWrongPassword
+        objectName: "textWrongPassword"
+        x: page.columnX
+        y: textInputDowngradePassword.y + textInputDowngradePassword.height
+        width: page.columnWidth
+        height: page.height * 0.05
+        opacity: page.wrongPassword ? 1 : 0
+        visible: opacity > 0
+        color: theme.accent
+        font.family: theme.regular
+        font.pointSize: height * 0.5
+        text: qsTr("Wrong password: type it again.")
+        Accessible.role: Accessible.AlertMessage
+        Accessible.name: text
     }
 }

@@ -98,11 +98,29 @@ Item {
         }
     }
 
+    // For a user who cannot tell the family by the picture.
+    Text {
+        id: textRestoreHelp
+        objectName: "textRestoreHelp"
+        x: 0
+        y: page.height * (0.28 + 0.5 + 0.03)
+        width: page.width
+        height: textRestoreNote.height
+        opacity: page.knownModel === "" ? 1 : 0
+        visible: opacity > 0
+        color: theme.secondary
+        horizontalAlignment: Text.AlignHCenter
+        font: textRestoreNote.font
+        text: qsTr("Not sure? Look for the letter S or L after the model number on the unit's label.")
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
+    }
+
     Text {
         id: textRestoreUnplugged
         objectName: "textRestoreUnplugged"
         x: 0
-        y: page.height * (0.28 + 0.5 + 0.04)
+        y: page.height * (0.28 + 0.5 + 0.11)
         width: page.width
         height: textRestoreNote.height
         opacity: page.unplugged ? 1 : 0

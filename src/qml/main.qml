@@ -40,6 +40,7 @@ ApplicationWindow {
         } else if (next === "UPDATE") {
             pageUpdate.progress = 0
         } else if (next === "DEVICE_FOUND" || next === "RESTORE") {
+            pageDeviceFound.changelogFailed = false
             // The search has just met the unit: a pull before the watch's first look is a change.
             mainFrame.unitPlugged = 1
         } else if (next === "UPDATE_ERROR") {
@@ -129,6 +130,21 @@ ApplicationWindow {
         enterState("RESTORE")
         if (mainButton.opacity === 0)
             pageRestore.takeFocus()
+    }
+
+    // MAIN MENU and Escape where the wizard waits for a decision about a unit it found.
+    function backToMainMenu() {
+        if (mainFrame.state !== "DEVICE_FOUND" && mainFrame.state !== "RESTORE")
+            return
+        pageDeviceFound.downgrade = false
+        enterState("WELCOME")
+    }
+
+    // The driver-missing message gives way to the frame again.
+    function closeDriverMessage() {
+        mainFrame.opacity = 1
+        messageDriverMissing.opacity = 0
+        messageDriverMissing.documentationFailed = false
     }
 
     function startSearch() {
@@ -329,9 +345,9 @@ ApplicationWindow {
     MessageDriverMissing {
         id: messageDriverMissing
         objectName: "messageDriverMissing"
-        x: mainWindow.width * 0.3
+        x: mainWindow.width * 0.25
         y: mainWindow.height * 0.4
-        width: mainWindow.width * 0.4
+        width: mainWindow.width * 0.5
         height: mainWindow.height * 0.2
         opacity: 0
         visible: opacity > 0
@@ -342,13 +358,21 @@ ApplicationWindow {
         }
 
         onShowDocumentationChanged: {
-            if (showDocumentation) {
-                updateDriver.openDocumentationNatively()
-                mainFrame.opacity = 1
-                messageDriverMissing.opacity = 0
-                messageDriverMissing.showDocumentation = false
-                mainButton.forceActiveFocus()
+            if (!showDocumentation)
+                return
+            var opened = updateDriver.openDocumentationNatively()
+            messageDriverMissing.showDocumentation = false
+            // Without a viewer the message stays, says so, and still offers the scan.
+            if (!opened) {
+                messageDriverMissing.documentationFailed = true
+                return
             }
+            closeDriverMessage()
+            mainButton.forceActiveFocus()
+        }
+        onScanAnyway: {
+            closeDriverMessage()
+            startSearch()
         }
     }
 
@@ -371,6 +395,7 @@ ApplicationWindow {
         width: mainWindow.width
         height: mainWindow.height
         source: "/img/main_frame.png"
+        Keys.onEscapePressed: mainWindow.backToMainMenu()
         opacity: 1
         visible: opacity > 0
         enabled: opacity > 0
@@ -411,7 +436,7 @@ ApplicationWindow {
             opacity: 0
             visible: opacity > 0
             enabled: opacity > 0
-            onChangelogClicked: updateDriver.openChangelogNatively()
+            onChangelogClicked: changelogFailed = !updateDriver.openChangelogNatively()
             onPasswordVerified: {
                 mainButton.opacity = 1
                 mainButton.forceActiveFocus()
@@ -460,6 +485,27 @@ ApplicationWindow {
             opacity: 0
             visible: opacity > 0
             enabled: opacity > 0
+        }
+
+        // The way back from a unit's page, at the footer's left, level with the main
+        // button; before it for Tab, which reads the footer from left to right.
+        MainButton {
+            id: buttonMainMenu
+            objectName: "buttonMainMenu"
+            width: mainWindow.width * 0.17
+            height: mainButton.height
+            x: mainWindow.footerHeight * 0.2
+            y: mainButton.y
+            opacity: mainFrame.state === "DEVICE_FOUND" || mainFrame.state === "RESTORE" ? 1 : 0
+            visible: opacity > 0
+            enabled: opacity > 0
+            activeFocusOnTab: true
+            text: qsTr("MAIN MENU")
+            onActivated: mainWindow.backToMainMenu()
+        }
+
+        FocusRing {
+            target: buttonMainMenu
         }
 
         MainButton {

@@ -548,6 +548,77 @@ TestCase {
         expectState("DEVICE_FOUND")
     }
 
+    // ---- the way back and documents that do not open ----------------------------------------------
+
+    function test_main_menu_and_escape_lead_back_from_a_units_page_data() {
+        var rows = []
+        var pages = ["device", "downgrade", "restore"]
+        for (var i = 0; i < pages.length; ++i) {
+            rows.push({ tag: pages[i] + ", MAIN MENU", page: pages[i], key: 0 })
+            rows.push({ tag: pages[i] + ", Escape", page: pages[i], key: Qt.Key_Escape })
+        }
+        return rows
+    }
+
+    function test_main_menu_and_escape_lead_back_from_a_units_page(data) {
+        createWizard()
+        if (data.page === "restore") {
+            driver.setSearchFailure(UpdateDriver.SearchUnitInLoader)
+            walk(["noUnit"])
+            expectState("RESTORE")
+        } else {
+            var unit = unitS(data.page === "downgrade" ? "52.05" : "49.07")
+            unit.updateAvailable = data.page !== "downgrade"
+            findUnit(unit)
+            compare(item("textInputDowngradePassword").activeFocus, data.page === "downgrade")
+        }
+        var back = item("buttonMainMenu")
+        compare([back.text, back.opacity, back.enabled], ["MAIN MENU", 1, true])
+        if (data.key) {
+            keyClick(data.key)
+        } else {
+            tryVerify(function () { return back.ready() })
+            mouseClick(back)
+        }
+        expectState("WELCOME")
+        expectButton("SCAN FOR DEVICES", true)
+        compare([back.opacity, back.enabled], [0, false])
+        compare(item("textInputDowngradePassword").opacity, 0, "the password row is closed")
+        compare(driver.count("install()") + driver.count("restore(1)") + driver.count("restore(2)"), 0)
+        // Elsewhere Escape does nothing.
+        keyClick(Qt.Key_Escape)
+        driver.setSearchFailure(UpdateDriver.SearchFailureUnknown)
+        walk(["noUnit"])
+        keyClick(Qt.Key_Escape)
+        expectState("SEARCH_ERROR")
+    }
+
+    function test_documents_that_do_not_open_are_told_and_the_scan_offered() {
+        createWizard()
+        driver.setDocumentsOpen(false)
+        driver.setDriverAvailable(false)
+        press()
+        var message = item("messageDriverMissing"), text = item("textPleaseInstallDriver")
+        mouseClick(item("buttonReadInstruction"))
+        compare(driver.count("openDocumentationNatively()"), 1)
+        compare([message.opacity, text.text], [1, "Please install the driver. The instructions could not be opened."])
+        verify(text.y + text.contentHeight <= item("rectangleMessage").height, "inside the upper panel")
+        mouseClick(item("buttonScanAnyway"))
+        compare([message.opacity, item("mainFrame").opacity], [0, 1])
+        expectState("SEARCH")
+        waitForCalls("search(true)", 1)
+        driver.finish(true)
+        expectState("DEVICE_FOUND")
+        var link = item("textDeviceFoundChangelog"), failed = item("textChangelogFailed")
+        compare(failed.opacity, 0)
+        mouseClick(link, 5, link.height / 2)
+        compare([failed.opacity, failed.text], [1, "The change log could not be opened."])
+        verify(failed.contentWidth <= failed.width, "fits the column")
+        driver.setDocumentsOpen(true)
+        mouseClick(link, 5, link.height / 2)
+        compare(failed.opacity, 0)
+    }
+
     // ---- downgrade password ----------------------------------------------------------------------
 
     function test_password_typed_letter_by_letter() {
@@ -812,6 +883,8 @@ TestCase {
         keyClick(data.key)
         compare(driver.count("openChangelogNatively()"), 1)
         keyClick(Qt.Key_Tab)
+        verify(item("buttonMainMenu").activeFocus && item("buttonMainMenuFocusRing").visible)
+        keyClick(Qt.Key_Tab)
         waitForGuard()
         keyClick(data.key)
         expectState("UPDATE")
@@ -957,7 +1030,8 @@ TestCase {
         for (var i = 0; i < pageNames.length; ++i)
             expectBox(pageNames[i], 0, 76, 768, 360)
         expectBox("mainButton", 522.4, 451.2, 230.4, 47.5)
-        expectBox("messageDriverMissing", 230.4, 204.8, 307.2, 102.4)
+        expectBox("messageDriverMissing", 192, 204.8, 384, 102.4)
+        expectBox("buttonMainMenu", 15.2, 451.2, 130.56, 47.5)
 
         // Device page: left column 144 to 384, right column 403.2 to 633.6.
         expectBox("textDeviceFound", 144, 76 + 36, 240, 18)
