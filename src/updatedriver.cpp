@@ -102,6 +102,8 @@ UpdateDriver::SearchFailure UpdateDriver::searchFailure() const
             failure = SearchPortBusy;
         else if (port.reason == UpdateWorker::PortInLoader)
             failure = SearchUnitInLoader;
+        else if (port.reason == UpdateWorker::PortNotUnderstood)
+            failure = SearchNotUnderstood;
     }
     return failure;
 }

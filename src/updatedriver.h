@@ -41,6 +41,7 @@ public:
         SearchNoAccess,       // the user may not open the unit's port
         SearchPortBusy,       // another program holds the unit's port
         SearchUnitInLoader,   // a unit without firmware: its last update did not finish
+        SearchNotUnderstood,  // the unit's port answered, but not as a unit this program knows
     };
     Q_ENUM(SearchFailure)
 

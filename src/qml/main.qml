@@ -60,34 +60,33 @@ ApplicationWindow {
         if (statusShown)
             pageStatus.state = next
 
-        switch (next) {
-        case "WELCOME":
-            mainButton.text = qsTr("SCAN FOR DEVICES")
-            break
-        case "SEARCH":
-            mainButton.text = qsTr("CANCEL")
-            break
-        case "DEVICE_FOUND":
-            mainButton.text = qsTr("INSTALL UPDATE")
-            break
-        case "UPDATE":
-            mainButton.text = qsTr("NO BUTTON")
-            break
-        case "RESTORE":
-            mainButton.text = qsTr("RESTORE FIRMWARE")
-            break
-        default:
-            mainButton.text = qsTr("MAIN MENU")
-            break
-        }
         mainButton.opacity = next === "UPDATE" || (next === "RESTORE" && pageRestore.family === 0) ? 0 : 1
         // The keys always have a target: the main button wherever it shows.
         if (mainButton.opacity === 1)
             mainButton.forceActiveFocus()
     }
 
+    // The main button's caption in each state; on the device page it says whether the carried
+    // firmware is an update.
+    function captionOf(state, updateAvailable) {
+        switch (state) {
+        case "WELCOME":
+            return qsTr("SCAN FOR DEVICES")
+        case "SEARCH":
+            return qsTr("CANCEL")
+        case "DEVICE_FOUND":
+            return updateAvailable ? qsTr("INSTALL UPDATE") : qsTr("INSTALL FIRMWARE")
+        case "UPDATE":
+            return qsTr("NO BUTTON")
+        case "RESTORE":
+            return qsTr("RESTORE FIRMWARE")
+        }
+        return qsTr("MAIN MENU")
+    }
+
     // A search has ended with a unit: fill the device page and pick one of its three outcomes.
     function showDeviceFound() {
+        mainFrame.updateAvailable = true
         enterState("DEVICE_FOUND")
 
         var logo = updateDriver.modelPicture
@@ -104,11 +103,8 @@ ApplicationWindow {
             pageDeviceFound.batteryTip = family.batteryTip
         }
 
-        if (updateDriver.isUpdateAvailable()) {
-            pageDeviceFound.status = qsTr("Update available")
-        } else {
-            pageDeviceFound.status = qsTr("No update necessary")
-            mainButton.text = qsTr("INSTALL FIRMWARE")
+        if (!updateDriver.isUpdateAvailable()) {
+            mainFrame.updateAvailable = false
             // A unit newer than the carried firmware: the button waits for the password.
             if (updateDriver.isDowngrade()) {
                 pageDeviceFound.downgrade = true
@@ -194,9 +190,11 @@ ApplicationWindow {
             enterState("WELCOME")
             break
         case "DEVICE_FOUND":
+            mainFrame.restored = false
             enterState("UPDATE")
             break
         case "RESTORE":
+            mainFrame.restored = true
             mainFrame.restoreFamily = pageRestore.family
             var picked = familyOf(pageRestore.family)
             pageStatus.restartNote = picked ? picked.restartNote : ""
@@ -217,7 +215,7 @@ ApplicationWindow {
     maximumWidth: 768
     minimumHeight: 512
     maximumHeight: 512
-    color: "#000000"
+    color: theme.background
     title: qsTr("quellmark Update Center")
 
     // Closing would leave the flash running unseen with the port held, and the unit half written.
@@ -389,6 +387,10 @@ ApplicationWindow {
         property int restoreFamily: 0
         // What the plug watch saw last: 1 a unit's port listed, 0 none, -1 not looked yet.
         property int unitPlugged: -1
+        // The unit found carries an older firmware than this program (the device page's outcome).
+        property bool updateAvailable: true
+        // The last operation on the UPDATE page was a restore, for the status page's words.
+        property bool restored: false
 
         x: 0
         y: 0
@@ -436,6 +438,7 @@ ApplicationWindow {
             opacity: 0
             visible: opacity > 0
             enabled: opacity > 0
+            status: mainFrame.updateAvailable ? qsTr("Update available") : qsTr("No update necessary")
             onChangelogClicked: changelogFailed = !updateDriver.openChangelogNatively()
             onPasswordVerified: {
                 mainButton.opacity = 1
@@ -454,6 +457,7 @@ ApplicationWindow {
             visible: opacity > 0
             enabled: opacity > 0
             onOpacityChanged: opacity === 1 ? timerUpdateStartPostpone.restart() : timerUpdateStartPostpone.stop()
+            restoring: mainFrame.restoreFamily !== 0
         }
 
         PageRestore {
@@ -485,6 +489,7 @@ ApplicationWindow {
             opacity: 0
             visible: opacity > 0
             enabled: opacity > 0
+            restoring: mainFrame.restored
         }
 
         // The way back from a unit's page, at the footer's left, level with the main
@@ -518,7 +523,7 @@ ApplicationWindow {
             opacity: 1
             visible: opacity > 0
             enabled: opacity > 0
-            text: qsTr("SCAN FOR DEVICES")
+            text: mainWindow.captionOf(mainFrame.state, mainFrame.updateAvailable)
             // Installing, installing after the password and restoring all write to the unit.
             writes: mainFrame.state === "DEVICE_FOUND" || mainFrame.state === "RESTORE"
             onActivated: mainWindow.mainButtonPressed()

@@ -41,6 +41,7 @@ public:
         SearchNoAccess = UpdateDriver::SearchNoAccess,
         SearchPortBusy = UpdateDriver::SearchPortBusy,
         SearchUnitInLoader = UpdateDriver::SearchUnitInLoader,
+        SearchNotUnderstood = UpdateDriver::SearchNotUnderstood,
     };
     Q_ENUM(SearchFailure)
 

@@ -225,7 +225,7 @@ TestCase {
                       "button INSTALL UPDATE shown"] },
             { tag: "a search without a unit leads to the search error and back",
               steps: ["press", "searchStarted", "finish false", "state SEARCH_ERROR", "button MAIN MENU shown",
-                      "head Sorry, we did not detect Talvo", "note Please use the TalvoUpdater_4901 first.",
+                      "head Sorry, we did not detect Talvo", "note Connect Talvo with its USB cable and switch it on, then press MAIN MENU and scan again.",
                       "press", "state WELCOME", "button SCAN FOR DEVICES shown", "searchStopped"] },
             { tag: "an installation ending well leads to success and back",
               steps: ["press", "searchStarted", "finish true", "state DEVICE_FOUND", "press", "state UPDATE",
@@ -619,6 +619,62 @@ TestCase {
         compare(failed.opacity, 0)
     }
 
+    function test_a_restore_is_told_as_a_restore_data() {
+        return [
+            { tag: "the journal does not know the unit, success", journal: 0, result: true, head: "Restore successful!" },
+            { tag: "the journal knows the unit, failure", journal: 1, result: false, head: "Error: Restore failed",
+              note: "Talvo can be restored again: press MAIN MENU and scan again." }
+        ]
+    }
+
+    function test_a_restore_is_told_as_a_restore(data) {
+        createWizard()
+        driver.setRestoreFamily(data.journal, data.journal ? "Talvo 400 S" : "")
+        driver.setSearchFailure(UpdateDriver.SearchUnitInLoader)
+        walk(["noUnit"])
+        expectState("RESTORE")
+        var help = item("textRestoreHelp")
+        compare(help.opacity, data.journal ? 0 : 1)
+        compare(help.text, "Not sure? Look for the letter S or L after the model number on the unit's label.")
+        verify(help.contentWidth <= win.width && help.y >= item("choiceS").parent.y + item("choiceS").height, "below the choices, one line")
+        if (!data.journal)
+            mouseClick(item("choiceS"))
+        press()
+        expectState("UPDATE")
+        driver.report(42)
+        compare([item("textUpdate").text, item("progressBar").Accessible.name, item("textUpdateNote").text],
+                ["RESTORE IN PROGRESS", "Restore progress, 42 %", "Please do not disconnect your device until the restore is completed."])
+        driver.finish(data.result)
+        expectState(data.result ? "UPDATE_SUCCESS" : "UPDATE_ERROR")
+        compare(item("textStatusHead").text, data.head)
+        if (data.note)
+            compare(item("textStatusNote").text, data.note)
+        // The next installation is an update again.
+        walk(["back", "unit", "update"])
+        compare(item("textUpdate").text, "UPDATE IN PROGRESS")
+        driver.finish(true)
+        expectState("UPDATE_SUCCESS")
+        compare(item("textStatusHead").text, "Update successful!")
+    }
+
+    function test_the_downgrade_page_says_why_and_answers_a_wrong_password() {
+        createWizard()
+        var unit = unitS("52.05")
+        unit.updateAvailable = false
+        findUnit(unit)
+        var note = item("textDowngradeNote"), wrong = item("textWrongPassword")
+        compare([note.opacity, note.text], [1, "Talvo's firmware is newer than this program's. A service station gives the password."])
+        verify(note.y + note.contentHeight <= win.bodyHeight, "inside the page")
+        keyClick("x")
+        compare(wrong.opacity, 0, "no word while typing")
+        keyClick(Qt.Key_Return)
+        compare([wrong.opacity, wrong.text], [1, "Wrong password: type it again."])
+        keyClick(Qt.Key_Backspace)
+        compare(wrong.opacity, 0, "gone with the next keystroke")
+        keyClick("M"); keyClick("o"); keyClick("r"); keyClick("w"); keyClick("e")
+        compare([note.opacity, wrong.opacity], [0, 0])
+    }
+
     // ---- downgrade password ----------------------------------------------------------------------
 
     function test_password_typed_letter_by_letter() {
@@ -811,12 +867,14 @@ TestCase {
 
     function test_search_error_tells_what_the_ports_said_data() {
         return [
-            { tag: "nothing more known", failure: UpdateDriver.SearchFailureUnknown, line: "" },
+            { tag: "nothing answered", failure: UpdateDriver.SearchFailureUnknown, line: "",
+              note: "Connect Talvo with its USB cable and switch it on, then press MAIN MENU and scan again." },
+            { tag: "an answer from a firmware this program does not read", failure: UpdateDriver.SearchNotUnderstood, line: "" },
             { tag: "no access", failure: UpdateDriver.SearchNoAccess, head: "Talvo found, but its port cannot be opened",
               note: "The udev rule /usr/lib/udev/rules.d/60-talvo.rules gives you access.",
               line: "Unplug it and plug it in again; without that rule, reinstall TalvoUpdater." },
             { tag: "port held", failure: UpdateDriver.SearchPortBusy, head: "Talvo found, but its port is in use", note: "",
-              line: "Another program holds the unit's port: close it and scan again." }
+              line: "Another program holds the unit's port: close it, then press MAIN MENU and scan again." }
         ]
     }
 
@@ -957,8 +1015,8 @@ TestCase {
             { tag: "textDeviceFoundChangelog", role: Accessible.Link, name: "Changelog" },
             { tag: "textInputDowngradePassword", role: Accessible.EditableText, name: "Downgrade password" },
             { tag: "progressBar", role: Accessible.ProgressBar, name: "Update progress, 42 %" },
-            { tag: "textStatusReason", role: Accessible.StaticText, name: "Another program holds the unit's port: close it and scan again." },
-            { tag: "pageStatus", role: Accessible.AlertMessage, name: "Talvo found, but its port is in use Another program holds the unit's port: close it and scan again." },
+            { tag: "textStatusReason", role: Accessible.StaticText, name: "Another program holds the unit's port: close it, then press MAIN MENU and scan again." },
+            { tag: "pageStatus", role: Accessible.AlertMessage, name: "Talvo found, but its port is in use Another program holds the unit's port: close it, then press MAIN MENU and scan again." },
             { tag: "textDeviceFoundName", role: Accessible.StaticText, name: "unknown" },
             { tag: "choiceS", role: Accessible.RadioButton, name: "Talvo 400 S, 800 S" }
         ]
@@ -1048,6 +1106,10 @@ TestCase {
 
         // Welcome page: header 135, cards 135 x 216 at x 166 and 467.
         expectBox("rectangleHeader", 0, 76, 768, 135)
+        // The families' line has a room of its own between the headline and the request.
+        expectBox("textWelcomeHead1", 0, 76, 768, 60.75)
+        expectBox("textWelcomeHead3", 0, 76 + 60.75, 768, 23.625)
+        compare(item("textWelcomeHead3").text, "TALVO S · TALVO L")
         expectBox("itemWelcomeStep1", 166, 76 + 135, 135, 216)
         expectBox("itemWelcomeStep2", 467, 76 + 135, 135, 216)
 
