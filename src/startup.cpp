@@ -156,9 +156,9 @@ void prepareImportPaths(QQmlEngine &engine)
 #endif
 }
 
-void openWithDesktop(const QString &absolutePath)
+bool openWithDesktop(const QString &absolutePath)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(absolutePath));
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(absolutePath));
 }
 
 void enableHighDpiScaling()

@@ -26,8 +26,9 @@ void enableHighDpiScaling();
 int runTalvoUpdater(int &argc, char **argv);
 
 // Opens a file with the desktop's default application for its type; the controller's document
-// opener (UpdateDriver::setDocumentOpener) in the window program.
-void openWithDesktop(const QString &absolutePath);
+// opener (UpdateDriver::setDocumentOpener) in the window program. False when no application
+// could be started for it.
+bool openWithDesktop(const QString &absolutePath);
 
 // Keeps the module descriptors that createFiles() writes from shadowing the installed modules.
 void prepareImportPaths(QQmlEngine &engine);

@@ -102,6 +102,8 @@ UpdateDriver::SearchFailure UpdateDriver::searchFailure() const
             failure = SearchPortBusy;
         else if (port.reason == UpdateWorker::PortInLoader)
             failure = SearchUnitInLoader;
+        else if (port.reason == UpdateWorker::PortNotUnderstood)
+            failure = SearchNotUnderstood;
     }
     return failure;
 }
@@ -166,9 +168,15 @@ void UpdateDriver::search(bool on)
     _active = on;
     if (on) {
         _probedPorts.clear();
+        ++_searchesAsked;
+        ++_searchesUnanswered;
         emit searchDevice(_vendor, _product);
-    } else
+    } else {
+        // The worker's thread is busy with the search: the stop reaches it through an atomic
+        // counter, read before each probe attempt; stopSearching() only follows it in the queue.
+        _worker->stopSearchesUpTo(_searchesAsked);
         emit stopSearching();
+    }
 }
 
 void UpdateDriver::versionHandle(const QString &modelName, const QString &version)
@@ -187,26 +195,31 @@ bool UpdateDriver::isDowngrade()
     return VersionOrder::isDowngrade(_target.version(), _target.firmwareVersion());
 }
 
-void UpdateDriver::openFileNatively(const QString &resourceFile, const QString &outputFile)
+bool UpdateDriver::openFileNatively(const QString &resourceFile, const QString &outputFile)
 {
+    if (!copyFileByLines(resourceFile, outputFile) || !_documentOpener)
+        return false;
     // Desktop openers (xdg-open, gio) refuse a relative file URL such as "file:changelog.txt".
-    if (copyFileByLines(resourceFile, outputFile) && _documentOpener)
-        _documentOpener(QFileInfo(outputFile).absoluteFilePath());
+    const QString path = QFileInfo(outputFile).absoluteFilePath();
+    if (_documentOpener(path))
+        return true;
+    qCDebug(lcController).noquote() << "UpdateDriver::openFileNatively no application opens" << path;
+    return false;
 }
 
-void UpdateDriver::openChangelogNatively()
+bool UpdateDriver::openChangelogNatively()
 {
     const QString changelog = _target.firmwareChangelog();
     if (changelog.isEmpty()) {
         qCDebug(lcController) << "Changelog is missing for model" << _target.name();
-        return;
+        return false;
     }
-    openFileNatively(changelog, _changelogLocal);
+    return openFileNatively(changelog, _changelogLocal);
 }
 
-void UpdateDriver::openDocumentationNatively()
+bool UpdateDriver::openDocumentationNatively()
 {
-    openFileNatively(QStringLiteral(":/doc/") + _documentationLocal, _documentationLocal);
+    return openFileNatively(QStringLiteral(":/doc/") + _documentationLocal, _documentationLocal);
 }
 
 void UpdateDriver::install()
@@ -289,6 +302,13 @@ void UpdateDriver::progressHandle(const unsigned int &progress)
 
 void UpdateDriver::resultHandle(const bool &result)
 {
+    // The end of a search that a newer one has replaced is not the end the scene waits for.
+    if (_searchesUnanswered > 1) {
+        --_searchesUnanswered;
+        qCDebug(lcController) << "UpdateDriver::resultHandle the result of a replaced search is dropped";
+        return;
+    }
+    _searchesUnanswered = 0;
     _active = false;
     _result = result;
     // Only an installation or a restore names a unit for the journal; a restore asked for without

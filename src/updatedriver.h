@@ -41,6 +41,7 @@ public:
         SearchNoAccess,       // the user may not open the unit's port
         SearchPortBusy,       // another program holds the unit's port
         SearchUnitInLoader,   // a unit without firmware: its last update did not finish
+        SearchNotUnderstood,  // the unit's port answered, but not as a unit this program knows
     };
     Q_ENUM(SearchFailure)
 
@@ -104,9 +105,9 @@ public:
     void requestStop();
 
     // Hands a copied document (by its absolute path) to the desktop's default application for its
-    // type. The window program installs one at start-up; without one (talvo-flash, which opens no
-    // documents) a document is copied and not opened.
-    using DocumentOpener = void (*)(const QString &absolutePath);
+    // type, true when one was started. The window program installs one at start-up; without one
+    // (talvo-flash, which opens no documents) a document is copied and not opened.
+    using DocumentOpener = bool (*)(const QString &absolutePath);
     static void setDocumentOpener(DocumentOpener opener) { _documentOpener = opener; }
 
     static const int _vendor = UnitIdentifiers::VENDOR;
@@ -136,9 +137,11 @@ public slots:
     bool isUpdateAvailable();
     // Installing the carried version needs the downgrade password (VersionOrder::isDowngrade).
     bool isDowngrade();
-    void openFileNatively(const QString &resourceFile, const QString &outputFile);
-    void openChangelogNatively();
-    void openDocumentationNatively();
+    // True when the copy was made and handed to an application that started; false tells the
+    // user that the document could not be opened.
+    bool openFileNatively(const QString &resourceFile, const QString &outputFile);
+    bool openChangelogNatively();
+    bool openDocumentationNatively();
     void install();
     void progressHandle(const unsigned int &progress);
     void resultHandle(const bool &result);
@@ -159,7 +162,9 @@ private:
     int _progress;
     bool _result;
     bool _restoring = false;
-    QString _journalSerial; // the unit being installed or restored, for the journal
+    unsigned int _searchesAsked = 0; // searchDevice() requests since construction
+    int _searchesUnanswered = 0;     // of them, those whose result has not come yet
+    QString _journalSerial;          // the unit being installed or restored, for the journal
     TargetInfo _target;
     QThread _thread;
     UpdateWorker *_worker = nullptr; // lives on _thread

@@ -19,6 +19,7 @@ const char *const LABEL_GET_FIRMWARE_VERSION = "UpdateWorker::getFirmwareVersion
 const char *const LABEL_INSTALL_FIRMWARE = "UpdateWorker::doInstallFirmware";
 const char *const LABEL_RECOVER_FIRMWARE = "UpdateWorker::doRecoverFirmware";
 const char *const LABEL_DEVICE_AVAILABLE = "UpdateWorker::isDeviceAvailable";
+const char *const LABEL_SEARCH_DEVICE = "UpdateWorker::doSearchDevice";
 
 const QString SEPARATOR(48, QLatin1Char('-'));
 
@@ -114,14 +115,33 @@ bool UpdateWorker::parseVersionText(const QString &text, QString &model, QString
 
 void UpdateWorker::doSearchDevice(int vendor, int product)
 {
+    ++_searchesStarted;
+    _searching = true;
     bool status = false;
     const QList<PortInfo> ports = PortEnumerator::availablePorts();
     for (const PortInfo &port : ports) {
+        if (searchStopped())
+            break;
         status = isDeviceAvailable(port, vendor, product);
         if (status)
             break;
     }
+    _searching = false;
+    if (!status && searchStopped())
+        qCDebug(lcWorker) << LABEL_SEARCH_DEVICE << "search stopped";
     emit result(status);
+}
+
+void UpdateWorker::stopSearchesUpTo(unsigned int count)
+{
+    unsigned int stopped = _searchesStopped.load();
+    while (stopped < count && !_searchesStopped.compare_exchange_weak(stopped, count)) {
+    }
+}
+
+bool UpdateWorker::searchStopped() const
+{
+    return _searching && _searchesStarted <= _searchesStopped.load();
 }
 
 void UpdateWorker::doListDevices(int vendor, int product)
@@ -138,9 +158,8 @@ void UpdateWorker::doListDevices(int vendor, int product)
 
 void UpdateWorker::doStopSearching()
 {
-    // Nothing to do: requests run one after another on this thread, so a stop arrives only after the
-    // search it was meant for has walked every port or found its unit. The wizard's cancel ignores
-    // that search's result instead.
+    // Nothing to do: requests run one after another on this thread, so this arrives only after the
+    // search it was meant for has ended. The controller stops a search with stopSearchesUpTo().
 }
 
 void UpdateWorker::doInstallFirmware(const QString &firmware, unsigned int size)
@@ -369,6 +388,8 @@ bool UpdateWorker::getFirmwareVersion()
     // first bytes that came. A port that sent anything at all is not silent.
     QByteArray told;
     for (int attempt = 1; attempt <= PROBE_ATTEMPTS; ++attempt) {
+        if (searchStopped())
+            return false;
         QString model;
         QString version;
         if (getFirmwareVersionOnce(received, model, version)) {
@@ -391,6 +412,8 @@ bool UpdateWorker::getFirmwareVersion()
         reportProbe(PortNotUnderstood, told);
         return false;
     }
+    if (searchStopped())
+        return false;
     // Nothing but a loader could have been talking: a unit without its application stays in its
     // loader, which answers its own version command.
     if (_bslInterface->txBslVersion()) {

@@ -30,8 +30,12 @@ public:
     static bool parseVersionText(const QString &text, QString &model, QString &version);
 
     // Ends the running installation or restore before its next frame; it then fails as stopped.
-    // Thread-safe: the one call meant for another thread. Cleared as the next one starts.
+    // Thread-safe, like stopSearchesUpTo(). Cleared as the next one starts.
     void requestStop();
+    // Ends the first `count` searches requested since construction, the running one before its next
+    // probe attempt and the queued ones before their first: each then ends with result(false).
+    // Thread-safe: the search runs on this worker's thread, where a queued stop would come too late.
+    void stopSearchesUpTo(unsigned int count);
 
     // What a probe found on a port with the unit's identifiers.
     enum PortReason
@@ -96,6 +100,8 @@ private:
     bool getFirmwareVersion();
     bool getFirmwareVersionOnce(QByteArray &received, QString &model, QString &version);
     bool probeLoader();
+    // The running search was stopped from another thread: no further probe attempt is made.
+    bool searchStopped() const;
     bool enterLoaderForRestore(const QString &portName);
     // Opens the first port (the one at `port`, when given) on which a loader answers; false, with
     // the port closed, when there is none.
@@ -111,6 +117,9 @@ private:
     bool _fastReplies = false;
     PortInfo _probedPort;
     std::atomic<bool> _stopRequested{false}; // shared with each loader interface
+    unsigned int _searchesStarted = 0;       // this thread's count of doSearchDevice calls
+    bool _searching = false;                 // inside doSearchDevice: the stop of searches applies
+    std::atomic<unsigned int> _searchesStopped{0};
 };
 
 // What a probe found on one port, as the worker tells it to every front end: the port as it was

@@ -161,9 +161,9 @@ void UpdateDriverTest::signalsAndSlotsAreInTheirOrder()
         "slot void versionHandle(QString,QString)(modelName,version) access=2",
         "slot bool isUpdateAvailable()() access=2",
         "slot bool isDowngrade()() access=2",
-        "slot void openFileNatively(QString,QString)(resourceFile,outputFile) access=2",
-        "slot void openChangelogNatively()() access=2",
-        "slot void openDocumentationNatively()() access=2",
+        "slot bool openFileNatively(QString,QString)(resourceFile,outputFile) access=2",
+        "slot bool openChangelogNatively()() access=2",
+        "slot bool openDocumentationNatively()() access=2",
         "slot void install()() access=2",
         "slot void progressHandle(uint)(progress) access=2",
         "slot void resultHandle(bool)(result) access=2",
@@ -188,6 +188,7 @@ void UpdateDriverTest::sceneTestStandInHasTheSameInterface()
                                      "setErased(bool)",
                                      "setCannotVerify(bool)",
                                      "setUnitPlugged(bool)",
+                                     "setDocumentsOpen(bool)",
                                      "setUnit(int,QString,QString,QString,QString)",
                                      "finish(bool)",
                                      "report(int)",
@@ -378,7 +379,7 @@ void UpdateDriverTest::openFileCopiesAndHandsTheCopyToTheDesktop()
     }
     _opened.urls.clear();
     UpdateDriver driver;
-    driver.openFileNatively("source.bin", "copy.bin");
+    QVERIFY(driver.openFileNatively("source.bin", "copy.bin"));
     QFile copy("copy.bin");
     QVERIFY(copy.open(QIODevice::ReadOnly));
     QCOMPARE(copy.readAll(), content);
@@ -388,7 +389,10 @@ void UpdateDriverTest::openFileCopiesAndHandsTheCopyToTheDesktop()
     _opened.urls.clear();
     QVERIFY(QFile::remove("copy.bin"));
     UpdateDriver::setDocumentOpener(nullptr);
-    driver.openFileNatively("source.bin", "copy.bin");
+    QVERIFY(!driver.openFileNatively("source.bin", "copy.bin"));
+    // An opener that starts no application: the copy is there, the user hears it was not opened.
+    UpdateDriver::setDocumentOpener([](const QString &) { return false; });
+    QVERIFY(!driver.openFileNatively("source.bin", "copy.bin"));
     UpdateDriver::setDocumentOpener(&openWithDesktop);
     QVERIFY(QFile::exists("copy.bin"));
     QVERIFY(_opened.urls.isEmpty());
@@ -399,12 +403,12 @@ void UpdateDriverTest::openFileReportsFailuresAndOpensNothing()
     LogCapture log;
     _opened.urls.clear();
     UpdateDriver driver;
-    driver.openFileNatively(":/no/such/resource.txt", "out.txt");
+    QVERIFY(!driver.openFileNatively(":/no/such/resource.txt", "out.txt"));
     QVERIFY(log.contains("file_R.open() failed!"));
     QVERIFY(!QFile::exists("out.txt"));
 
     QVERIFY(QDir().mkpath("a_folder"));
-    driver.openFileNatively(":/imp/QtQuick.2/qmldir", "a_folder");
+    QVERIFY(!driver.openFileNatively(":/imp/QtQuick.2/qmldir", "a_folder"));
     QVERIFY(log.contains("file_W.open() failed!"));
     QVERIFY(_opened.urls.isEmpty());
 }
@@ -415,7 +419,7 @@ void UpdateDriverTest::changelogOfAnUnknownUnitIsNotOpened()
     _opened.urls.clear();
     UpdateDriver driver;
     driver.versionHandle("Talvo 1200", "49.01");
-    driver.openChangelogNatively();
+    QVERIFY(!driver.openChangelogNatively());
     QVERIFY(log.contains("Changelog is missing for model \"Talvo 1200\""));
     QVERIFY(!QFile::exists(UpdateDriver::_changelogLocal));
     QVERIFY(_opened.urls.isEmpty());

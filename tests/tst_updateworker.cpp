@@ -196,6 +196,8 @@ private slots:
 
     void controllerReportsTheUnitFound();
     void controllerKeepsEachPortAsProbed();
+    void controllerStopsTheSearchWithinOneProbeAttempt_data();
+    void controllerStopsTheSearchWithinOneProbeAttempt();
     void controllerInstallsTheCarriedImage_data();
     void controllerInstallsTheCarriedImage();
 
@@ -737,8 +739,6 @@ void tst_UpdateWorker::controllerReportsTheUnitFound()
     QSignalSpy activeChanged(&driver, &UpdateDriver::activeChanged);
     driver.search(true);
     QVERIFY(driver.active());
-    // A stop request queued behind the search does not cut it short.
-    driver.search(false);
     QVERIFY(activeChanged.wait(SEARCH_TIMEOUT_MS));
     QVERIFY(!driver.active());
     QVERIFY(driver.result());
@@ -779,6 +779,49 @@ void tst_UpdateWorker::controllerKeepsEachPortAsProbed()
     QCOMPARE(driver.searchFailure(), UpdateDriver::SearchUnitInLoader);
     QCOMPARE(family, int(TargetInfo::TARGET_TALVO_L));
     QCOMPARE(model, QString("Talvo 800 L"));
+}
+
+void tst_UpdateWorker::controllerStopsTheSearchWithinOneProbeAttempt_data()
+{
+    QTest::addColumn<bool>("searchAgain");
+    QTest::newRow("stopped") << false;
+    // The stopped search's end must not pass for the end of the one that replaced it.
+    QTest::newRow("stopped, then searched again") << true;
+}
+
+// Three silent ports would take nine programming-mode requests and three loader probes; a stop
+// during the first request leaves it the last one.
+void tst_UpdateWorker::controllerStopsTheSearchWithinOneProbeAttempt()
+{
+    QFETCH(bool, searchAgain);
+    std::vector<std::unique_ptr<SimulatedUnit>> units;
+    for (int i = 0; i < 3; ++i) {
+        units.push_back(startUnit());
+        units.back()->setSilent(true);
+        addUnitPort(*units.back());
+    }
+    const auto requests = [&units] {
+        int count = 0;
+        for (const auto &unit : units)
+            count += unit->receivedBytes().count(QByteArray("\x7D\x7D\x01", 3));
+        return count;
+    };
+
+    UpdateDriver driver;
+    QSignalSpy activeChanged(&driver, &UpdateDriver::activeChanged);
+    driver.search(true);
+    QTRY_VERIFY_WITH_TIMEOUT(requests() >= 1, SEARCH_TIMEOUT_MS);
+    driver.search(false);
+    QVERIFY(!driver.active());
+    if (searchAgain) {
+        units.front()->setSilent(false);
+        driver.search(true);
+    }
+    QVERIFY(activeChanged.wait(SEARCH_TIMEOUT_MS));
+    QCOMPARE(driver.result(), searchAgain);
+    QCOMPARE(requests(), searchAgain ? 2 : 1);
+    QTest::qWait(200);
+    QCOMPARE(activeChanged.count(), 1);
 }
 
 void tst_UpdateWorker::controllerInstallsTheCarriedImage_data()

@@ -10,13 +10,14 @@ Rectangle {
     // Width of what is marked, for a text that is narrower than its box.
     property real markWidth: target ? target.width : 0
 
-    x: target ? target.x - margin : 0
-    y: target ? target.y - margin : 0
-    width: markWidth + 2 * margin
-    height: target ? target.height + 2 * margin : 0
+    // On whole pixels: a 2-pixel frame on a half pixel is drawn blurred over three rows.
+    x: target ? Math.round(target.x - margin) : 0
+    y: target ? Math.round(target.y - margin) : 0
+    width: Math.round(markWidth + 2 * margin)
+    height: target ? Math.round(target.height + 2 * margin) : 0
     visible: target !== null && target.activeFocus
     color: "transparent"
-    border.color: "#ffffff"
+    border.color: theme.focusMark
     border.width: 2
     radius: 4
 }

@@ -12,8 +12,8 @@ Rectangle {
 
     signal picked
 
-    color: "#000000"
-    border.color: chosen ? "#5C99B5" : "#777777"
+    color: theme.background
+    border.color: chosen ? theme.accent : theme.secondary
     border.width: chosen ? 2 : 1
     radius: 2
     activeFocusOnTab: true
@@ -44,9 +44,9 @@ Rectangle {
         y: choice.height * 0.8
         width: choice.width
         height: choice.height * 0.16
-        color: choice.chosen ? "#ffffff" : "#777777"
+        color: choice.chosen ? theme.text : theme.secondary
         horizontalAlignment: Text.AlignHCenter
-        font.family: fontDinotBold.name
+        font.family: theme.bold
         font.pointSize: height * 0.4
         text: choice.caption
     }

@@ -9,10 +9,7 @@ Rectangle {
 
     width: 156
     height: width / 0.625
-    color: "#000000"
-
-    onIconChanged: imageIcon.source = icon
-    onDescriptionChanged: textDescription.text = description
+    color: theme.background
 
     Image {
         id: imageIcon
@@ -21,6 +18,7 @@ Rectangle {
         y: 0
         width: itemStep.width
         height: itemStep.width
+        source: itemStep.icon
     }
 
     Rectangle {
@@ -38,9 +36,10 @@ Rectangle {
         y: rectangleSpacer.y + rectangleSpacer.height
         width: itemStep.width
         height: itemStep.height - y
-        color: "#777777"
+        color: theme.secondary
         wrapMode: Text.WordWrap
-        font.family: fontDinotBold.name
+        font.family: theme.bold
         font.pixelSize: height / 6
+        text: itemStep.description
     }
 }

@@ -1,13 +1,17 @@
 import QtQuick 2.6
 import QtQuick.Controls 1.5
-import QtQuick.Controls.Styles 1.4
 
-// Shown in place of the whole frame when the serial driver is not installed.
+// Shown in place of the whole frame when the serial driver is not installed: the instructions,
+// or a scan all the same (the check may not know the driver that the system uses).
 Rectangle {
     id: message
 
-    // Set by the button; the main window answers and sets it back.
+    // Set by READ INSTRUCTION; the main window answers and sets it back.
     property bool showDocumentation: false
+    // The instructions could not be opened: no viewer started, or the copy failed.
+    property bool documentationFailed: false
+
+    signal scanAnyway
 
     // The message replaces the whole frame: its button takes the keys.
     function takeFocus() {
@@ -16,9 +20,9 @@ Rectangle {
 
     width: 256
     height: 64
-    color: "#000000"
+    color: theme.background
     border.width: 2
-    border.color: "#5c99b5"
+    border.color: theme.accent
     radius: 2
 
     Rectangle {
@@ -28,21 +32,23 @@ Rectangle {
         y: 2
         width: message.width - 4
         height: message.height * 0.65 - 4
-        color: "#000000"
+        color: theme.background
 
         Text {
             id: textPleaseInstallDriver
             objectName: "textPleaseInstallDriver"
             x: rectangleMessage.width * 0.05
-            y: rectangleMessage.height * 0.4
+            y: rectangleMessage.height * (message.documentationFailed ? 0.15 : 0.4)
             width: rectangleMessage.width * 0.9
             height: rectangleMessage.height * 0.2
-            color: "#ffffff"
+            color: theme.text
             wrapMode: Text.WordWrap
-            font.family: fontDinotRegular.name
+            font.family: theme.regular
             font.pointSize: 11
-            text: qsTr("Please install the driver.")
-            Accessible.role: Accessible.StaticText
+            text: message.documentationFailed
+                  ? qsTr("Please install the driver.") + " " + qsTr("The instructions could not be opened.")
+                  : qsTr("Please install the driver.")
+            Accessible.role: message.documentationFailed ? Accessible.AlertMessage : Accessible.StaticText
             Accessible.name: text
         }
     }
@@ -54,47 +60,47 @@ Rectangle {
         y: message.height * 0.65
         width: message.width
         height: message.height * 0.35
-        color: "#cacaca"
+        color: theme.panel
         border.width: 1
-        border.color: "#5c99b5"
+        border.color: theme.accent
         radius: 2
 
         Button {
             id: buttonReadInstruction
             objectName: "buttonReadInstruction"
-            x: rectangleButtons.width * 0.2
+            x: rectangleButtons.width * 0.04
             y: rectangleButtons.height * 0.05
-            width: rectangleButtons.width * 0.6
+            width: rectangleButtons.width * 0.44
             height: rectangleButtons.height * 0.9
             text: qsTr("READ INSTRUCTION")
+            style: theme.messageButtonStyle
             onClicked: message.showDocumentation = true
             Keys.onReturnPressed: message.showDocumentation = true
             Keys.onEnterPressed: message.showDocumentation = true
-
-            style: ButtonStyle {
-                background: Rectangle {
-                    implicitWidth: 100
-                    implicitHeight: 25
-                    color: "#000000"
-                    border.color: "#5C99B5"
-                    border.width: control.activeFocus ? 2 : 1
-                    radius: 2
-                }
-                label: Text {
-                    text: control.text
-                    color: "#FFFFFF"
-                    horizontalAlignment: Text.AlignHCenter
-                    verticalAlignment: Text.AlignVCenter
-                    font.family: fontDinotBold.name
-                    font.pointSize: 12
-                    renderType: Text.NativeRendering
-                }
-            }
         }
 
-        // Over the button's own border: the panel leaves no room around it.
+        Button {
+            id: buttonScanAnyway
+            objectName: "buttonScanAnyway"
+            x: rectangleButtons.width * 0.52
+            y: buttonReadInstruction.y
+            width: buttonReadInstruction.width
+            height: buttonReadInstruction.height
+            activeFocusOnTab: true
+            text: qsTr("SCAN ANYWAY")
+            style: theme.messageButtonStyle
+            onClicked: message.scanAnyway()
+            Keys.onReturnPressed: message.scanAnyway()
+            Keys.onEnterPressed: message.scanAnyway()
+        }
+
+        // Over the buttons' own borders: the panel leaves no room around them.
         FocusRing {
             target: buttonReadInstruction
+            margin: 0
+        }
+        FocusRing {
+            target: buttonScanAnyway
             margin: 0
         }
     }

@@ -6,16 +6,20 @@ Item {
     id: page
 
     property string logo: "/img/talvo.jpg"
-    // Plain values: a translated default would be a binding, whose first evaluation counts as a change.
     property string name: "unknown"
     property string status: "Update available"
-    property string versionCurrent: "Currently Installed: "
-    property string versionNew: "New Version: "
+    // The versions alone; the page puts its prefixes before them, and before none shows the prefix.
+    property string versionCurrent: ""
+    property string versionNew: ""
     // The unit's family asks for a half-full battery before an update (the family table's tip).
     property bool batteryTip: false
     property bool downgrade: false
     // The unit's port went away while the page showed: an installation could only fail now.
     property bool unplugged: false
+    // The change log was asked for and no viewer opened it.
+    property bool changelogFailed: false
+    // Return was pressed in the password row on a text that is not the password.
+    property bool wrongPassword: false
 
     // Right column of the layout.
     readonly property real columnX: width * 0.525
@@ -27,25 +31,13 @@ Item {
     width: 768
     height: 358
 
-    // The texts follow the properties only when they change, so the defaults show unchanged.
-    onLogoChanged: imageDeviceFoundLogo.source = logo
-    onNameChanged: textDeviceFoundName.text = name
-    onStatusChanged: textDeviceFoundStatus.text = status
-    onVersionCurrentChanged: textDeviceFoundCurrent.text = qsTr("Currently Installed: ") + versionCurrent
-    onVersionNewChanged: textDeviceFoundNew.text = qsTr("New Version: ") + versionNew
-    onBatteryTipChanged: textModelLTip.opacity = batteryTip ? 1 : 0
+    // The row opens with the keys in it and closes empty.
     onDowngradeChanged: {
-        if (downgrade) {
-            textDowngradeTip.opacity = 1
-            textInputDowngradePassword.opacity = 1
-            textInputDowngradePassword.enabled = true
+        if (downgrade)
             textInputDowngradePassword.forceActiveFocus()
-        } else {
-            textDowngradeTip.opacity = 0
-            textInputDowngradePassword.opacity = 0
-            textInputDowngradePassword.enabled = false
+        else
             textInputDowngradePassword.text = ""
-        }
+        wrongPassword = false
     }
 
     Text {
@@ -55,8 +47,8 @@ Item {
         y: page.height * 0.1
         width: page.width * 0.3125
         height: page.height * 0.05
-        color: "#ffffff"
-        font.family: fontDinotBold.name
+        color: theme.text
+        font.family: theme.bold
         font.pointSize: height
         text: qsTr("DEVICE FOUND")
     }
@@ -68,7 +60,7 @@ Item {
         y: page.height * 0.3
         width: page.width * 0.3125
         height: page.height * 0.4
-        source: "/img/talvo.jpg"
+        source: page.logo
     }
 
     Text {
@@ -78,10 +70,10 @@ Item {
         y: page.height * 0.3
         width: page.columnWidth
         height: page.height * 0.05
-        color: "#ffffff"
-        font.family: fontDinotBold.name
+        color: theme.text
+        font.family: theme.bold
         font.pointSize: height
-        text: qsTr("unknown")
+        text: page.name
         Accessible.role: Accessible.StaticText
         Accessible.name: text
     }
@@ -93,10 +85,10 @@ Item {
         y: page.height * 0.4
         width: page.columnWidth
         height: page.height * 0.05
-        color: "#ffffff"
-        font.family: fontDinotBold.name
+        color: theme.text
+        font.family: theme.bold
         font.pointSize: height * 0.625
-        text: qsTr("Update available")
+        text: page.status
         Accessible.role: Accessible.StaticText
         Accessible.name: text
     }
@@ -108,10 +100,10 @@ Item {
         y: page.height * 0.45
         width: page.columnWidth
         height: page.height * 0.05
-        color: "#777777"
-        font.family: fontDinotRegular.name
+        color: theme.secondary
+        font.family: theme.regular
         font.pointSize: height * 0.625
-        text: qsTr("Currently Installed: ")
+        text: qsTr("Currently Installed: ") + page.versionCurrent
         Accessible.role: Accessible.StaticText
         Accessible.name: text
     }
@@ -123,10 +115,10 @@ Item {
         y: page.height * 0.5
         width: page.columnWidth
         height: page.height * 0.05
-        color: "#ffffff"
-        font.family: fontDinotRegular.name
+        color: theme.text
+        font.family: theme.regular
         font.pointSize: height * 0.625
-        text: qsTr("New Version: ")
+        text: qsTr("New Version: ") + page.versionNew
         Accessible.role: Accessible.StaticText
         Accessible.name: text
     }
@@ -139,9 +131,9 @@ Item {
         y: page.height * 0.55
         width: page.columnWidth
         height: page.height * 0.05
-        color: "#5c99b5"
-        linkColor: "#5c99b5"
-        font.family: fontDinotRegular.name
+        color: theme.accent
+        linkColor: theme.accent
+        font.family: theme.regular
         font.pointSize: height * 0.625
         // Styled text is the rich-text form that takes linkColor.
         textFormat: Text.StyledText
@@ -163,18 +155,35 @@ Item {
     }
 
     Text {
+        id: textChangelogFailed
+        objectName: "textChangelogFailed"
+        x: page.columnX
+        y: page.height * 0.6
+        width: page.columnWidth
+        height: page.height * 0.05
+        opacity: page.changelogFailed ? 1 : 0
+        visible: opacity > 0
+        color: theme.accent
+        font.family: theme.regular
+        font.pointSize: height * 0.5
+        text: qsTr("The change log could not be opened.")
+        Accessible.role: Accessible.AlertMessage
+        Accessible.name: text
+    }
+
+    Text {
         id: textModelLTip
         objectName: "textModelLTip"
         x: page.columnX
         y: page.height * 0.65
         width: page.columnWidth
         height: page.height * 0.1
-        opacity: 0
+        opacity: page.batteryTip ? 1 : 0
         visible: opacity > 0
         enabled: opacity > 0
-        color: "#ffffff"
+        color: theme.text
         wrapMode: Text.WordWrap
-        font.family: fontDinotRegular.name
+        font.family: theme.regular
         font.pointSize: height * 0.3
         text: qsTr("Please make sure that your battery is half full before continuing.")
     }
@@ -188,12 +197,31 @@ Item {
         height: page.height * 0.1
         opacity: page.unplugged ? 1 : 0
         visible: opacity > 0
-        color: "#5c99b5"
+        color: theme.accent
         wrapMode: Text.WordWrap
-        font.family: fontDinotBold.name
+        font.family: theme.bold
         font.pointSize: height * 0.3
         text: qsTr("Talvo was unplugged: plug it in again to go on.")
         Accessible.role: Accessible.AlertMessage
+        Accessible.name: text
+    }
+
+    // Why the password row is open, below the picture.
+    Text {
+        id: textDowngradeNote
+        objectName: "textDowngradeNote"
+        x: page.width * 0.1875
+        y: page.height * 0.73
+        width: page.width * 0.3125
+        height: page.height * 0.25
+        opacity: page.downgrade ? 1 : 0
+        visible: opacity > 0
+        color: theme.text
+        wrapMode: Text.WordWrap
+        font.family: theme.regular
+        font.pointSize: page.height * 0.1 * 0.3
+        text: qsTr("Talvo's firmware is newer than this program's. A service station gives the password.")
+        Accessible.role: Accessible.StaticText
         Accessible.name: text
     }
 
@@ -205,13 +233,13 @@ Item {
         y: page.height * 1.0625
         width: page.width * 0.3125
         height: page.height * 0.06
-        opacity: 0
+        opacity: page.downgrade ? 1 : 0
         visible: opacity > 0
         enabled: opacity > 0
-        color: "#ffffff"
+        color: theme.text
         wrapMode: Text.WordWrap
         horizontalAlignment: Text.AlignRight
-        font.family: fontDinotRegular.name
+        font.family: theme.regular
         font.pointSize: height * 0.625
         text: qsTr("Downgrade password:")
     }
@@ -223,18 +251,20 @@ Item {
         y: page.height * 1.0625
         width: page.columnWidth
         height: page.height * 0.06
-        opacity: 0
+        opacity: page.downgrade ? 1 : 0
         visible: opacity > 0
-        enabled: false
-        color: "#ffffff"
+        enabled: page.downgrade
+        color: theme.text
         echoMode: TextInput.Password
-        font.family: fontDinotRegular.name
+        font.family: theme.regular
         font.pointSize: height * 0.625
         text: ""
         activeFocusOnTab: true
         Accessible.role: Accessible.EditableText
         Accessible.name: textDowngradeTip.text.replace(/:$/, "")
+        onAccepted: page.wrongPassword = text !== "Morwe"
         onTextChanged: {
+            page.wrongPassword = false
             if (text === "Morwe") {
                 page.downgrade = false
                 page.passwordVerified()
@@ -244,5 +274,22 @@ Item {
 
     FocusRing {
         target: textInputDowngradePassword
+    }
+
+    Text {
+        id: textWrongPassword
+        objectName: "textWrongPassword"
+        x: page.columnX
+        y: textInputDowngradePassword.y + textInputDowngradePassword.height
+        width: page.columnWidth
+        height: page.height * 0.05
+        opacity: page.wrongPassword ? 1 : 0
+        visible: opacity > 0
+        color: theme.accent
+        font.family: theme.regular
+        font.pointSize: height * 0.5
+        text: qsTr("Wrong password: type it again.")
+        Accessible.role: Accessible.AlertMessage
+        Accessible.name: text
     }
 }

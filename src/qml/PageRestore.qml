@@ -39,9 +39,9 @@ Item {
         y: page.height * 0.06
         width: page.width
         height: page.height * 0.08
-        color: "#ffffff"
+        color: theme.text
         horizontalAlignment: Text.AlignHCenter
-        font.family: fontDinotBold.name
+        font.family: theme.bold
         font.pointSize: height * 0.55
         text: qsTr("This unit's last update did not finish.")
         Accessible.role: Accessible.StaticText
@@ -55,9 +55,9 @@ Item {
         y: textRestoreHead.y + textRestoreHead.height
         width: page.width
         height: page.height * 0.07
-        color: "#777777"
+        color: theme.secondary
         horizontalAlignment: Text.AlignHCenter
-        font.family: fontDinotBold.name
+        font.family: theme.bold
         font.pointSize: height * 0.45
         text: page.knownModel !== ""
               ? qsTr("It is a %1, as noted before the update.").arg(page.knownModel)
@@ -98,16 +98,34 @@ Item {
         }
     }
 
+    // For a user who cannot tell the family by the picture.
+    Text {
+        id: textRestoreHelp
+        objectName: "textRestoreHelp"
+        x: 0
+        y: page.height * (0.28 + 0.5 + 0.03)
+        width: page.width
+        height: textRestoreNote.height
+        opacity: page.knownModel === "" ? 1 : 0
+        visible: opacity > 0
+        color: theme.secondary
+        horizontalAlignment: Text.AlignHCenter
+        font: textRestoreNote.font
+        text: qsTr("Not sure? Look for the letter S or L after the model number on the unit's label.")
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
+    }
+
     Text {
         id: textRestoreUnplugged
         objectName: "textRestoreUnplugged"
         x: 0
-        y: page.height * (0.28 + 0.5 + 0.04)
+        y: page.height * (0.28 + 0.5 + 0.11)
         width: page.width
         height: textRestoreNote.height
         opacity: page.unplugged ? 1 : 0
         visible: opacity > 0
-        color: "#5c99b5"
+        color: theme.accent
         horizontalAlignment: Text.AlignHCenter
         font: textRestoreNote.font
         text: qsTr("Talvo was unplugged: plug it in again to restore it.")

@@ -41,9 +41,9 @@ Item {
         y: imageSearch.y + imageSearch.height
         width: page.width
         height: imageSearch.height * 0.375
-        color: "#5c99b5"
+        color: theme.accent
         horizontalAlignment: Text.AlignHCenter
-        font.family: fontDinotBold.name
+        font.family: theme.bold
         font.pointSize: height * 0.375
         text: qsTr("Searching connected devices...")
         Accessible.role: Accessible.StaticText

@@ -20,6 +20,12 @@ Item {
     // The outcome as one sentence, for screen readers.
     readonly property string outcome: [textStatusHead.text, textStatusNote.text, textStatusReason.text].filter(function (t) { return t !== "" }).join(" ")
 
+    // The outcome whose texts show: the last of SEARCH_ERROR, UPDATE_ERROR and UPDATE_SUCCESS that
+    // `state` took; the main window's "WELCOME" on leaving keeps them.
+    property string shown: ""
+    // The operation was a restore of a unit left in its loader, not an installation.
+    property bool restoring: false
+
     // A search that found the unit but could not use its port did detect Talvo.
     function searchFailureHead() {
         switch (searchFailure) {
@@ -31,13 +37,18 @@ Item {
         return qsTr("Sorry, we did not detect Talvo")
     }
 
-    function updateErrorNote() {
-        if (erased)
-            return unitPlugged ? qsTr("Talvo has no firmware now: press MAIN MENU and scan again to RESTORE FIRMWARE.")
-                               : qsTr("Talvo has no firmware now: plug it in again to restore it.")
-        if (!unitPlugged)
-            return qsTr("Talvo was unplugged: plug it in again and scan.")
-        return qsTr("Please unpower Talvo, disconnect the cable and contact your local service station or distributor for further help.")
+    function searchFailureNote() {
+        switch (searchFailure) {
+        case UpdateDriver.SearchNoAccess:
+            return Qt.platform.os === "linux" ? qsTr("The udev rule /usr/lib/udev/rules.d/60-talvo.rules gives you access.") : ""
+        case UpdateDriver.SearchPortBusy:
+            return ""
+        case UpdateDriver.SearchNotUnderstood:
+            // Something answered on the unit's port, but not as a unit this program knows: a
+            // firmware older than this program reads.
+            return qsTr("Please use the TalvoUpdater_4901 first.")
+        }
+        return qsTr("Connect Talvo with its USB cable and switch it on, then press MAIN MENU and scan again.")
     }
 
     function searchFailureText() {
@@ -47,43 +58,30 @@ Item {
                 return qsTr("Unplug it and plug it in again; without that rule, reinstall TalvoUpdater.")
             return qsTr("No access to the unit's port: close other programs that may use it.")
         case UpdateDriver.SearchPortBusy:
-            return qsTr("Another program holds the unit's port: close it and scan again.")
-        case UpdateDriver.SearchUnitInLoader:
-            return qsTr("Its last update did not finish: a service station can restore it.")
+            return qsTr("Another program holds the unit's port: close it, then press MAIN MENU and scan again.")
         }
         return ""
+    }
+
+    function updateErrorNote() {
+        if (restoring)
+            return unitPlugged ? qsTr("Talvo can be restored again: press MAIN MENU and scan again.")
+                               : qsTr("Talvo can be restored again: plug it in again.")
+        if (erased)
+            return unitPlugged ? qsTr("Talvo has no firmware now: press MAIN MENU and scan again to RESTORE FIRMWARE.")
+                               : qsTr("Talvo has no firmware now: plug it in again to restore it.")
+        if (!unitPlugged)
+            return qsTr("Talvo was unplugged: plug it in again and scan.")
+        return qsTr("Please unpower Talvo, disconnect the cable and contact your local service station or distributor for further help.")
     }
 
     width: 768
     height: 358
 
-    // Any other value, such as "WELCOME", keeps the texts of the last outcome.
     onStateChanged: {
-        if (state === "SEARCH_ERROR") {
-            imageStatus.source = "/img/status_error.jpg"
-            textStatusHead.text = searchFailureHead()
-            if (searchFailure === UpdateDriver.SearchNoAccess && Qt.platform.os === "linux")
-                textStatusNote.text = qsTr("The udev rule /usr/lib/udev/rules.d/60-talvo.rules gives you access.")
-            else if (searchFailure === UpdateDriver.SearchNoAccess || searchFailure === UpdateDriver.SearchPortBusy)
-                textStatusNote.text = ""
-            else
-                textStatusNote.text = qsTr("Please use the TalvoUpdater_4901 first.")
-            textStatusReason.text = searchFailureText()
-        } else if (state === "UPDATE_ERROR") {
-            imageStatus.source = "/img/status_error.jpg"
-            textStatusHead.text = qsTr("Error: Update failed")
-            textStatusNote.text = updateErrorNote()
-            textStatusReason.text = ""
-        } else if (state === "UPDATE_SUCCESS") {
-            imageStatus.source = "/img/status_success.jpg"
-            textStatusHead.text = qsTr("Update successful!")
-            textStatusReason.text = ""
-            textStatusNote.text = restartNote !== "" ? restartNote : qsTr("Please unplug the USB cable\nand restart Talvo.")
-        }
+        if (state === "SEARCH_ERROR" || state === "UPDATE_ERROR" || state === "UPDATE_SUCCESS")
+            shown = state
     }
-
-    onErasedChanged: if (state === "UPDATE_ERROR") textStatusNote.text = updateErrorNote()
-    onUnitPluggedChanged: if (state === "UPDATE_ERROR") textStatusNote.text = updateErrorNote()
 
     Accessible.role: Accessible.AlertMessage
     Accessible.name: outcome
@@ -95,7 +93,7 @@ Item {
         height: page.height * 0.375
         x: (page.width - width) / 2
         y: (page.height - height) / 2
-        source: "/img/status_success.jpg"
+        source: page.shown === "SEARCH_ERROR" || page.shown === "UPDATE_ERROR" ? "/img/status_error.jpg" : "/img/status_success.jpg"
     }
 
     Text {
@@ -105,11 +103,21 @@ Item {
         y: imageStatus.y + imageStatus.height
         width: page.width
         height: imageStatus.height * 0.375
-        color: "#5c99b5"
+        color: theme.accent
         horizontalAlignment: Text.AlignHCenter
-        font.family: fontDinotBold.name
+        font.family: theme.bold
         font.pointSize: height * 0.375
-        text: qsTr("Update status unknown!")
+        text: {
+            switch (page.shown) {
+            case "SEARCH_ERROR":
+                return page.searchFailureHead()
+            case "UPDATE_ERROR":
+                return page.restoring ? qsTr("Error: Restore failed") : qsTr("Error: Update failed")
+            case "UPDATE_SUCCESS":
+                return page.restoring ? qsTr("Restore successful!") : qsTr("Update successful!")
+            }
+            return ""
+        }
         Accessible.role: Accessible.StaticText
         Accessible.name: text
     }
@@ -122,12 +130,22 @@ Item {
         width: page.width
         height: textStatusHead.height * 0.625
         visible: text !== ""
-        color: "#777777"
+        color: theme.secondary
         wrapMode: Text.WordWrap
         horizontalAlignment: Text.AlignHCenter
-        font.family: fontDinotBold.name
+        font.family: theme.bold
         font.pointSize: height * 0.375
-        text: qsTr("...")
+        text: {
+            switch (page.shown) {
+            case "SEARCH_ERROR":
+                return page.searchFailureNote()
+            case "UPDATE_ERROR":
+                return page.updateErrorNote()
+            case "UPDATE_SUCCESS":
+                return page.restartNote !== "" ? page.restartNote : qsTr("Please unplug the USB cable\nand restart Talvo.")
+            }
+            return ""
+        }
         Accessible.role: Accessible.StaticText
         Accessible.name: text
     }
@@ -144,7 +162,7 @@ Item {
         color: textStatusNote.color
         horizontalAlignment: Text.AlignHCenter
         font: textStatusNote.font
-        text: ""
+        text: page.shown === "SEARCH_ERROR" ? page.searchFailureText() : ""
         Accessible.role: Accessible.StaticText
         Accessible.name: text
     }

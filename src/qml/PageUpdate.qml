@@ -9,11 +9,11 @@ Item {
     property int progress: 0
     // The window was asked to close during the installation and stayed open: say why.
     property bool closeRefused: false
+    // The unit is restored (from its loader), not updated.
+    property bool restoring: false
 
     width: 768
     height: 358
-
-    onProgressChanged: progressBar.value = progress
 
     Text {
         id: textUpdate
@@ -22,12 +22,12 @@ Item {
         y: 0
         width: page.width
         height: page.height * 0.234375
-        color: "#ffffff"
+        color: theme.text
         horizontalAlignment: Text.AlignHCenter
         verticalAlignment: Text.AlignVCenter
-        font.family: fontDinotBold.name
+        font.family: theme.bold
         font.pointSize: height * 0.375
-        text: qsTr("UPDATE IN PROGRESS")
+        text: page.restoring ? qsTr("RESTORE IN PROGRESS") : qsTr("UPDATE IN PROGRESS")
         Accessible.role: Accessible.StaticText
         Accessible.name: text
     }
@@ -41,26 +41,23 @@ Item {
         y: (page.height - height) / 2
         minimumValue: 0
         maximumValue: 100
-        value: 0
+        value: page.progress
         // The role gives screen readers the bar's value, minimum and maximum.
         Accessible.role: Accessible.ProgressBar
-        Accessible.name: qsTr("Update progress, %1 %").arg(value)
-
-        // The percentage is always written from the bar's own value.
-        onValueChanged: textUpdatePercentage.text = value + "%"
+        Accessible.name: page.restoring ? qsTr("Restore progress, %1 %").arg(value) : qsTr("Update progress, %1 %").arg(value)
 
         style: ProgressBarStyle {
             background: Rectangle {
-                color: "#000000"
+                color: theme.background
                 radius: 2
-                border.color: "#777777"
+                border.color: theme.secondary
             }
             progress: Item {
                 Rectangle {
                     anchors.fill: parent
                     anchors.margins: 2
-                    color: "#5C99B5"
-                    border.color: "#000000"
+                    color: theme.accent
+                    border.color: theme.background
                 }
             }
         }
@@ -72,12 +69,13 @@ Item {
             height: progressBar.height
             x: (progressBar.width - width) / 2
             y: 0
-            color: "#ffffff"
+            color: theme.text
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
-            font.family: fontDinotBold.name
+            font.family: theme.bold
             font.pointSize: height * 0.375
-            text: qsTr("0%")
+            // From the bar's own value, which stays within 0 to 100.
+            text: progressBar.value + "%"
         }
     }
 
@@ -88,11 +86,12 @@ Item {
         y: 223
         width: page.width
         height: textUpdate.height * 0.375
-        color: "#777777"
+        color: theme.secondary
         horizontalAlignment: Text.AlignHCenter
-        font.family: fontDinotBold.name
+        font.family: theme.bold
         font.pointSize: height * 0.375
-        text: qsTr("Please do not disconnect your device until the update is completed.")
+        text: page.restoring ? qsTr("Please do not disconnect your device until the restore is completed.")
+                             : qsTr("Please do not disconnect your device until the update is completed.")
         Accessible.role: Accessible.StaticText
         Accessible.name: text
     }

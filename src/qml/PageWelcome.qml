@@ -18,47 +18,49 @@ Item {
         y: 0
         width: pageWelcome.width
         height: pageWelcome.height * 0.375
-        color: "#000000"
+        color: theme.background
 
         Text {
             id: textWelcomeHead1
             objectName: "textWelcomeHead1"
             y: 0
             width: rectangleHeader.width
-            height: rectangleHeader.height * 0.625
-            color: "#5c99b5"
+            height: rectangleHeader.height * 0.45
+            color: theme.accent
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
-            font.family: fontDinotBold.name
-            font.pixelSize: height * 0.375
+            font.family: theme.bold
+            // The size of a headline 62.5 % of the header tall, in a box that leaves room below.
+            font.pixelSize: rectangleHeader.height * 0.625 * 0.375
             text: qsTr("Welcome to the Talvo Firmware Update")
         }
 
         Text {
             id: textWelcomeHead2
             objectName: "textWelcomeHead2"
-            y: textWelcomeHead1.y + textWelcomeHead1.height
+            y: rectangleHeader.height * 0.625
             width: rectangleHeader.width
             height: rectangleHeader.height * 0.375
-            color: "#ffffff"
+            color: theme.text
             horizontalAlignment: Text.AlignHCenter
-            font.family: fontDinotBold.name
+            font.family: theme.bold
             font.pixelSize: height * 0.375
             text: qsTr("Please follow the steps below.")
         }
 
-        // Lies over the lower part of the headline's box; starts where that box's text would end.
+        // The families served, in a line of its own between the headline and the request.
         Text {
             id: textWelcomeHead3
             objectName: "textWelcomeHead3"
-            y: rectangleHeader.height * 0.375
+            y: textWelcomeHead1.height
             width: rectangleHeader.width
-            height: rectangleHeader.height * 0.625
-            color: "#ff0000"
+            height: rectangleHeader.height * 0.175
+            color: theme.modelLine
             horizontalAlignment: Text.AlignHCenter
-            font.family: fontDinotBold.name
-            font.pixelSize: height * 0.375
-            text: qsTr("TALVO L")
+            verticalAlignment: Text.AlignVCenter
+            font.family: theme.bold
+            font.pixelSize: height * 0.75
+            text: qsTr("TALVO S · TALVO L")
         }
     }
 
@@ -69,7 +71,7 @@ Item {
         y: rectangleHeader.height
         width: pageWelcome.width
         height: pageWelcome.height - rectangleHeader.height
-        color: "#000000"
+        color: theme.background
 
         ItemStep {
             id: itemWelcomeStep1

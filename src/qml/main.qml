@@ -26,6 +26,9 @@ ApplicationWindow {
         }
         if (next !== "UPDATE")
             mainFrame.restoreFamily = 0
+        // An outcome that was waiting when the search page was left belongs to no page now.
+        if (previous === "SEARCH")
+            timerSearchStatusPostpone.stop()
 
         mainFrame.state = next
         if (next === "SEARCH") {
@@ -37,6 +40,7 @@ ApplicationWindow {
         } else if (next === "UPDATE") {
             pageUpdate.progress = 0
         } else if (next === "DEVICE_FOUND" || next === "RESTORE") {
+            pageDeviceFound.changelogFailed = false
             // The search has just met the unit: a pull before the watch's first look is a change.
             mainFrame.unitPlugged = 1
         } else if (next === "UPDATE_ERROR") {
@@ -56,34 +60,33 @@ ApplicationWindow {
         if (statusShown)
             pageStatus.state = next
 
-        switch (next) {
-        case "WELCOME":
-            mainButton.text = qsTr("SCAN FOR DEVICES")
-            break
-        case "SEARCH":
-            mainButton.text = qsTr("CANCEL")
-            break
-        case "DEVICE_FOUND":
-            mainButton.text = qsTr("INSTALL UPDATE")
-            break
-        case "UPDATE":
-            mainButton.text = qsTr("NO BUTTON")
-            break
-        case "RESTORE":
-            mainButton.text = qsTr("RESTORE FIRMWARE")
-            break
-        default:
-            mainButton.text = qsTr("MAIN MENU")
-            break
-        }
         mainButton.opacity = next === "UPDATE" || (next === "RESTORE" && pageRestore.family === 0) ? 0 : 1
         // The keys always have a target: the main button wherever it shows.
         if (mainButton.opacity === 1)
             mainButton.forceActiveFocus()
     }
 
+    // The main button's caption in each state; on the device page it says whether the carried
+    // firmware is an update.
+    function captionOf(state, updateAvailable) {
+        switch (state) {
+        case "WELCOME":
+            return qsTr("SCAN FOR DEVICES")
+        case "SEARCH":
+            return qsTr("CANCEL")
+        case "DEVICE_FOUND":
+            return updateAvailable ? qsTr("INSTALL UPDATE") : qsTr("INSTALL FIRMWARE")
+        case "UPDATE":
+            return qsTr("NO BUTTON")
+        case "RESTORE":
+            return qsTr("RESTORE FIRMWARE")
+        }
+        return qsTr("MAIN MENU")
+    }
+
     // A search has ended with a unit: fill the device page and pick one of its three outcomes.
     function showDeviceFound() {
+        mainFrame.updateAvailable = true
         enterState("DEVICE_FOUND")
 
         var logo = updateDriver.modelPicture
@@ -100,11 +103,8 @@ ApplicationWindow {
             pageDeviceFound.batteryTip = family.batteryTip
         }
 
-        if (updateDriver.isUpdateAvailable()) {
-            pageDeviceFound.status = qsTr("Update available")
-        } else {
-            pageDeviceFound.status = qsTr("No update necessary")
-            mainButton.text = qsTr("INSTALL FIRMWARE")
+        if (!updateDriver.isUpdateAvailable()) {
+            mainFrame.updateAvailable = false
             // A unit newer than the carried firmware: the button waits for the password.
             if (updateDriver.isDowngrade()) {
                 pageDeviceFound.downgrade = true
@@ -126,6 +126,21 @@ ApplicationWindow {
         enterState("RESTORE")
         if (mainButton.opacity === 0)
             pageRestore.takeFocus()
+    }
+
+    // MAIN MENU and Escape where the wizard waits for a decision about a unit it found.
+    function backToMainMenu() {
+        if (mainFrame.state !== "DEVICE_FOUND" && mainFrame.state !== "RESTORE")
+            return
+        pageDeviceFound.downgrade = false
+        enterState("WELCOME")
+    }
+
+    // The driver-missing message gives way to the frame again.
+    function closeDriverMessage() {
+        mainFrame.opacity = 1
+        messageDriverMissing.opacity = 0
+        messageDriverMissing.documentationFailed = false
     }
 
     function startSearch() {
@@ -156,14 +171,6 @@ ApplicationWindow {
         }
     }
 
-    // Mouse, Space, Return and Enter all press the main button through here. A press right after
-    // the caption changed was meant for the previous caption (the second click of a double click on
-    // "SCAN FOR DEVICES" would cancel the search it started) and is dropped.
-    function mainButtonActivated() {
-        if (!timerMainButtonGuard.running)
-            mainButtonPressed()
-    }
-
     function mainButtonPressed() {
         switch (mainFrame.state) {
         case "WELCOME":
@@ -176,13 +183,18 @@ ApplicationWindow {
             }
             break
         case "SEARCH":
+            // The worker stops before its next probe attempt; whatever the search still reports
+            // arrives on the welcome page, which shows none of it.
             mainFrame.cancelPressed = true
             updateDriver.search(false)
+            enterState("WELCOME")
             break
         case "DEVICE_FOUND":
+            mainFrame.restored = false
             enterState("UPDATE")
             break
         case "RESTORE":
+            mainFrame.restored = true
             mainFrame.restoreFamily = pageRestore.family
             var picked = familyOf(pageRestore.family)
             pageStatus.restartNote = picked ? picked.restartNote : ""
@@ -203,7 +215,7 @@ ApplicationWindow {
     maximumWidth: 768
     minimumHeight: 512
     maximumHeight: 512
-    color: "#000000"
+    color: theme.background
     title: qsTr("quellmark Update Center")
 
     // Closing would leave the flash running unseen with the port held, and the unit half written.
@@ -215,8 +227,15 @@ ApplicationWindow {
     }
     Component.onCompleted: {
         // The first caption is not a change that a press could have been meant for.
-        timerMainButtonGuard.stop()
+        mainButton.shownAt = 0
         mainButton.forceActiveFocus()
+    }
+
+    Theme {
+        id: theme
+        objectName: "theme"
+        bold: fontDinotBold.name
+        regular: fontDinotRegular.name
     }
 
     FontLoader {
@@ -253,12 +272,6 @@ ApplicationWindow {
         repeat: false
         running: true
         onTriggered: updateDriver.search(false)
-    }
-    Timer {
-        id: timerMainButtonGuard
-        objectName: "timerMainButtonGuard"
-        interval: 300
-        repeat: false
     }
     Timer {
         id: timerSearchStartPostpone
@@ -330,9 +343,9 @@ ApplicationWindow {
     MessageDriverMissing {
         id: messageDriverMissing
         objectName: "messageDriverMissing"
-        x: mainWindow.width * 0.3
+        x: mainWindow.width * 0.25
         y: mainWindow.height * 0.4
-        width: mainWindow.width * 0.4
+        width: mainWindow.width * 0.5
         height: mainWindow.height * 0.2
         opacity: 0
         visible: opacity > 0
@@ -343,13 +356,21 @@ ApplicationWindow {
         }
 
         onShowDocumentationChanged: {
-            if (showDocumentation) {
-                updateDriver.openDocumentationNatively()
-                mainFrame.opacity = 1
-                messageDriverMissing.opacity = 0
-                messageDriverMissing.showDocumentation = false
-                mainButton.forceActiveFocus()
+            if (!showDocumentation)
+                return
+            var opened = updateDriver.openDocumentationNatively()
+            messageDriverMissing.showDocumentation = false
+            // Without a viewer the message stays, says so, and still offers the scan.
+            if (!opened) {
+                messageDriverMissing.documentationFailed = true
+                return
             }
+            closeDriverMessage()
+            mainButton.forceActiveFocus()
+        }
+        onScanAnyway: {
+            closeDriverMessage()
+            startSearch()
         }
     }
 
@@ -366,12 +387,17 @@ ApplicationWindow {
         property int restoreFamily: 0
         // What the plug watch saw last: 1 a unit's port listed, 0 none, -1 not looked yet.
         property int unitPlugged: -1
+        // The unit found carries an older firmware than this program (the device page's outcome).
+        property bool updateAvailable: true
+        // The last operation on the UPDATE page was a restore, for the status page's words.
+        property bool restored: false
 
         x: 0
         y: 0
         width: mainWindow.width
         height: mainWindow.height
         source: "/img/main_frame.png"
+        Keys.onEscapePressed: mainWindow.backToMainMenu()
         opacity: 1
         visible: opacity > 0
         enabled: opacity > 0
@@ -412,7 +438,8 @@ ApplicationWindow {
             opacity: 0
             visible: opacity > 0
             enabled: opacity > 0
-            onChangelogClicked: updateDriver.openChangelogNatively()
+            status: mainFrame.updateAvailable ? qsTr("Update available") : qsTr("No update necessary")
+            onChangelogClicked: changelogFailed = !updateDriver.openChangelogNatively()
             onPasswordVerified: {
                 mainButton.opacity = 1
                 mainButton.forceActiveFocus()
@@ -430,6 +457,7 @@ ApplicationWindow {
             visible: opacity > 0
             enabled: opacity > 0
             onOpacityChanged: opacity === 1 ? timerUpdateStartPostpone.restart() : timerUpdateStartPostpone.stop()
+            restoring: mainFrame.restoreFamily !== 0
         }
 
         PageRestore {
@@ -461,6 +489,28 @@ ApplicationWindow {
             opacity: 0
             visible: opacity > 0
             enabled: opacity > 0
+            restoring: mainFrame.restored
+        }
+
+        // The way back from a unit's page, at the footer's left, level with the main
+        // button; before it for Tab, which reads the footer from left to right.
+        MainButton {
+            id: buttonMainMenu
+            objectName: "buttonMainMenu"
+            width: mainWindow.width * 0.17
+            height: mainButton.height
+            x: mainWindow.footerHeight * 0.2
+            y: mainButton.y
+            opacity: mainFrame.state === "DEVICE_FOUND" || mainFrame.state === "RESTORE" ? 1 : 0
+            visible: opacity > 0
+            enabled: opacity > 0
+            activeFocusOnTab: true
+            text: qsTr("MAIN MENU")
+            onActivated: mainWindow.backToMainMenu()
+        }
+
+        FocusRing {
+            target: buttonMainMenu
         }
 
         MainButton {
@@ -473,11 +523,10 @@ ApplicationWindow {
             opacity: 1
             visible: opacity > 0
             enabled: opacity > 0
-            text: qsTr("SCAN FOR DEVICES")
-            onTextChanged: timerMainButtonGuard.restart()
-            onClicked: mainWindow.mainButtonActivated()
-            Keys.onReturnPressed: mainWindow.mainButtonActivated()
-            Keys.onEnterPressed: mainWindow.mainButtonActivated()
+            text: mainWindow.captionOf(mainFrame.state, mainFrame.updateAvailable)
+            // Installing, installing after the password and restoring all write to the unit.
+            writes: mainFrame.state === "DEVICE_FOUND" || mainFrame.state === "RESTORE"
+            onActivated: mainWindow.mainButtonPressed()
             // Focus comes here with every outcome: a screen reader reads it with the caption.
             Accessible.description: pageStatus.opacity === 1 ? pageStatus.outcome : ""
         }

@@ -76,8 +76,14 @@ public:
 
     void press()
     {
-        QObject *guard = object("timerMainButtonGuard");
-        waitUntil([&] { return !guard->property("running").toBool(); }, QStringLiteral("the button's guard"));
+        QObject *button = object("mainButton");
+        waitUntil(
+            [&] {
+                QVariant ready;
+                QMetaObject::invokeMethod(button, "ready", Q_RETURN_ARG(QVariant, ready));
+                return ready.toBool();
+            },
+            QStringLiteral("the button's guard"));
         QTest::mouseClick(_window, Qt::LeftButton, Qt::NoModifier, MAIN_BUTTON);
     }
 
@@ -247,6 +253,10 @@ int main(int argc, char *argv[])
     driver->setDriverAvailable(false);
     walk.press();
     walk.shoot(QStringLiteral("02-driver-missing"));
+    driver->setDocumentsOpen(false);
+    walk.object("messageDriverMissing")->setProperty("showDocumentation", true);
+    walk.shoot(QStringLiteral("02-driver-missing-not-opened"));
+    driver->setDocumentsOpen(true);
     walk.object("messageDriverMissing")->setProperty("showDocumentation", true);
     driver->setDriverAvailable(true);
 
@@ -300,6 +310,8 @@ int main(int argc, char *argv[])
     typeText(window, "Mor");
     walk.object("textInputDowngradePassword")->setProperty("cursorVisible", false);
     walk.shoot(QStringLiteral("13-device-downgrade-typing"));
+    QTest::keyClick(window, Qt::Key_Return);
+    walk.shoot(QStringLiteral("13-device-downgrade-wrong"));
     typeText(window, "we");
     walk.shoot(QStringLiteral("14-device-downgrade-verified"));
     walk.startInstall();
@@ -329,6 +341,16 @@ int main(int argc, char *argv[])
     walk.waitForCall(QStringLiteral("isUnitPlugged()"), driver->count(QStringLiteral("isUnitPlugged()")) + 1);
     walk.plug(false, "textRestoreUnplugged");
     walk.shoot(QStringLiteral("16-restore-unplugged"));
+    driver->setUnitPlugged(true);
+    walk.waitForState(QStringLiteral("SEARCH"));
+    driver->finish(false);
+    walk.waitForState(QStringLiteral("RESTORE"));
+    walk.object("pageRestore")->setProperty("family", 2);
+    walk.press();
+    walk.waitForState(QStringLiteral("UPDATE"));
+    driver->report(42);
+    walk.shoot(QStringLiteral("20-restore-42"));
+    walk.endInstall(false, QStringLiteral("21-restore-error"));
 
     return walk.failed() ? 1 : 0;
 }

@@ -41,6 +41,7 @@ public:
         SearchNoAccess = UpdateDriver::SearchNoAccess,
         SearchPortBusy = UpdateDriver::SearchPortBusy,
         SearchUnitInLoader = UpdateDriver::SearchUnitInLoader,
+        SearchNotUnderstood = UpdateDriver::SearchNotUnderstood,
     };
     Q_ENUM(SearchFailure)
 
@@ -75,6 +76,8 @@ public:
     Q_INVOKABLE void setErased(bool erased) { _erased = erased; }
     Q_INVOKABLE void setCannotVerify(bool cannotVerify) { _cannotVerify = cannotVerify; }
     Q_INVOKABLE void setUnitPlugged(bool plugged) { _unitPlugged = plugged; }
+    // Whether the desktop opens the change log and the instructions.
+    Q_INVOKABLE void setDocumentsOpen(bool open) { _documentsOpen = open; }
     // Whether install() starts an installation (it does not when the catalogue has no firmware).
     Q_INVOKABLE void setInstallStarts(bool starts) { _installStarts = starts; }
     Q_INVOKABLE void setUnit(int type, const QString &name, const QString &picture, const QString &current,
@@ -147,12 +150,21 @@ public slots:
         note(QStringLiteral("isDowngrade()"));
         return VersionOrder::isDowngrade(_versionCurrent, _versionNew);
     }
-    void openFileNatively(const QString &resourceFile, const QString &outputFile)
+    bool openFileNatively(const QString &resourceFile, const QString &outputFile)
     {
         note(QStringLiteral("openFileNatively()"), resourceFile + outputFile);
+        return _documentsOpen;
     }
-    void openChangelogNatively() { note(QStringLiteral("openChangelogNatively()")); }
-    void openDocumentationNatively() { note(QStringLiteral("openDocumentationNatively()")); }
+    bool openChangelogNatively()
+    {
+        note(QStringLiteral("openChangelogNatively()"));
+        return _documentsOpen;
+    }
+    bool openDocumentationNatively()
+    {
+        note(QStringLiteral("openDocumentationNatively()"));
+        return _documentsOpen;
+    }
     void install()
     {
         note(QStringLiteral("install()"));
@@ -213,6 +225,7 @@ private:
     bool _erased = false;
     bool _cannotVerify = false;
     bool _unitPlugged = true;
+    bool _documentsOpen = true;
     int _modelType = 0;
     QString _modelName;
     QString _modelPicture;

@@ -69,9 +69,9 @@ TestCase {
         return item("mainFrame").state
     }
 
-    // The main button ignores presses for 300 ms after its caption changed.
+    // The main button ignores presses for 300 ms after its caption changed, 500 ms where it writes.
     function waitForGuard() {
-        tryCompare(item("timerMainButtonGuard"), "running", false)
+        tryVerify(function () { return item("mainButton").settled() }, 3000, "the caption has settled")
     }
 
     function press() {
@@ -138,6 +138,21 @@ TestCase {
     function unitL(current) {
         return { type: 2, name: "Talvo 400 L", picture: "/fmw/l/logo.jpg", current: current || "49.07",
                  carried: "49.09", updateAvailable: true }
+    }
+
+    function downgradeUnit() {
+        var unit = unitS("52.05")
+        unit.updateAvailable = false
+        return unit
+    }
+
+    // Types into the focused item, the last letter 350 ms after the others.
+    function typeSlowly(text) {
+        for (var i = 0; i < text.length; ++i) {
+            if (i === text.length - 1)
+                wait(350)
+            keyClick(text[i])
+        }
     }
 
     // Steps from WELCOME: "unit" to the device page, "noUnit" to the search error, "scan" into a
@@ -225,7 +240,7 @@ TestCase {
                       "button INSTALL UPDATE shown"] },
             { tag: "a search without a unit leads to the search error and back",
               steps: ["press", "searchStarted", "finish false", "state SEARCH_ERROR", "button MAIN MENU shown",
-                      "head Sorry, we did not detect Talvo", "note Please use the TalvoUpdater_4901 first.",
+                      "head Sorry, we did not detect Talvo", "note Connect Talvo with its USB cable and switch it on, then press MAIN MENU and scan again.",
                       "press", "state WELCOME", "button SCAN FOR DEVICES shown", "searchStopped"] },
             { tag: "an installation ending well leads to success and back",
               steps: ["press", "searchStarted", "finish true", "state DEVICE_FOUND", "press", "state UPDATE",
@@ -331,18 +346,18 @@ TestCase {
 
     function test_cancel_data() {
         return [
-            { tag: "before the search starts, no unit", cancelEarly: true, result: false, expected: "WELCOME" },
-            { tag: "before the search starts, a unit wins", cancelEarly: true, result: true, expected: "DEVICE_FOUND" },
-            { tag: "after the search starts, no unit", cancelEarly: false, result: false, expected: "WELCOME" },
-            { tag: "after the search starts, a unit wins", cancelEarly: false, result: true, expected: "DEVICE_FOUND" }
+            { tag: "before the search starts, no unit", cancelEarly: true, result: false },
+            { tag: "before the search starts, a unit found", cancelEarly: true, result: true },
+            { tag: "after the search starts, no unit", cancelEarly: false, result: false },
+            { tag: "after the search starts, a unit found", cancelEarly: false, result: true }
         ]
     }
 
+    // CANCEL stops the search and leads back at once; what the search still reports is not shown.
     function test_cancel(data) {
         createWizard()
         driver.setUnit(1, "Talvo 400 S", "/fmw/s/logo.jpg", "49.07", "49.09")
         waitForCalls("search(false)", 1)
-        // Longer than the main button's guard: CANCEL can then come before the search starts.
         item("timerSearchStartPostpone").interval = 1000
         press()
         expectState("SEARCH")
@@ -350,36 +365,28 @@ TestCase {
             waitForCalls("search(true)", 1)
         press()
         compare(driver.count("search(false)"), 2, "CANCEL stops the search")
-        expectState("SEARCH")
-        expectButton("CANCEL", true)
-        // A CANCEL before the search started does not keep it from starting.
-        waitForCalls("search(true)", 1)
+        expectState("WELCOME")
+        expectButton("SCAN FOR DEVICES", true)
         driver.finish(data.result)
-        expectState(data.expected)
+        wait(1100)
+        expectState("WELCOME")
+        compare(driver.count("search(true)"), data.cancelEarly ? 0 : 1, "a cancelled search is not started late")
+        compare(driver.count("result()"), 0, "the cancelled search's end is not read")
     }
 
-    function test_cancel_while_the_outcome_is_postponed_returns_to_welcome() {
+    function test_cancel_while_the_outcome_is_postponed_returns_to_welcome_data() {
+        return [{ tag: "no unit", result: false }, { tag: "a unit found", result: true }]
+    }
+
+    function test_cancel_while_the_outcome_is_postponed_returns_to_welcome(data) {
         createWizard({ realTimers: true })
         press()
         waitForCalls("search(true)", 1)
-        driver.finish(false)
+        driver.finish(data.result)
         verify(item("timerSearchStatusPostpone").running)
         press()
         expectState("WELCOME")
-    }
-
-    function test_repeated_cancel_stops_again_and_waits_for_the_controller() {
-        createWizard()
-        waitForCalls("search(false)", 1)
-        press()
-        waitForCalls("search(true)", 1)
-        press()
-        press()
-        press()
-        compare(driver.count("search(false)"), 4)
-        wait(100)
-        expectState("SEARCH")
-        driver.finish(false)
+        wait(700)
         expectState("WELCOME")
     }
 
@@ -554,6 +561,101 @@ TestCase {
         mouseClick(link, 5, link.height / 2)
         compare(driver.count("openChangelogNatively()"), 1)
         expectState("DEVICE_FOUND")
+    }
+
+    // ---- the way back and documents that do not open ----------------------------------------------
+
+    function test_main_menu_and_escape_lead_back_from_a_units_page_data() {
+        var rows = [], pages = ["device", "downgrade", "restore"]
+        for (var i = 0; i < pages.length; ++i)
+            rows.push({ tag: pages[i] + ", MAIN MENU", page: pages[i] }, { tag: pages[i] + ", Escape", page: pages[i], key: Qt.Key_Escape })
+        return rows
+    }
+
+    function test_main_menu_and_escape_lead_back_from_a_units_page(data) {
+        createWizard()
+        driver.setSearchFailure(UpdateDriver.SearchUnitInLoader)
+        if (data.page === "restore") {
+            walk(["noUnit"])
+            expectState("RESTORE")
+        } else {
+            findUnit(data.page === "downgrade" ? downgradeUnit() : unitS())
+        }
+        var back = item("buttonMainMenu")
+        compare([back.text, back.opacity, back.enabled], ["MAIN MENU", 1, true])
+        if (!data.key)
+            tryVerify(function () { return back.ready() })
+        data.key ? keyClick(data.key) : mouseClick(back)
+        expectState("WELCOME")
+        compare([back.opacity, item("textInputDowngradePassword").opacity], [0, 0])
+        compare(driver.count("install()") + driver.count("restore(1)"), 0)
+    }
+
+    function test_documents_that_do_not_open_are_told_and_the_scan_offered() {
+        createWizard()
+        driver.setDocumentsOpen(false)
+        driver.setDriverAvailable(false)
+        press()
+        var message = item("messageDriverMissing"), text = item("textPleaseInstallDriver")
+        mouseClick(item("buttonReadInstruction"))
+        compare(driver.count("openDocumentationNatively()"), 1)
+        compare([message.opacity, text.text], [1, "Please install the driver. The instructions could not be opened."])
+        verify(text.y + text.contentHeight <= item("rectangleMessage").height, "inside the upper panel")
+        mouseClick(item("buttonScanAnyway"))
+        compare([message.opacity, item("mainFrame").opacity], [0, 1])
+        expectState("SEARCH")
+        waitForCalls("search(true)", 1)
+        driver.finish(true)
+        expectState("DEVICE_FOUND")
+        var link = item("textDeviceFoundChangelog"), failed = item("textChangelogFailed")
+        compare(failed.opacity, 0)
+        mouseClick(link, 5, link.height / 2)
+        compare([failed.opacity, failed.text], [1, "The change log could not be opened."])
+        verify(failed.contentWidth <= failed.width, "fits the column")
+    }
+
+    function test_a_restore_is_told_as_a_restore_data() {
+        return [
+            { tag: "the journal does not know the unit, success", journal: 0, result: true, head: "Restore successful!",
+              note: "Please unplug the USB cable\nand restart Talvo." },
+            { tag: "the journal knows the unit, failure", journal: 1, result: false, head: "Error: Restore failed",
+              note: "Talvo can be restored again: press MAIN MENU and scan again." }
+        ]
+    }
+
+    function test_a_restore_is_told_as_a_restore(data) {
+        createWizard()
+        driver.setRestoreFamily(data.journal, data.journal ? "Talvo 400 S" : "")
+        driver.setSearchFailure(UpdateDriver.SearchUnitInLoader)
+        walk(["noUnit"])
+        expectState("RESTORE")
+        var help = item("textRestoreHelp")
+        compare(help.opacity, data.journal ? 0 : 1)
+        compare(help.text, "Not sure? Look for the letter S or L after the model number on the unit's label.")
+        verify(help.contentWidth <= win.width && help.y >= item("choiceS").parent.y + item("choiceS").height, "below the choices, one line")
+        if (!data.journal)
+            mouseClick(item("choiceS"))
+        press()
+        expectState("UPDATE")
+        driver.report(42)
+        compare([item("textUpdate").text, item("progressBar").Accessible.name, item("textUpdateNote").text],
+                ["RESTORE IN PROGRESS", "Restore progress, 42 %", "Please do not disconnect your device until the restore is completed."])
+        driver.finish(data.result)
+        expectState(data.result ? "UPDATE_SUCCESS" : "UPDATE_ERROR")
+        compare([item("textStatusHead").text, item("textStatusNote").text], [data.head, data.note])
+    }
+
+    function test_the_downgrade_page_says_why_and_answers_a_wrong_password() {
+        createWizard()
+        findUnit(downgradeUnit())
+        var note = item("textDowngradeNote"), wrong = item("textWrongPassword")
+        compare([note.opacity, note.text], [1, "Talvo's firmware is newer than this program's. A service station gives the password."])
+        verify(note.y + note.contentHeight <= win.bodyHeight, "inside the page")
+        keyClick("x")
+        keyClick(Qt.Key_Return)
+        compare([wrong.opacity, wrong.text], [1, "Wrong password: type it again."])
+        keyClick(Qt.Key_Backspace)
+        compare(wrong.opacity, 0, "gone with the next keystroke")
     }
 
     // ---- downgrade password ----------------------------------------------------------------------
@@ -748,12 +850,14 @@ TestCase {
 
     function test_search_error_tells_what_the_ports_said_data() {
         return [
-            { tag: "nothing more known", failure: UpdateDriver.SearchFailureUnknown, line: "" },
+            { tag: "nothing answered", failure: UpdateDriver.SearchFailureUnknown, line: "",
+              note: "Connect Talvo with its USB cable and switch it on, then press MAIN MENU and scan again." },
+            { tag: "an answer from a firmware this program does not read", failure: UpdateDriver.SearchNotUnderstood, line: "" },
             { tag: "no access", failure: UpdateDriver.SearchNoAccess, head: "Talvo found, but its port cannot be opened",
               note: "The udev rule /usr/lib/udev/rules.d/60-talvo.rules gives you access.",
               line: "Unplug it and plug it in again; without that rule, reinstall TalvoUpdater." },
             { tag: "port held", failure: UpdateDriver.SearchPortBusy, head: "Talvo found, but its port is in use", note: "",
-              line: "Another program holds the unit's port: close it and scan again." }
+              line: "Another program holds the unit's port: close it, then press MAIN MENU and scan again." }
         ]
     }
 
@@ -820,6 +924,8 @@ TestCase {
         keyClick(data.key)
         compare(driver.count("openChangelogNatively()"), 1)
         keyClick(Qt.Key_Tab)
+        verify(item("buttonMainMenu").activeFocus && item("buttonMainMenuFocusRing").visible)
+        keyClick(Qt.Key_Tab)
         waitForGuard()
         keyClick(data.key)
         expectState("UPDATE")
@@ -840,6 +946,39 @@ TestCase {
         compare(driver.count("search(false)"), 2, "a later press does")
     }
 
+    // Each second press comes more than 300 ms after its caption changed: past the other captions' guard.
+    function test_a_caption_that_writes_answers_only_its_own_press_data() {
+        return [{ tag: "a double click's second click on INSTALL UPDATE", path: "device" },
+                { tag: "Return on INSTALL UPDATE", path: "device", key: Qt.Key_Return },
+                { tag: "a click as the password shows INSTALL FIRMWARE", path: "downgrade" },
+                { tag: "Enter pressed on a family, released and pressed again on RESTORE FIRMWARE", path: "restore" }]
+    }
+
+    function test_a_caption_that_writes_answers_only_its_own_press(data) {
+        createWizard()
+        if (data.path === "restore") {
+            driver.setSearchFailure(UpdateDriver.SearchUnitInLoader)
+            walk(["noUnit"])
+            tryVerify(function () { return item("choiceS").activeFocus })
+            wait(350)
+            keyPress(Qt.Key_Return)
+            verify(item("mainButton").activeFocus && item("mainButton").visible, "RESTORE FIRMWARE shown")
+            keyRelease(Qt.Key_Return)
+            keyClick(Qt.Key_Return)
+        } else {
+            findUnit(data.path === "downgrade" ? downgradeUnit() : unitS())
+            if (data.path === "downgrade")
+                typeSlowly("Morwe")
+            else
+                wait(350)
+            data.key ? keyClick(data.key) : mouseClick(item("mainButton"))
+        }
+        wait(50)
+        compare(wizardState(), data.path === "restore" ? "RESTORE" : "DEVICE_FOUND", "nothing started")
+        press()
+        waitForCalls(data.path === "restore" ? "restore(1)" : "install()", 1)
+    }
+
     function test_accessible_names_and_roles_data() {
         return [
             { tag: "mainButton", role: Accessible.Button, name: "SCAN FOR DEVICES" },
@@ -847,8 +986,8 @@ TestCase {
             { tag: "textDeviceFoundChangelog", role: Accessible.Link, name: "Changelog" },
             { tag: "textInputDowngradePassword", role: Accessible.EditableText, name: "Downgrade password" },
             { tag: "progressBar", role: Accessible.ProgressBar, name: "Update progress, 42 %" },
-            { tag: "textStatusReason", role: Accessible.StaticText, name: "Another program holds the unit's port: close it and scan again." },
-            { tag: "pageStatus", role: Accessible.AlertMessage, name: "Talvo found, but its port is in use Another program holds the unit's port: close it and scan again." },
+            { tag: "textStatusReason", role: Accessible.StaticText, name: "Another program holds the unit's port: close it, then press MAIN MENU and scan again." },
+            { tag: "pageStatus", role: Accessible.AlertMessage, name: "Talvo found, but its port is in use Another program holds the unit's port: close it, then press MAIN MENU and scan again." },
             { tag: "textDeviceFoundName", role: Accessible.StaticText, name: "unknown" },
             { tag: "choiceS", role: Accessible.RadioButton, name: "Talvo 400 S, 800 S" }
         ]
@@ -920,7 +1059,8 @@ TestCase {
         for (var i = 0; i < pageNames.length; ++i)
             expectBox(pageNames[i], 0, 76, 768, 360)
         expectBox("mainButton", 522.4, 451.2, 230.4, 47.5)
-        expectBox("messageDriverMissing", 230.4, 204.8, 307.2, 102.4)
+        expectBox("messageDriverMissing", 192, 204.8, 384, 102.4)
+        expectBox("buttonMainMenu", 15.2, 451.2, 130.56, 47.5)
 
         // Device page: left column 144 to 384, right column 403.2 to 633.6.
         expectBox("textDeviceFound", 144, 76 + 36, 240, 18)
@@ -937,6 +1077,10 @@ TestCase {
 
         // Welcome page: header 135, cards 135 x 216 at x 166 and 467.
         expectBox("rectangleHeader", 0, 76, 768, 135)
+        // The families' line has a room of its own between the headline and the request.
+        expectBox("textWelcomeHead1", 0, 76, 768, 60.75)
+        expectBox("textWelcomeHead3", 0, 76 + 60.75, 768, 23.625)
+        compare(item("textWelcomeHead3").text, "TALVO S · TALVO L")
         expectBox("itemWelcomeStep1", 166, 76 + 135, 135, 216)
         expectBox("itemWelcomeStep2", 467, 76 + 135, 135, 216)
 

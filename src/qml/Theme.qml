@@ -1,0 +1,67 @@
+import QtQuick 2.6
+import QtQuick.Controls.Styles 1.4
+
+// The wizard's colours, fonts and button styles, in one place; main.qml holds the one instance
+// (`theme`) beside its font loaders, and every scene reads it.
+QtObject {
+    id: themeObject
+
+    readonly property color background: "#000000"
+    readonly property color text: "#ffffff"
+    // Headlines, links, frames, the progress fill.
+    readonly property color accent: "#5c99b5"
+    // Secondary texts: step descriptions, the installed version, notes, the progress bar's border.
+    readonly property color secondary: "#777777"
+    // The model line of the welcome page.
+    readonly property color modelLine: "#ff0000"
+    // The lower panel of the driver-missing message.
+    readonly property color panel: "#cacaca"
+    readonly property color focusMark: "#ffffff"
+
+    // The families of the loaded cuts (main.qml's font loaders).
+    property string bold: ""
+    property string regular: ""
+
+    // The footer's buttons: the caption in white on black, in a blue frame that grows thicker
+    // while the button has the keys; the label's size follows the button's height.
+    readonly property Component mainButtonStyle: ButtonStyle {
+        background: Rectangle {
+            color: themeObject.background
+            radius: 2
+            border.color: themeObject.accent
+            border.width: control.activeFocus ? 2 : 1
+        }
+        label: Text {
+            text: control.text
+            color: themeObject.text
+            elide: Text.ElideRight
+            horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
+            font.family: themeObject.bold
+            font.pointSize: height * 0.375
+            renderType: Text.NativeRendering
+        }
+    }
+
+    // The driver-missing message's buttons: the same look at a fixed 12 points.
+    readonly property Component messageButtonStyle: ButtonStyle {
+        background: Rectangle {
+            implicitWidth: 100
+            implicitHeight: 25
+            color: themeObject.background
+            border.color: themeObject.accent
+            border.width: control.activeFocus ? 2 : 1
+            radius: 2
+        }
+        label: Text {
+            text: control.text
+            color: themeObject.text
+            elide: Text.ElideRight
+            horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
+            font.family: themeObject.bold
+            font.pointSize: 12
+            renderType: Text.NativeRendering
+        }
+    }
+}
