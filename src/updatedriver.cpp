@@ -342,9 +342,10 @@ bool UpdateDriver::restore(int family)
         return false;
     // A restore cut off again is noted like an installation; a family picked by the user replaces a
     // journal entry that named the other family.
-    InstallJournal::Entry entry = InstallJournal::read(portOf(UpdateWorker::PortInLoader).serialNumber);
+    const ProbeResult unit = portOf(UpdateWorker::PortInLoader);
+    InstallJournal::Entry entry = InstallJournal::read(unit.serialNumber);
     if (entry.family != family)
         entry = {entry.serialNumber, QString(), family, QString(), firmware->version()};
     noteInJournal(entry);
-    return recover(type, portOf(UpdateWorker::PortInLoader).location);
+    return recover(type, unit.location);
 }
