@@ -40,7 +40,7 @@ Rectangle {
             x: rectangleMessage.width * 0.05
             y: rectangleMessage.height * (message.documentationFailed ? 0.15 : 0.4)
             width: rectangleMessage.width * 0.9
-            height: rectangleMessage.height * 0.2
+            height: rectangleMessage.height * (message.documentationFailed ? 0.7 : 0.2)
             color: theme.text
             wrapMode: Text.WordWrap
             font.family: theme.regular

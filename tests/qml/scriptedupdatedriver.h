@@ -152,19 +152,10 @@ public slots:
     }
     bool openFileNatively(const QString &resourceFile, const QString &outputFile)
     {
-        note(QStringLiteral("openFileNatively()"), resourceFile + outputFile);
-        return _documentsOpen;
+        return opened(QStringLiteral("openFileNatively()"), resourceFile + outputFile);
     }
-    bool openChangelogNatively()
-    {
-        note(QStringLiteral("openChangelogNatively()"));
-        return _documentsOpen;
-    }
-    bool openDocumentationNatively()
-    {
-        note(QStringLiteral("openDocumentationNatively()"));
-        return _documentsOpen;
-    }
+    bool openChangelogNatively() { return opened(QStringLiteral("openChangelogNatively()")); }
+    bool openDocumentationNatively() { return opened(QStringLiteral("openDocumentationNatively()")); }
     void install()
     {
         note(QStringLiteral("install()"));
@@ -206,6 +197,11 @@ private:
         _calls.append(call);
         _callTimes.insert(call, static_cast<double>(QDateTime::currentMSecsSinceEpoch()));
         emit called();
+    }
+    bool opened(const QString &call, const QString &argument = QString())
+    {
+        note(call, argument);
+        return _documentsOpen;
     }
     template <typename T> const T &noteRead(const QString &property, const T &value) const
     {
