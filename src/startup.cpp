@@ -4,7 +4,9 @@
 #include "debuglog.h"
 #include "failurenotice.h"
 #include "filecopy.h"
+#include "languages.h"
 #include "logcategories.h"
+#include "translation.h"
 #include "updatedriver.h"
 #include "userfolder.h"
 
@@ -48,6 +50,18 @@ bool descriptorNeedsWriting(const QString &descriptor)
     const QByteArray written = existing.readAll();
     const QByteArray complete = bundled.readAll();
     return written.size() < complete.size() && complete.startsWith(written);
+}
+
+// The value of `--name VALUE` or `--name=VALUE` among the arguments; empty when not given.
+QString optionValue(const QStringList &arguments, const QString &name)
+{
+    for (int i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == name)
+            return arguments.value(i + 1);
+        if (arguments[i].startsWith(name + QLatin1Char('=')))
+            return arguments[i].mid(name.size() + 1);
+    }
+    return QString();
 }
 
 bool workingFolderIsWritable()
@@ -193,6 +207,17 @@ int runTalvoUpdater(int &argc, char **argv)
 
     // Already registered at load time; a second registration is ignored.
     Q_INIT_RESOURCE(TalvoUpdater);
+
+    // --language first, then the choice kept from the window, then the system's languages.
+    QString languageWarning;
+    const QString language = Languages::atStart(
+        optionValue(QCoreApplication::arguments(), QStringLiteral("--language")), &languageWarning);
+    if (!languageWarning.isEmpty())
+        qCWarning(lcStartup).noquote() << languageWarning;
+    if (!Languages::apply(language))
+        qCWarning(lcStartup) << "The translation" << language
+                             << "could not be loaded: the window speaks English";
+    Translation::registerType();
 
     UpdateDriver::setDocumentOpener(&openWithDesktop);
     qmlRegisterType<UpdateDriver>("Drivers", 1, 0, "UpdateDriver");

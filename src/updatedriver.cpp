@@ -10,7 +10,6 @@
 #include "updateworker.h"
 #include "versionorder.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QFileInfo>
 #include <QStringList>
@@ -77,10 +76,9 @@ QVariantList UpdateDriver::familyTable()
             {QStringLiteral("family"), static_cast<int>(family.type)},
             {QStringLiteral("letter"), family.letter},
             {QStringLiteral("picture"), family.picture},
-            {QStringLiteral("caption"),
-             QCoreApplication::translate(Families::TRANSLATION_CONTEXT, family.caption)},
-            {QStringLiteral("restartNote"),
-             QCoreApplication::translate(Families::TRANSLATION_CONTEXT, family.restartNote)},
+            // In English: the scenes translate them in bindings, which follow a change of language.
+            {QStringLiteral("caption"), QString::fromUtf8(family.caption)},
+            {QStringLiteral("restartNote"), QString::fromUtf8(family.restartNote)},
             {QStringLiteral("batteryTip"), family.batteryTip},
         };
     }

@@ -66,7 +66,8 @@ public:
     // it (a refused password, a mass erase) or found it blank.
     bool erased() const { return !_outcome.succeeded() && _outcome.erased; }
     // The family table as the scenes read it, one map per family in the table's order: family
-    // (TargetInfo::eTARGET_TYPE), letter, picture, caption and restartNote (translated), batteryTip.
+    // (TargetInfo::eTARGET_TYPE), letter, picture, caption and restartNote (in English: the scenes
+    // translate them in context "Families"), batteryTip.
     QVariantList families() const { return familyTable(); }
     static QVariantList familyTable();
     // Why the last installation or restore refused the carried image before it touched the unit

@@ -14,6 +14,8 @@ packages=(
   unzip
   xvfb xauth xdg-utils file
   help2man
+  qttools5-dev qttools5-dev-tools
+  fonts-wqy-microhei fonts-ipafont-gothic
 )
 # Extra sets, asked for by name: "wine" for the Win32 serial test, "fuzz" for libFuzzer,
 # "packaging" for the Debian package, the Windows installer script and their checks, "usbstack" for

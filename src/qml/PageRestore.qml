@@ -87,7 +87,7 @@ Item {
                 height: parent.height
                 family: modelData.family
                 picture: modelData.picture
-                caption: modelData.caption
+                caption: qsTranslate("Families", modelData.caption)
                 chosen: page.family === family
                 onPicked: page.family = family
             }

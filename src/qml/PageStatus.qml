@@ -142,7 +142,7 @@ Item {
             case "UPDATE_ERROR":
                 return page.updateErrorNote()
             case "UPDATE_SUCCESS":
-                return page.restartNote !== "" ? page.restartNote : qsTr("Please unplug the USB cable\nand restart Talvo.")
+                return page.restartNote !== "" ? qsTranslate("Families", page.restartNote) : qsTr("Please unplug the USB cable\nand restart Talvo.")
             }
             return ""
         }

@@ -1,6 +1,7 @@
 import QtQuick 2.6
 import QtQuick.Controls 1.5
 import Drivers 1.0
+import Languages 1.0
 
 // The wizard: a header band, one of five pages in the body band and the main button in the
 // footer band. The state lives in mainFrame.state; the controller does the work and reports
@@ -549,5 +550,19 @@ ApplicationWindow {
                     timerUpdateStatusPostpone.start()
             }
         }
+    }
+
+    // The language of the window, in the header between its caption and the word mark; over the
+    // pages and the driver message, and last for Tab.
+    LanguageChoice {
+        id: languageChoice
+        objectName: "languageChoice"
+        x: mainWindow.width * 0.5
+        y: mainWindow.headerHeight * 0.3
+        width: mainWindow.width * 0.14
+        height: mainWindow.headerHeight * 0.4
+        languages: Translation.offered
+        current: Translation.current
+        onChosen: Translation.choose(code)
     }
 }

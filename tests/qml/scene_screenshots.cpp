@@ -1,11 +1,14 @@
 // Renders every state of the wizard to PNG files, headless, with the scripted controller:
-//   QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software scene_screenshots <output folder>
+//   QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software scene_screenshots [--language CODE] <output folder>
 // The program's own fonts and pictures come from the bundle, so two runs give the same pictures.
-// Fails when a text is elided or runs out of its element or the window, and, given the folder of
-// the 96-dpi pictures, when a picture is not that one scaled by QT_FONT_DPI / 96.
+// Fails when a text is elided, runs out of its element or the window, wraps into more lines than
+// its element holds, overlaps another text, or has a character that no font can draw; and, given
+// the folder of the 96-dpi pictures, when a picture is not that one scaled by QT_FONT_DPI / 96.
 
+#include "languages.h"
 #include "scriptedupdatedriver.h"
 #include "startup.h"
+#include "translation.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -17,6 +20,8 @@
 #include <QQuickWindow>
 #include <QScreen>
 #include <QTest>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QTextStream>
 #include <QtQml>
 
@@ -123,19 +128,114 @@ public:
             compareWithReference(image, name);
     }
 
-    // Line boxes taller than their element are the design's (point size = element height): the
-    // window's edges and the 96-dpi picture hold the height.
-    void checkTexts(QQuickItem *item, const QString &name)
+    void checkTexts(QQuickItem *root, const QString &name)
     {
-        for (QQuickItem *child : item->childItems())
-            checkTexts(child, name);
-        if (!item->isVisible() || !item->inherits("QQuickText"))
+        QList<Drawn> drawn;
+        collectTexts(root, 1, false, name, &drawn);
+        for (int i = 0; i < drawn.size(); ++i) {
+            for (int j = i + 1; j < drawn.size(); ++j) {
+                const Drawn &a = drawn[i];
+                const Drawn &b = drawn[j];
+                if (a.overPage == b.overPage && (a.text || b.text) && a.area.intersects(b.area))
+                    fail(name + QStringLiteral(": %1 overlaps %2").arg(describe(a.item), describe(b.item)));
+            }
+        }
+    }
+
+    // What is drawn where, for the overlap check: texts and pictures smaller than the window's
+    // half (the frame behind everything is not one), those of the list of languages over the page
+    // on a layer of their own.
+    struct Drawn
+    {
+        QQuickItem *item;
+        QRectF area;
+        bool text;
+        bool overPage;
+    };
+
+    static QString describe(QQuickItem *item)
+    {
+        return item->inherits("QQuickText") ? QStringLiteral("\"") + plainText(item) + QStringLiteral("\"")
+                                            : QStringLiteral("picture ") + item->objectName();
+    }
+
+    static QString plainText(QQuickItem *text)
+    {
+        const QString written = text->property("text").toString();
+        if (!Qt::mightBeRichText(written))
+            return written;
+        QTextDocument document;
+        document.setHtml(written);
+        return document.toPlainText();
+    }
+
+    // Where the lines of a text are drawn, in the window: one line is as tall as its element (the
+    // design gives the font the element's height, and its line box is taller), more lines as tall
+    // as they are.
+    static QRectF linesOf(QQuickItem *text)
+    {
+        const qreal width = text->property("contentWidth").toReal();
+        const qreal lines = text->property("lineCount").toInt() > 1 ? text->property("contentHeight").toReal()
+                                                                    : text->height();
+        const int horizontal = text->property("horizontalAlignment").toInt();
+        const int vertical = text->property("verticalAlignment").toInt();
+        const qreal x = horizontal == Qt::AlignHCenter ? (text->width() - width) / 2
+                        : horizontal == Qt::AlignRight ? text->width() - width
+                                                       : 0;
+        const qreal y = vertical == Qt::AlignVCenter  ? (text->height() - lines) / 2
+                        : vertical == Qt::AlignBottom ? text->height() - lines
+                                                      : 0;
+        // Half a pixel of each side is anti-aliasing that touching neighbours share.
+        return text->mapRectToScene(QRectF(x, y, width, lines)).adjusted(0.5, 0.5, -0.5, -0.5);
+    }
+
+    void collectTexts(QQuickItem *item, qreal opacity, bool overPage, const QString &name,
+                      QList<Drawn> *drawn)
+    {
+        opacity *= item->opacity();
+        if (!item->isVisible() || opacity <= 0)
             return;
+        overPage = overPage || item->objectName() == QLatin1String("listLanguages");
+        for (QQuickItem *child : item->childItems())
+            collectTexts(child, opacity, overPage, name, drawn);
+        if (item->inherits("QQuickImage") && item->width() * 2 < _window->width()) {
+            drawn->append(
+                {item, item->mapRectToScene(item->boundingRect()).adjusted(1, 1, -1, -1), false, overPage});
+            return;
+        }
+        if (!item->inherits("QQuickText") || plainText(item).trimmed().isEmpty())
+            return;
+        const QString text = plainText(item);
+        const QString quoted = name + QStringLiteral(": \"") + text + QStringLiteral("\" ");
         const QRectF window(QPointF(0, 0), _window->size());
-        if (item->property("truncated").toBool() || item->property("contentWidth").toReal() > item->width() ||
+        if (item->property("truncated").toBool() ||
+            item->property("contentWidth").toReal() > item->width() + 0.5 ||
             !window.contains(item->mapRectToScene(item->boundingRect())))
-            fail(name + QStringLiteral(": \"") + item->property("text").toString() +
-                 QStringLiteral("\" is elided or runs out of its element or the window"));
+            fail(quoted + QStringLiteral("is elided or runs out of its element or the window"));
+        const QChar missing = missingGlyph(item->property("font").value<QFont>(), text);
+        if (!missing.isNull())
+            fail(quoted + QStringLiteral("has a character no font draws: U+%1")
+                              .arg(missing.unicode(), 4, 16, QLatin1Char('0')));
+        drawn->append({item, linesOf(item), true, overPage});
+    }
+
+    // The first character that neither the font nor any font the system falls back to can draw:
+    // its glyph is the font's glyph 0, the missing-glyph box.
+    static QChar missingGlyph(const QFont &font, const QString &text)
+    {
+        for (const QChar character : text) {
+            if (character.isSpace())
+                continue;
+            QTextLayout layout(QString(character), font);
+            layout.beginLayout();
+            layout.createLine();
+            layout.endLayout();
+            for (const QGlyphRun &run : layout.glyphRuns()) {
+                if (run.glyphIndexes().contains(0))
+                    return character;
+            }
+        }
+        return QChar();
     }
 
     void compareWithReference(const QImage &image, const QString &name)
@@ -222,13 +322,22 @@ int main(int argc, char *argv[])
 {
     enableHighDpiScaling();
     QApplication application(argc, argv);
-    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
+    QStringList arguments = application.arguments().mid(1);
+    if (arguments.value(0) == QLatin1String("--language")) {
+        if (!Languages::apply(arguments.value(1))) {
+            QTextStream(stderr) << "scene_screenshots: no translation " << arguments.value(1) << "\n";
+            return 1;
+        }
+        arguments = arguments.mid(2);
+    }
+    const QString folder = arguments.value(0, QStringLiteral("screenshots"));
     if (!QDir().mkpath(folder)) {
         QTextStream(stderr) << "scene_screenshots: cannot create " << folder << "\n";
         return 1;
     }
 
     qmlRegisterType<ScriptedUpdateDriver>("Drivers", 1, 0, "UpdateDriver");
+    Translation::registerType();
     QQmlApplicationEngine engine;
     engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
     auto *window =
@@ -244,8 +353,7 @@ int main(int argc, char *argv[])
                               "timerUpdateStartPostpone", "timerUpdateStatusPostpone", "timerPlugWatch"})
         window->findChild<QObject *>(QLatin1String(timer))->setProperty("interval", 20);
 
-    Walk walk(window, driver, folder, argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString(),
-              qEnvironmentVariableIntValue("QT_FONT_DPI") / 96.0);
+    Walk walk(window, driver, folder, arguments.value(1), qEnvironmentVariableIntValue("QT_FONT_DPI") / 96.0);
     walk.waitUntil([&] { return window->isExposed(); }, QStringLiteral("the window"));
     walk.waitForCall(QStringLiteral("search(false)"), 1);
     walk.shoot(QStringLiteral("01-welcome"));
@@ -273,6 +381,8 @@ int main(int argc, char *argv[])
     driver->finish(true);
     walk.waitForState(QStringLiteral("DEVICE_FOUND"));
     walk.shoot(QStringLiteral("04-device-update"));
+    // The language choice comes after the main button, then the change log.
+    QTest::keyClick(window, Qt::Key_Tab);
     QTest::keyClick(window, Qt::Key_Tab);
     walk.shoot(QStringLiteral("04-device-update-link-focus"));
     QTest::keyClick(window, Qt::Key_Tab);
@@ -295,6 +405,9 @@ int main(int argc, char *argv[])
     walk.searchError(ScriptedUpdateDriver::SearchFailureUnknown, QStringLiteral("09-search-error"));
     walk.searchError(ScriptedUpdateDriver::SearchNoAccess, QStringLiteral("09-search-error-no-access"));
     walk.searchError(ScriptedUpdateDriver::SearchPortBusy, QStringLiteral("09-search-error-busy"));
+    walk.searchError(ScriptedUpdateDriver::SearchNotUnderstood,
+                     QStringLiteral("09-search-error-not-understood"));
+    driver->setSearchFailure(ScriptedUpdateDriver::SearchFailureUnknown);
 
     walk.findUnit(1, QStringLiteral("Talvo 400 S"), QStringLiteral("/fmw/s/logo.jpg"),
                   QStringLiteral("49.09"), false);
@@ -330,6 +443,13 @@ int main(int argc, char *argv[])
     driver->setErased(true);
     driver->setUnitPlugged(false);
     walk.endInstall(false, QStringLiteral("19-update-error-erased-unplugged"));
+    driver->setUnitPlugged(true);
+    walk.waitUntil([&] { return driver->active(); }, QStringLiteral("the search after the replug"));
+    driver->finish(true);
+    walk.waitForState(QStringLiteral("DEVICE_FOUND"));
+    walk.startInstall();
+    walk.endInstall(false, QStringLiteral("19-update-error-erased"));
+    driver->setErased(false);
 
     // The restore page: a unit in its loader, the family that a journal names, the unit pulled out.
     walk.searchError(ScriptedUpdateDriver::SearchUnitInLoader, QStringLiteral("15-restore-pick"),
@@ -351,6 +471,10 @@ int main(int argc, char *argv[])
     driver->report(42);
     walk.shoot(QStringLiteral("20-restore-42"));
     walk.endInstall(false, QStringLiteral("21-restore-error"));
+
+    // The list of languages, open over the welcome page.
+    QMetaObject::invokeMethod(walk.object("languageChoice"), "openList");
+    walk.shoot(QStringLiteral("22-languages"));
 
     return walk.failed() ? 1 : 0;
 }

@@ -4,6 +4,7 @@
 #include "installjournal.h"
 #include "portenumerator.h"
 #include "testimage.h"
+#include "translation.h"
 #include "unitsupport.h"
 #include "updatedriver.h"
 
@@ -128,6 +129,7 @@ public slots:
         if (qEnvironmentVariableIsEmpty("TALVO_E2E_LOG"))
             QLoggingCategory::setFilterRules(QStringLiteral("talvo.*.debug=false"));
         qmlRegisterType<UpdateDriver>("Drivers", 1, 0, "UpdateDriver");
+        Translation::registerType();
         // The journal goes to a folder of the tests, not the user's.
         QStandardPaths::setTestModeEnabled(true);
         QFile::remove(InstallJournal::path());

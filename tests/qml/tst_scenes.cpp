@@ -1,4 +1,5 @@
 #include "scriptedupdatedriver.h"
+#include "translation.h"
 
 #include <QQmlEngine>
 #include <QtQml>
@@ -13,6 +14,7 @@ public slots:
     void qmlEngineAvailable(QQmlEngine *)
     {
         qmlRegisterType<ScriptedUpdateDriver>("Drivers", 1, 0, "UpdateDriver");
+        Translation::registerType();
     }
 };
 

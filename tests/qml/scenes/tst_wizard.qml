@@ -1,6 +1,7 @@
 import QtQuick 2.6
 import QtTest 1.1
 import Drivers 1.0
+import Languages 1.0
 
 // The wizard of qrc:/qml/main.qml against a scripted controller: states, transitions, timers,
 // pages and what the user can and cannot do on them.
@@ -165,6 +166,7 @@ TestCase {
     }
 
     function cleanup() {
+        Translation.choose("en")
         passwordSpy.clear()
         passwordSpy.target = null
         documentationSpy.clear()
@@ -790,6 +792,8 @@ TestCase {
         expectState("DEVICE_FOUND")
         verify(button.activeFocus)
         keyClick(Qt.Key_Tab)
+        verify(item("buttonLanguage").activeFocus && item("buttonLanguageFocusRing").visible, "the language, last in the window")
+        keyClick(Qt.Key_Tab)
         verify(link.activeFocus && item("textDeviceFoundChangelogFocusRing").visible && !item("mainButtonFocusRing").visible)
         keyClick(data.key)
         compare(driver.count("openChangelogNatively()"), 1)
@@ -851,6 +855,31 @@ TestCase {
         waitForCalls(data.path === "restore" ? "restore(1)" : "install()", 1)
     }
 
+    function test_a_language_chosen_during_a_search_changes_only_the_words_data() {
+        return [{ tag: "by mouse" }, { tag: "by keyboard", keys: true }]
+    }
+
+    function test_a_language_chosen_during_a_search_changes_only_the_words(data) {
+        createWizard()
+        walk(["scan"])
+        var button = item("buttonLanguage"), list = item("listLanguages"), stops = driver.count("search(false)")
+        var keys = function (first, second) { keyClick(first); keyClick(second) }
+        data.keys ? keys(Qt.Key_Tab, Qt.Key_Return) : mouseClick(button)
+        verify(list.visible && (!data.keys || list.activeFocus), "the list is open")
+        data.keys ? keys(Qt.Key_Down, Qt.Key_Return) : mouseClick(item("language_de"))
+        compare([Translation.current, list.visible, item("textLanguage").text], ["de", false, "Deutsch"])
+        verify(item("mainButton").text !== "CANCEL", "the caption in German: " + item("mainButton").text)
+        compare(item("mainButton").text, qsTranslate("main", "CANCEL"))
+        expectState("SEARCH")
+        compare(driver.count("search(false)"), stops, "the search goes on")
+        driver.finish(true)
+        expectState("DEVICE_FOUND")
+        compare(item("textDeviceFoundStatus").text, qsTranslate("main", "Update available"))
+        mouseClick(button)
+        mouseClick(item("language_en"))
+        compare([item("mainButton").text, item("textDeviceFoundStatus").text], ["INSTALL UPDATE", "Update available"])
+    }
+
     function test_accessible_names_and_roles_data() {
         return [
             { tag: "mainButton", role: Accessible.Button, name: "SCAN FOR DEVICES" },
@@ -861,7 +890,9 @@ TestCase {
             { tag: "textStatusReason", role: Accessible.StaticText, name: "Another program holds the unit's port: close it, then press MAIN MENU and scan again." },
             { tag: "pageStatus", role: Accessible.AlertMessage, name: "Talvo found, but its port is in use Another program holds the unit's port: close it, then press MAIN MENU and scan again." },
             { tag: "textDeviceFoundName", role: Accessible.StaticText, name: "unknown" },
-            { tag: "choiceS", role: Accessible.RadioButton, name: "Talvo 400 S, 800 S" }
+            { tag: "choiceS", role: Accessible.RadioButton, name: "Talvo 400 S, 800 S" },
+            { tag: "buttonLanguage", role: Accessible.ComboBox, name: "Language: English" },
+            { tag: "language_de", role: Accessible.RadioButton, name: "Deutsch" }
         ]
     }
 
