@@ -217,6 +217,7 @@ int runTalvoUpdater(int &argc, char **argv)
     if (!Languages::apply(language))
         qCWarning(lcStartup) << "The translation" << language
                              << "could not be loaded: the window speaks English";
+    qCDebug(lcStartup).noquote() << "Language:" << Languages::current();
     Translation::registerType();
 
     UpdateDriver::setDocumentOpener(&openWithDesktop);

@@ -4,6 +4,7 @@
 #include "logcapture.h"
 #include "processsupport.h"
 #include "startup.h"
+#include "translation.h"
 #include "updatedriver.h"
 
 #include <QAccessible>
@@ -97,6 +98,8 @@ private slots:
     void programOpensItsWindow();
     void programStartsOrSaysWhyNot_data();
     void programStartsOrSaysWhyNot();
+    void programSpeaksTheLanguageOfItsUser_data();
+    void programSpeaksTheLanguageOfItsUser();
     void runLogsKeepTheNewestOfEachProgram_data();
     void runLogsKeepTheNewestOfEachProgram();
     void changelogAndInstructionsOpenThroughXdgOpen();
@@ -235,6 +238,7 @@ void StartupTest::sceneLoadsWithDescriptorsInTheProgramFolder()
     QVERIFY(QDir::setCurrent(appDir));
     QVERIFY(createFiles());
     qmlRegisterType<UpdateDriver>("Drivers", 1, 0, "UpdateDriver");
+    Translation::registerType();
     QQmlApplicationEngine engine;
     prepareImportPaths(engine);
     engine.load(QUrl("qrc:/qml/main.qml"));
@@ -250,6 +254,7 @@ void StartupTest::progressBarGivesScreenReadersItsValue()
 {
     installAccessibleProgressBar();
     qmlRegisterType<UpdateDriver>("Drivers", 1, 0, "UpdateDriver");
+    Translation::registerType();
     QQmlApplicationEngine engine;
     prepareImportPaths(engine);
     engine.load(QUrl("qrc:/qml/main.qml"));
@@ -346,6 +351,42 @@ void StartupTest::programStartsOrSaysWhyNot()
     QCOMPARE(logs.size(), 1);
     const QRegularExpression stamped("\\dT[0-9:.]{12} " + QRegularExpression::escape(WINDOW_CREATED) + '\n');
     QVERIFY(stamped.match(readAll(userDir + "/logs/" + logs.first())).hasMatch());
+}
+
+void StartupTest::programSpeaksTheLanguageOfItsUser_data()
+{
+    // setup as for runProgram, and "kept CODE": the language chosen in the window before.
+    QTest::addColumn<QStringList>("setup");
+    QTest::addColumn<QString>("language");
+    const QStringList none{"LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "LANG="};
+    QTest::newRow("a region of an offered language") << none + QStringList{"LANGUAGE=de_AT:fr"} << "de";
+    QTest::newRow("none offered") << none + QStringList{"LC_ALL=pt_BR.UTF-8"} << "en";
+    QTest::newRow("messages before the language of the rest")
+        << none + QStringList{"LC_MESSAGES=ja_JP.UTF-8", "LANG=de_DE.UTF-8"} << "ja";
+    QTest::newRow("traditional Chinese is not simplified") << none + QStringList{"LANGUAGE=zh_TW:it"} << "it";
+    QTest::newRow("Chinese of Singapore") << none + QStringList{"LANGUAGE=zh_SG"} << "zh_CN";
+    QTest::newRow("English asked for") << none + QStringList{"LANGUAGE=fr", "--language=en"} << "en";
+    QTest::newRow("an unknown language asked for")
+        << none + QStringList{"LANGUAGE=fr", "--language=xx"} << "fr";
+    QTest::newRow("the choice kept from the window") << none + QStringList{"LANGUAGE=fr", "kept es"} << "es";
+    QTest::newRow("asked for over the choice kept") << none + QStringList{"kept es", "--language=it"} << "it";
+}
+
+void StartupTest::programSpeaksTheLanguageOfItsUser()
+{
+    QFETCH(QStringList, setup);
+    QFETCH(QString, language);
+    const QStringList kept = setup.filter(QRegularExpression("^kept "));
+    const QString userDir = _dir->filePath("data/Talvo/TalvoUpdater");
+    QVERIFY(QDir().mkpath(userDir));
+    if (!kept.isEmpty())
+        QVERIFY(writeFile(userDir + "/language", kept.first().mid(5).toLatin1() + '\n'));
+    setup.removeAll(kept.value(0));
+    setup.prepend("XDG_DATA_HOME=" + _dir->filePath("data"));
+    const Run run = runProgram(TALVO_APP_PATH, _dir->path(), setup);
+    QVERIFY2(run.windowCreated && run.log.contains("Language: " + language + '\n'), qPrintable(run.log));
+    QCOMPARE(run.log.contains("--language xx: not a language of this program"),
+             setup.contains("--language=xx"));
 }
 
 void StartupTest::runLogsKeepTheNewestOfEachProgram_data()

@@ -20,9 +20,12 @@ packages=(
 # Extra sets, asked for by name: "wine" for the Win32 serial test, "fuzz" for libFuzzer,
 # "packaging" for the Debian package, the Windows installer script and their checks, "usbstack" for
 # the tests against the real USB stack in a QEMU guest (its kernel is downloaded by the test).
+# Locales that the wine test of the display language runs its programs in (wine reads the
+# language from the host's locale, which must exist).
+locales=()
 for extra in "$@"; do
   case "$extra" in
-    wine) packages+=(wine wine64) ;;
+    wine) packages+=(wine wine64 locales); locales=(de_DE fr_FR ja_JP) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     packaging) packages+=(dpkg-dev lintian desktop-file-utils appstream nsis devscripts diffoscope-minimal) ;;
     usbstack) packages+=(qemu-system-x86 busybox-static cpio udev) ;;
@@ -36,9 +39,12 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+missing_locales=()
+for l in "${locales[@]}"; do
+  locale -a 2>/dev/null | grep -qix "$l.utf8" || missing_locales+=("$l")
+done
+[ ${#missing[@]} -eq 0 ] && [ ${#missing_locales[@]} -eq 0 ] && exit 0
 
-echo "install-deps: installing ${missing[*]}"
 if [ "$(id -u)" -eq 0 ]; then
   sudo=()
 elif command -v sudo >/dev/null 2>&1; then
@@ -47,6 +53,13 @@ else
   echo "install-deps: need root or sudo to install: ${missing[*]}" >&2
   exit 1
 fi
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq || true
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "install-deps: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq || true
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+for l in "${missing_locales[@]}"; do
+  echo "install-deps: generating the locale $l.UTF-8"
+  "${sudo[@]}" localedef -i "$l" -f UTF-8 "$l.UTF-8"
+done
