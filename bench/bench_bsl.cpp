@@ -3,7 +3,8 @@
 //   against a simulated unit paced like a 115200-baud line (talvo-sim, in a process of its own),
 //   compared with the protocol's own minimum for that line, and the CPU time this process (the
 //   controller and the worker) spends meanwhile as a share of the wall time; the S image also with
-//   fast replies (talvo-flash --fast), against its own minimum and against the plain installation;
+//   fast replies (talvo-flash --fast) and as the window installs it, against its own minimum, and
+//   the plain installation against the fast one;
 // - talvo-flash --all on four paced units (families mixed) against talvo-flash on one unit alone,
 //   and the CPU time of the flasher's processes per unit as a share of the wall time;
 // - readByte's time-out on a silent line (median, 99th percentile) and the CPU an idle wait costs;
@@ -283,10 +284,11 @@ double installationMinimumMs(const QString &image, int *blocks, bool fast)
 
 enum class InstallMode
 {
-    Plain,   // as the wizard installs
+    Plain,   // talvo-flash --install: each reply ended by the line's quiet
     Verify,  // then every section checked with the loader's CRC command
     Restore, // a unit left in its loader: no handshake, then install and verify
-    Fast     // talvo-flash --install --fast: replies taken by their length, then verified
+    Fast,    // talvo-flash --install --fast: replies taken by their length, then verified
+    Window   // as the window installs: its controllers start with fast replies
 };
 
 // A whole installation as the user starts it: search, then the controller's install() with the
@@ -299,7 +301,8 @@ double installation(const QString &family, const QString &image, InstallMode mod
         : mode == InstallMode::Verify ? QString("%1 image: installation with verify").arg(family)
         : mode == InstallMode::Fast
             ? QString("%1 image: --fast installation against the paced unit").arg(family)
-            : QString("%1 image: installation against the paced unit").arg(family);
+        : mode == InstallMode::Window ? QString("%1 image: the window's installation").arg(family)
+                                      : QString("%1 image: installation against the paced unit").arg(family);
     QStringList arguments{"--paced", "--family", family};
     if (mode == InstallMode::Restore)
         arguments << "--empty";
@@ -310,7 +313,9 @@ double installation(const QString &family, const QString &image, InstallMode mod
     }
     PortEnumerator::clearExtraPorts();
     PortEnumerator::addExtraPort(PortEnumerator::portForDevice(sim.port(), UNIT_VENDOR_ID, UNIT_PRODUCT_ID));
+    UpdateDriver::setFastRepliesByDefault(mode == InstallMode::Window);
     UpdateDriver driver;
+    UpdateDriver::setFastRepliesByDefault(false);
     if (mode != InstallMode::Restore) {
         driver.search(true);
         if (!waitForResult(driver, 10000) || !driver.result()) {
@@ -319,9 +324,11 @@ double installation(const QString &family, const QString &image, InstallMode mod
         }
     }
     driver.setVerifyAfterWrite(mode == InstallMode::Verify);
-    driver.setFastReplies(mode == InstallMode::Fast);
+    const bool fast = mode == InstallMode::Fast || mode == InstallMode::Window;
+    if (mode != InstallMode::Window)
+        driver.setFastReplies(fast);
     int blocks = 0;
-    const double minimumMs = installationMinimumMs(image, &blocks, mode == InstallMode::Fast);
+    const double minimumMs = installationMinimumMs(image, &blocks, fast);
     const double cpuBefore = processCpuMs();
     QElapsedTimer timer;
     timer.start();
@@ -511,6 +518,7 @@ int main(int argc, char **argv)
         installation("S", ":/fmw/s/image.txt", InstallMode::Verify);
         installation("S", ":/fmw/s/image.txt", InstallMode::Restore);
         const double fastMs = installation("S", ":/fmw/s/image.txt", InstallMode::Fast);
+        installation("S", ":/fmw/s/image.txt", InstallMode::Window);
         if (plainMs > 0 && fastMs > 0)
             addRow("S image: installation / --fast installation", seconds(plainMs),
                    seconds(fastMs) + " --fast", QString::number(plainMs / fastMs, 'f', 2));

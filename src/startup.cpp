@@ -221,6 +221,9 @@ int runTalvoUpdater(int &argc, char **argv)
     Translation::registerType();
 
     UpdateDriver::setDocumentOpener(&openWithDesktop);
+    // The window reads each of the loader's replies by its length and ends with the loader's CRC
+    // check of the image (a loader without it still gets its image, and no check is claimed).
+    UpdateDriver::setFastRepliesByDefault(true);
     qmlRegisterType<UpdateDriver>("Drivers", 1, 0, "UpdateDriver");
     installAccessibleProgressBar();
 

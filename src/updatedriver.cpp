@@ -15,6 +15,7 @@
 #include <QStringList>
 
 UpdateDriver::DocumentOpener UpdateDriver::_documentOpener = nullptr;
+bool UpdateDriver::_fastRepliesByDefault = false;
 
 const QString UpdateDriver::_changelogLocal = QStringLiteral("changelog.txt");
 const QString UpdateDriver::_documentationLocal =
@@ -50,6 +51,8 @@ UpdateDriver::UpdateDriver(QObject *parent) : QObject(parent), _active(false), _
 
     _thread.start();
     _thread.setPriority(QThread::TimeCriticalPriority);
+    if (_fastRepliesByDefault)
+        setFastReplies(true);
 }
 
 UpdateDriver::~UpdateDriver()

@@ -90,8 +90,11 @@ public:
     // Check the image with the loader's CRC command after the installation's last block.
     void setVerifyAfterWrite(bool verify);
     // Collect the loader's replies by their length instead of waiting for a quiet line, and always
-    // verify; for the installations and restores requested after it. The window never uses it.
+    // verify; for the installations and restores requested after it.
     void setFastReplies(bool fast);
+    // Whether controllers made from now on start with fast replies: the window program's do (its
+    // scenes make their own controller), talvo-flash's do not unless --fast asks.
+    static void setFastRepliesByDefault(bool fast) { _fastRepliesByDefault = fast; }
     // Restore a unit left in its loader, or running a half-written application, with the family's
     // image, verified: on the given device, or on the first port with the unit's identifiers whose
     // loader answers. Ends like an installation: progress, then activeChanged with result().
@@ -171,6 +174,7 @@ private:
     UpdateWorker *_worker = nullptr; // lives on _thread
     QList<ProbeResult> _probedPorts;
     static DocumentOpener _documentOpener;
+    static bool _fastRepliesByDefault;
     InstallOutcome::Phase _phase = InstallOutcome::Phase::Idle;
     InstallOutcome _outcome; // of the last installation or restore
 };

@@ -5,6 +5,7 @@
 #include "logcapture.h"
 #include "processsupport.h"
 #include "startup.h"
+#include "translation.h"
 #include "unitsupport.h"
 #include "updatedriver.h"
 
@@ -81,6 +82,7 @@ void UnplugTest::initTestCase()
     _quiet.emplace();
     PortEnumerator::setSystemPortsIncluded(false);
     qmlRegisterType<UpdateDriver>("Drivers", 1, 0, "UpdateDriver");
+    Translation::registerType();
 }
 
 void UnplugTest::cleanupTestCase()

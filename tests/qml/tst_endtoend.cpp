@@ -73,8 +73,12 @@ public:
         _unit.eraseMemory();
         _unit.loadDefaultFirmware();
         _unit.setVersionText(versionText.toLatin1());
+        _unit.setKnowsCrcCheck(true);
         _unit.resetCounters();
     }
+
+    // A loader without the CRC check answers it as an unknown command.
+    Q_INVOKABLE void setKnowsCrcCheck(bool knows) { _unit.setKnowsCrcCheck(knows); }
 
     // True when every byte of every section of the image is in the unit's memory.
     Q_INVOKABLE bool memoryHoldsImage(const QString &imagePath) const
@@ -130,6 +134,8 @@ public slots:
             QLoggingCategory::setFilterRules(QStringLiteral("talvo.*.debug=false"));
         qmlRegisterType<UpdateDriver>("Drivers", 1, 0, "UpdateDriver");
         Translation::registerType();
+        // As the window program makes its controllers.
+        UpdateDriver::setFastRepliesByDefault(true);
         // The journal goes to a folder of the tests, not the user's.
         QStandardPaths::setTestModeEnabled(true);
         QFile::remove(InstallJournal::path());

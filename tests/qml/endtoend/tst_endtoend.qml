@@ -114,8 +114,15 @@ TestCase {
         compare(simulatedUnit.journalFamily(), 0, "cleared after the restore")
     }
 
-    function test_update_of_an_S_unit_with_older_firmware() {
+    function test_update_of_an_S_unit_with_older_firmware_data() {
+        return [{ tag: "checked by the loader's CRC", knowsCrc: true }, { tag: "a loader that cannot check it", knowsCrc: false }]
+    }
+
+    // The window reads replies by their length and ends with the loader's check of the image; a
+    // loader without the check still gets its update, and no check is claimed.
+    function test_update_of_an_S_unit_with_older_firmware(data) {
         simulatedUnit.reset("49.05(1799),Talvo 400S")
+        simulatedUnit.setKnowsCrcCheck(data.knowsCrc)
         openWizard()
         scanToDevicePage()
         compare(item("textDeviceFoundName").text, "Talvo 400 S")
@@ -126,6 +133,7 @@ TestCase {
         compare(item("textModelLTip").opacity, 0)
         verify(!simulatedUnit.memoryHoldsImage(":/fmw/s/image.txt"), "not there before")
         installToTheEnd("INSTALL UPDATE")
+        compare(findChild(win, "updateDriver").cannotVerify, !data.knowsCrc, "the check was asked for")
     }
 
     function test_downgrade_of_an_S_unit_after_the_password() {
