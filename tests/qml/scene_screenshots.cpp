@@ -116,7 +116,9 @@ public:
         _window->update();
         waitUntil([&] { return swapped; }, QStringLiteral("a frame for ") + name);
         QObject::disconnect(connection);
-        const QImage image = _window->screen()->grabWindow(_window->winId()).toImage();
+        // The scene as rendered, not what the display server shows of it: a grab from the screen can
+        // still show the frame before when the machine is busy.
+        const QImage image = _window->grabWindow();
         const QString path = QDir(_folder).filePath(name + QStringLiteral(".png"));
         if (image.isNull() || !image.save(path)) {
             fail(QStringLiteral("could not write ") + path);
