@@ -259,7 +259,7 @@ und starten Sie Talvo neu.</translation>
     </message>
     <message>
         <source>Turn off your Talvo and connect it via USB to your computer.</source>
-        <translation>Schalten Sie Talvo aus und verbinden Sie es per USB mit dem Computer.</translation>
+        <translation>Schalten Sie Talvo aus und verbinden Sie es per USB mit dem PC.</translation>
     </message>
     <message>
         <source>Turn on the Talvo. When it&apos;s activated, click &apos;&apos;Scan for Devices&apos;&apos;</source>

@@ -45,8 +45,9 @@ Rectangle {
             wrapMode: Text.WordWrap
             font.family: theme.regular
             font.pointSize: 11
+            // Sentences that end in a full-width stop (Japanese, Chinese) take no space after it.
             text: message.documentationFailed
-                  ? qsTr("Please install the driver.") + " " + qsTr("The instructions could not be opened.")
+                  ? qsTr("Please install the driver.").replace(/([^。！？])$/, "$1 ") + qsTr("The instructions could not be opened.")
                   : qsTr("Please install the driver.")
             Accessible.role: message.documentationFailed ? Accessible.AlertMessage : Accessible.StaticText
             Accessible.name: text

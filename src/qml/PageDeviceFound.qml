@@ -261,7 +261,7 @@ Item {
         text: ""
         activeFocusOnTab: true
         Accessible.role: Accessible.EditableText
-        Accessible.name: textDowngradeTip.text.replace(/:$/, "")
+        Accessible.name: textDowngradeTip.text.replace(/\s*[:：]\s*$/, "")
         onAccepted: page.wrongPassword = text !== "Morwe"
         onTextChanged: {
             page.wrongPassword = false
