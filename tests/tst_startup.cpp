@@ -1,6 +1,7 @@
 // Start-up: the runtime files written into the working directory, and the program's first window.
 #include "accessibleprogressbar.h"
 #include "debuglog.h"
+#include "languages.h"
 #include "logcapture.h"
 #include "processsupport.h"
 #include "startup.h"
@@ -100,6 +101,7 @@ private slots:
     void programStartsOrSaysWhyNot();
     void programSpeaksTheLanguageOfItsUser_data();
     void programSpeaksTheLanguageOfItsUser();
+    void aLanguageChosenInTheWindowIsKept();
     void runLogsKeepTheNewestOfEachProgram_data();
     void runLogsKeepTheNewestOfEachProgram();
     void changelogAndInstructionsOpenThroughXdgOpen();
@@ -387,6 +389,20 @@ void StartupTest::programSpeaksTheLanguageOfItsUser()
     QVERIFY2(run.windowCreated && run.log.contains("Language: " + language + '\n'), qPrintable(run.log));
     QCOMPARE(run.log.contains("--language xx: not a language of this program"),
              setup.contains("--language=xx"));
+}
+
+void StartupTest::aLanguageChosenInTheWindowIsKept()
+{
+    QQmlEngine engine;
+    auto *choice = new Translation(&engine);
+    QVERIFY(choice->choose("it"));
+    QCOMPARE(Languages::current(), QString("it"));
+    QCOMPARE(Languages::saved(), QString("it"));
+    QVERIFY(!choice->choose("pt"));
+    QCOMPARE(Languages::current(), QString("it"));
+    QVERIFY(choice->choose("en"));
+    QCOMPARE(Languages::saved(), QString("en"));
+    delete choice;
 }
 
 void StartupTest::runLogsKeepTheNewestOfEachProgram_data()

@@ -48,6 +48,13 @@ public:
 
     bool failed() const { return _failed; }
 
+    // The one-line text that fills its box the most, of all pictures so far (wrapped ones fill theirs).
+    void printTightest() const
+    {
+        QTextStream(stdout) << "tightest text: \"" << _tightest << "\", " << _tightestShare * 100
+                            << " % of its box's width\n";
+    }
+
     void fail(const QString &why)
     {
         QTextStream(stderr) << "scene_screenshots: " << why << "\n";
@@ -117,8 +124,10 @@ public:
         waitUntil([&] { return swapped; }, QStringLiteral("a frame for ") + name);
         QObject::disconnect(connection);
         // The scene as rendered, not what the display server shows of it: a grab from the screen can
-        // still show the frame before when the machine is busy.
-        const QImage image = _window->grabWindow();
+        // still show the frame before when the machine is busy. Offscreen, only the screen has it.
+        QImage image = _window->grabWindow();
+        if (image.isNull())
+            image = _window->screen()->grabWindow(_window->winId()).toImage();
         const QString path = QDir(_folder).filePath(name + QStringLiteral(".png"));
         if (image.isNull() || !image.save(path)) {
             fail(QStringLiteral("could not write ") + path);
@@ -219,6 +228,11 @@ public:
             fail(quoted + QStringLiteral("has a character no font draws: U+%1")
                               .arg(missing.unicode(), 4, 16, QLatin1Char('0')));
         drawn->append({item, linesOf(item), true, overPage});
+        const qreal share = item->property("contentWidth").toReal() / item->width();
+        if (item->property("lineCount").toInt() == 1 && share > _tightestShare) {
+            _tightestShare = share;
+            _tightest = text;
+        }
     }
 
     // The first character that neither the font nor any font the system falls back to can draw:
@@ -310,6 +324,8 @@ private:
     QString _referenceFolder;
     double _scale;
     bool _failed = false;
+    QString _tightest;
+    qreal _tightestShare = 0;
 };
 
 void typeText(QWindow *window, const char *text)
@@ -478,5 +494,6 @@ int main(int argc, char *argv[])
     QMetaObject::invokeMethod(walk.object("languageChoice"), "openList");
     walk.shoot(QStringLiteral("22-languages"));
 
+    walk.printTightest();
     return walk.failed() ? 1 : 0;
 }
