@@ -92,6 +92,9 @@ public:
     // Collect the loader's replies by their length instead of waiting for a quiet line, and always
     // verify; for the installations and restores requested after it. The window never uses it.
     void setFastReplies(bool fast);
+    // Install and restore this TI-TXT image (its path, its text as read and checked, its data bytes)
+    // instead of the carried one of the unit's family, for the requests after it.
+    void setImage(const QString &path, const QByteArray &content, unsigned int size);
     // Restore a unit left in its loader, or running a half-written application, with the family's
     // image, verified: on the given device, or on the first port with the unit's identifiers whose
     // loader answers. Ends like an installation: progress, then activeChanged with result().
@@ -173,4 +176,6 @@ private:
     static DocumentOpener _documentOpener;
     InstallOutcome::Phase _phase = InstallOutcome::Phase::Idle;
     InstallOutcome _outcome; // of the last installation or restore
+    QString _givenImage;     // setImage(): the image's path, empty for the carried image
+    unsigned int _givenImageSize = 0;
 };
