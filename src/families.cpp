@@ -6,8 +6,14 @@
 
 namespace {
 
+// Both families' controllers (MSP430X, 20-bit addresses) keep their RAM below 0x5C00, where the
+// carried images set the stack, and 256 KiB of flash from there on: the main flash, the interrupt
+// vectors at 0xFF80-0xFFFF inside it. The loader's own memory lies outside.
+constexpr quint32 FLASH_START = 0x5C00;
+constexpr quint32 FLASH_END = FLASH_START + 256 * 1024; // 0x45C00
+
 // One row per family: type, letter, model names, type tokens, image, its size, version, change
-// log, picture, restore caption, restart note, battery tip.
+// log, picture, restore caption, restart note, battery tip, flash memory.
 QList<Family> carriedFamilies()
 {
     return {
@@ -24,7 +30,9 @@ QList<Family> carriedFamilies()
          QStringLiteral("/fmw/s/logo.jpg"),
          QT_TRANSLATE_NOOP("Families", "Talvo 400 S, 800 S"),
          QT_TRANSLATE_NOOP("Families", "Please unplug the USB cable\nand restart Talvo."),
-         false},
+         false,
+         FLASH_START,
+         FLASH_END},
         // The L unit keeps running on its battery: it restarts only without it.
         {TargetInfo::TARGET_TALVO_L,
          QStringLiteral("L"),
@@ -37,7 +45,9 @@ QList<Family> carriedFamilies()
          QStringLiteral("/fmw/l/logo.jpg"),
          QT_TRANSLATE_NOOP("Families", "Talvo 400 L, 800 L"),
          QT_TRANSLATE_NOOP("Families", "Please unplug the USB cable\nthen the battery and restart Talvo L."),
-         true},
+         true,
+         FLASH_START,
+         FLASH_END},
     };
 }
 

@@ -27,6 +27,10 @@ struct Family
     const char *caption = nullptr;     // under the picture on the restore page (marked for translation)
     const char *restartNote = nullptr; // the success page's note on how to restart the unit (marked too)
     bool batteryTip = false;           // the device page asks for a half-full battery before the update
+    // The controller's flash memory, [flashStart, flashEnd): every byte of an image installed on a
+    // unit of the family lies there, the interrupt vectors and the reset vector at 0xFFFE among them.
+    quint32 flashStart = 0;
+    quint32 flashEnd = 0;
 };
 
 namespace Families {

@@ -225,14 +225,16 @@ bool UpdateDriver::openDocumentationNatively()
 
 void UpdateDriver::install()
 {
-    const QString image = _target.firmwareImage();
-    const unsigned int size = _target.firmwareSize();
+    const bool given = !_givenImage.isEmpty();
+    const QString image = given ? _givenImage : _target.firmwareImage();
+    const unsigned int size = given ? _givenImageSize : _target.firmwareSize();
     if (image.isEmpty() || size == 0) {
         qCDebug(lcController) << "Firmware is missing for model" << _target.name();
         return;
     }
+    // The version of an image given is not known before the unit runs it.
     noteInJournal({portOf(UpdateWorker::PortFound).serialNumber, _target.name(), _target.type(),
-                   _target.version(), _target.firmwareVersion()});
+                   _target.version(), given ? QString() : _target.firmwareVersion()});
     startOperation(false);
     emit installFirmware(image, size);
 }
@@ -277,6 +279,13 @@ void UpdateDriver::setFastReplies(bool fast)
     queueOnWorker("setFastReplies", Q_ARG(bool, fast));
 }
 
+void UpdateDriver::setImage(const QString &path, const QByteArray &content, unsigned int size)
+{
+    _givenImage = path;
+    _givenImageSize = size;
+    queueOnWorker("setImageContent", Q_ARG(QByteArray, content));
+}
+
 bool UpdateDriver::recover(TargetInfo::eTARGET_TYPE family, const QString &port)
 {
     const FirmwareInfo *firmware = _target.firmwareFor(family);
@@ -290,8 +299,10 @@ bool UpdateDriver::recover(TargetInfo::eTARGET_TYPE family, const QString &port)
                       Q_ARG(QString, port));
         return true;
     }
+    const bool given = !_givenImage.isEmpty();
     queueOnWorker("doRecoverFirmware", Q_ARG(int, vendor), Q_ARG(int, product), Q_ARG(QString, port),
-                  Q_ARG(QString, firmware->image()), Q_ARG(unsigned int, firmware->size()));
+                  Q_ARG(QString, given ? _givenImage : firmware->image()),
+                  Q_ARG(unsigned int, given ? _givenImageSize : firmware->size()));
     return true;
 }
 

@@ -95,6 +95,9 @@ public:
     // Whether controllers made from now on start with fast replies: the window program's do (its
     // scenes make their own controller), talvo-flash's do not unless --fast asks.
     static void setFastRepliesByDefault(bool fast) { _fastRepliesByDefault = fast; }
+    // Install and restore this TI-TXT image (its path, its text as read and checked, its data bytes)
+    // instead of the carried one of the unit's family, for the requests after it.
+    void setImage(const QString &path, const QByteArray &content, unsigned int size);
     // Restore a unit left in its loader, or running a half-written application, with the family's
     // image, verified: on the given device, or on the first port with the unit's identifiers whose
     // loader answers. Ends like an installation: progress, then activeChanged with result().
@@ -177,4 +180,6 @@ private:
     static bool _fastRepliesByDefault;
     InstallOutcome::Phase _phase = InstallOutcome::Phase::Idle;
     InstallOutcome _outcome; // of the last installation or restore
+    QString _givenImage;     // setImage(): the image's path, empty for the carried image
+    unsigned int _givenImageSize = 0;
 };

@@ -173,6 +173,7 @@ void UpdateWorker::doInstallFirmware(const QString &firmware, unsigned int size)
     }
     _bslInterface->setVerifyAfterWrite(_verifyAfterWrite);
     _bslInterface->setFastReplies(_fastReplies);
+    _bslInterface->setImageContent(_imageContent);
     const InstallOutcome outcome = _bslInterface->installFirmware(firmware, size);
     // Released before the front ends hear of the end, so that they may open the port again.
     _bslInterface->closePort();
@@ -187,6 +188,11 @@ void UpdateWorker::setVerifyAfterWrite(bool verify)
 void UpdateWorker::setFastReplies(bool fast)
 {
     _fastReplies = fast;
+}
+
+void UpdateWorker::setImageContent(const QByteArray &content)
+{
+    _imageContent = content;
 }
 
 void UpdateWorker::doRecoverFirmware(int vendor, int product, const QString &port, const QString &firmware,
@@ -252,6 +258,7 @@ bool UpdateWorker::openLoader(int vendor, int product, const QString &port, Port
 void UpdateWorker::restoreWith(const QString &firmware, unsigned int size)
 {
     _bslInterface->setVerifyAfterWrite(true);
+    _bslInterface->setImageContent(_imageContent);
     InstallOutcome outcome = _bslInterface->installFirmware(firmware, size);
     _bslInterface->closePort();
     // A unit in its loader has no firmware to lose: only a whole image brings it back.

@@ -92,6 +92,10 @@ public slots:
     void setVerifyAfterWrite(bool verify);
     // Installations and restores collect each reply by its length (and always verify).
     void setFastReplies(bool fast);
+    // The TI-TXT text that the installations and restores requested after it write instead of
+    // reading their image file (a station's own image, read and checked by the front end); empty:
+    // the file.
+    void setImageContent(const QByteArray &content);
 
 private:
     void initSerialPort();
@@ -115,6 +119,7 @@ private:
     BSL_Interface *_bslInterface = nullptr; // the unit last probed; owns its serial port
     bool _verifyAfterWrite = false;
     bool _fastReplies = false;
+    QByteArray _imageContent;
     PortInfo _probedPort;
     std::atomic<bool> _stopRequested{false}; // shared with each loader interface
     unsigned int _searchesStarted = 0;       // this thread's count of doSearchDevice calls

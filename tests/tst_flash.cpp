@@ -95,6 +95,8 @@ private slots:
     void restoresTakeOnlyTheUnitsOwnEntry();
     void withoutAHomeNothingIsKept_data();
     void withoutAHomeNothingIsKept();
+    void stationImagesAreCheckedThenInstalled_data();
+    void stationImagesAreCheckedThenInstalled();
 
 private:
     Run flash(const QStringList &arguments, bool asOrdinaryUser = false,
@@ -162,6 +164,8 @@ void tst_Flash::wrongUsageExitsWith2_data()
         << QStringList{"--log-file", "/dev/stdout", "--json", "--list"};
     QTest::newRow("log file standard output, not appending")
         << QStringList{"--log-file", "/dev/stdout", "--list"};
+    QTest::newRow("image without family") << QStringList{"--install", "--image", "@fifo", "--port", "@pty"};
+    QTest::newRow("family, no image") << QStringList{"--install", "--family", "S", "--port", "@pty"};
 }
 
 void tst_Flash::wrongUsageExitsWith2()
@@ -1019,6 +1023,83 @@ void tst_Flash::withoutAHomeNothingIsKept()
     QCOMPARE(process.exitCode(), 0);
     const QString err = QString::fromUtf8(process.readAllStandardError());
     QCOMPARE(err, QString("Warning: no per-user folder (HOME is not set): no log and no journal are kept\n"));
+}
+
+void tst_Flash::stationImagesAreCheckedThenInstalled_data()
+{
+    QTest::addColumn<QByteArray>("image");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("words"); // each part between | is in the output
+    const auto row = [](const char *tag, const QByteArray &image, const QString &command, int exit,
+                        const QString &words) { QTest::newRow(tag) << image << command << exit << words; };
+    // "@5C00" on line 1, data on lines 2 to 64, "@FFE0" on 65, the vectors on 66 and 67, "q" on 68.
+    const QByteArray small = TestImage::write(TestImage::small());
+    const auto plus = [&small](const char *more) {
+        return QByteArray(small).replace("q\r", more + QByteArray("q\r"));
+    };
+    TestImage::Sections station = TestImage::read(":/fmw/s/image.txt");
+    for (QByteArray &bytes : station)
+        bytes.replace("FW 49.09", "FW 49.10"); // the carried S image with another version in it
+    const QByteArray good = TestImage::write(station);
+    const QString sha = QCryptographicHash::hash(good, QCryptographicHash::Sha256).toHex();
+    const QString imageLines = "(%1 bytes, 124670 data bytes for family S)\nImage SHA-256:     %2\n";
+    const QString imageFields = "\"imageFile\":\"IMAGE\",\"imageSha256\":\"%1\",\"imageBytes\":%2}";
+    row("broken line", QByteArray(small).replace("\n73 ", "\nG7 "), "--install", 2,
+        "line 3 of IMAGE: field 1 \"G7\" is not");
+    row("restore, below the flash", "@5BF0\r\n61\r\n" + small, "--recover", 2,
+        "line 2 of IMAGE: byte 0x05bf0 lies");
+    row("past the flash", plus("@45BFF\r\n61 62\r\n"), "--install", 2,
+        "(line 69 of IMAGE: byte 0x45c00 lies outside the family's flash (0x05c00 to 0x45bff): \"61 62\"): ");
+    row("overlap", plus("@5C10\r\n61\r\n"), "--install", 2,
+        "line 69 of IMAGE: byte 0x05c10 is given twice (first on line 3)");
+    row("repeated segment, json", plus("@FFFE\r\n00 5C\r\n"), "--recover --json", 2,
+        "line 69 of IMAGE: byte 0x0fffe is given twice (first on line 67)|\"reason\":\"image\"");
+    row("missing reset vector", QByteArray(small).replace("00 5C \r\nq", "\r\nq"), "--install", 2,
+        "IMAGE: the reset vector (0xFFFE-0xFFFF) is missing");
+    row("no such file", QByteArray(), "--install", 2, "IMAGE: cannot be read");
+    row("L unit", good, "--install", 1, "is a Talvo 400 L (family L), the image is for family S: nothing");
+    row("installed, verified", good, "--install", 0,
+        imageLines.arg(good.size()).arg(sha) + "|Version check:     skipped|Verified\nUpdate successful!\n");
+    row("restored, json", good, "--recover --fast --json", 0,
+        "{\"event\":\"verify\",\"ok\":true}|\"reason\":\"restored\"|" +
+            imageFields.arg(sha).arg(good.size()));
+}
+
+// A station's image is checked whole before any port is opened; one that passes is installed, verified.
+void tst_Flash::stationImagesAreCheckedThenInstalled()
+{
+    QFETCH(QByteArray, image);
+    QFETCH(QString, command);
+    QFETCH(int, exitCode);
+    QFETCH(QString, words);
+    const QTemporaryDir dir;
+    const QString path = dir.filePath("station.txt");
+    QFile file(path);
+    QVERIFY(image.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(image) > 0 && file.flush()));
+    auto unit = startUnit(QByteArray(QTest::currentDataTag()) == "L unit" ? "52.02(2316),Talvo 400 L"
+                                                                          : "49.05(1799),Talvo 400S");
+    if (command.startsWith("--recover"))
+        unit->loadMemory(SimulatedUnit::RESET_VECTOR_ADDRESS - 0x7E, QByteArray(0x80, '\xFF'));
+    const Run run =
+        flash(command.split(' ') + QStringList{"--image", path, "--family", "S", "--port", unit->portPath()});
+    QCOMPARE(run.exitCode, exitCode);
+    if (exitCode == 2)
+        words += "|Error: the image is refused for family S (|nothing was sent to the unit";
+    for (const QString &text : words.replace("IMAGE", path).split('|'))
+        QVERIFY2((run.out + run.err).contains(text), qPrintable(run.out + run.err));
+    // Refused: not one frame; refused before the search: not one byte.
+    QVERIFY(exitCode == 0 ||
+            (unit->framesReceived() == 0 && (exitCode != 2 || unit->receivedBytes().isEmpty())));
+    if (exitCode != 0)
+        return;
+    QCOMPARE(unit->memory(0, MEMORY_BYTES), TestImage::memoryImage(TestImage::parse(image), MEMORY_BYTES));
+    QVERIFY(unit->framesReceived(SimulatedUnit::CMD_CRC_CHECK) > 0);
+    // Started again, the unit's application tells the version that its new firmware holds.
+    const int at = unit->memory(0, MEMORY_BYTES).indexOf("FW ");
+    unit->setVersionText(unit->memory(quint32(at) + 3, 5) + "(1799),Talvo 400S");
+    unit->setMode(SimulatedUnit::Mode::Application);
+    QVERIFY(flash({"--port", unit->portPath()}).out.contains("Installed version: 49.10\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_Flash)

@@ -92,8 +92,8 @@ InstallOutcome BSL_Interface::installFirmware(const QString &firmware, unsigned 
     _outcome = InstallOutcome();
     // A refused password erases the unit: the whole image is read and checked before the first
     // frame, and the write phase reads these very bytes, not the file a second time.
-    QByteArray image;
-    const ImageCheck check = loadTI_Text(firmware, image);
+    QByteArray image = _imageContent;
+    const ImageCheck check = image.isEmpty() ? loadTI_Text(firmware, image) : checkTI_Text(image);
     if (!check.ok) {
         _outcome.failure = Failure::Image;
         _outcome.imageProblem = check.describe(firmware);

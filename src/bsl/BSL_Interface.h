@@ -77,6 +77,9 @@ public:
     // installation then fails as Stopped. Cleared when an installation starts. Without one, the
     // object keeps its own, which nothing sets.
     void setStopFlag(std::atomic<bool> *stop) { _session.setStopFlag(stop); }
+    // The TI-TXT text to install instead of the file's (named by installFirmware's path in the log
+    // and the outcome); it is checked all the same. Empty: the file is read.
+    void setImageContent(const QByteArray &content) { _imageContent = content; }
 
     // The whole installation, synchronously; emits firmwareInstallDone() once at its end whatever
     // happened, with outcome() already telling how it ended.
@@ -135,5 +138,6 @@ private:
     unsigned int _rxTxtBytes = 0;
     qint64 _rxTxtMs = -1; // the write phase's duration once it ended, else -1
     bool _verifyAfterWrite = false;
+    QByteArray _imageContent;
     InstallOutcome _outcome;
 };

@@ -6,6 +6,8 @@
 #include <QDebug>
 #include <QFile>
 
+#include <vector>
+
 namespace {
 
 QIODevice *pFile = nullptr; // a file, or a buffer holding an image read before
@@ -220,6 +222,58 @@ ImageCheck checkTI_Text(const QByteArray &content)
     if (check.dataBytes == 0)
         return fault(0, QByteArray(), QStringLiteral("the image holds no data bytes"));
     check.ok = true;
+    return check;
+}
+
+ImageCheck checkTI_TextLayout(const QByteArray &content, quint32 flashStart, quint32 flashEnd)
+{
+    ImageCheck check = checkTI_Text(content);
+    if (!check.ok || flashEnd <= flashStart)
+        return check;
+    const auto fault = [&check](int line, const QByteArray &text, const QString &problem) {
+        check.ok = false;
+        check.line = line;
+        check.lineText = shown(text);
+        check.problem = problem;
+        check.dataBytes = 0;
+        return check;
+    };
+    const auto hex = [](quint64 address) {
+        return QStringLiteral("0x%1").arg(address, 5, 16, QLatin1Char('0'));
+    };
+    // The line that gave each byte of the flash, 0 for none yet.
+    std::vector<int> givenOn(flashEnd - flashStart, 0);
+    const QList<QByteArray> lines = content.split('\n');
+    quint64 next = 0;
+    for (int i = 0; i < lines.size(); ++i) {
+        const QByteArray line = lines.at(i).trimmed();
+        if (line.isEmpty())
+            continue;
+        if (line == "q" || line == "Q")
+            break;
+        if (line.startsWith('@')) {
+            addressOf(line, next); // checked above
+            continue;
+        }
+        const int fields = static_cast<int>(line.count(' ')) + 1;
+        for (int k = 0; k < fields; ++k, ++next) {
+            if (next < flashStart || next >= flashEnd)
+                return fault(i + 1, lines.at(i).trimmed(),
+                             QStringLiteral("byte %1 lies outside the family's flash (%2 to %3)")
+                                 .arg(hex(next), hex(flashStart), hex(flashEnd - 1)));
+            int &first = givenOn[next - flashStart];
+            if (first != 0)
+                return fault(
+                    i + 1, lines.at(i).trimmed(),
+                    QStringLiteral("byte %1 is given twice (first on line %2)").arg(hex(next)).arg(first));
+            first = i + 1;
+        }
+    }
+    const bool hasReset = RESET_VECTOR_ADDRESS >= flashStart && RESET_VECTOR_ADDRESS + 1 < flashEnd &&
+                          givenOn[RESET_VECTOR_ADDRESS - flashStart] != 0 &&
+                          givenOn[RESET_VECTOR_ADDRESS + 1 - flashStart] != 0;
+    if (!hasReset)
+        return fault(0, QByteArray(), QStringLiteral("the reset vector (0xFFFE-0xFFFF) is missing"));
     return check;
 }
 

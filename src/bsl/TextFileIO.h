@@ -41,6 +41,15 @@ struct ImageCheck
 // bytes. The reader hands out what passes byte for byte.
 ImageCheck checkTI_Text(const QByteArray &content);
 
+// The address of the reset vector: an image to install must hold both of its bytes.
+constexpr quint32 RESET_VECTOR_ADDRESS = 0xFFFE;
+
+// Checks an image that passed checkTI_Text for a unit's memory: every data byte inside
+// [flashStart, flashEnd), none given twice (segments that overlap, or repeat), and both bytes of
+// the reset vector present. The fault names the data line of the first byte out of place, or the
+// file as a whole for a missing reset vector.
+ImageCheck checkTI_TextLayout(const QByteArray &content, quint32 flashStart, quint32 flashEnd);
+
 // Reads the image file whole (resource paths included) into `content` and checks it; a file that
 // cannot be read, or is larger than TI_TEXT_MAX_SIZE, fails as a whole.
 ImageCheck loadTI_Text(const QString &path, QByteArray &content);

@@ -1,5 +1,6 @@
 #include "flashsession.h"
 
+#include "TextFileIO.h"
 #include "families.h"
 #include "interruptguard.h"
 #include "logcategories.h"
@@ -8,6 +9,7 @@
 #include "updateworker.h"
 #include "versionorder.h"
 
+#include <QCryptographicHash>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -67,6 +69,12 @@ QString FlashSession::familyLetter(TargetInfo::eTARGET_TYPE family)
 int FlashSession::run()
 {
     _clock.start();
+    // A station's image that would not fit the unit is refused before any port is opened.
+    if (!_imagePath.isEmpty()) {
+        const int status = loadImage();
+        if (status != EXIT_OK)
+            return status;
+    }
     if (!_port.isEmpty()) {
         const int status = preparePort();
         if (status != EXIT_OK)
@@ -92,6 +100,8 @@ int FlashSession::run()
         // A --json reader gets its result line also when a signal ends the search.
         if (_report.format() == Report::Format::Json)
             guard.setMode(InterruptGuard::Mode::Watching);
+        if (!_imagePath.isEmpty())
+            driver.setImage(_imagePath, _image, _imageDataBytes);
 
         if (_list)
             status = list();
@@ -104,6 +114,34 @@ int FlashSession::run()
         _driver = nullptr;
     }
     return status;
+}
+
+int FlashSession::loadImage()
+{
+    const Family *family = Families::of(_imageFamily);
+    if (!family)
+        return fail(EXIT_USAGE, QStringLiteral("usage"), QStringLiteral("--image needs --family"));
+    ImageCheck check = loadTI_Text(_imagePath, _image);
+    if (check.ok)
+        check = checkTI_TextLayout(_image, family->flashStart, family->flashEnd);
+    if (!check.ok) {
+        _image.clear();
+        return fail(EXIT_USAGE, QStringLiteral("image"),
+                    QStringLiteral("the image is refused for family %1 (%2): nothing was sent to the unit")
+                        .arg(family->letter, check.describe(_imagePath)));
+    }
+    _imageDataBytes = check.dataBytes;
+    _imageSha256 = QString::fromLatin1(QCryptographicHash::hash(_image, QCryptographicHash::Sha256).toHex());
+    qCDebug(lcWorker).noquote() << "FlashSession: the image" << _imagePath << "for family" << family->letter
+                                << _image.size() << "bytes," << check.dataBytes << "data bytes, SHA-256"
+                                << _imageSha256;
+    _report.result(QStringLiteral("Image:             %1 (%2 bytes, %3 data bytes for family %4)")
+                       .arg(_imagePath)
+                       .arg(_image.size())
+                       .arg(check.dataBytes)
+                       .arg(family->letter));
+    _report.result(QStringLiteral("Image SHA-256:     %1").arg(_imageSha256));
+    return EXIT_OK;
 }
 
 int FlashSession::preparePort()
@@ -153,6 +191,11 @@ int FlashSession::probe()
         update += QStringLiteral(" (the installed version cannot be compared with it)");
     _report.result(QStringLiteral("Model:             %1").arg(_driver->modelName()));
     _report.result(QStringLiteral("Installed version: %1").arg(_driver->versionCurrent()));
+    if (!_imagePath.isEmpty()) {
+        _report.result(QStringLiteral("Version check:     skipped (the image given is installed whatever "
+                                      "the unit's version, and verified)"));
+        return install();
+    }
     _report.result(QStringLiteral("Carried version:   %1")
                        .arg(carried.isEmpty() ? QStringLiteral("none for this model") : carried));
     _report.result(
@@ -162,12 +205,23 @@ int FlashSession::probe()
 
 int FlashSession::install()
 {
+    const bool given = !_imagePath.isEmpty();
     const QString carried = _driver->versionNew();
-    if (carried.isEmpty())
+    if (given) {
+        const auto unitFamily = static_cast<TargetInfo::eTARGET_TYPE>(_driver->modelType());
+        if (unitFamily != _imageFamily)
+            return fail(EXIT_FAILED, QStringLiteral("refused"),
+                        QStringLiteral("the unit is a %1 (family %2), the image is for family %3: nothing "
+                                       "was written to the unit")
+                            .arg(_driver->modelName(),
+                                 familyLetter(unitFamily).isEmpty() ? QStringLiteral("unknown")
+                                                                    : familyLetter(unitFamily),
+                                 familyLetter(_imageFamily)));
+    } else if (carried.isEmpty()) {
         return fail(EXIT_FAILED, QStringLiteral("no-firmware"),
                     QStringLiteral("no firmware for the model \"%1\"").arg(_driver->modelName()));
-    // The window's rule: a newer version needs consent, and so does one that cannot be compared.
-    if (!_downgrade && _driver->isDowngrade())
+    } else if (!_downgrade && _driver->isDowngrade()) {
+        // The window's rule: a newer version needs consent, and so does one that cannot be compared.
         return fail(
             EXIT_FAILED, QStringLiteral("refused"),
             QStringLiteral("the installed version %1 is %2 the carried version %3; give "
@@ -177,9 +231,11 @@ int FlashSession::install()
                          ? QStringLiteral("newer than")
                          : QStringLiteral("not comparable with"),
                      carried));
+    }
 
-    const bool verify = _verify || _fast; // fast replies always verify
-    if (_verify)
+    // Fast replies and an image given always verify.
+    const bool verify = _verify || _fast || given;
+    if (_verify || given)
         _driver->setVerifyAfterWrite(true);
     if (_fast)
         _driver->setFastReplies(true);
@@ -328,20 +384,26 @@ void FlashSession::showFamily(TargetInfo::eTARGET_TYPE family)
         return;
     _recoverFamily = family;
     _report.result(QStringLiteral("Family:            %1").arg(row->letter));
-    _report.result(QStringLiteral("Carried version:   %1").arg(row->version));
+    if (_imagePath.isEmpty())
+        _report.result(QStringLiteral("Carried version:   %1").arg(row->version));
 }
 
 int FlashSession::finish(int exitCode, const QString &reason, const QString &message)
 {
     // The model of the unit found; a unit in its loader cannot tell it.
     const QString model = _driver ? _driver->modelName() : QString();
-    _report.event(QStringLiteral("result"),
-                  {{QStringLiteral("ok"), Report::json(exitCode == EXIT_OK)},
-                   {QStringLiteral("exit"), Report::json(exitCode)},
-                   {QStringLiteral("reason"), Report::json(reason)},
-                   {QStringLiteral("message"), Report::json(message.isEmpty() ? QString() : message)},
-                   {QStringLiteral("seconds"), Report::json(_clock.elapsed() / 1000.0, 1)},
-                   {QStringLiteral("model"), Report::json(model.isEmpty() ? QString() : model)}});
+    _report.event(
+        QStringLiteral("result"),
+        {{QStringLiteral("ok"), Report::json(exitCode == EXIT_OK)},
+         {QStringLiteral("exit"), Report::json(exitCode)},
+         {QStringLiteral("reason"), Report::json(reason)},
+         {QStringLiteral("message"), Report::json(message.isEmpty() ? QString() : message)},
+         {QStringLiteral("seconds"), Report::json(_clock.elapsed() / 1000.0, 1)},
+         {QStringLiteral("model"), Report::json(model.isEmpty() ? QString() : model)},
+         {QStringLiteral("imageFile"), Report::json(_imagePath.isEmpty() ? QString() : _imagePath)},
+         {QStringLiteral("imageSha256"), Report::json(_imageSha256.isEmpty() ? QString() : _imageSha256)},
+         {QStringLiteral("imageBytes"),
+          _imageSha256.isEmpty() ? QStringLiteral("null") : Report::json(static_cast<int>(_image.size()))}});
     return exitCode;
 }
 

@@ -38,6 +38,13 @@ public:
         _recoverFamily = family;
     }
     void setList(bool list) { _list = list; }
+    // Install or restore this TI-TXT file, for a unit of `family`, instead of the carried image:
+    // read and checked whole before anything is sent, always verified, no version compared.
+    void setImage(const QString &path, TargetInfo::eTARGET_TYPE family)
+    {
+        _imagePath = path;
+        _imageFamily = family;
+    }
     void setFormat(Report::Format format) { _report.setFormat(format); }
     void setProgressBar(bool progressBar) { _report.setProgressBar(progressBar); }
     void setResultFile(const QString &path) { _report.setResultFile(path); }
@@ -53,6 +60,9 @@ private slots:
 
 private:
     int preparePort();
+    // Reads and checks the image given; EXIT_USAGE, with the line at fault, for one that would not
+    // fit the family's unit.
+    int loadImage();
     bool waitForResult();
     int probe();
     int list();
@@ -99,4 +109,9 @@ private:
     BSL_Interface::Phase _shownPhase = BSL_Interface::Phase::Idle;
     QElapsedTimer _firstInterrupt; // the interrupt that was answered with a warning
     bool _stopping = false;
+    QString _imagePath; // the image given, empty for the carried one
+    TargetInfo::eTARGET_TYPE _imageFamily = TargetInfo::TARGET_UNKNOWN;
+    QByteArray _image; // its text, as checked
+    QString _imageSha256;
+    unsigned int _imageDataBytes = 0;
 };

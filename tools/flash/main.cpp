@@ -23,7 +23,8 @@ const char *const DESCRIPTION =
     "Finds a Talvo flash unit on the serial ports (USB vendor %1, product %2), switches it into\n"
     "programming mode and shows its model, the installed firmware version, the version carried by\n"
     "this program for the unit's family and whether that is an update. With --install it installs\n"
-    "the carried firmware.\n"
+    "the carried firmware; with --image FILE --family S|L a TI-TXT file of the station's own instead,\n"
+    "checked whole before anything is sent to the unit and always verified.\n"
     "\n"
     "A unit whose firmware is missing or incomplete (an installation that was cut off) stays in its\n"
     "loader and cannot tell its model; --recover --family S|L restores it with the carried firmware\n"
@@ -106,11 +107,21 @@ int main(int argc, char *argv[])
     const QCommandLineOption familyOption("family",
                                           "With --recover: the unit's family, S or L (the letter after its "
                                           "model number); without it, the family "
-                                          "noted for the unit when an installation on it was cut off.",
+                                          "noted for the unit when an installation on it was cut off. "
+                                          "With --image: the family the image is for.",
                                           "S|L");
+    const QCommandLineOption imageOption(
+        "image",
+        "With --install or --recover, and --family: install the TI-TXT image <file> instead of the carried "
+        "firmware. The whole file is checked first (every line, every address inside the family's flash, "
+        "no byte given twice, the reset vector present); a file that fails is named with its line and "
+        "nothing is sent to the unit (exit status 2). Its size and SHA-256 are printed; the unit's "
+        "version is not compared, and the image is always verified.",
+        "file");
     const QCommandLineOption verboseOption({"v", "verbose"}, "Show the debug log lines on standard error.");
-    for (const QCommandLineOption &option : {portOption, installOption, downgradeOption, verifyOption,
-                                             fastOption, recoverOption, familyOption, verboseOption})
+    for (const QCommandLineOption &option :
+         {portOption, installOption, downgradeOption, verifyOption, fastOption, recoverOption, familyOption,
+          imageOption, verboseOption})
         parser.addOption(option);
     const QCommandLineOption listOption(
         "list", "Tell what is on every port with the unit's identifiers, one line each (found with model "
@@ -137,7 +148,8 @@ int main(int argc, char *argv[])
     parser.addOption(resultFileOption);
     const QList<QCommandLineOption> givenOnce = {installOption, downgradeOption, verifyOption,  fastOption,
                                                  recoverOption, familyOption,    verboseOption, listOption,
-                                                 jsonOption,    quietOption,     logFileOption, allOption};
+                                                 jsonOption,    quietOption,     logFileOption, allOption,
+                                                 imageOption};
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -172,8 +184,16 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("--port needs a device path"));
     if (parser.isSet(recoverOption) && parser.isSet(installOption))
         return usageError(QStringLiteral("--recover and --install cannot be combined"));
-    if (parser.isSet(familyOption) && !parser.isSet(recoverOption))
-        return usageError(QStringLiteral("--family goes with --recover"));
+    if (parser.isSet(imageOption) && !parser.isSet(installOption) && !parser.isSet(recoverOption))
+        return usageError(QStringLiteral("--image goes with --install or --recover"));
+    if (parser.isSet(imageOption) && parser.value(imageOption).isEmpty())
+        return usageError(QStringLiteral("--image needs a file"));
+    if (parser.isSet(imageOption) && !parser.isSet(familyOption))
+        return usageError(QStringLiteral("--image needs --family S or L: the family the image is for"));
+    if (parser.isSet(imageOption) && parser.isSet(allOption))
+        return usageError(QStringLiteral("--image cannot be combined with --all"));
+    if (parser.isSet(familyOption) && !parser.isSet(recoverOption) && !parser.isSet(imageOption))
+        return usageError(QStringLiteral("--family goes with --recover or --image"));
     if (parser.isSet(listOption) && (parser.isSet(installOption) || parser.isSet(recoverOption) ||
                                      parser.isSet(downgradeOption) || parser.isSet(verifyOption)))
         return usageError(QStringLiteral("--list does nothing else: it cannot be combined with --install, "
@@ -253,6 +273,8 @@ int main(int argc, char *argv[])
     session.setFast(parser.isSet(fastOption));
     if (parser.isSet(recoverOption))
         session.setRecover(family);
+    if (parser.isSet(imageOption))
+        session.setImage(parser.value(imageOption), family);
     session.setList(parser.isSet(listOption));
     session.setResultFile(parser.value(resultFileOption));
     if (parser.isSet(jsonOption))
