@@ -76,20 +76,32 @@ int AllUnits::combinedStatus(const QList<int> &statuses)
     return shared ? first : EXIT_FAILED;
 }
 
-void AllUnits::findUnits()
+bool AllUnits::findUnits()
 {
     QStringList devices = _ports;
     QStringList labels;
     for (const QString &device : devices)
         labels << labelOf(device);
+    QStringList missing = _serialNumbers;
     if (devices.isEmpty()) {
         for (const PortInfo &port : PortEnumerator::availablePorts()) {
             if (!port.hasVendorIdentifier || port.vendorIdentifier != UpdateDriver::_vendor ||
                 !port.hasProductIdentifier || port.productIdentifier != UpdateDriver::_product)
                 continue;
+            if (!_serialNumbers.isEmpty() && !_serialNumbers.contains(port.serialNumber))
+                continue;
+            missing.removeAll(port.serialNumber);
             devices << PortEnumerator::userPath(port.portName, port.systemLocation);
             labels << port.portName;
         }
+    }
+    if (!missing.isEmpty()) {
+        // Nothing starts: the station asked for units that are not there.
+        write(CHANNEL_ERR, QStringLiteral("Error: no port has a unit with the USB serial number %1 (is it "
+                                          "connected?)\n")
+                               .arg(missing.join(QStringLiteral(", ")))
+                               .toLocal8Bit());
+        return false;
     }
     for (int i = 0; i < devices.size(); ++i) {
         // Two runs on one device would only get in each other's way.
@@ -100,11 +112,13 @@ void AllUnits::findUnits()
         unit->label = labels.at(i);
         _units.push_back(std::move(unit));
     }
+    return true;
 }
 
 int AllUnits::run()
 {
-    findUnits();
+    if (!findUnits())
+        return EXIT_NO_UNIT;
     if (_units.empty()) {
         write(CHANNEL_ERR, "Error: no Talvo unit found (is it connected and switched on?)\n");
         return EXIT_NO_UNIT;

@@ -32,6 +32,8 @@ public:
 
     // The devices to install on; none: every serial port with the unit's USB identifiers.
     void setPorts(const QStringList &paths) { _ports = paths; }
+    // The units on the ports with these USB serial numbers, instead of the ports.
+    void setSerialNumbers(const QStringList &serialNumbers) { _serialNumbers = serialNumbers; }
     // The options every unit's run gets besides --port, such as --install and --verify.
     void setUnitArguments(const QStringList &arguments) { _unitArguments = arguments; }
 
@@ -48,7 +50,8 @@ private:
     struct Unit
     {
         QString device;
-        QString label; // the port's name, in front of the unit's lines and in the table
+        QString label;        // the port's name, in front of the unit's lines and in the table
+        QString serialNumber; // the port's USB serial number, as listed
         std::unique_ptr<QProcess> process;
         QByteArray pending[2]; // a line begun on standard output, on standard error
         QString resultFile;    // where the run writes its result event
@@ -61,7 +64,8 @@ private:
         int status = -1;
     };
 
-    void findUnits();
+    // False, with an error line, when a serial number asked for is on no port.
+    bool findUnits();
     void start(Unit &unit);
     void relay(Unit &unit, int channel, bool all);
     void finish(Unit &unit);
@@ -71,6 +75,7 @@ private:
     void printSummary() const;
 
     QStringList _ports;
+    QStringList _serialNumbers;
     QStringList _unitArguments;
     std::vector<std::unique_ptr<Unit>> _units;
     std::unique_ptr<QTemporaryDir> _resultDir; // the runs' result files

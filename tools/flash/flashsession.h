@@ -3,6 +3,7 @@
 #include "BSL_Interface.h"
 #include "exitcode.h"
 #include "report.h"
+#include "stationrecord.h"
 #include "targetinfo.h"
 #include "updatedriver.h"
 
@@ -41,6 +42,12 @@ public:
     void setFormat(Report::Format format) { _report.setFormat(format); }
     void setProgressBar(bool progressBar) { _report.setProgressBar(progressBar); }
     void setResultFile(const QString &path) { _report.setResultFile(path); }
+    // Appends a row for each unit of the run to this station record when the run ends.
+    void setRecordFile(const QString &path) { _recordFile = path; }
+    // The run's own debug log, named in the record.
+    void setRunLog(const QString &path) { _runLog = path; }
+    // The unit is the one on the port with this USB serial number (and the unit's identifiers).
+    void setSerialNumber(const QString &serialNumber) { _serialNumber = serialNumber; }
 
     int run();
 
@@ -53,6 +60,12 @@ private slots:
 
 private:
     int preparePort();
+    // The port of the unit with _serialNumber; fails when no port has it.
+    int findSerialNumber();
+    // The probe of the unit the run was about: found, in its loader, or the first probed port.
+    ProbeResult unitProbe() const;
+    StationRecord::Row recordRow(int exitCode, const QString &reason) const;
+    void writeRecord(const QList<StationRecord::Row> &rows);
     bool waitForResult();
     int probe();
     int list();
@@ -99,4 +112,11 @@ private:
     BSL_Interface::Phase _shownPhase = BSL_Interface::Phase::Idle;
     QElapsedTimer _firstInterrupt; // the interrupt that was answered with a warning
     bool _stopping = false;
+    QString _recordFile;
+    QString _runLog;
+    QString _serialNumber;
+    bool _writing = false;    // the installation or restore was requested: an image was to be written
+    bool _verifiedOk = false; // the image written was checked with the loader's CRC command
+    // The SHA-256 of the image written; empty: the carried image of the unit's family.
+    QString _imageSha256;
 };
