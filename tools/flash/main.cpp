@@ -273,6 +273,11 @@ int main(int argc, char *argv[])
             ports << PortEnumerator::pathOfArgument(port);
         units.setPorts(ports);
         units.setSerialNumbers(parser.values(serialOption));
+#ifndef Q_OS_WIN
+        // Redrawn lines need a terminal on both streams; elsewhere (a file, a pipe) the lines stay.
+        units.setLive(isatty(fileno(stdout)) == 1 && isatty(fileno(stderr)) == 1 &&
+                      qEnvironmentVariable("TERM") != QLatin1String("dumb"));
+#endif
         units.setUnitArguments(unitArguments);
         return units.run();
     }
