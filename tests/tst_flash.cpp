@@ -92,6 +92,7 @@ private slots:
     void allInstallsOnEveryUnitAtOnce();
     void allWithoutAnyUnitExitsWith3();
     void stationRecordKeepsEveryFinishedRow();
+    void allOnATerminalRedrawsALinePerUnit();
     void restoresTakeOnlyTheUnitsOwnEntry_data();
     void restoresTakeOnlyTheUnitsOwnEntry();
     void withoutAHomeNothingIsKept_data();
@@ -937,6 +938,53 @@ void tst_Flash::stationRecordKeepsEveryFinishedRow()
     QVERIFY(fifth.waitForFinished());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), four);
+}
+
+// On a terminal --all keeps one line per unit and redraws them in place; errors come above them.
+void tst_Flash::allOnATerminalRedrawsALinePerUnit()
+{
+    std::vector<std::unique_ptr<SimulatedUnit>> units;
+    units.push_back(startUnit());
+    units.push_back(startUnit("52.02(2316),Talvo 400 L"));
+    units.back()->addFrameFault(SimulatedUnit::FrameFault::refused(SimulatedUnit::CMD_RX_DATA_BLOCK, 1, -1));
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    const QString terminal = QString::fromLocal8Bit(ptsname(master));
+    TestProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TALVO_EXTRA_PORTS",
+                       QString("%1=TV0001;%2=TV0002").arg(units[0]->portPath(), units[1]->portPath()));
+    environment.insert("TERM", "xterm");
+    process.setProcessEnvironment(environment);
+    process.setStandardOutputFile(terminal);
+    process.setStandardErrorFile(terminal);
+    process.start(TALVO_FLASH_PATH, {"--all", "--install", "--fast"});
+    QByteArray screen;
+    char buffer[4096];
+    QElapsedTimer clock;
+    clock.start();
+    for (bool ended = false; !ended && clock.elapsed() < RUN_TIMEOUT_MS;) {
+        ended = process.waitForFinished(50);
+        for (ssize_t got; (got = ::read(master, buffer, sizeof buffer)) > 0;)
+            screen.append(buffer, int(got));
+    }
+    ::close(master);
+    QCOMPARE(process.exitCodeOr(-1), 1);
+    screen.replace("\r\n", "\n");
+    const QString port0 = units[0]->portPath().mid(5), port1 = units[1]->portPath().mid(5);
+    // The last drawing of the lines (after the last "go up two lines"), then the table.
+    const QString last = QString::fromUtf8(screen.mid(screen.lastIndexOf("\x1b[2A")));
+    QVERIFY2(screen.count("\x1b[2A") > 2 && !screen.contains(QString("[%1] 5 %").arg(port0).toUtf8()),
+             screen.right(600).constData());
+    QVERIFY2(
+        QRegularExpression(QString("\r\x1b\\[J%1 +TV0001 +Talvo 400 S +installed +\\[#{20}\\] +100 %\n"
+                                   "%2 +TV0002 +Talvo 400 L +failed +\\[-{20}\\][^\n]*\n\n"
+                                   "port +model +result +status +seconds\n")
+                               .arg(QRegularExpression::escape(port0), QRegularExpression::escape(port1)))
+            .match(last)
+            .hasMatch(),
+        qPrintable(last));
+    QVERIFY2(screen.contains(QString("[%1] Error: ").arg(port1).toUtf8()), screen.constData());
 }
 
 void tst_Flash::restoresTakeOnlyTheUnitsOwnEntry_data()

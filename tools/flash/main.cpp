@@ -129,7 +129,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption allOption(
         "all", "With --install: install on every unit found at once (with --port, given once per device, on "
                "those devices), one run of this program per unit; each line comes with the unit's port in "
-               "front, a table of the results follows. Exit status 0 when every unit succeeded, 130 when "
+               "front (on a terminal: one line per unit, redrawn in place), a table of the results follows. "
+               "Exit status 0 when every unit succeeded, 130 when "
                "the user stopped any, else the status all units share, else 1; 3 when no unit is found.");
     parser.addOption(allOption);
     const QCommandLineOption reportOption(
