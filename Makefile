@@ -50,7 +50,7 @@ test-usbstack: build
 package: build
 	@cmake --build $(BUILD) --target package
 
-# One table of the program's figures, measured in one run (about two minutes: two paced installations).
+# One table of the program's figures, measured in one run (about five minutes: paced installations, sixteen units at once among them).
 bench: build
 	@$(BUILD)/bench/bench_bsl
 

@@ -5,7 +5,8 @@
 //   controller and the worker) spends meanwhile as a share of the wall time; the S image also with
 //   fast replies (talvo-flash --fast) and as the window installs it, against its own minimum, and
 //   the plain installation against the fast one;
-// - talvo-flash --all on four paced units (families mixed) against talvo-flash on one unit alone,
+// - talvo-flash --all on four and on sixteen paced units (families mixed) against talvo-flash on one
+//   unit alone,
 //   and the CPU time of the flasher's processes per unit as a share of the wall time;
 // - readByte's time-out on a silent line (median, 99th percentile) and the CPU an idle wait costs;
 // - the programming-mode handshake's round trip and a whole search with the unit present;
@@ -389,23 +390,29 @@ FlashRun flash(const QStringList &arguments)
     return run;
 }
 
-// talvo-flash --all --install on four paced units at once, against one unit alone in the same run.
-void allUnitsAtOnce()
+// talvo-flash --all --install on `count` paced units at once (families mixed), against one unit
+// alone in the same run; `alone` keeps that one unit's run for the next call.
+void allUnitsAtOnce(int count, FlashRun &alone)
 {
-    const QString label = "talvo-flash --all --install, 4 paced units (S, L, S, L)";
-    FlashRun alone;
-    {
+    const QString label = QString("talvo-flash --all --install, %1 paced units (S, L, S, L...)").arg(count);
+    if (alone.wallMs <= 0) {
         SimProcess sim({"--paced", "--family", "S"});
         if (sim.port().isEmpty()) {
             addRow(label, "talvo-sim did not start");
             return;
         }
         alone = flash({"--install", "--port", sim.port()});
+        if (alone.ok) {
+            addRow("talvo-flash --install, one paced unit alone (S)", seconds(alone.wallMs));
+            addRow("talvo-flash, one unit alone: CPU time / wall time",
+                   QString("%1 %").arg(alone.cpuMs / alone.wallMs * 100.0, 0, 'f', 2),
+                   QString("%1 ms CPU in %2").arg(alone.cpuMs, 0, 'f', 0).arg(seconds(alone.wallMs)));
+        }
     }
     std::vector<std::unique_ptr<SimProcess>> sims;
     QStringList arguments{"--all", "--install"};
-    for (const char *family : {"S", "L", "S", "L"}) {
-        sims.push_back(std::make_unique<SimProcess>(QStringList{"--paced", "--family", family}));
+    for (int i = 0; i < count; ++i) {
+        sims.push_back(std::make_unique<SimProcess>(QStringList{"--paced", "--family", i % 2 ? "L" : "S"}));
         if (sims.back()->port().isEmpty()) {
             addRow(label, "talvo-sim did not start");
             return;
@@ -418,16 +425,14 @@ void allUnitsAtOnce()
         addRow(label, alone.ok ? "failed" : "one unit alone failed");
         return;
     }
-    const int units = 4;
-    addRow("talvo-flash --install, one paced unit alone (S)", seconds(alone.wallMs));
     addRow(label, seconds(all.wallMs), seconds(alone.wallMs) + " one unit alone",
            QString::number(all.wallMs / alone.wallMs, 'f', 3));
-    addRow("talvo-flash, one unit alone: CPU time / wall time",
-           QString("%1 %").arg(alone.cpuMs / alone.wallMs * 100.0, 0, 'f', 2),
-           QString("%1 ms CPU in %2").arg(alone.cpuMs, 0, 'f', 0).arg(seconds(alone.wallMs)));
-    addRow("talvo-flash --all: CPU time per unit / wall time",
-           QString("%1 %").arg(all.cpuMs / units / all.wallMs * 100.0, 0, 'f', 2),
-           QString("%1 ms CPU, parent and 4 runs, in %2").arg(all.cpuMs, 0, 'f', 0).arg(seconds(all.wallMs)));
+    addRow(QString("talvo-flash --all, %1 units: CPU time per unit / wall time").arg(count),
+           QString("%1 %").arg(all.cpuMs / count / all.wallMs * 100.0, 0, 'f', 2),
+           QString("%1 ms CPU, parent and %2 runs, in %3")
+               .arg(all.cpuMs, 0, 'f', 0)
+               .arg(count)
+               .arg(seconds(all.wallMs)));
 }
 
 // --------------------------------------------------------------------------------------------
@@ -522,7 +527,9 @@ int main(int argc, char **argv)
         if (plainMs > 0 && fastMs > 0)
             addRow("S image: installation / --fast installation", seconds(plainMs),
                    seconds(fastMs) + " --fast", QString::number(plainMs / fastMs, 'f', 2));
-        allUnitsAtOnce();
+        FlashRun alone;
+        allUnitsAtOnce(4, alone);
+        allUnitsAtOnce(16, alone);
     }
     readByteTimeout();
     handshakeRoundTrip();

@@ -25,12 +25,36 @@ QList<PortInfo> portsOfEnvironment()
         const int separator = item.indexOf(QLatin1Char('='));
         PortInfo port = PortEnumerator::portForDevice(item.left(separator), UnitIdentifiers::VENDOR,
                                                       UnitIdentifiers::PRODUCT);
-        if (separator >= 0)
-            port.serialNumber = item.mid(separator + 1);
+        if (separator >= 0) {
+            // "SERIAL@LOCATION": the unit's place on the USB as well.
+            const QString identity = item.mid(separator + 1);
+            const int at = identity.indexOf(QLatin1Char('@'));
+            port.serialNumber = identity.left(at);
+            if (at >= 0)
+                port.usbLocation = identity.mid(at + 1);
+        }
         port.description = QString::fromLatin1(PortEnumerator::EXTRA_PORTS_VARIABLE);
         ports.append(port);
     }
     return ports;
+}
+
+// Where a system port's USB device is plugged in, as Linux names the USB port path ("1-1.2", bus 1,
+// port 1 of the root hub, then port 2 of the hub there): the device folder in sysfs above the
+// port's interface ("1-1.2:1.0"). Empty for a port that is no USB device and on other systems.
+QString usbLocationOf(const QSerialPortInfo &info)
+{
+#ifdef Q_OS_LINUX
+    const QString interface =
+        QFileInfo(QStringLiteral("/sys/class/tty/%1/device").arg(info.portName())).canonicalFilePath();
+    const QString name = QFileInfo(interface).fileName();
+    const int colon = name.indexOf(QLatin1Char(':'));
+    if (colon > 0 && QFileInfo(interface).path().endsWith(QLatin1Char('/') + name.left(colon)))
+        return name.left(colon);
+#else
+    Q_UNUSED(info)
+#endif
+    return QString();
 }
 
 } // namespace
@@ -50,8 +74,10 @@ QList<PortInfo> availablePorts()
     QList<PortInfo> ports;
     if (includeSystem) {
         const QList<QSerialPortInfo> system = QSerialPortInfo::availablePorts();
-        for (const QSerialPortInfo &info : system)
+        for (const QSerialPortInfo &info : system) {
             ports.append(PortInfo(info));
+            ports.last().usbLocation = usbLocationOf(info);
+        }
         ports.append(portsOfEnvironment());
     }
     ports.append(extras);

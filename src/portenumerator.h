@@ -10,8 +10,8 @@
 namespace PortEnumerator {
 
 // Devices listed as units' ports after the system's, for a simulated unit that another program
-// should see as plugged in: "PATH[=SERIAL];PATH[=SERIAL]...", each with the unit's USB
-// identifiers and the serial number given.
+// should see as plugged in: "PATH[=SERIAL[@LOCATION]];PATH[=SERIAL[@LOCATION]]...", each with
+// the unit's USB identifiers, the serial number and the place on the USB given.
 const char *const EXTRA_PORTS_VARIABLE = "TALVO_EXTRA_PORTS";
 
 // One snapshot: the system's ports and those of EXTRA_PORTS_VARIABLE (unless left out), then the

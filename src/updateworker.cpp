@@ -43,6 +43,7 @@ ProbeResult probeOf(const PortInfo &port, UpdateWorker::PortReason reason)
     probe.port = port.portName;
     probe.location = port.systemLocation;
     probe.serialNumber = port.serialNumber;
+    probe.usbLocation = port.usbLocation;
     probe.reason = reason;
     return probe;
 }

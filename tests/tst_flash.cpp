@@ -91,6 +91,8 @@ private slots:
     void restoresVerificationAndInterrupts();
     void allInstallsOnEveryUnitAtOnce();
     void allWithoutAnyUnitExitsWith3();
+    void stationRecordKeepsEveryFinishedRow();
+    void allOnATerminalRedrawsALinePerUnit();
     void restoresTakeOnlyTheUnitsOwnEntry_data();
     void restoresTakeOnlyTheUnitsOwnEntry();
     void withoutAHomeNothingIsKept_data();
@@ -166,6 +168,12 @@ void tst_Flash::wrongUsageExitsWith2_data()
         << QStringList{"--log-file", "/dev/stdout", "--list"};
     QTest::newRow("image without family") << QStringList{"--install", "--image", "@fifo", "--port", "@pty"};
     QTest::newRow("family, no image") << QStringList{"--install", "--family", "S", "--port", "@pty"};
+    QTest::newRow("station record in a missing folder")
+        << QStringList{"--report", "/nonexistent/station.csv", "--install", "--port", "@pty"};
+    QTest::newRow("station record a directory") << QStringList{"--report", "/", "--all", "--install"};
+    QTest::newRow("station record a FIFO") << QStringList{"--report", "@fifo", "--list"};
+    QTest::newRow("serial twice without all") << QStringList{"--serial", "TV1", "--serial", "TV2"};
+    QTest::newRow("serial with port") << QStringList{"--serial", "TV1", "--port", "@pty"};
 }
 
 void tst_Flash::wrongUsageExitsWith2()
@@ -196,6 +204,8 @@ void tst_Flash::wrongUsageExitsWith2()
         QVERIFY2(run.err.contains("--family is given more than once"), qPrintable(run.err));
     if (QByteArray(QTest::currentDataTag()).startsWith("log file"))
         QVERIFY2(run.err.contains("cannot write the log file"), qPrintable(run.err));
+    if (QByteArray(QTest::currentDataTag()).startsWith("station record"))
+        QVERIFY2(run.err.contains("cannot write the station record"), qPrintable(run.err));
 }
 
 void tst_Flash::helpExplainsTheOptions()
@@ -871,6 +881,116 @@ void tst_Flash::allWithoutAnyUnitExitsWith3()
     QCOMPARE(run.err, QString("Error: no Talvo unit found (is it connected and switched on?)\n"));
 }
 
+// The station record: a row for each unit as its run ends, whole, also when the station is killed.
+void tst_Flash::stationRecordKeepsEveryFinishedRow()
+{
+    const QTemporaryDir dir;
+    const QString record = dir.filePath("station.csv");
+    std::vector<std::unique_ptr<SimulatedUnit>> units;
+    QStringList listed;
+    for (int i = 0; i < 5; ++i) {
+        units.push_back(startUnit(i == 1 ? "52.02(2316),Talvo 400 L" : "49.05(1799),Talvo 400S"));
+        listed << QString("%1=TV%2@1-1.%3")
+                      .arg(units.back()->portPath())
+                      .arg(i + 1, 4, 10, QChar('0'))
+                      .arg(i + 1);
+    }
+    units[2]->addFrameFault(SimulatedUnit::FrameFault::refused(SimulatedUnit::CMD_RX_DATA_BLOCK, 1, -1));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TALVO_EXTRA_PORTS", listed.mid(0, 4).join(';'));
+    TestProcess station;
+    station.setProcessEnvironment(environment);
+    station.start(TALVO_FLASH_PATH, {"--all", "--install", "--fast", "--report", record});
+    QVERIFY(station.waitForFinished(RUN_TIMEOUT_MS));
+    QCOMPARE(station.exitCodeOr(-1), 1);
+    QFile file(record);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray four = file.readAll();
+    file.close();
+    QStringList rows = QString::fromUtf8(four).split("\r\n");
+    QCOMPARE(rows.takeLast(), QString()); // every row ends its line
+    QCOMPARE(rows.size(), 5);
+    QVERIFY2(
+        rows.takeFirst().startsWith("time,program version,action,port,USB location,USB serial number,"
+                                    "model,family,version found,version installed,image SHA-256,result,"),
+        four.constData());
+    // Per unit: port, location, serial number, model, family, found, installed, result, status, verified.
+    const QStringList expected = {"1-1.1 TV0001 Talvo 400 S S 49.05 49.09 installed 0 yes",
+                                  "1-1.2 TV0002 Talvo 400 L L 52.02 52.05 installed 0 yes",
+                                  "1-1.3 TV0003 Talvo 400 S S 49.05  failed 1 no",
+                                  "1-1.4 TV0004 Talvo 400 S S 49.05 49.09 installed 0 yes"};
+    for (int i = 0; i < 4; ++i) {
+        const QStringList row = rows.filter(units[size_t(i)]->portPath() + ",");
+        QVERIFY2(row.size() == 1, four.constData());
+        const QStringList fields = row.first().split(',');
+        QCOMPARE(fields.size(), 16);
+        QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$")
+                         .match(fields.at(0))
+                         .hasMatch() &&
+                     fields.at(2) == "install" &&
+                     QRegularExpression("^[0-9a-f]{64}$").match(fields.at(10)).hasMatch(),
+                 qPrintable(row.first()));
+        QCOMPARE((fields.mid(4, 6) + fields.mid(11, 3)).join(' '), expected.at(i));
+    }
+    // A fifth run killed while it writes the unit: the rows before stay, and nothing of its own is there.
+    TestProcess fifth;
+    fifth.setProcessChannelMode(QProcess::MergedChannels);
+    fifth.start(TALVO_FLASH_PATH,
+                {"--install", "--fast", "--report", record, "--port", units[4]->portPath()});
+    QVERIFY(!fifth.waitForLine("3 %", RUN_TIMEOUT_MS).isEmpty());
+    fifth.kill();
+    QVERIFY(fifth.waitForFinished());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), four);
+}
+
+// On a terminal --all keeps one line per unit and redraws them in place; errors come above them.
+void tst_Flash::allOnATerminalRedrawsALinePerUnit()
+{
+    std::vector<std::unique_ptr<SimulatedUnit>> units;
+    units.push_back(startUnit());
+    units.push_back(startUnit("52.02(2316),Talvo 400 L"));
+    units.back()->addFrameFault(SimulatedUnit::FrameFault::refused(SimulatedUnit::CMD_RX_DATA_BLOCK, 1, -1));
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    const QString terminal = QString::fromLocal8Bit(ptsname(master));
+    TestProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TALVO_EXTRA_PORTS",
+                       QString("%1=TV0001;%2=TV0002").arg(units[0]->portPath(), units[1]->portPath()));
+    environment.insert("TERM", "xterm");
+    process.setProcessEnvironment(environment);
+    process.setStandardOutputFile(terminal);
+    process.setStandardErrorFile(terminal);
+    process.start(TALVO_FLASH_PATH, {"--all", "--install", "--fast"});
+    QByteArray screen;
+    char buffer[4096];
+    QElapsedTimer clock;
+    clock.start();
+    for (bool ended = false; !ended && clock.elapsed() < RUN_TIMEOUT_MS;) {
+        ended = process.waitForFinished(50);
+        for (ssize_t got; (got = ::read(master, buffer, sizeof buffer)) > 0;)
+            screen.append(buffer, int(got));
+    }
+    ::close(master);
+    QCOMPARE(process.exitCodeOr(-1), 1);
+    screen.replace("\r\n", "\n");
+    const QString port0 = units[0]->portPath().mid(5), port1 = units[1]->portPath().mid(5);
+    // The last drawing of the lines (after the last "go up two lines"), then the table.
+    const QString last = QString::fromUtf8(screen.mid(screen.lastIndexOf("\x1b[2A")));
+    QVERIFY2(screen.count("\x1b[2A") > 2 && !screen.contains(QString("[%1] 5 %").arg(port0).toUtf8()),
+             screen.right(600).constData());
+    QVERIFY2(
+        QRegularExpression(QString("\r\x1b\\[J%1 +TV0001 +Talvo 400 S +installed +\\[#{20}\\] +100 %\n"
+                                   "%2 +TV0002 +Talvo 400 L +failed +\\[-{20}\\][^\n]*\n\n"
+                                   "port +model +result +status +seconds\n")
+                               .arg(QRegularExpression::escape(port0), QRegularExpression::escape(port1)))
+            .match(last)
+            .hasMatch(),
+        qPrintable(last));
+    QVERIFY2(screen.contains(QString("[%1] Error: ").arg(port1).toUtf8()), screen.constData());
+}
+
 void tst_Flash::restoresTakeOnlyTheUnitsOwnEntry_data()
 {
     // Units listed with USB serial numbers TV0001, TV0002...: "S", "L" running, "S-", "L-" in their
@@ -922,6 +1042,29 @@ void tst_Flash::restoresTakeOnlyTheUnitsOwnEntry_data()
         << "(it is a symbolic link): if this is cut off, its family must be told to restore it\"}\n"
            "{\"event\":\"phase\",\"phase\":\"authenticating\"}"
         << QStringList{"S"} << "";
+    // Units by their USB serial number: the others are left alone.
+    QTest::newRow("--serial picks the one unit of three")
+        << QStringList{"S", "S", "S"} << "" << QStringList{"--install", "--fast", "--serial", "TV0002"} << 0
+        << "Update successful!" << QStringList{"kept", "S", "kept"} << "";
+    QTest::newRow("--serial that no port has")
+        << QStringList{"S", "S"} << "" << QStringList{"--install", "--serial", "TV0009"} << 3
+        << "Error: no port has a unit with the USB serial number TV0009" << QStringList{"kept", "kept"} << "";
+    QTest::newRow("--all --serial with one missing starts nothing")
+        << QStringList{"S", "S"} << ""
+        << QStringList{"--all", "--install", "--serial", "TV0001", "--serial", "TV0009"} << 3
+        << "USB serial number TV0009 (" << QStringList{"kept", "kept"} << "";
+    QTest::newRow("--recover --serial")
+        << QStringList{"S-", "L-"} << ""
+        << QStringList{"--recover", "--family", "L", "--fast", "--serial", "TV0002"} << 0
+        << "Restore successful!" << QStringList{"kept", "L"} << "";
+    QTest::newRow("--list --serial tells the serial number")
+        << QStringList{"S", "L"} << "" << QStringList{"--list", "--serial", "TV0002"} << 0
+        << "PORT2: found Talvo 400 L, version 52.02 [USB serial number TV0002]\n"
+        << QStringList{"kept", "kept"} << "";
+    QTest::newRow("--list --json tells serial numbers")
+        << QStringList{"S", "L"} << "" << QStringList{"--list", "--json"} << 0
+        << "\"detail\":null,\"serialNumber\":\"TV0002\",\"usbLocation\":null}" << QStringList{"kept", "kept"}
+        << "";
     QTest::newRow("an --all run cut on every unit notes each")
         << QStringList{"S!", "S!"} << "" << QStringList{"--all", "--install", "--fast"} << 1 << "failed"
         << QStringList{"", ""} << "TV0001 TV0002";

@@ -12,6 +12,7 @@ struct PortInfo
     QString description;
     QString manufacturer;
     QString serialNumber; // the USB serial number, empty when the device has none
+    QString usbLocation;  // where the device is plugged in: the USB port path ("1-1.2"), empty when unknown
     bool hasVendorIdentifier = false;
     quint16 vendorIdentifier = 0;
     bool hasProductIdentifier = false;

@@ -88,6 +88,11 @@ unplug_unit() {
   echo "" >"$gadgets/talvo$1/UDC"
 }
 
+# The USB port path of unit $1's device ("1-1"): the folder in sysfs above its port's interface.
+usb_of() {
+  basename "$(readlink -f "/sys/class/tty/$(basename "$(acm_of "$1")")/device/..")"
+}
+
 # The host-side port of unit $1: the ttyACM whose USB device has the unit's serial number.
 acm_of() {
   local tty
@@ -193,11 +198,16 @@ expect_text() {
 
 # Found by the ordinary enumeration: sysfs and udev through the real cdc_acm driver. The shipped
 # rule, as udev applied it: the uaccess tag, and ModemManager told to keep away.
+# Each line names the unit's USB serial number and where it is plugged in (the USB port path, as
+# sysfs names the port's device); --serial picks the one unit by its serial number.
 case_list() {
   plug_units 2
   flash_expect 0 --list
-  expect_text "$work/out" "^$(acm_of 0): found Talvo 400 S, version 49.05$"
-  expect_text "$work/out" "^$(acm_of 1): found Talvo 400 L, version 52.02$"
+  expect_text "$work/out" "^$(acm_of 0): found Talvo 400 S, version 49.05 \\[USB serial number TV400000, USB location $(usb_of 0)\\]$"
+  expect_text "$work/out" "^$(acm_of 1): found Talvo 400 L, version 52.02 \\[USB serial number TV400001, USB location $(usb_of 1)\\]$"
+  flash_expect 0 --list --serial TV400001
+  expect_text "$work/out" "^$(acm_of 1): found Talvo 400 L"
+  ! grep -q "^$(acm_of 0):" "$work/out" || fail "--serial TV400001 listed the other unit too"
   udevadm info "$(acm_of 0)" >"$work/info"
   grep '^E: \(TAGS\|ID_MM\|ID_VENDOR_ID\|ID_MODEL_ID\|ID_SERIAL_SHORT\|ID_USB_DRIVER\)' "$work/info"
   expect_text "$work/info" '^E: TAGS=.*:uaccess:'

@@ -11,12 +11,14 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -24,6 +26,20 @@ namespace {
 
 const int CHANNEL_OUT = 0;
 const int CHANNEL_ERR = 1;
+
+const int LIVE_REDRAW_MS = 200;
+const int LIVE_BAR_WIDTH = 20;
+
+// The terminal's width on standard output; 80 where it does not tell.
+int terminalColumns()
+{
+#ifdef Q_OS_UNIX
+    winsize size = {};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+#endif
+    return 80;
+}
 
 bool gone[2] = {false, false}; // standard output, standard error: the reader went away
 
@@ -76,20 +92,32 @@ int AllUnits::combinedStatus(const QList<int> &statuses)
     return shared ? first : EXIT_FAILED;
 }
 
-void AllUnits::findUnits()
+bool AllUnits::findUnits()
 {
     QStringList devices = _ports;
     QStringList labels;
     for (const QString &device : devices)
         labels << labelOf(device);
+    QStringList missing = _serialNumbers;
     if (devices.isEmpty()) {
         for (const PortInfo &port : PortEnumerator::availablePorts()) {
             if (!port.hasVendorIdentifier || port.vendorIdentifier != UpdateDriver::_vendor ||
                 !port.hasProductIdentifier || port.productIdentifier != UpdateDriver::_product)
                 continue;
+            if (!_serialNumbers.isEmpty() && !_serialNumbers.contains(port.serialNumber))
+                continue;
+            missing.removeAll(port.serialNumber);
             devices << PortEnumerator::userPath(port.portName, port.systemLocation);
             labels << port.portName;
         }
+    }
+    if (!missing.isEmpty()) {
+        // Nothing starts: the station asked for units that are not there.
+        write(CHANNEL_ERR, QStringLiteral("Error: no port has a unit with the USB serial number %1 (is it "
+                                          "connected?)\n")
+                               .arg(missing.join(QStringLiteral(", ")))
+                               .toLocal8Bit());
+        return false;
     }
     for (int i = 0; i < devices.size(); ++i) {
         // Two runs on one device would only get in each other's way.
@@ -98,13 +126,17 @@ void AllUnits::findUnits()
         auto unit = std::make_unique<Unit>();
         unit->device = devices.at(i);
         unit->label = labels.at(i);
+        unit->serialNumber = PortEnumerator::listedPort(unit->device).serialNumber;
+        unit->phase = QStringLiteral("searching");
         _units.push_back(std::move(unit));
     }
+    return true;
 }
 
 int AllUnits::run()
 {
-    findUnits();
+    if (!findUnits())
+        return EXIT_NO_UNIT;
     if (_units.empty()) {
         write(CHANNEL_ERR, "Error: no Talvo unit found (is it connected and switched on?)\n");
         return EXIT_NO_UNIT;
@@ -119,10 +151,22 @@ int AllUnits::run()
     _loop = &loop;
     for (const auto &unit : _units)
         start(*unit);
+    // Redrawn at most this often: sixteen units' progress would otherwise keep the terminal busy.
+    QTimer redrawTimer;
+    if (_live) {
+        connect(&redrawTimer, &QTimer::timeout, this, [this] {
+            if (_dirty)
+                redraw();
+        });
+        redrawTimer.start(LIVE_REDRAW_MS);
+        redraw();
+    }
     if (_running > 0)
         loop.exec();
     _loop = nullptr;
     guard.setGuarding(false);
+    if (_live)
+        redraw();
 
     printSummary();
     QList<int> statuses;
@@ -153,6 +197,8 @@ void AllUnits::start(Unit &unit)
     ++_running;
     unit.clock.start();
     QStringList arguments = _unitArguments + QStringList{QStringLiteral("--port"), unit.device};
+    if (_live)
+        arguments << QStringLiteral("--json"); // the events tell the unit's phase and progress
     if (_resultDir->isValid()) {
         unit.resultFile = _resultDir->filePath(QStringLiteral("unit-%1.json").arg(_running));
         arguments << QStringLiteral("--result-file") << unit.resultFile;
@@ -175,9 +221,71 @@ void AllUnits::relay(Unit &unit, int channel, bool all)
         from = end + 1;
         if (line.endsWith('\r'))
             line.chop(1);
-        write(channel, prefix + line + '\n');
+        if (!_live)
+            write(channel, prefix + line + '\n');
+        else if (channel == CHANNEL_OUT)
+            takeEvent(unit, line);
+        else
+            redraw(prefix + line + '\n');
     }
     pending.remove(0, from);
+}
+
+void AllUnits::takeEvent(Unit &unit, const QByteArray &line)
+{
+    const QJsonObject event = QJsonDocument::fromJson(line).object();
+    const QString name = event.value(QStringLiteral("event")).toString();
+    if (name == QLatin1String("unit")) {
+        unit.model = event.value(QStringLiteral("model")).toString(unit.model);
+        unit.serialNumber = event.value(QStringLiteral("serialNumber")).toString(unit.serialNumber);
+        unit.phase = event.value(QStringLiteral("reason")).toString(unit.phase);
+    } else if (name == QLatin1String("phase")) {
+        unit.phase = event.value(QStringLiteral("phase")).toString(unit.phase);
+    } else if (name == QLatin1String("progress")) {
+        unit.percent = event.value(QStringLiteral("percent")).toInt(unit.percent);
+    } else if (name == QLatin1String("result")) {
+        unit.model = event.value(QStringLiteral("model")).toString(unit.model);
+    }
+    _dirty = true;
+}
+
+QString AllUnits::liveLine(const Unit &unit) const
+{
+    int labelWidth = 0, serialWidth = 1;
+    for (const auto &other : _units) {
+        labelWidth = qMax(labelWidth, int(other->label.size()));
+        serialWidth = qMax(serialWidth, int(other->serialNumber.size()));
+    }
+    const int filled = qBound(0, unit.percent, 100) * LIVE_BAR_WIDTH / 100;
+    const QString bar = QLatin1Char('[') + QString(filled, QLatin1Char('#')) +
+                        QString(LIVE_BAR_WIDTH - filled, QLatin1Char('-')) + QLatin1Char(']');
+    const QString percent =
+        unit.percent < 0 ? QStringLiteral("    ") : QStringLiteral("%1 %").arg(unit.percent, 3);
+    const QString state = unit.ended ? resultOf(unit) : unit.phase;
+    return QStringList{
+        unit.label.leftJustified(labelWidth),
+        (unit.serialNumber.isEmpty() ? QStringLiteral("-") : unit.serialNumber).leftJustified(serialWidth),
+        (unit.model.isEmpty() ? QStringLiteral("-") : unit.model).leftJustified(11),
+        state.leftJustified(14),
+        bar,
+        percent}
+        .join(QStringLiteral("  "));
+}
+
+void AllUnits::redraw(const QByteArray &above)
+{
+    // Back to the first unit's line and down from there, each line cleared first; lines no wider
+    // than the terminal, so that none wraps and the count of lines to go back stays right.
+    const int columns = terminalColumns();
+    QByteArray text;
+    if (_drawnLines > 0)
+        text += "\x1b[" + QByteArray::number(_drawnLines) + 'A';
+    text += "\r\x1b[J" + above;
+    for (const auto &unit : _units)
+        text += liveLine(*unit).left(qMax(1, columns - 1)).toLocal8Bit() + '\n';
+    _drawnLines = int(_units.size());
+    _dirty = false;
+    write(CHANNEL_OUT, text);
 }
 
 void AllUnits::finish(Unit &unit)
@@ -194,6 +302,7 @@ void AllUnits::finish(Unit &unit)
         unit.status = unit.crashed ? -1 : unit.process->exitCode();
         readResult(unit);
     }
+    _dirty = true;
     if (--_running == 0 && _loop)
         _loop->quit();
 }

@@ -32,8 +32,14 @@ public:
 
     // The devices to install on; none: every serial port with the unit's USB identifiers.
     void setPorts(const QStringList &paths) { _ports = paths; }
+    // The units on the ports with these USB serial numbers, instead of the ports.
+    void setSerialNumbers(const QStringList &serialNumbers) { _serialNumbers = serialNumbers; }
     // The options every unit's run gets besides --port, such as --install and --verify.
     void setUnitArguments(const QStringList &arguments) { _unitArguments = arguments; }
+    // One line per unit redrawn in place (port, serial number, model, phase, a bar, the result)
+    // instead of the runs' lines, for a terminal on both streams; the runs' errors and warnings
+    // still come, above those lines.
+    void setLive(bool live) { _live = live; }
 
     int run();
 
@@ -48,7 +54,10 @@ private:
     struct Unit
     {
         QString device;
-        QString label; // the port's name, in front of the unit's lines and in the table
+        QString label;        // the port's name, in front of the unit's lines and in the table
+        QString serialNumber; // the port's USB serial number, as listed or as the run tells
+        QString phase;        // live: what the run does now, as its events tell
+        int percent = -1;     // live: of the image written
         std::unique_ptr<QProcess> process;
         QByteArray pending[2]; // a line begun on standard output, on standard error
         QString resultFile;    // where the run writes its result event
@@ -61,9 +70,15 @@ private:
         int status = -1;
     };
 
-    void findUnits();
+    // False, with an error line, when a serial number asked for is on no port.
+    bool findUnits();
     void start(Unit &unit);
     void relay(Unit &unit, int channel, bool all);
+    // Live: what an event of the run tells of its unit.
+    void takeEvent(Unit &unit, const QByteArray &line);
+    QString liveLine(const Unit &unit) const;
+    // Live: the units' lines drawn again over those drawn before, with `above` (whole lines) first.
+    void redraw(const QByteArray &above = QByteArray());
     void finish(Unit &unit);
     void readResult(Unit &unit);
     int statusOf(const Unit &unit) const;
@@ -71,10 +86,14 @@ private:
     void printSummary() const;
 
     QStringList _ports;
+    QStringList _serialNumbers;
     QStringList _unitArguments;
     std::vector<std::unique_ptr<Unit>> _units;
     std::unique_ptr<QTemporaryDir> _resultDir; // the runs' result files
     bool _interrupted = false;                 // an interrupt was passed on to the runs
+    bool _live = false;
+    int _drawnLines = 0; // live: the units' lines on the terminal below the cursor's line
+    bool _dirty = false; // live: a unit's line changed since it was drawn
     int _running = 0;
     QEventLoop *_loop = nullptr;
 };

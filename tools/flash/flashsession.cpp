@@ -9,7 +9,9 @@
 #include "updateworker.h"
 #include "versionorder.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -72,6 +74,11 @@ int FlashSession::run()
     // A station's image that would not fit the unit is refused before any port is opened.
     if (!_imagePath.isEmpty()) {
         const int status = loadImage();
+        if (status != EXIT_OK)
+            return status;
+    }
+    if (!_serialNumber.isEmpty()) {
+        const int status = findSerialNumber();
         if (status != EXIT_OK)
             return status;
     }
@@ -170,11 +177,26 @@ int FlashSession::preparePort()
     PortInfo port = PortEnumerator::portForDevice(_port, UpdateDriver::_vendor, UpdateDriver::_product);
     port.description = QStringLiteral("given on the command line");
     port.serialNumber = listed.serialNumber;
+    port.usbLocation = listed.usbLocation;
     port.manufacturer = listed.manufacturer;
     qCDebug(lcWorker).noquote() << "FlashSession: the port given," << _port << "serial number"
                                 << (port.serialNumber.isEmpty() ? QStringLiteral("none") : port.serialNumber);
     PortEnumerator::addExtraPort(port);
     return EXIT_OK;
+}
+
+int FlashSession::findSerialNumber()
+{
+    for (const PortInfo &port : PortEnumerator::availablePorts()) {
+        if (port.serialNumber == _serialNumber &&
+            PortEnumerator::matches(port, UpdateDriver::_vendor, UpdateDriver::_product)) {
+            _port = PortEnumerator::userPath(port.portName, port.systemLocation);
+            return EXIT_OK;
+        }
+    }
+    return fail(EXIT_NO_UNIT, QStringLiteral("no-unit"),
+                QStringLiteral("no port has a unit with the USB serial number %1 (is it connected?)")
+                    .arg(_serialNumber));
 }
 
 int FlashSession::probe()
@@ -240,6 +262,7 @@ int FlashSession::install()
     if (_fast)
         _driver->setFastReplies(true);
     _guard->setGuarding(true);
+    _writing = true;
     _driver->install();
     const bool ok = awaitInstallation();
     const InstallOutcome outcome = _driver->outcome();
@@ -271,6 +294,7 @@ int FlashSession::install()
                       QStringLiteral("Update failed: the unit has no firmware now; restore it with ") +
                           command);
     }
+    _verifiedOk = verify;
     if (verify)
         _report.result(QStringLiteral("Verified"));
     _report.result(QStringLiteral("Update successful!"));
@@ -290,6 +314,7 @@ int FlashSession::recover()
     if (_fast)
         _driver->setFastReplies(true);
     _guard->setGuarding(true);
+    _writing = true;
     _driver->recover(_recoverFamily, _port);
     const bool ok = awaitInstallation();
     reportUnits();
@@ -308,6 +333,7 @@ int FlashSession::recover()
     if (outcome.phase == InstallOutcome::Phase::Verifying)
         _report.event(QStringLiteral("verify"), {{QStringLiteral("ok"), Report::json(ok)}});
     if (ok) {
+        _verifiedOk = true;
         _report.result(QStringLiteral("Verified"));
         _report.result(QStringLiteral("Restore successful!"));
         return finish(EXIT_OK, QStringLiteral("restored"), QStringLiteral("Restore successful!"));
@@ -392,19 +418,91 @@ int FlashSession::finish(int exitCode, const QString &reason, const QString &mes
 {
     // The model of the unit found; a unit in its loader cannot tell it.
     const QString model = _driver ? _driver->modelName() : QString();
+    const StationRecord::Row row = recordRow(exitCode, reason);
+    // A list has a row for each port it tells of; every other run one for its unit.
+    QList<StationRecord::Row> rows;
+    const QList<ProbeResult> probed = _list && _driver ? _driver->probedPorts() : QList<ProbeResult>();
+    for (const ProbeResult &port : probed) {
+        StationRecord::Row listed = row;
+        listed.port = portOf(port);
+        listed.usbLocation = port.usbLocation;
+        listed.serialNumber = port.serialNumber;
+        listed.model = port.model;
+        const Family *family = Families::ofModel(port.model);
+        listed.family = family ? family->letter : QString();
+        listed.versionFound = port.version;
+        listed.reason = PortTexts::name(port.reason);
+        rows << listed;
+    }
+    writeRecord(rows.isEmpty() ? QList<StationRecord::Row>{row} : rows);
     _report.event(
         QStringLiteral("result"),
-        {{QStringLiteral("ok"), Report::json(exitCode == EXIT_OK)},
-         {QStringLiteral("exit"), Report::json(exitCode)},
-         {QStringLiteral("reason"), Report::json(reason)},
-         {QStringLiteral("message"), Report::json(message.isEmpty() ? QString() : message)},
-         {QStringLiteral("seconds"), Report::json(_clock.elapsed() / 1000.0, 1)},
-         {QStringLiteral("model"), Report::json(model.isEmpty() ? QString() : model)},
-         {QStringLiteral("imageFile"), Report::json(_imagePath.isEmpty() ? QString() : _imagePath)},
-         {QStringLiteral("imageSha256"), Report::json(_imageSha256.isEmpty() ? QString() : _imageSha256)},
-         {QStringLiteral("imageBytes"),
-          _imageSha256.isEmpty() ? QStringLiteral("null") : Report::json(static_cast<int>(_image.size()))}});
+        QList<Report::Field>{
+            {QStringLiteral("ok"), Report::json(exitCode == EXIT_OK)},
+            {QStringLiteral("exit"), Report::json(exitCode)},
+            {QStringLiteral("reason"), Report::json(reason)},
+            {QStringLiteral("message"), Report::json(message.isEmpty() ? QString() : message)},
+            {QStringLiteral("seconds"), Report::json(_clock.elapsed() / 1000.0, 1)},
+            {QStringLiteral("model"), Report::json(model.isEmpty() ? QString() : model)},
+            {QStringLiteral("imageFile"), Report::json(_imagePath.isEmpty() ? QString() : _imagePath)},
+            {QStringLiteral("imageBytes"),
+             _imagePath.isEmpty() ? QStringLiteral("null") : Report::json(static_cast<int>(_image.size()))}} +
+            StationRecord::jsonFields(row));
     return exitCode;
+}
+
+ProbeResult FlashSession::unitProbe() const
+{
+    if (!_driver)
+        return ProbeResult();
+    const QList<ProbeResult> probed = _driver->probedPorts();
+    for (const ProbeResult &port : probed) {
+        if (port.reason == UpdateWorker::PortFound || port.reason == UpdateWorker::PortInLoader)
+            return port;
+    }
+    return probed.isEmpty() ? ProbeResult() : probed.first();
+}
+
+StationRecord::Row FlashSession::recordRow(int exitCode, const QString &reason) const
+{
+    StationRecord::Row row;
+    row.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    row.program = QCoreApplication::applicationVersion();
+    row.action = _list      ? QStringLiteral("list")
+                 : _recover ? QStringLiteral("recover")
+                 : _install ? QStringLiteral("install")
+                            : QStringLiteral("probe");
+    const ProbeResult probed = unitProbe();
+    row.port = probed.port.isEmpty() ? _port : portOf(probed);
+    row.usbLocation = probed.usbLocation;
+    row.serialNumber = probed.serialNumber.isEmpty() ? _serialNumber : probed.serialNumber;
+    row.model = _driver ? _driver->modelName() : QString();
+    const Family *family = _driver ? Families::of(_driver->modelType()) : nullptr;
+    if (!family && _recover)
+        family = Families::of(_recoverFamily);
+    row.family = family ? family->letter : QString();
+    row.versionFound = _recover || !_driver ? QString() : _driver->versionCurrent();
+    if (family && _writing && (exitCode == EXIT_OK || exitCode == EXIT_UNVERIFIED))
+        row.versionInstalled = family->version;
+    row.imageSha256 = _imageSha256;
+    if (row.imageSha256.isEmpty() && family && _writing)
+        row.imageSha256 = StationRecord::sha256Of(family->image);
+    row.reason = reason;
+    row.exitStatus = exitCode;
+    row.verified = exitCode == EXIT_UNVERIFIED ? QStringLiteral("cannot")
+                   : _verifiedOk               ? QStringLiteral("yes")
+                                               : QStringLiteral("no");
+    row.seconds = _clock.elapsed() / 1000.0;
+    row.logFile = _runLog;
+    return row;
+}
+
+void FlashSession::writeRecord(const QList<StationRecord::Row> &rows)
+{
+    QString why;
+    if (_recordFile.isEmpty() || StationRecord::append(_recordFile, rows, &why))
+        return;
+    _report.error(QStringLiteral("Error: the station record %1 cannot be written: %2").arg(_recordFile, why));
 }
 
 int FlashSession::fail(int exitCode, const QString &reason, const QString &message)

@@ -3,6 +3,7 @@
 #include "BSL_Interface.h"
 #include "exitcode.h"
 #include "report.h"
+#include "stationrecord.h"
 #include "targetinfo.h"
 #include "updatedriver.h"
 
@@ -48,6 +49,12 @@ public:
     void setFormat(Report::Format format) { _report.setFormat(format); }
     void setProgressBar(bool progressBar) { _report.setProgressBar(progressBar); }
     void setResultFile(const QString &path) { _report.setResultFile(path); }
+    // Appends a row for each unit of the run to this station record when the run ends.
+    void setRecordFile(const QString &path) { _recordFile = path; }
+    // The run's own debug log, named in the record.
+    void setRunLog(const QString &path) { _runLog = path; }
+    // The unit is the one on the port with this USB serial number (and the unit's identifiers).
+    void setSerialNumber(const QString &serialNumber) { _serialNumber = serialNumber; }
 
     int run();
 
@@ -63,6 +70,12 @@ private:
     // Reads and checks the image given; EXIT_USAGE, with the line at fault, for one that would not
     // fit the family's unit.
     int loadImage();
+    // The port of the unit with _serialNumber; fails when no port has it.
+    int findSerialNumber();
+    // The probe of the unit the run was about: found, in its loader, or the first probed port.
+    ProbeResult unitProbe() const;
+    StationRecord::Row recordRow(int exitCode, const QString &reason) const;
+    void writeRecord(const QList<StationRecord::Row> &rows);
     bool waitForResult();
     int probe();
     int list();
@@ -112,6 +125,13 @@ private:
     QString _imagePath; // the image given, empty for the carried one
     TargetInfo::eTARGET_TYPE _imageFamily = TargetInfo::TARGET_UNKNOWN;
     QByteArray _image; // its text, as checked
-    QString _imageSha256;
     unsigned int _imageDataBytes = 0;
+    QString _recordFile;
+    QString _runLog;
+    QString _serialNumber;
+    bool _writing = false;    // the installation or restore was requested: an image was to be written
+    bool _verifiedOk = false; // the image written was checked with the loader's CRC command
+    // The SHA-256 of the image written: the station's image given, or (empty) the carried image of
+    // the unit's family.
+    QString _imageSha256;
 };

@@ -4,6 +4,7 @@
 #include "flashsession.h"
 #include "interruptguard.h"
 #include "portenumerator.h"
+#include "stationrecord.h"
 #include "unitidentifiers.h"
 
 #include <QCommandLineParser>
@@ -139,9 +140,22 @@ int main(int argc, char *argv[])
     const QCommandLineOption allOption(
         "all", "With --install: install on every unit found at once (with --port, given once per device, on "
                "those devices), one run of this program per unit; each line comes with the unit's port in "
-               "front, a table of the results follows. Exit status 0 when every unit succeeded, 130 when "
+               "front (on a terminal: one line per unit, redrawn in place), a table of the results follows. "
+               "Exit status 0 when every unit succeeded, 130 when "
                "the user stopped any, else the status all units share, else 1; 3 when no unit is found.");
     parser.addOption(allOption);
+    const QCommandLineOption reportOption(
+        "report",
+        "Append one CSV row per unit and run to the station record <path> when the unit's run ends (time, "
+        "versions, the image's SHA-256, result, verification; a header line starts a new file), each "
+        "row whole, under a lock: runs side by side and stations sharing the file never mix their lines.",
+        "path");
+    const QCommandLineOption serialOption(
+        "serial",
+        "Use the unit on the port with this USB serial number (given once per unit with --all); a serial "
+        "number that no port has ends the run with exit status 3.",
+        "number");
+    parser.addOptions({reportOption, serialOption});
     // Each run of --all writes its result event to this file, for the table.
     QCommandLineOption resultFileOption("result-file", "The file for the run's result event.", "path");
     resultFileOption.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -149,7 +163,7 @@ int main(int argc, char *argv[])
     const QList<QCommandLineOption> givenOnce = {installOption, downgradeOption, verifyOption,  fastOption,
                                                  recoverOption, familyOption,    verboseOption, listOption,
                                                  jsonOption,    quietOption,     logFileOption, allOption,
-                                                 imageOption};
+                                                 imageOption,   reportOption};
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -171,6 +185,8 @@ int main(int argc, char *argv[])
     }
     if (parser.values(portOption).removeDuplicates() > 0)
         return usageError(QStringLiteral("--port names the same device more than once"));
+    if (parser.values(serialOption).removeDuplicates() > 0)
+        return usageError(QStringLiteral("--serial names the same serial number more than once"));
     if (!parser.positionalArguments().isEmpty())
         return usageError(
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
@@ -206,6 +222,14 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("--all goes with --install"));
     if (parser.values(portOption).size() > 1 && !parser.isSet(allOption))
         return usageError(QStringLiteral("--port is given once, or once per device with --all"));
+    if (parser.values(serialOption).size() > 1 && !parser.isSet(allOption))
+        return usageError(QStringLiteral("--serial is given once, or once per unit with --all"));
+    if (parser.values(serialOption).contains(QString()))
+        return usageError(QStringLiteral("--serial needs a serial number"));
+    if (parser.isSet(serialOption) && parser.isSet(portOption))
+        return usageError(QStringLiteral("--serial and --port cannot be combined"));
+    if (parser.isSet(reportOption) && parser.value(reportOption).isEmpty())
+        return usageError(QStringLiteral("--report needs a path"));
     if (parser.values(portOption).contains(QString()))
         return usageError(QStringLiteral("--port needs a device path"));
     // The runs of --all write lines with their port in front and a table: no events, no log of their own.
@@ -224,8 +248,14 @@ int main(int argc, char *argv[])
         family = given->type;
     }
 
+    // The record is checked before any unit is touched: a station must not update units unrecorded.
+    QString recordError;
+    if (parser.isSet(reportOption) && !StationRecord::canAppend(parser.value(reportOption), &recordError))
+        return usageError(QStringLiteral("cannot write the station record %1: %2")
+                              .arg(parser.value(reportOption), recordError));
+
     DebugLog::setVerbose(parser.isSet(verboseOption));
-    DebugLog::openRunLog(QCoreApplication::applicationName());
+    const QString runLog = DebugLog::openRunLog(QCoreApplication::applicationName());
     QString logError;
     if (parser.isSet(logFileOption)) {
         // Standard output as the log file mixes the results into the log (the events of --json
@@ -255,11 +285,19 @@ int main(int argc, char *argv[])
             if (parser.isSet(option))
                 unitArguments << QStringLiteral("--") + option.names().constLast();
         }
+        if (parser.isSet(reportOption))
+            unitArguments << QStringLiteral("--report") << parser.value(reportOption);
         AllUnits units;
         QStringList ports;
         for (const QString &port : parser.values(portOption))
             ports << PortEnumerator::pathOfArgument(port);
         units.setPorts(ports);
+        units.setSerialNumbers(parser.values(serialOption));
+#ifndef Q_OS_WIN
+        // Redrawn lines need a terminal on both streams; elsewhere (a file, a pipe) the lines stay.
+        units.setLive(isatty(fileno(stdout)) == 1 && isatty(fileno(stderr)) == 1 &&
+                      qEnvironmentVariable("TERM") != QLatin1String("dumb"));
+#endif
         units.setUnitArguments(unitArguments);
         return units.run();
     }
@@ -277,6 +315,9 @@ int main(int argc, char *argv[])
         session.setImage(parser.value(imageOption), family);
     session.setList(parser.isSet(listOption));
     session.setResultFile(parser.value(resultFileOption));
+    session.setRecordFile(parser.value(reportOption));
+    session.setRunLog(runLog);
+    session.setSerialNumber(parser.value(serialOption));
     if (parser.isSet(jsonOption))
         session.setFormat(Report::Format::Json);
     else if (parser.isSet(quietOption))

@@ -8,6 +8,15 @@
 #include "porttexts.h"
 #include "versionorder.h"
 
+namespace {
+
+QString orNull(const QString &text)
+{
+    return text.isEmpty() ? QString() : text;
+}
+
+} // namespace
+
 int FlashSession::list()
 {
     _driver->list();
@@ -99,7 +108,9 @@ void FlashSession::reportUnits()
                        {QStringLiteral("version"), Report::json(probed.version)},
                        {QStringLiteral("carried"), Report::json(carried.isEmpty() ? QString() : carried)},
                        {QStringLiteral("update"), found ? Report::json(update) : QStringLiteral("null")},
-                       {QStringLiteral("detail"), Report::json(PortTexts::detail(probed))}});
+                       {QStringLiteral("detail"), Report::json(PortTexts::detail(probed))},
+                       {QStringLiteral("serialNumber"), Report::json(orNull(probed.serialNumber))},
+                       {QStringLiteral("usbLocation"), Report::json(orNull(probed.usbLocation))}});
     }
 }
 

@@ -1,5 +1,7 @@
 #include "porttexts.h"
 
+#include <QStringList>
+
 #include <iterator>
 
 namespace {
@@ -107,9 +109,17 @@ bool unusable(UpdateWorker::PortReason reason)
 QString listLine(const ProbeResult &probe, const QString &path)
 {
     const char *format = textsFor(probe.reason).listLine;
-    if (probe.reason == UpdateWorker::PortFound)
-        return QString::fromUtf8(format).arg(path, probe.model, probe.version);
-    return portText(format, probe, path);
+    const QString line = probe.reason == UpdateWorker::PortFound
+                             ? QString::fromUtf8(format).arg(path, probe.model, probe.version)
+                             : portText(format, probe, path);
+    // Which unit it is, where the port tells: the serial number stays when the port name changes.
+    QStringList identity;
+    if (!probe.serialNumber.isEmpty())
+        identity << QStringLiteral("USB serial number ") + probe.serialNumber;
+    if (!probe.usbLocation.isEmpty())
+        identity << QStringLiteral("USB location ") + probe.usbLocation;
+    return identity.isEmpty() ? line
+                              : line + QStringLiteral(" [%1]").arg(identity.join(QStringLiteral(", ")));
 }
 
 QString problem(const ProbeResult &probe, const QString &path)
