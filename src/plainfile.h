@@ -43,4 +43,9 @@ int openToAppend(const Path &path, std::string *why);
 // that descriptor writes at the end of the file whatever else wrote there.
 bool isOpenOn(const Path &path, int fd, bool *appends);
 
+#ifdef _WIN32
+// The system's words for an error code (GetLastError()), in UTF-8, without the closing full stop.
+std::string systemErrorWords(unsigned long code);
+#endif
+
 } // namespace PlainFile

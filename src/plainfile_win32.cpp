@@ -19,24 +19,10 @@ void setWhy(std::string *why, const std::string &text)
         *why = text;
 }
 
-// The system's words for its last error, in UTF-8.
+// The system's words for its last error.
 std::string lastError()
 {
-    const DWORD code = GetLastError();
-    wchar_t *text = nullptr;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
-    std::string words = "system error " + std::to_string(code);
-    if (length > 0) {
-        const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, int(length), nullptr, 0, nullptr, nullptr);
-        words.assign(std::size_t(bytes), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, text, int(length), &words[0], bytes, nullptr, nullptr);
-        while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.'))
-            words.pop_back();
-    }
-    LocalFree(text);
-    return words;
+    return systemErrorWords(GetLastError());
 }
 
 bool isMissing(DWORD error)
@@ -237,6 +223,24 @@ bool isOpenOn(const Path &path, int fd, bool *appends)
                       a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
     CloseHandle(named);
     return same;
+}
+
+std::string systemErrorWords(unsigned long code)
+{
+    wchar_t *text = nullptr;
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    std::string words = "system error " + std::to_string(code);
+    if (length > 0) {
+        const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, int(length), nullptr, 0, nullptr, nullptr);
+        words.assign(std::size_t(bytes), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, text, int(length), &words[0], bytes, nullptr, nullptr);
+        while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.'))
+            words.pop_back();
+    }
+    LocalFree(text);
+    return words;
 }
 
 } // namespace PlainFile

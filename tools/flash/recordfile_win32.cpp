@@ -6,29 +6,6 @@
 
 namespace RecordFile {
 
-namespace {
-
-// The system's words for an error code, in UTF-8.
-std::string words(DWORD code)
-{
-    wchar_t *text = nullptr;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
-    std::string result = "system error " + std::to_string(code);
-    if (length > 0) {
-        const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, int(length), nullptr, 0, nullptr, nullptr);
-        result.assign(std::size_t(bytes), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, text, int(length), &result[0], bytes, nullptr, nullptr);
-        while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == '.'))
-            result.pop_back();
-    }
-    LocalFree(text);
-    return result;
-}
-
-} // namespace
-
 bool canAppend(const PlainFile::Path &path, std::string *why)
 {
     const int fd = PlainFile::openToAppend(path, why);
@@ -49,7 +26,7 @@ bool append(const PlainFile::Path &path, const std::string &header, const std::s
                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         if (why)
-            *why = words(GetLastError());
+            *why = PlainFile::systemErrorWords(GetLastError());
         return false;
     }
     DWORD error = GetFileType(handle) == FILE_TYPE_DISK ? 0 : ERROR_INVALID_HANDLE;
@@ -74,7 +51,7 @@ bool append(const PlainFile::Path &path, const std::string &header, const std::s
         UnlockFileEx(handle, 0, MAXDWORD, MAXDWORD, &again);
     }
     if (error != 0 && why)
-        *why = words(error);
+        *why = PlainFile::systemErrorWords(error);
     CloseHandle(handle);
     return error == 0;
 }
