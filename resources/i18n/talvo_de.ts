@@ -74,11 +74,11 @@ und starten Sie Talvo L neu.</translation>
     </message>
     <message>
         <source>The change log could not be opened.</source>
-        <translation>Änderungen ließen sich nicht öffnen.</translation>
+        <translation>Die Änderungen ließen sich nicht öffnen.</translation>
     </message>
     <message>
         <source>Please make sure that your battery is half full before continuing.</source>
-        <translation>Bitte sorgen Sie vorab für einen halb vollen Akku.</translation>
+        <translation>Laden Sie den Akku vorher mindestens zur Hälfte.</translation>
     </message>
     <message>
         <source>Talvo was unplugged: plug it in again to go on.</source>
@@ -151,7 +151,7 @@ und starten Sie Talvo L neu.</translation>
     </message>
     <message>
         <source>Connect Talvo with its USB cable and switch it on, then press MAIN MENU and scan again.</source>
-        <translation>Schließen Sie Talvo per USB an, schalten Sie es ein und suchen Sie über MENÜ neu.</translation>
+        <translation>Schließen Sie Talvo per USB an, schalten Sie es ein, klicken Sie auf MENÜ und suchen Sie erneut.</translation>
     </message>
     <message>
         <source>Unplug it and plug it in again; without that rule, reinstall TalvoUpdater.</source>
@@ -163,11 +163,11 @@ und starten Sie Talvo L neu.</translation>
     </message>
     <message>
         <source>Another program holds the unit&apos;s port: close it, then press MAIN MENU and scan again.</source>
-        <translation>Ein anderes Programm belegt den Port: Beenden Sie es und suchen Sie über MENÜ neu.</translation>
+        <translation>Ein anderes Programm belegt den Port: Beenden Sie es, klicken Sie auf MENÜ und suchen Sie erneut.</translation>
     </message>
     <message>
         <source>Talvo can be restored again: press MAIN MENU and scan again.</source>
-        <translation>Talvo lässt sich noch wiederherstellen: Suchen Sie über MENÜ neu.</translation>
+        <translation>Talvo lässt sich noch wiederherstellen: Klicken Sie auf MENÜ und suchen Sie erneut.</translation>
     </message>
     <message>
         <source>Talvo can be restored again: plug it in again.</source>
@@ -175,7 +175,7 @@ und starten Sie Talvo L neu.</translation>
     </message>
     <message>
         <source>Talvo has no firmware now: press MAIN MENU and scan again to RESTORE FIRMWARE.</source>
-        <translation>Talvo hat keine Firmware mehr: Suchen Sie über MENÜ neu, dann WIEDERHERSTELLEN.</translation>
+        <translation>Talvo hat keine Firmware mehr: Klicken Sie auf MENÜ, suchen Sie erneut und klicken Sie auf WIEDERHERSTELLEN.</translation>
     </message>
     <message>
         <source>Talvo has no firmware now: plug it in again to restore it.</source>
@@ -183,7 +183,7 @@ und starten Sie Talvo L neu.</translation>
     </message>
     <message>
         <source>Talvo was unplugged: plug it in again and scan.</source>
-        <translation>Talvo getrennt: Schließen Sie es wieder an und suchen Sie neu.</translation>
+        <translation>Talvo getrennt: Schließen Sie es wieder an und suchen Sie erneut.</translation>
     </message>
     <message>
         <source>Please unpower Talvo, disconnect the cable and contact your local service station or distributor for further help.</source>

@@ -47,7 +47,7 @@ luego la batería, y reinicie el Talvo L.</translation>
     </message>
     <message>
         <source>READ INSTRUCTION</source>
-        <translation>INSTRUCCIONES</translation>
+        <translation>VER INSTRUCCIONES</translation>
     </message>
     <message>
         <source>SCAN ANYWAY</source>
@@ -58,7 +58,7 @@ luego la batería, y reinicie el Talvo L.</translation>
     <name>PageDeviceFound</name>
     <message>
         <source>DEVICE FOUND</source>
-        <translation>TALVO HALLADO</translation>
+        <translation>TALVO DETECTADO</translation>
     </message>
     <message>
         <source>Currently Installed: </source>
@@ -66,7 +66,7 @@ luego la batería, y reinicie el Talvo L.</translation>
     </message>
     <message>
         <source>New Version: </source>
-        <translation>Versión nueva: </translation>
+        <translation>Nueva versión: </translation>
     </message>
     <message>
         <source>Changelog</source>

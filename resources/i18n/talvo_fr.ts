@@ -51,7 +51,7 @@ puis la batterie, et redémarrez le Talvo L.</translation>
     </message>
     <message>
         <source>SCAN ANYWAY</source>
-        <translation>RECHERCHER</translation>
+        <translation>RECHERCHER QUAND MÊME</translation>
     </message>
 </context>
 <context>
@@ -78,7 +78,7 @@ puis la batterie, et redémarrez le Talvo L.</translation>
     </message>
     <message>
         <source>Please make sure that your battery is half full before continuing.</source>
-        <translation>Avant de continuer, vérifiez que la batterie est chargée à moitié.</translation>
+        <translation>Avant de continuer, vérifiez que la batterie est chargée au moins à moitié.</translation>
     </message>
     <message>
         <source>Talvo was unplugged: plug it in again to go on.</source>
@@ -86,7 +86,7 @@ puis la batterie, et redémarrez le Talvo L.</translation>
     </message>
     <message>
         <source>Talvo&apos;s firmware is newer than this program&apos;s. A service station gives the password.</source>
-        <translation>Le firmware du Talvo est plus récent que celui de ce programme. Un centre de service vous donnera le code.</translation>
+        <translation>Le firmware du Talvo est plus récent que celui de ce programme. Le service après-vente vous donnera le code.</translation>
     </message>
     <message>
         <source>Downgrade password:</source>
@@ -94,7 +94,7 @@ puis la batterie, et redémarrez le Talvo L.</translation>
     </message>
     <message>
         <source>Wrong password: type it again.</source>
-        <translation>Code erroné&#xa0;: ressaisissez-le.</translation>
+        <translation>Code incorrect&#xa0;: ressaisissez-le.</translation>
     </message>
 </context>
 <context>
@@ -187,7 +187,7 @@ puis la batterie, et redémarrez le Talvo L.</translation>
     </message>
     <message>
         <source>Please unpower Talvo, disconnect the cable and contact your local service station or distributor for further help.</source>
-        <translation>Veuillez éteindre le Talvo, débrancher le câble et contacter votre centre de service ou votre distributeur pour obtenir de l&apos;aide.</translation>
+        <translation>Veuillez éteindre le Talvo, débrancher le câble et contacter votre service après-vente ou votre distributeur pour obtenir de l&apos;aide.</translation>
     </message>
     <message>
         <source>Error: Restore failed</source>
@@ -247,7 +247,7 @@ puis redémarrez le Talvo.</translation>
     <name>PageWelcome</name>
     <message>
         <source>Welcome to the Talvo Firmware Update</source>
-        <translation>Bienvenue dans la mise à jour Talvo</translation>
+        <translation>Bienvenue dans la mise à jour du Talvo</translation>
     </message>
     <message>
         <source>Please follow the steps below.</source>

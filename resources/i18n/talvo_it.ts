@@ -78,7 +78,7 @@ poi la batteria, e riavvia Talvo L.</translation>
     </message>
     <message>
         <source>Please make sure that your battery is half full before continuing.</source>
-        <translation>Prima di continuare, verifica che la batteria sia carica a metà.</translation>
+        <translation>Prima di continuare, verifica che la batteria sia carica almeno a metà.</translation>
     </message>
     <message>
         <source>Talvo was unplugged: plug it in again to go on.</source>
@@ -159,7 +159,7 @@ poi la batteria, e riavvia Talvo L.</translation>
     </message>
     <message>
         <source>No access to the unit&apos;s port: close other programs that may use it.</source>
-        <translation>Nessun accesso alla porta del dispositivo: chiudi gli altri programmi che la usano.</translation>
+        <translation>Nessun accesso alla porta del dispositivo: chiudi gli altri programmi che potrebbero usarla.</translation>
     </message>
     <message>
         <source>Another program holds the unit&apos;s port: close it, then press MAIN MENU and scan again.</source>

@@ -78,7 +78,7 @@ then the battery and restart Talvo L.</source>
     </message>
     <message>
         <source>Please make sure that your battery is half full before continuing.</source>
-        <translation>続行前に、バッテリー残量が半分以上あるか確認してください。</translation>
+        <translation>続行する前に、バッテリー残量が半分以上あるか確認してください。</translation>
     </message>
     <message>
         <source>Talvo was unplugged: plug it in again to go on.</source>
@@ -86,15 +86,15 @@ then the battery and restart Talvo L.</source>
     </message>
     <message>
         <source>Talvo&apos;s firmware is newer than this program&apos;s. A service station gives the password.</source>
-        <translation>Talvoのファームウェアは本プログラムより新しいです。パスワードはサービスセンターで入手できます。</translation>
+        <translation>Talvoのファームウェアは本プログラム収録版より新しいです。パスワードはサービスセンターで入手できます。</translation>
     </message>
     <message>
         <source>Downgrade password:</source>
-        <translation>パスワード：</translation>
+        <translation>ダウングレード用パスワード</translation>
     </message>
     <message>
         <source>Wrong password: type it again.</source>
-        <translation>パスワード誤り。再入力してください。</translation>
+        <translation>パスワードが違います。再入力してください。</translation>
     </message>
 </context>
 <context>
@@ -155,7 +155,7 @@ then the battery and restart Talvo L.</source>
     </message>
     <message>
         <source>Unplug it and plug it in again; without that rule, reinstall TalvoUpdater.</source>
-        <translation>抜き差ししてください。ルールがない場合はTalvoUpdaterを再インストールしてください。</translation>
+        <translation>Talvoを抜き差ししてください。ルールがない場合はTalvoUpdaterを再インストールしてください。</translation>
     </message>
     <message>
         <source>No access to the unit&apos;s port: close other programs that may use it.</source>

@@ -124,7 +124,7 @@ then the battery and restart Talvo L.</source>
     <name>PageSearch</name>
     <message>
         <source>Searching connected devices...</source>
-        <translation>正在扫描已连接的设备…</translation>
+        <translation>正在扫描已连接的设备……</translation>
     </message>
 </context>
 <context>

@@ -3,7 +3,10 @@
 - lupdate over the sources changes nothing (every marked text has an entry, none is left over);
 - every entry is translated (none unfinished or empty);
 - every translation keeps its source's placeholders (%1), line breaks and the names that stay as
-  they are (Talvo, file names).
+  they are (Talvo, file names); it may name Talvo where English says "it";
+- no two English texts share one translation (two captions that read the same lose their choice);
+- every translation whose English text has a term of the glossary (talvo_<code>.glossary) uses
+  that language's word for it, or the glossary lists it as one that leaves the word out.
 Usage: check_translations.py SOURCE_DIR LUPDATE"""
 import filecmp
 import os
@@ -14,6 +17,8 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
+# The terms that each language's glossary gives its words for.
+TERMS = ["firmware", "update", "restore", "device", "driver", "scan", "password", "downgrade", "found"]
 KEPT = ["TalvoUpdater_4901", "TalvoUpdater", "Talvo", "quellmark", "/usr/lib/udev/rules.d/60-talvo.rules",
         "USB", "udev"]
 
@@ -28,22 +33,73 @@ def kept_names(text):
     return sorted(found)
 
 
-def problems_of(path):
-    problems = []
+def messages(path):
     for context in ET.parse(path).getroot().iter("context"):
         for message in context.iter("message"):
-            source = message.findtext("source")
-            translation = message.find("translation")
-            text = translation.text or ""
-            where = "%s: %s: %r" % (os.path.basename(path), context.findtext("name"), source)
-            if translation.get("type") in ("unfinished", "obsolete", "vanished") or not text.strip():
-                problems.append(where + " is not translated")
-                continue
-            for what, pattern in (("placeholders", r"%\d"), ("line breaks", r"\n")):
-                if sorted(re.findall(pattern, source)) != sorted(re.findall(pattern, text)):
-                    problems.append("%s: the translation %r has other %s" % (where, text, what))
-            if kept_names(source) != kept_names(text):
-                problems.append("%s: the translation %r does not keep %s" % (where, text, kept_names(source)))
+            yield context.findtext("name"), message.findtext("source"), message.find("translation")
+
+
+def problems_of(path):
+    problems = []
+    sources_of = {}
+    for context, source, translation in messages(path):
+        text = translation.text or ""
+        where = "%s: %s: %r" % (os.path.basename(path), context, source)
+        if translation.get("type") in ("unfinished", "obsolete", "vanished") or not text.strip():
+            problems.append(where + " is not translated")
+            continue
+        for what, pattern in (("placeholders", r"%\d"), ("line breaks", r"\n")):
+            if sorted(re.findall(pattern, source)) != sorted(re.findall(pattern, text)):
+                problems.append("%s: the translation %r has other %s" % (where, text, what))
+        kept, named = kept_names(source), kept_names(text)
+        if [n for n in named if n != "Talvo"] != [n for n in kept if n != "Talvo"] or \
+                named.count("Talvo") < kept.count("Talvo"):
+            problems.append("%s: the translation %r does not keep %s" % (where, text, kept))
+        sources_of.setdefault(text, set()).add(source)
+    for text, sources in sorted(sources_of.items()):
+        if len(sources) > 1:
+            problems.append("%s: %r translates each of %s" % (os.path.basename(path), text, sorted(sources)))
+    return problems
+
+
+def read_glossary(path):
+    """{term: [words, in lower case]} and the set of (term, English text) that leave the word out."""
+    words, left_out = {}, set()
+    with open(path, encoding="utf-8") as glossary:
+        for line in glossary:
+            line = line.strip()
+            leave_out = re.fullmatch(r"leave out (\w+): (.+)", line)
+            if leave_out:
+                left_out.add(leave_out.groups())
+            elif "=" in line and not line.startswith("#"):
+                term, alternatives = line.split("=", 1)
+                words[term.strip()] = [word.strip().lower() for word in alternatives.split(",")]
+            elif line and not line.startswith("#"):
+                raise ValueError("%s: not a glossary line: %r" % (path, line))
+    return words, left_out
+
+
+def glossary_problems(path, glossary_path):
+    name = os.path.basename(glossary_path)
+    if not os.path.exists(glossary_path):
+        return ["%s has no glossary %s" % (os.path.basename(path), name)]
+    words, left_out = read_glossary(glossary_path)
+    problems = ["%s: no word for %r" % (name, term) for term in TERMS if term not in words]
+    without_word = set()
+    for context, source, translation in messages(path):
+        # The names kept in English are no words of the language ("Update" in "TalvoUpdater").
+        text = translation.text or ""
+        for kept in (name for name in KEPT if name != "Talvo"):
+            text = text.replace(kept, " ")
+        for term in TERMS:
+            if re.search(r"\b%s(s|d|ed)?\b" % term, source, re.IGNORECASE) and \
+                    not any(word in text.lower() for word in words.get(term, [])):
+                without_word.add((term, source))
+                if (term, source) not in left_out:
+                    problems.append("%s: %s: %r: the translation %r does not say %s" % (
+                        os.path.basename(path), context, source, translation.text, " or ".join(words.get(term, []))))
+    for term, source in sorted(left_out - without_word):
+        problems.append("%s: no translation of %r leaves out the word for %r" % (name, source, term))
     return problems
 
 
@@ -65,6 +121,8 @@ def main():
                                 "what it adds\n%s" % (name, diff))
     for name in files:
         problems += problems_of(os.path.join(folder, name))
+        problems += glossary_problems(os.path.join(folder, name),
+                                      os.path.join(folder, name.replace(".ts", ".glossary")))
     for problem in problems:
         print("FAIL " + problem)
     print("%d translation files, %d problems" % (len(files), len(problems)))
