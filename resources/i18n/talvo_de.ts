@@ -163,7 +163,7 @@ und starten Sie Talvo L neu.</translation>
     </message>
     <message>
         <source>Another program holds the unit&apos;s port: close it, then press MAIN MENU and scan again.</source>
-        <translation>Ein anderes Programm belegt den Port: Beenden Sie es, klicken Sie auf MENÜ und suchen Sie erneut.</translation>
+        <translation>Ein Programm belegt den Port: Beenden Sie es, klicken Sie auf MENÜ und suchen Sie erneut.</translation>
     </message>
     <message>
         <source>Talvo can be restored again: press MAIN MENU and scan again.</source>

@@ -47,7 +47,7 @@ luego la batería, y reinicie el Talvo L.</translation>
     </message>
     <message>
         <source>READ INSTRUCTION</source>
-        <translation>VER INSTRUCCIONES</translation>
+        <translation>INSTRUCCIONES</translation>
     </message>
     <message>
         <source>SCAN ANYWAY</source>

@@ -51,7 +51,7 @@ puis la batterie, et redémarrez le Talvo L.</translation>
     </message>
     <message>
         <source>SCAN ANYWAY</source>
-        <translation>RECHERCHER QUAND MÊME</translation>
+        <translation>CONTINUER</translation>
     </message>
 </context>
 <context>

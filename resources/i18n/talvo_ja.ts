@@ -94,7 +94,7 @@ then the battery and restart Talvo L.</source>
     </message>
     <message>
         <source>Wrong password: type it again.</source>
-        <translation>パスワードが違います。再入力してください。</translation>
+        <translation>パスワードが違います。</translation>
     </message>
 </context>
 <context>

@@ -403,6 +403,12 @@ int main(int argc, char *argv[])
     QTest::keyClick(window, Qt::Key_Tab);
     QTest::keyClick(window, Qt::Key_Tab);
     walk.shoot(QStringLiteral("04-device-update-link-focus"));
+    driver->setDocumentsOpen(false);
+    QTest::keyClick(window, Qt::Key_Return);
+    walk.waitUntil([&] { return walk.object("textChangelogFailed")->property("visible").toBool(); },
+                   QStringLiteral("textChangelogFailed"));
+    walk.shoot(QStringLiteral("04-device-update-changelog-not-opened"));
+    driver->setDocumentsOpen(true);
     QTest::keyClick(window, Qt::Key_Tab);
 
     walk.startInstall();
@@ -448,11 +454,19 @@ int main(int argc, char *argv[])
     walk.startInstall();
     walk.endInstall(true, QStringLiteral("14-success-after-downgrade"));
 
-    // The device page with the unit pulled out, plugged in again; the installation failing after the erase.
+    // The device page with the unit pulled out, plugged in again; the installation failing with the
+    // unit pulled out, and after the erase.
     walk.findUnit(1, QStringLiteral("Talvo 400 S"), QStringLiteral("/fmw/s/logo.jpg"),
                   QStringLiteral("49.07"), true);
     walk.plug(false, "textDeviceFoundUnplugged");
     walk.shoot(QStringLiteral("18-device-unplugged"));
+    driver->setUnitPlugged(true);
+    walk.waitUntil([&] { return driver->active(); }, QStringLiteral("the search after the replug"));
+    driver->finish(true);
+    walk.waitForState(QStringLiteral("DEVICE_FOUND"));
+    walk.startInstall();
+    driver->setUnitPlugged(false);
+    walk.endInstall(false, QStringLiteral("19-update-error-unplugged"));
     driver->setUnitPlugged(true);
     walk.waitUntil([&] { return driver->active(); }, QStringLiteral("the search after the replug"));
     driver->finish(true);
