@@ -73,7 +73,7 @@ def read_glossary(path):
                 left_out.add(leave_out.groups())
             elif "=" in line and not line.startswith("#"):
                 term, alternatives = line.split("=", 1)
-                words[term.strip()] = [word.strip().lower() for word in alternatives.split(",")]
+                words[term.strip()] = [word.strip().lower() for word in alternatives.split(",") if word.strip()]
             elif line and not line.startswith("#"):
                 raise ValueError("%s: not a glossary line: %r" % (path, line))
     return words, left_out
@@ -89,8 +89,8 @@ def glossary_problems(path, glossary_path):
     for context, source, translation in messages(path):
         # The names kept in English are no words of the language ("Update" in "TalvoUpdater").
         text = translation.text or ""
-        for kept in (name for name in KEPT if name != "Talvo"):
-            text = text.replace(kept, " ")
+        for kept in KEPT:
+            text = text if kept == "Talvo" else text.replace(kept, " ")
         for term in TERMS:
             if re.search(r"\b%s(s|d|ed)?\b" % term, source, re.IGNORECASE) and \
                     not any(word in text.lower() for word in words.get(term, [])):
