@@ -21,6 +21,10 @@ Button {
 
     signal activated
 
+    // Shown and hidden by its opacity alone; hidden, it takes no press.
+    visible: opacity > 0
+    enabled: opacity > 0
+
     // The caption has shown long enough; ready() also asks that the button can be pressed.
     function settled() {
         return Date.now() - shownAt >= guardMs

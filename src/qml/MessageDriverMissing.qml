@@ -20,6 +20,9 @@ Rectangle {
 
     width: 256
     height: 64
+    // Shown and hidden by its opacity alone; hidden, it takes no input.
+    visible: opacity > 0
+    enabled: opacity > 0
     color: theme.background
     border.width: 2
     border.color: theme.accent

@@ -2,7 +2,7 @@ import QtQuick 2.6
 
 // The found unit: picture, name, installed and carried versions, change log, the family's battery tip and,
 // for a downgrade, the password row in the footer band.
-Item {
+WizardPage {
     id: page
 
     property string logo: "/img/talvo.jpg"
@@ -27,9 +27,6 @@ Item {
 
     signal changelogClicked
     signal passwordVerified
-
-    width: 768
-    height: 358
 
     // The row opens with the keys in it and closes empty.
     onDowngradeChanged: {

@@ -2,7 +2,7 @@ import QtQuick 2.6
 
 // A unit found in its loader: its last update did not finish. The family whose firmware restores
 // it is the journal's when it knows the unit, else the one the user picks by picture and letter.
-Item {
+WizardPage {
     id: page
 
     // TargetInfo's family: 0 until known or picked, 1 for S, 2 for L.
@@ -28,9 +28,6 @@ Item {
         }
         choices.itemAt(index).choice.forceActiveFocus()
     }
-
-    width: 768
-    height: 358
 
     Text {
         id: textRestoreHead

@@ -1,11 +1,8 @@
 import QtQuick 2.6
 
 // A turning ring while the serial ports are searched.
-Item {
+WizardPage {
     id: page
-
-    width: 768
-    height: 358
 
     Image {
         id: imageSearch

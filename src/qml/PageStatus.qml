@@ -2,7 +2,7 @@ import QtQuick 2.6
 import Drivers 1.0
 
 // Final picture and texts after a failed search, a failed update or a successful update.
-Item {
+WizardPage {
     id: page
 
     // The wizard's outcome, in place of the item's own state name (the page has no visual states).
@@ -74,9 +74,6 @@ Item {
             return qsTr("Talvo was unplugged: plug it in again and scan.")
         return qsTr("Please unpower Talvo, disconnect the cable and contact your local service station or distributor for further help.")
     }
-
-    width: 768
-    height: 358
 
     onStateChanged: {
         if (state === "SEARCH_ERROR" || state === "UPDATE_ERROR" || state === "UPDATE_SUCCESS")

@@ -3,7 +3,7 @@ import QtQuick.Controls 1.5
 import QtQuick.Controls.Styles 1.4
 
 // Progress of an installation, as a bar with the percentage inside it.
-Item {
+WizardPage {
     id: page
 
     property int progress: 0
@@ -11,9 +11,6 @@ Item {
     property bool closeRefused: false
     // The unit is restored (from its loader), not updated.
     property bool restoring: false
-
-    width: 768
-    height: 358
 
     Text {
         id: textUpdate

@@ -1,23 +1,20 @@
 import QtQuick 2.6
 
 // Greeting, model line and the two steps that come before a scan.
-Item {
-    id: pageWelcome
+WizardPage {
+    id: page
 
     readonly property int stepIconWidth: height * 0.375
     readonly property int stepIconHeight: stepIconWidth
     readonly property int stepIconSpacer: (width - 2 * stepIconWidth) / 3
-
-    width: 768
-    height: 358
 
     Rectangle {
         id: rectangleHeader
         objectName: "rectangleHeader"
         x: 0
         y: 0
-        width: pageWelcome.width
-        height: pageWelcome.height * 0.375
+        width: page.width
+        height: page.height * 0.375
         color: theme.background
 
         Text {
@@ -69,16 +66,16 @@ Item {
         objectName: "rectangleBody"
         x: 0
         y: rectangleHeader.height
-        width: pageWelcome.width
-        height: pageWelcome.height - rectangleHeader.height
+        width: page.width
+        height: page.height - rectangleHeader.height
         color: theme.background
 
         ItemStep {
             id: itemWelcomeStep1
             objectName: "itemWelcomeStep1"
-            x: pageWelcome.stepIconSpacer
+            x: page.stepIconSpacer
             y: 0
-            width: pageWelcome.stepIconWidth
+            width: page.stepIconWidth
             icon: "/img/step_1.jpg"
             description: qsTr("Turn off your Talvo and connect it via USB to your computer.")
         }
@@ -86,9 +83,9 @@ Item {
         ItemStep {
             id: itemWelcomeStep2
             objectName: "itemWelcomeStep2"
-            x: 2 * pageWelcome.stepIconSpacer + pageWelcome.stepIconWidth
+            x: 2 * page.stepIconSpacer + page.stepIconWidth
             y: 0
-            width: pageWelcome.stepIconWidth
+            width: page.stepIconWidth
             icon: "/img/step_2.jpg"
             description: qsTr("Turn on the Talvo. When it's activated, click ''Scan for Devices''")
         }

@@ -2,7 +2,7 @@ import QtQuick 2.6
 import QtQuick.Controls.Styles 1.4
 
 // The wizard's colours, fonts and button styles, in one place; main.qml holds the one instance
-// (`theme`) beside its font loaders, and every scene reads it.
+// (`theme`), and every scene reads it.
 QtObject {
     id: themeObject
 
@@ -18,9 +18,37 @@ QtObject {
     readonly property color panel: "#cacaca"
     readonly property color focusMark: "#ffffff"
 
-    // The families of the loaded cuts (main.qml's font loaders).
-    property string bold: ""
-    property string regular: ""
+    // The five cuts of the bundle's typeface, each registering its own family; the scenes use
+    // only the bold and the regular one.
+    readonly property list<FontLoader> fonts: [
+        FontLoader {
+            id: fontDinotBlack
+            objectName: "fontDinotBlack"
+            source: "/font/DINOT-Black.otf"
+        },
+        FontLoader {
+            id: fontDinotBold
+            objectName: "fontDinotBold"
+            source: "/font/DINOT-Bold.otf"
+        },
+        FontLoader {
+            id: fontDinotLight
+            objectName: "fontDinotLight"
+            source: "/font/DINOT-Light.otf"
+        },
+        FontLoader {
+            id: fontDinotMedium
+            objectName: "fontDinotMedium"
+            source: "/font/DINOT-Medium.otf"
+        },
+        FontLoader {
+            id: fontDinotRegular
+            objectName: "fontDinotRegular"
+            source: "/font/DINOT-Regular.otf"
+        }
+    ]
+    readonly property string bold: fontDinotBold.name
+    readonly property string regular: fontDinotRegular.name
 
     // The footer's buttons: the caption in white on black, in a blue frame that grows thicker
     // while the button has the keys; the label's size follows the button's height.

@@ -43,12 +43,12 @@ ApplicationWindow {
         } else if (next === "DEVICE_FOUND" || next === "RESTORE") {
             pageDeviceFound.changelogFailed = false
             // The search has just met the unit: a pull before the watch's first look is a change.
-            mainFrame.unitPlugged = 1
+            timerPlugWatch.seen = 1
         } else if (next === "UPDATE_ERROR") {
             pageStatus.erased = updateDriver.erased
             pageStatus.unitPlugged = updateDriver.isUnitPlugged()
             // The plug watch goes on from this look: a replug before its next look still counts.
-            mainFrame.unitPlugged = pageStatus.unitPlugged ? 1 : 0
+            timerPlugWatch.seen = pageStatus.unitPlugged ? 1 : 0
         }
 
         var statusShown = next === "SEARCH_ERROR" || next === "UPDATE_ERROR" || next === "UPDATE_SUCCESS"
@@ -90,18 +90,16 @@ ApplicationWindow {
         mainFrame.updateAvailable = true
         enterState("DEVICE_FOUND")
 
-        var logo = updateDriver.modelPicture
-        var versionCurrent = updateDriver.versionCurrent
-        var versionNew = updateDriver.versionNew
-        pageDeviceFound.logo = logo
+        // `logo` is the page's name for the unit's picture.
+        pageDeviceFound.logo = updateDriver.modelPicture
         pageDeviceFound.name = updateDriver.modelName
-        pageDeviceFound.versionCurrent = versionCurrent
-        pageDeviceFound.versionNew = versionNew
+        pageDeviceFound.versionCurrent = updateDriver.versionCurrent
+        pageDeviceFound.versionNew = updateDriver.versionNew
 
-        var family = familyOf(updateDriver.modelType)
-        if (family) {
-            pageStatus.restartNote = family.restartNote
-            pageDeviceFound.batteryTip = family.batteryTip
+        var row = familyOf(updateDriver.modelType)
+        if (row) {
+            pageStatus.restartNote = row.restartNote
+            pageDeviceFound.batteryTip = row.batteryTip
         }
 
         if (!updateDriver.isUpdateAvailable()) {
@@ -115,8 +113,8 @@ ApplicationWindow {
     }
 
     // The controller's row of the family table for TargetInfo's family number; undefined for none.
-    function familyOf(type) {
-        return updateDriver.families.find(function (family) { return family.family === type })
+    function familyOf(family) {
+        return updateDriver.families.find(function (row) { return row.family === family })
     }
 
     // A search has ended with a unit in its loader: offer to restore it, with the family that the
@@ -176,8 +174,7 @@ ApplicationWindow {
         switch (mainFrame.state) {
         case "WELCOME":
             if (updateDriver.isDriverAvailable()) {
-                mainFrame.cancelPressed = false
-                enterState("SEARCH")
+                startSearch()
             } else {
                 mainFrame.opacity = 0
                 messageDriverMissing.opacity = 1
@@ -197,8 +194,8 @@ ApplicationWindow {
         case "RESTORE":
             mainFrame.restored = true
             mainFrame.restoreFamily = pageRestore.family
-            var picked = familyOf(pageRestore.family)
-            pageStatus.restartNote = picked ? picked.restartNote : ""
+            var row = familyOf(pageRestore.family)
+            pageStatus.restartNote = row ? row.restartNote : ""
             enterState("UPDATE")
             break
         case "SEARCH_ERROR":
@@ -232,45 +229,18 @@ ApplicationWindow {
         mainButton.forceActiveFocus()
     }
 
+    // Colours, the five font loaders and the button styles.
     Theme {
         id: theme
         objectName: "theme"
-        bold: fontDinotBold.name
-        regular: fontDinotRegular.name
     }
 
-    FontLoader {
-        id: fontDinotBlack
-        objectName: "fontDinotBlack"
-        source: "/font/DINOT-Black.otf"
-    }
-    FontLoader {
-        id: fontDinotBold
-        objectName: "fontDinotBold"
-        source: "/font/DINOT-Bold.otf"
-    }
-    FontLoader {
-        id: fontDinotLight
-        objectName: "fontDinotLight"
-        source: "/font/DINOT-Light.otf"
-    }
-    FontLoader {
-        id: fontDinotMedium
-        objectName: "fontDinotMedium"
-        source: "/font/DINOT-Medium.otf"
-    }
-    FontLoader {
-        id: fontDinotRegular
-        objectName: "fontDinotRegular"
-        source: "/font/DINOT-Regular.otf"
-    }
-
-    // The three page timers start at each showing of their page and stop when it is hidden.
+    // Single-shot timers but for the plug watch. The three page timers start at each showing of
+    // their page and stop when it is hidden.
     Timer {
         id: timerWelcome
         objectName: "timerWelcome"
         interval: 100
-        repeat: false
         running: true
         onTriggered: updateDriver.search(false)
     }
@@ -278,14 +248,12 @@ ApplicationWindow {
         id: timerSearchStartPostpone
         objectName: "timerSearchStartPostpone"
         interval: 500
-        repeat: false
         onTriggered: updateDriver.search(true)
     }
     Timer {
         id: timerSearchStatusPostpone
         objectName: "timerSearchStatusPostpone"
         interval: 500
-        repeat: false
         onTriggered: {
             if (updateDriver.result()) {
                 showDeviceFound()
@@ -303,7 +271,6 @@ ApplicationWindow {
         id: timerUpdateStartPostpone
         objectName: "timerUpdateStartPostpone"
         interval: 500
-        repeat: false
         onTriggered: {
             if (mainFrame.restoreFamily !== 0)
                 updateDriver.restore(mainFrame.restoreFamily)
@@ -319,26 +286,18 @@ ApplicationWindow {
         id: timerUpdateStatusPostpone
         objectName: "timerUpdateStatusPostpone"
         interval: 500
-        repeat: false
         // A loader that cannot verify took the whole image: nothing claims that it was checked.
         onTriggered: enterState(updateDriver.result() || updateDriver.cannotVerify ? "UPDATE_SUCCESS" : "UPDATE_ERROR")
     }
 
-    // Watches the port list for the unit's identifiers about once a second, only while no search
-    // or installation holds the worker and the wizard is shown. The first look only notes.
-    Timer {
+    // Watches the port list for the unit's identifiers, only while no search or installation holds
+    // the worker and the wizard is shown.
+    PlugWatch {
         id: timerPlugWatch
         objectName: "timerPlugWatch"
-        interval: 1000
-        repeat: true
         running: mainFrame.enabled && ["WELCOME", "SEARCH_ERROR", "DEVICE_FOUND", "UPDATE_ERROR", "RESTORE"].indexOf(mainFrame.state) >= 0
-        onTriggered: {
-            var plugged = updateDriver.isUnitPlugged() ? 1 : 0
-            var previous = mainFrame.unitPlugged
-            mainFrame.unitPlugged = plugged
-            if (previous !== -1 && plugged !== previous)
-                unitPluggedChanged(plugged === 1)
-        }
+        onTriggered: saw(updateDriver.isUnitPlugged())
+        onPlugChanged: unitPluggedChanged(plugged)
     }
 
     MessageDriverMissing {
@@ -349,8 +308,6 @@ ApplicationWindow {
         width: mainWindow.width * 0.5
         height: mainWindow.height * 0.2
         opacity: 0
-        visible: opacity > 0
-        enabled: opacity > 0
         onOpacityChanged: {
             if (opacity === 1)
                 takeFocus()
@@ -386,15 +343,11 @@ ApplicationWindow {
         property bool cancelPressed: false
         // The family that RESTORE FIRMWARE restores on the UPDATE page; 0 for an installation.
         property int restoreFamily: 0
-        // What the plug watch saw last: 1 a unit's port listed, 0 none, -1 not looked yet.
-        property int unitPlugged: -1
         // The unit found carries an older firmware than this program (the device page's outcome).
         property bool updateAvailable: true
         // The last operation on the UPDATE page was a restore, for the status page's words.
         property bool restored: false
 
-        x: 0
-        y: 0
         width: mainWindow.width
         height: mainWindow.height
         source: "/img/main_frame.png"
@@ -403,94 +356,62 @@ ApplicationWindow {
         visible: opacity > 0
         enabled: opacity > 0
 
-        PageWelcome {
-            id: pageWelcome
-            objectName: "pageWelcome"
-            x: 0
+        // The body band between header and footer: each page fills it, one page shown at a time.
+        Item {
+            id: body
+            objectName: "body"
             y: mainWindow.bodyY
             width: mainWindow.width
             height: mainWindow.bodyHeight
-            opacity: 1
-            visible: opacity > 0
-            enabled: opacity > 0
-            onOpacityChanged: opacity === 1 ? timerWelcome.restart() : timerWelcome.stop()
-        }
 
-        PageSearch {
-            id: pageSearch
-            objectName: "pageSearch"
-            x: 0
-            y: mainWindow.bodyY
-            width: mainWindow.width
-            height: mainWindow.bodyHeight
-            opacity: 0
-            visible: opacity > 0
-            enabled: opacity > 0
-            onOpacityChanged: opacity === 1 ? timerSearchStartPostpone.restart() : timerSearchStartPostpone.stop()
-        }
-
-        PageDeviceFound {
-            id: pageDeviceFound
-            objectName: "pageDeviceFound"
-            x: 0
-            y: mainWindow.bodyY
-            width: mainWindow.width
-            height: mainWindow.bodyHeight
-            opacity: 0
-            visible: opacity > 0
-            enabled: opacity > 0
-            status: mainFrame.updateAvailable ? qsTr("Update available") : qsTr("No update necessary")
-            onChangelogClicked: changelogFailed = !updateDriver.openChangelogNatively()
-            onPasswordVerified: {
-                mainButton.opacity = 1
-                mainButton.forceActiveFocus()
+            PageWelcome {
+                id: pageWelcome
+                objectName: "pageWelcome"
+                opacity: 1
+                onOpacityChanged: opacity === 1 ? timerWelcome.restart() : timerWelcome.stop()
             }
-        }
 
-        PageUpdate {
-            id: pageUpdate
-            objectName: "pageUpdate"
-            x: 0
-            y: mainWindow.bodyY
-            width: mainWindow.width
-            height: mainWindow.bodyHeight
-            opacity: 0
-            visible: opacity > 0
-            enabled: opacity > 0
-            onOpacityChanged: opacity === 1 ? timerUpdateStartPostpone.restart() : timerUpdateStartPostpone.stop()
-            restoring: mainFrame.restoreFamily !== 0
-        }
+            PageSearch {
+                id: pageSearch
+                objectName: "pageSearch"
+                onOpacityChanged: opacity === 1 ? timerSearchStartPostpone.restart() : timerSearchStartPostpone.stop()
+            }
 
-        PageRestore {
-            id: pageRestore
-            objectName: "pageRestore"
-            families: updateDriver.families
-            x: 0
-            y: mainWindow.bodyY
-            width: mainWindow.width
-            height: mainWindow.bodyHeight
-            opacity: 0
-            visible: opacity > 0
-            enabled: opacity > 0
-            onFamilyChanged: {
-                if (mainFrame.state === "RESTORE" && !unplugged && family !== 0) {
+            PageDeviceFound {
+                id: pageDeviceFound
+                objectName: "pageDeviceFound"
+                status: mainFrame.updateAvailable ? qsTr("Update available") : qsTr("No update necessary")
+                onChangelogClicked: changelogFailed = !updateDriver.openChangelogNatively()
+                onPasswordVerified: {
                     mainButton.opacity = 1
                     mainButton.forceActiveFocus()
                 }
             }
-        }
 
-        PageStatus {
-            id: pageStatus
-            objectName: "pageStatus"
-            x: 0
-            y: mainWindow.bodyY
-            width: mainWindow.width
-            height: mainWindow.bodyHeight
-            opacity: 0
-            visible: opacity > 0
-            enabled: opacity > 0
-            restoring: mainFrame.restored
+            PageUpdate {
+                id: pageUpdate
+                objectName: "pageUpdate"
+                onOpacityChanged: opacity === 1 ? timerUpdateStartPostpone.restart() : timerUpdateStartPostpone.stop()
+                restoring: mainFrame.restoreFamily !== 0
+            }
+
+            PageRestore {
+                id: pageRestore
+                objectName: "pageRestore"
+                families: updateDriver.families
+                onFamilyChanged: {
+                    if (mainFrame.state === "RESTORE" && !unplugged && family !== 0) {
+                        mainButton.opacity = 1
+                        mainButton.forceActiveFocus()
+                    }
+                }
+            }
+
+            PageStatus {
+                id: pageStatus
+                objectName: "pageStatus"
+                restoring: mainFrame.restored
+            }
         }
 
         // The way back from a unit's page, at the footer's left, level with the main
@@ -503,8 +424,6 @@ ApplicationWindow {
             x: mainWindow.footerHeight * 0.2
             y: mainButton.y
             opacity: mainFrame.state === "DEVICE_FOUND" || mainFrame.state === "RESTORE" ? 1 : 0
-            visible: opacity > 0
-            enabled: opacity > 0
             activeFocusOnTab: true
             text: qsTr("MAIN MENU")
             onActivated: mainWindow.backToMainMenu()
@@ -522,8 +441,6 @@ ApplicationWindow {
             x: mainWindow.width - width - mainWindow.footerHeight * 0.2
             y: mainWindow.height - mainWindow.footerHeight * 0.8
             opacity: 1
-            visible: opacity > 0
-            enabled: opacity > 0
             text: mainWindow.captionOf(mainFrame.state, mainFrame.updateAvailable)
             // Installing, installing after the password and restoring all write to the unit.
             writes: mainFrame.state === "DEVICE_FOUND" || mainFrame.state === "RESTORE"
