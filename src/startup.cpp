@@ -181,6 +181,76 @@ void enableHighDpiScaling()
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
 }
 
+namespace {
+
+// Why the runtime files could not be written, for the user.
+QString runtimeFilesFailure()
+{
+    const QString userFolder = UserFolder::path().isEmpty()
+                                   ? QStringLiteral("a per-user folder (%1)").arg(UserFolder::whyNone())
+                                   : QDir::toNativeSeparators(UserFolder::path());
+    return QStringLiteral("TalvoUpdater cannot start: its runtime files can be written neither into the "
+                          "working folder nor into %1.")
+        .arg(userFolder);
+}
+
+// --language first, then the choice kept from the window, then the system's languages.
+void applyStartLanguage()
+{
+    QString languageWarning;
+    const QString language = Languages::atStart(
+        optionValue(QCoreApplication::arguments(), QStringLiteral("--language")), &languageWarning);
+    if (!languageWarning.isEmpty())
+        qCWarning(lcStartup).noquote() << languageWarning;
+    if (!Languages::apply(language))
+        qCWarning(lcStartup) << "The translation" << language
+                             << "could not be loaded: the window speaks English";
+    qCDebug(lcStartup).noquote() << "Language:" << Languages::current();
+}
+
+// The scene types and the controller's defaults for the window.
+void registerSceneTypes()
+{
+    Translation::registerType();
+    UpdateDriver::setDocumentOpener(&openWithDesktop);
+    // The window reads each of the loader's replies by its length and ends with the loader's CRC
+    // check of the image (a loader without it still gets its image, and no check is claimed).
+    UpdateDriver::setFastRepliesByDefault(true);
+    qmlRegisterType<UpdateDriver>("Drivers", 1, 0, "UpdateDriver");
+    installAccessibleProgressBar();
+}
+
+// Loads the main scene into the engine: its window, or null with the engine's complaints.
+QQuickWindow *loadWindow(QQmlApplicationEngine &engine, QStringList *loadErrors)
+{
+    prepareImportPaths(engine);
+    const QMetaObject::Connection collectErrors =
+        QObject::connect(&engine, &QQmlEngine::warnings, [loadErrors](const QList<QQmlError> &warnings) {
+            for (const QQmlError &warning : warnings)
+                *loadErrors << warning.toString();
+        });
+    engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
+    QObject::disconnect(collectErrors);
+    return engine.rootObjects().isEmpty() ? nullptr
+                                          : qobject_cast<QQuickWindow *>(engine.rootObjects().first());
+}
+
+// Runs the event loop for the window; a scene graph error ends it with -1.
+int runWindow(QQuickWindow *window, QApplication *application)
+{
+    // Connected, the error no longer aborts the process: the window stays blank, so leave.
+    QObject::connect(window, &QQuickWindow::sceneGraphError, application,
+                     [](QQuickWindow::SceneGraphError, const QString &message) {
+                         failToStart(QStringLiteral("TalvoUpdater cannot draw its window: ") + message);
+                         // Queued: the error may come before the event loop runs.
+                         QMetaObject::invokeMethod(
+                             qApp, [] { QCoreApplication::exit(-1); }, Qt::QueuedConnection);
+                     });
+    return application->exec();
+}
+
+} // namespace
+
 int runTalvoUpdater(int &argc, char **argv)
 {
     DebugLog::install();
@@ -194,70 +264,27 @@ int runTalvoUpdater(int &argc, char **argv)
 
     if (!provideRuntimeFiles(QCoreApplication::arguments().contains(QLatin1String("--user-folder")))) {
         qCDebug(lcStartup) << "createFiles() failed!";
-        const QString userFolder = UserFolder::path().isEmpty()
-                                       ? QStringLiteral("a per-user folder (%1)").arg(UserFolder::whyNone())
-                                       : QDir::toNativeSeparators(UserFolder::path());
-        const int exitCode = failToStart(
-            QStringLiteral("TalvoUpdater cannot start: its runtime files can be written neither into the "
-                           "working folder nor into %1.")
-                .arg(userFolder));
+        const int exitCode = failToStart(runtimeFilesFailure());
         delete application;
         return exitCode;
     }
 
     // Already registered at load time; a second registration is ignored.
     Q_INIT_RESOURCE(TalvoUpdater);
-
-    // --language first, then the choice kept from the window, then the system's languages.
-    QString languageWarning;
-    const QString language = Languages::atStart(
-        optionValue(QCoreApplication::arguments(), QStringLiteral("--language")), &languageWarning);
-    if (!languageWarning.isEmpty())
-        qCWarning(lcStartup).noquote() << languageWarning;
-    if (!Languages::apply(language))
-        qCWarning(lcStartup) << "The translation" << language
-                             << "could not be loaded: the window speaks English";
-    qCDebug(lcStartup).noquote() << "Language:" << Languages::current();
-    Translation::registerType();
-
-    UpdateDriver::setDocumentOpener(&openWithDesktop);
-    // The window reads each of the loader's replies by its length and ends with the loader's CRC
-    // check of the image (a loader without it still gets its image, and no check is claimed).
-    UpdateDriver::setFastRepliesByDefault(true);
-    qmlRegisterType<UpdateDriver>("Drivers", 1, 0, "UpdateDriver");
-    installAccessibleProgressBar();
+    applyStartLanguage();
+    registerSceneTypes();
 
     chooseSceneGraphBackend();
     auto *engine = new QQmlApplicationEngine();
-    prepareImportPaths(*engine);
     QStringList loadErrors;
-    const QMetaObject::Connection collectErrors =
-        QObject::connect(engine, &QQmlEngine::warnings, [&loadErrors](const QList<QQmlError> &warnings) {
-            for (const QQmlError &warning : warnings)
-                loadErrors << warning.toString();
-        });
-    engine->load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
-    QObject::disconnect(collectErrors);
-
-    auto *window = engine->rootObjects().isEmpty()
-                       ? nullptr
-                       : qobject_cast<QQuickWindow *>(engine->rootObjects().first());
+    QQuickWindow *window = loadWindow(*engine, &loadErrors);
     int exitCode = -1;
-    if (!window) {
+    if (window)
+        exitCode = runWindow(window, application);
+    else
         exitCode =
             failToStart(QStringLiteral("TalvoUpdater cannot start: its window could not be loaded.\n") +
                         loadErrors.join(QLatin1Char('\n')));
-    } else {
-        // Connected, the error no longer aborts the process: the window stays blank, so leave.
-        QObject::connect(window, &QQuickWindow::sceneGraphError, application,
-                         [](QQuickWindow::SceneGraphError, const QString &message) {
-                             failToStart(QStringLiteral("TalvoUpdater cannot draw its window: ") + message);
-                             // Queued: the error may come before the event loop runs.
-                             QMetaObject::invokeMethod(
-                                 qApp, [] { QCoreApplication::exit(-1); }, Qt::QueuedConnection);
-                         });
-        exitCode = application->exec();
-    }
 
     delete engine;
     delete application;
