@@ -1,6 +1,6 @@
 import QtQuick 2.6
 
-// Greeting, model line and the two steps that come before a scan.
+// Greeting, the families served and the two steps that come before a scan.
 WizardPage {
     id: page
 
@@ -52,7 +52,7 @@ WizardPage {
             y: textWelcomeHead1.height
             width: rectangleHeader.width
             height: rectangleHeader.height * 0.175
-            color: theme.modelLine
+            color: theme.familiesLine
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
             font.family: theme.bold

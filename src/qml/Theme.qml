@@ -12,8 +12,8 @@ QtObject {
     readonly property color accent: "#5c99b5"
     // Secondary texts: step descriptions, the installed version, notes, the progress bar's border.
     readonly property color secondary: "#777777"
-    // The model line of the welcome page.
-    readonly property color modelLine: "#ff0000"
+    // The welcome page's line of the families served.
+    readonly property color familiesLine: "#ff0000"
     // The lower panel of the driver-missing message.
     readonly property color panel: "#cacaca"
     readonly property color focusMark: "#ffffff"

@@ -51,20 +51,24 @@ ApplicationWindow {
             timerPlugWatch.seen = pageStatus.unitPlugged ? 1 : 0
         }
 
-        var statusShown = next === "SEARCH_ERROR" || next === "UPDATE_ERROR" || next === "UPDATE_SUCCESS"
-        pageWelcome.opacity = next === "WELCOME" ? 1 : 0
-        pageSearch.opacity = next === "SEARCH" ? 1 : 0
-        pageDeviceFound.opacity = next === "DEVICE_FOUND" ? 1 : 0
-        pageUpdate.opacity = next === "UPDATE" ? 1 : 0
-        pageRestore.opacity = next === "RESTORE" ? 1 : 0
-        pageStatus.opacity = statusShown ? 1 : 0
-        if (statusShown)
-            pageStatus.state = next
-
+        showPageOf(next)
         mainButton.opacity = next === "UPDATE" || (next === "RESTORE" && pageRestore.family === 0) ? 0 : 1
         // The keys always have a target: the main button wherever it shows.
         if (mainButton.opacity === 1)
             mainButton.forceActiveFocus()
+    }
+
+    // Shows the state's page and hides the others; the status page takes the state as its variant.
+    function showPageOf(state) {
+        var statusShown = state === "SEARCH_ERROR" || state === "UPDATE_ERROR" || state === "UPDATE_SUCCESS"
+        pageWelcome.opacity = state === "WELCOME" ? 1 : 0
+        pageSearch.opacity = state === "SEARCH" ? 1 : 0
+        pageDeviceFound.opacity = state === "DEVICE_FOUND" ? 1 : 0
+        pageUpdate.opacity = state === "UPDATE" ? 1 : 0
+        pageRestore.opacity = state === "RESTORE" ? 1 : 0
+        pageStatus.opacity = statusShown ? 1 : 0
+        if (statusShown)
+            pageStatus.state = state
     }
 
     // The main button's caption in each state; on the device page it says whether the carried
