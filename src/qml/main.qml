@@ -3,7 +3,7 @@ import QtQuick.Controls 1.5
 import Drivers 1.0
 import Languages 1.0
 
-// The wizard: a header band, one of five pages in the body band and the main button in the
+// The wizard: a header band, one page at a time in the body band and the main button in the
 // footer band. The state lives in mainFrame.state; the controller does the work and reports
 // the end of a search or an installation through activeChanged.
 ApplicationWindow {
