@@ -363,6 +363,8 @@ QString AllUnits::resultOf(const Unit &unit) const
         return QStringLiteral("no unit found");
     case EXIT_UNUSABLE:
         return QStringLiteral("unusable");
+    case EXIT_NOT_RECORDED:
+        return QStringLiteral("not recorded");
     default:
         return QStringLiteral("failed");
     }

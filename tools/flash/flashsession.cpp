@@ -434,12 +434,14 @@ int FlashSession::finish(int exitCode, const QString &reason, const QString &mes
         listed.reason = PortTexts::name(port.reason);
         rows << listed;
     }
-    writeRecord(rows.isEmpty() ? QList<StationRecord::Row>{row} : rows);
+    // Rows that the record could not take are the run's outcome as well: its status says so.
+    const QString unrecorded = writeRecord(rows.isEmpty() ? QList<StationRecord::Row>{row} : rows);
+    const int status = unrecorded.isEmpty() ? exitCode : int(EXIT_NOT_RECORDED);
     _report.event(
         QStringLiteral("result"),
         QList<Report::Field>{
-            {QStringLiteral("ok"), Report::json(exitCode == EXIT_OK)},
-            {QStringLiteral("exit"), Report::json(exitCode)},
+            {QStringLiteral("ok"), Report::json(status == EXIT_OK)},
+            {QStringLiteral("exit"), Report::json(status)},
             {QStringLiteral("reason"), Report::json(reason)},
             {QStringLiteral("message"), Report::json(message.isEmpty() ? QString() : message)},
             {QStringLiteral("seconds"), Report::json(_clock.elapsed() / 1000.0, 1)},
@@ -447,8 +449,10 @@ int FlashSession::finish(int exitCode, const QString &reason, const QString &mes
             {QStringLiteral("imageFile"), Report::json(_imagePath.isEmpty() ? QString() : _imagePath)},
             {QStringLiteral("imageBytes"),
              _imagePath.isEmpty() ? QStringLiteral("null") : Report::json(static_cast<int>(_image.size()))}} +
-            StationRecord::jsonFields(row));
-    return exitCode;
+            StationRecord::jsonFields(row) +
+            QList<Report::Field>{
+                {QStringLiteral("unrecorded"), Report::json(unrecorded.isEmpty() ? QString() : unrecorded)}});
+    return status;
 }
 
 ProbeResult FlashSession::unitProbe() const
@@ -497,12 +501,22 @@ StationRecord::Row FlashSession::recordRow(int exitCode, const QString &reason) 
     return row;
 }
 
-void FlashSession::writeRecord(const QList<StationRecord::Row> &rows)
+QString FlashSession::writeRecord(const QList<StationRecord::Row> &rows)
 {
     QString why;
     if (_recordFile.isEmpty() || StationRecord::append(_recordFile, rows, &why))
-        return;
-    _report.error(QStringLiteral("Error: the station record %1 cannot be written: %2").arg(_recordFile, why));
+        return QString();
+    // Not a line of them is in the file: the station gets them here, to keep them by hand.
+    _report.error(
+        QStringLiteral("Error: the station record %1 cannot be written (%2): %3 not in it:")
+            .arg(_recordFile, why,
+                 rows.size() == 1 ? QStringLiteral("this row is") : QStringLiteral("these rows are")));
+    QString lines;
+    for (const StationRecord::Row &row : rows) {
+        lines += StationRecord::csvLine(row);
+        _report.error(StationRecord::csvLine(row).chopped(2));
+    }
+    return lines;
 }
 
 int FlashSession::fail(int exitCode, const QString &reason, const QString &message)

@@ -75,7 +75,9 @@ private:
     // The probe of the unit the run was about: found, in its loader, or the first probed port.
     ProbeResult unitProbe() const;
     StationRecord::Row recordRow(int exitCode, const QString &reason) const;
-    void writeRecord(const QList<StationRecord::Row> &rows);
+    // Appends the rows to the station record; the rows' lines when they could not be (shown on
+    // standard error then), else empty.
+    QString writeRecord(const QList<StationRecord::Row> &rows);
     bool waitForResult();
     int probe();
     int list();
@@ -91,7 +93,8 @@ private:
     int noUsableUnit();
     void reportUnits();
     void showPhase(BSL_Interface::Phase phase);
-    // The result event; returns exitCode.
+    // The result event; returns exitCode, or EXIT_NOT_RECORDED when the run's row could not be
+    // put into the station record.
     int finish(int exitCode, const QString &reason, const QString &message);
     // An error line, then the result event.
     int fail(int exitCode, const QString &reason, const QString &message);

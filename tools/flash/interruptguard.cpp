@@ -145,6 +145,16 @@ void InterruptGuard::ignoreBrokenPipes()
 #endif
 }
 
+void InterruptGuard::ignoreFileSizeLimit()
+{
+#ifdef Q_OS_UNIX
+    struct sigaction action = {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &action, nullptr);
+#endif
+}
+
 void InterruptGuard::deliver(int signalNumber)
 {
     if (_mode != Mode::Off)

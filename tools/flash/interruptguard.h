@@ -35,6 +35,9 @@ public:
 
     // Ignores SIGPIPE for the whole process: a reader that went away shows as a write error.
     static void ignoreBrokenPipes();
+    // Ignores SIGXFSZ: a write past the file size limit (ulimit -f) fails instead of ending the
+    // process, so that a record's row can be taken back and the unit's run still ends as it should.
+    static void ignoreFileSizeLimit();
 
 signals:
     void interrupted(int signalNumber);

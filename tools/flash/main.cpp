@@ -53,6 +53,8 @@ const char *const DESCRIPTION =
     "       understood, or in its loader (without --recover)\n"
     "  5    written whole, but the unit's loader cannot verify (it does not know the CRC\n"
     "       command): --verify, --fast and --recover could not check the memory\n"
+    "  6    the run's row could not be put into the station record (--report): the row is\n"
+    "       shown on standard error and in the result event instead\n"
     "  130  stopped by the user";
 
 // The program's version and the firmware versions it carries.
@@ -77,6 +79,7 @@ int main(int argc, char *argv[])
 {
     // Output into a pipe whose reader went away must not end the program, least of all an installation.
     InterruptGuard::ignoreBrokenPipes();
+    InterruptGuard::ignoreFileSizeLimit();
     DebugLog::install();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("talvo-flash"));

@@ -15,9 +15,9 @@ namespace RecordFile {
 // missing. False, with `why`, when it cannot.
 bool canAppend(const PlainFile::Path &path, std::string *why);
 
-// Appends `rows` under the lock, with `header` before them when the file is empty, in one write.
-// False, with `why`, when that cannot be done; the file then has none of these bytes, or (a full
-// disk cutting the write short) what the system wrote.
+// Appends `rows` under the lock, with `header` before them when the file is empty. False, with
+// `why`, when that cannot be done; the file then has none of these bytes: a write cut short (a
+// full disk, a file size limit) is taken back, under the same lock, to the length before it.
 bool append(const PlainFile::Path &path, const std::string &header, const std::string &rows,
             std::string *why);
 

@@ -18,12 +18,13 @@ bool canAppend(const PlainFile::Path &path, std::string *why)
 bool append(const PlainFile::Path &path, const std::string &header, const std::string &rows, std::string *why)
 {
     // The checks of a file to append to (no device, no directory), then a handle of this file's
-    // own: a lock needs read or write access, which an append-only handle lacks.
+    // own: a lock needs read or write access, which an append-only handle lacks, and taking back a
+    // write cut short needs write access.
     if (!canAppend(path, why))
         return false;
     const HANDLE handle =
-        CreateFileW(path.c_str(), GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         if (why)
             *why = PlainFile::systemErrorWords(GetLastError());
@@ -37,21 +38,32 @@ bool append(const PlainFile::Path &path, const std::string &header, const std::s
     LARGE_INTEGER size = {};
     if (error == 0 && !GetFileSizeEx(handle, &size))
         error = GetLastError();
+    std::string words;
     if (error == 0) {
+        // Under the lock no other run appends: the bytes go at the file's end as it was measured.
         const std::string bytes = size.QuadPart == 0 ? header + rows : rows;
-        OVERLAPPED atEnd = {};
-        atEnd.Offset = MAXDWORD; // both halves all ones: at the file's end
-        atEnd.OffsetHigh = MAXDWORD;
-        DWORD written = 0;
-        if (!WriteFile(handle, bytes.data(), DWORD(bytes.size()), &written, &atEnd))
-            error = GetLastError();
-        else if (written != bytes.size())
-            error = ERROR_DISK_FULL;
+        std::size_t done = 0;
+        while (error == 0 && done < bytes.size()) {
+            OVERLAPPED at = {};
+            const unsigned long long offset = static_cast<unsigned long long>(size.QuadPart) + done;
+            at.Offset = DWORD(offset);
+            at.OffsetHigh = DWORD(offset >> 32);
+            DWORD written = 0;
+            if (!WriteFile(handle, bytes.data() + done, DWORD(bytes.size() - done), &written, &at))
+                error = GetLastError();
+            else if (written == 0)
+                error = ERROR_DISK_FULL;
+            done += written;
+        }
+        // The part of a row that went in would glue the next row to it: the file gets its length back.
+        if (error != 0 && (!SetFilePointerEx(handle, size, nullptr, FILE_BEGIN) || !SetEndOfFile(handle)))
+            words = "; the part written could not be taken back (" +
+                    PlainFile::systemErrorWords(GetLastError()) + ")";
         OVERLAPPED again = {};
         UnlockFileEx(handle, 0, MAXDWORD, MAXDWORD, &again);
     }
     if (error != 0 && why)
-        *why = PlainFile::systemErrorWords(error);
+        *why = PlainFile::systemErrorWords(error) + words;
     CloseHandle(handle);
     return error == 0;
 }
