@@ -18,6 +18,8 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <memory>
+
 #ifdef Q_OS_WIN
 #include "consolecontrol.h"
 #else
@@ -30,6 +32,9 @@ namespace {
 
 // A second interrupt within this time after the warning stops a running installation.
 const qint64 STOP_CONFIRM_MS = 5000;
+
+// How long a row waits for the station record that another process holds.
+const int RECORD_WAIT_MS = 10000;
 
 const char *const VERIFY_FAILED = "Verify failed: the memory of the unit does not match the carried firmware";
 const char *const IMAGE_DAMAGED = "the carried firmware is damaged (%1): nothing was written to the unit";
@@ -503,14 +508,51 @@ StationRecord::Row FlashSession::recordRow(int exitCode, const QString &reason) 
 
 QString FlashSession::writeRecord(const QList<StationRecord::Row> &rows)
 {
+    if (_recordFile.isEmpty())
+        return QString();
+    // Another process may hold the record: the wait is told of, bounded, and ends at an interrupt,
+    // which is watched for here also when the run has not watched for any (before the search).
+    std::unique_ptr<InterruptGuard> ownGuard;
+    InterruptGuard *guard = _guard;
+    if (!guard) {
+        ownGuard = std::make_unique<InterruptGuard>();
+        guard = ownGuard.get();
+    }
+    const InterruptGuard::Mode mode = guard->mode();
+    if (mode == InterruptGuard::Mode::Off)
+        guard->setMode(InterruptGuard::Mode::Watching);
+    RecordFile::Waiting waiting;
+    waiting.limitMs = RECORD_WAIT_MS;
+    waiting.onHeld = [this] {
+        _report.error(
+            QStringLiteral("Waiting: the station record %1 is held by another process (it has a lock "
+                           "on the file); waiting up to %2 s for it")
+                .arg(_recordFile)
+                .arg(RECORD_WAIT_MS / 1000));
+    };
+    waiting.stop = [guard] { return guard->takeInterrupt(); };
     QString why;
-    if (_recordFile.isEmpty() || StationRecord::append(_recordFile, rows, &why))
+    const RecordFile::Outcome outcome = StationRecord::append(_recordFile, rows, waiting, &why);
+    guard->setMode(mode);
+    if (outcome == RecordFile::Outcome::Written)
         return QString();
     // Not a line of them is in the file: the station gets them here, to keep them by hand.
-    _report.error(
-        QStringLiteral("Error: the station record %1 cannot be written (%2): %3 not in it:")
-            .arg(_recordFile, why,
-                 rows.size() == 1 ? QStringLiteral("this row is") : QStringLiteral("these rows are")));
+    const QString notIn = rows.size() == 1 ? QStringLiteral("this row is not in it:")
+                                           : QStringLiteral("these rows are not in it:");
+    if (outcome == RecordFile::Outcome::Held)
+        _report.error(
+            QStringLiteral("Error: the station record %1 is still held by another process after %2 s: %3")
+                .arg(_recordFile)
+                .arg(RECORD_WAIT_MS / 1000)
+                .arg(notIn));
+    else if (outcome == RecordFile::Outcome::Stopped)
+        _report.error(
+            QStringLiteral("Error: stopped waiting for the station record %1, which another process "
+                           "holds: %2")
+                .arg(_recordFile, notIn));
+    else
+        _report.error(QStringLiteral("Error: the station record %1 cannot be written (%2): %3")
+                          .arg(_recordFile, why, notIn));
     QString lines;
     for (const StationRecord::Row &row : rows) {
         lines += StationRecord::csvLine(row);

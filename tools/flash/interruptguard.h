@@ -29,6 +29,10 @@ public:
     // A signal ignored when the program started stays ignored.
     void setMode(Mode mode);
     void setGuarding(bool on) { setMode(on ? Mode::Guarding : Mode::Off); }
+    Mode mode() const { return _mode; }
+    // Whether an interrupt came that interrupted() has not told of, taken here instead: for a wait
+    // outside the event loop. Interrupts before the guard was last switched on do not count.
+    bool takeInterrupt();
 
     // Ends the process by the given signal's default action, as if the guard had never taken it.
     static void terminateBy(int signalNumber);

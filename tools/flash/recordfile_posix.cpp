@@ -38,17 +38,24 @@ bool canAppend(const PlainFile::Path &path, std::string *why)
     return true;
 }
 
-bool append(const PlainFile::Path &path, const std::string &header, const std::string &rows, std::string *why)
+Outcome append(const PlainFile::Path &path, const std::string &header, const std::string &rows,
+               const Waiting &waiting, std::string *why)
 {
     const int fd = PlainFile::openToAppend(path, why);
     if (fd < 0)
-        return false;
+        return Outcome::Failed;
     int error = 0;
-    while (::flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            error = errno;
-            break;
-        }
+    const Outcome locked = takeLock(
+        [fd, &error] {
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+                return Attempt::Taken;
+            error = errno == EINTR || errno == EWOULDBLOCK ? 0 : errno;
+            return error == 0 ? Attempt::Busy : Attempt::Failed;
+        },
+        waiting);
+    if (locked == Outcome::Held || locked == Outcome::Stopped) {
+        ::close(fd);
+        return locked;
     }
     struct stat info;
     if (error == 0 && ::fstat(fd, &info) != 0)
@@ -64,7 +71,7 @@ bool append(const PlainFile::Path &path, const std::string &header, const std::s
     if (error != 0 && why)
         *why = std::strerror(error) + words;
     ::close(fd); // and the lock with it
-    return error == 0;
+    return error == 0 ? Outcome::Written : Outcome::Failed;
 }
 
 } // namespace RecordFile

@@ -15,26 +15,41 @@ bool canAppend(const PlainFile::Path &path, std::string *why)
     return true;
 }
 
-bool append(const PlainFile::Path &path, const std::string &header, const std::string &rows, std::string *why)
+Outcome append(const PlainFile::Path &path, const std::string &header, const std::string &rows,
+               const Waiting &waiting, std::string *why)
 {
     // The checks of a file to append to (no device, no directory), then a handle of this file's
     // own: a lock needs read or write access, which an append-only handle lacks, and taking back a
     // write cut short needs write access.
     if (!canAppend(path, why))
-        return false;
+        return Outcome::Failed;
     const HANDLE handle =
         CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         if (why)
             *why = PlainFile::systemErrorWords(GetLastError());
-        return false;
+        return Outcome::Failed;
     }
     DWORD error = GetFileType(handle) == FILE_TYPE_DISK ? 0 : ERROR_INVALID_HANDLE;
-    OVERLAPPED whole = {};
     // The whole file and beyond, as far as a lock reaches: every appender waits for the one before.
-    if (error == 0 && !LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole))
-        error = GetLastError();
+    const Outcome locked =
+        error != 0 ? Outcome::Failed
+                   : takeLock(
+                         [handle, &error] {
+                             OVERLAPPED whole = {};
+                             if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                                            MAXDWORD, MAXDWORD, &whole))
+                                 return Attempt::Taken;
+                             const DWORD code = GetLastError();
+                             error = code == ERROR_LOCK_VIOLATION ? 0 : code;
+                             return error == 0 ? Attempt::Busy : Attempt::Failed;
+                         },
+                         waiting);
+    if (locked == Outcome::Held || locked == Outcome::Stopped) {
+        CloseHandle(handle);
+        return locked;
+    }
     LARGE_INTEGER size = {};
     if (error == 0 && !GetFileSizeEx(handle, &size))
         error = GetLastError();
@@ -65,7 +80,7 @@ bool append(const PlainFile::Path &path, const std::string &header, const std::s
     if (error != 0 && why)
         *why = PlainFile::systemErrorWords(error) + words;
     CloseHandle(handle);
-    return error == 0;
+    return error == 0 ? Outcome::Written : Outcome::Failed;
 }
 
 } // namespace RecordFile

@@ -1,7 +1,6 @@
 #include "stationrecord.h"
 
 #include "nativepath.h"
-#include "recordfile.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -37,17 +36,18 @@ bool canAppend(const QString &path, QString *why)
     return ok;
 }
 
-bool append(const QString &path, const QList<Row> &rows, QString *why)
+RecordFile::Outcome append(const QString &path, const QList<Row> &rows, const RecordFile::Waiting &waiting,
+                           QString *why)
 {
     QString lines;
     for (const Row &row : rows)
         lines += csvLine(row);
     std::string words;
-    const bool ok =
-        RecordFile::append(nativePath(path), header().toStdString(), lines.toUtf8().toStdString(), &words);
-    if (!ok && why)
+    const RecordFile::Outcome outcome = RecordFile::append(nativePath(path), header().toStdString(),
+                                                           lines.toUtf8().toStdString(), waiting, &words);
+    if (outcome == RecordFile::Outcome::Failed && why)
         *why = QString::fromStdString(words);
-    return ok;
+    return outcome;
 }
 
 QString header()
