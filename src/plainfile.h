@@ -43,6 +43,10 @@ int openToAppend(const Path &path, std::string *why);
 // that descriptor writes at the end of the file whatever else wrote there.
 bool isOpenOn(const Path &path, int fd, bool *appends);
 
+// Whether `a` and `b` both name one existing file, however they are spelt (a link, a hard link,
+// "./" in front): the same device and inode, or on Windows the same volume and file index.
+bool sameFile(const Path &a, const Path &b);
+
 #ifdef _WIN32
 // The system's words for an error code (GetLastError()), in UTF-8, without the closing full stop.
 std::string systemErrorWords(unsigned long code);

@@ -191,4 +191,11 @@ bool isOpenOn(const Path &path, int fd, bool *appends)
     return named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
 
+bool sameFile(const Path &a, const Path &b)
+{
+    struct stat first, second;
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 } // namespace PlainFile

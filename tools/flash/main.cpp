@@ -3,6 +3,7 @@
 #include "families.h"
 #include "flashsession.h"
 #include "interruptguard.h"
+#include "nativepath.h"
 #include "portenumerator.h"
 #include "stationrecord.h"
 #include "unitidentifiers.h"
@@ -10,6 +11,8 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QFile>
+#include <QFileInfo>
 
 #include <cstdio>
 #ifdef Q_OS_WIN
@@ -71,6 +74,27 @@ int usageError(const QString &message)
     std::fputs(qPrintable(QStringLiteral("talvo-flash: %1\nTry 'talvo-flash --help'.\n").arg(message)),
                stderr);
     return EXIT_USAGE;
+}
+
+// The station record, the log and the image are three different files whatever their names (a
+// hard link, "./" in front): a row after the image's end, debug lines among the rows. The words
+// of the first file given that another one also is, with what it writes (empty: it is only read).
+QString sameFileOf(const QList<QPair<const QCommandLineOption *, QString>> &files,
+                   const QCommandLineParser &parser)
+{
+    for (int i = 0; i < files.size(); ++i) {
+        for (int j = i + 1; j < files.size(); ++j) {
+            const QCommandLineOption &first = *files.at(i).first, &second = *files.at(j).first;
+            if (parser.isSet(first) && parser.isSet(second) &&
+                PlainFile::sameFile(nativePath(parser.value(first)), nativePath(parser.value(second))))
+                return QStringLiteral(
+                           "cannot write %1 %2: it is the file of --%3 (%4); the station record, the log "
+                           "and the image must be three different files")
+                    .arg(files.at(i).second, parser.value(first), second.names().constLast(),
+                         parser.value(second));
+        }
+    }
+    return QString();
 }
 
 } // namespace
@@ -253,9 +277,19 @@ int main(int argc, char *argv[])
 
     // The record is checked before any unit is touched: a station must not update units unrecorded.
     QString recordError;
+    const bool recordExisted = QFileInfo::exists(parser.value(reportOption));
     if (parser.isSet(reportOption) && !StationRecord::canAppend(parser.value(reportOption), &recordError))
         return usageError(QStringLiteral("cannot write the station record %1: %2")
                               .arg(parser.value(reportOption), recordError));
+    const QString sameFiles = sameFileOf({{&reportOption, QStringLiteral("the station record")},
+                                          {&logFileOption, QStringLiteral("the log file")},
+                                          {&imageOption, QString()}},
+                                         parser);
+    if (!sameFiles.isEmpty()) {
+        if (!recordExisted && parser.isSet(reportOption))
+            QFile::remove(parser.value(reportOption)); // made empty by the check above
+        return usageError(sameFiles);
+    }
 
     DebugLog::setVerbose(parser.isSet(verboseOption));
     const QString runLog = DebugLog::openRunLog(QCoreApplication::applicationName());
