@@ -2,6 +2,7 @@
 
 #include "interruptguard.h"
 #include "portenumerator.h"
+#include "report.h"
 #include "updatedriver.h"
 
 #include <QCoreApplication>
@@ -125,7 +126,7 @@ bool AllUnits::findUnits()
             continue;
         auto unit = std::make_unique<Unit>();
         unit->device = devices.at(i);
-        unit->label = labels.at(i);
+        unit->label = Report::printable(labels.at(i)); // only ever shown
         unit->serialNumber = PortEnumerator::listedPort(unit->device).serialNumber;
         unit->phase = QStringLiteral("searching");
         _units.push_back(std::move(unit));
@@ -254,7 +255,7 @@ QString AllUnits::liveLine(const Unit &unit) const
     int labelWidth = 0, serialWidth = 1;
     for (const auto &other : _units) {
         labelWidth = qMax(labelWidth, int(other->label.size()));
-        serialWidth = qMax(serialWidth, int(other->serialNumber.size()));
+        serialWidth = qMax(serialWidth, int(Report::printable(other->serialNumber).size()));
     }
     const int filled = qBound(0, unit.percent, 100) * LIVE_BAR_WIDTH / 100;
     const QString bar = QLatin1Char('[') + QString(filled, QLatin1Char('#')) +
@@ -264,8 +265,9 @@ QString AllUnits::liveLine(const Unit &unit) const
     const QString state = unit.ended ? resultOf(unit) : unit.phase;
     return QStringList{
         unit.label.leftJustified(labelWidth),
-        (unit.serialNumber.isEmpty() ? QStringLiteral("-") : unit.serialNumber).leftJustified(serialWidth),
-        (unit.model.isEmpty() ? QStringLiteral("-") : unit.model).leftJustified(11),
+        (unit.serialNumber.isEmpty() ? QStringLiteral("-") : Report::printable(unit.serialNumber))
+            .leftJustified(serialWidth),
+        (unit.model.isEmpty() ? QStringLiteral("-") : Report::printable(unit.model)).leftJustified(11),
         state.leftJustified(14),
         bar,
         percent}
@@ -376,7 +378,8 @@ void AllUnits::printSummary() const
                              QStringLiteral("status"), QStringLiteral("seconds")}};
     for (const auto &unit : _units) {
         const bool hasStatus = unit->started && !unit->crashed;
-        rows << QStringList{unit->label, unit->model.isEmpty() ? QStringLiteral("-") : unit->model,
+        rows << QStringList{unit->label,
+                            unit->model.isEmpty() ? QStringLiteral("-") : Report::printable(unit->model),
                             resultOf(*unit), hasStatus ? QString::number(unit->status) : QStringLiteral("-"),
                             QString::number(unit->seconds, 'f', 1)};
     }

@@ -216,8 +216,8 @@ int FlashSession::probe()
     QString update = order == VersionOrder::Order::Older ? QStringLiteral("yes") : QStringLiteral("no");
     if (!carried.isEmpty() && order == VersionOrder::Order::Incomparable)
         update += QStringLiteral(" (the installed version cannot be compared with it)");
-    _report.result(QStringLiteral("Model:             %1").arg(_driver->modelName()));
-    _report.result(QStringLiteral("Installed version: %1").arg(_driver->versionCurrent()));
+    _report.result(QStringLiteral("Model:             %1").arg(Report::printable(_driver->modelName())));
+    _report.result(QStringLiteral("Installed version: %1").arg(Report::printable(_driver->versionCurrent())));
     if (!_imagePath.isEmpty()) {
         _report.result(QStringLiteral("Version check:     skipped (the image given is installed whatever "
                                       "the unit's version, and verified)"));
@@ -240,20 +240,21 @@ int FlashSession::install()
             return fail(EXIT_FAILED, QStringLiteral("refused"),
                         QStringLiteral("the unit is a %1 (family %2), the image is for family %3: nothing "
                                        "was written to the unit")
-                            .arg(_driver->modelName(),
+                            .arg(Report::printable(_driver->modelName()),
                                  familyLetter(unitFamily).isEmpty() ? QStringLiteral("unknown")
                                                                     : familyLetter(unitFamily),
                                  familyLetter(_imageFamily)));
     } else if (carried.isEmpty()) {
-        return fail(EXIT_FAILED, QStringLiteral("no-firmware"),
-                    QStringLiteral("no firmware for the model \"%1\"").arg(_driver->modelName()));
+        return fail(
+            EXIT_FAILED, QStringLiteral("no-firmware"),
+            QStringLiteral("no firmware for the model \"%1\"").arg(Report::printable(_driver->modelName())));
     } else if (!_downgrade && _driver->isDowngrade()) {
         // The window's rule: a newer version needs consent, and so does one that cannot be compared.
         return fail(
             EXIT_FAILED, QStringLiteral("refused"),
             QStringLiteral("the installed version %1 is %2 the carried version %3; give "
                            "--downgrade to install %3 anyway")
-                .arg(_driver->versionCurrent(),
+                .arg(Report::printable(_driver->versionCurrent()),
                      VersionOrder::compare(_driver->versionCurrent(), carried) == VersionOrder::Order::Newer
                          ? QStringLiteral("newer than")
                          : QStringLiteral("not comparable with"),
@@ -331,7 +332,7 @@ int FlashSession::recover()
                            "number): --recover needs --family S or L; a unit in its loader cannot tell "
                            "its model, and the firmware of the wrong family must not be written on a "
                            "guess. Nothing was written.")
-                .arg(port));
+                .arg(Report::printable(port)));
     const InstallOutcome outcome = _driver->outcome();
     if (outcome.failure == InstallOutcome::Failure::CannotVerify)
         return unverified(QStringLiteral("Restore"));
@@ -361,7 +362,7 @@ int FlashSession::recover()
         return fail(EXIT_NO_UNIT, QStringLiteral("no-unit"),
                     QStringLiteral("no Talvo unit in its loader answers on %1 (a unit that runs its "
                                    "firmware is updated with --install)")
-                        .arg(_port));
+                        .arg(Report::printable(_port)));
     }
     const bool mismatch = outcome.failure == InstallOutcome::Failure::VerifyMismatch;
     if (mismatch)
@@ -556,7 +557,7 @@ QString FlashSession::writeRecord(const QList<StationRecord::Row> &rows)
     QString lines;
     for (const StationRecord::Row &row : rows) {
         lines += StationRecord::csvLine(row);
-        _report.error(StationRecord::csvLine(row).chopped(2));
+        _report.error(Report::printable(StationRecord::csvLine(row).chopped(2)));
     }
     return lines;
 }

@@ -45,7 +45,7 @@ int FlashSession::noUsableUnit()
             return fail(EXIT_NO_UNIT, QStringLiteral("no-unit"),
                         QStringLiteral("no Talvo unit found (is it connected and switched on?)"));
         return fail(EXIT_NO_UNIT, QStringLiteral("no-unit"),
-                    QStringLiteral("no Talvo unit answers on %1").arg(_port));
+                    QStringLiteral("no Talvo unit answers on %1").arg(Report::printable(_port)));
     }
 
     int status = EXIT_NO_UNIT;
@@ -132,7 +132,7 @@ QString FlashSession::recoverCommand(TargetInfo::eTARGET_TYPE family, const QStr
                                : familyLetter(family);
     QString command = QStringLiteral("talvo-flash --recover --family ") + letter;
     if (!port.isEmpty())
-        command += QStringLiteral(" --port ") + port;
+        command += QStringLiteral(" --port ") + Report::printable(port);
     return command;
 }
 
