@@ -387,7 +387,7 @@ void StartupTest::programSpeaksTheLanguageOfItsUser_data()
                                      << "de"
                                      << "--language is given more than once: de is taken, it is not";
     QTest::newRow("asked for without a language") << none + QStringList{"LANGUAGE=fr", "--language"} << "fr"
-                                                  << "--language needs a language (";
+                                                  << "--language needs a value";
 }
 
 void StartupTest::programSpeaksTheLanguageOfItsUser()
