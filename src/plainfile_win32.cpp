@@ -196,17 +196,20 @@ bool replace(const Path &path, const std::string &content, std::string *why)
     return true;
 }
 
-int openToAppend(const Path &path, std::string *why)
+int openToAppend(const Path &path, std::string *why, Links links)
 {
+    const bool follow = links == Links::Follow;
     const DWORD attributes = namesDevice(path) ? FILE_ATTRIBUTE_DEVICE : GetFileAttributesW(path.c_str());
-    // The user named it: a link to a regular file is followed.
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        !notRegular(attributes & ~DWORD(FILE_ATTRIBUTE_REPARSE_POINT)).empty()) {
-        setWhy(why, notRegular(attributes & ~DWORD(FILE_ATTRIBUTE_REPARSE_POINT)));
+    // A file the user named for the log: a link to a regular file is followed.
+    const DWORD ignored = follow ? DWORD(FILE_ATTRIBUTE_REPARSE_POINT) : 0;
+    if (attributes != INVALID_FILE_ATTRIBUTES && !notRegular(attributes & ~ignored).empty()) {
+        setWhy(why, notRegular(attributes & ~ignored));
         return -1;
     }
-    const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Else the link itself, should one have taken the name's place since: refused below.
+    const HANDLE file =
+        CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         setWhy(why, lastError());
         return -1;

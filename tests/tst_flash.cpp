@@ -941,7 +941,7 @@ void tst_Flash::allTellsOfAKilledRun()
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QString rows = QString::fromUtf8(file.readAll());
     const QRegularExpression row(
-        QString("Z,install,%1,,TV0001,Talvo 400 L,L,52.02,,[0-9a-f]{64},crashed,137,no,")
+        QString(",install,%1,,TV0001,Talvo 400 L,L,52.02,,[0-9a-f]{64},crashed,137,no,")
             .arg(QRegularExpression::escape(port)));
     QVERIFY2(row.match(rows).hasMatch(), qPrintable(rows));
     QCOMPARE(QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
@@ -1109,7 +1109,9 @@ void tst_Flash::stationRowsAreWholeAndHarmless()
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray after = file.readAll();
     const QString added = QString::fromUtf8(after.mid(before.size()));
-    QVERIFY2(after.startsWith(before) && added.count("\r\n") == (exitCode == 6 || exitCode == 2 || !arguments.contains("--report") ? 0 : 1) &&
+    QVERIFY2(after.startsWith(before) &&
+                 added.count("\r\n") ==
+                     (exitCode == 6 || exitCode == 2 || !arguments.contains("--report") ? 0 : 1) &&
                  (added.isEmpty() || added.endsWith("\r\n")),
              after.constData());
     QVERIFY2((exitCode == 6 ? output : added).contains(row.replace("PORT", port)),

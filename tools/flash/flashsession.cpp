@@ -279,9 +279,11 @@ int FlashSession::install()
         _report.event(QStringLiteral("verify"), {{QStringLiteral("ok"), Report::json(ok)}});
     if (!ok) {
         // Refused before the first frame: the unit keeps its firmware, nothing to restore.
-        if (outcome.failure == InstallOutcome::Failure::Image)
+        if (outcome.failure == InstallOutcome::Failure::Image) {
+            _writing = false;
             return fail(EXIT_FAILED, QStringLiteral("image"),
                         QString::fromLatin1(IMAGE_DAMAGED).arg(outcome.imageProblem));
+        }
         if (stopped(outcome))
             return finish(EXIT_STOPPED, QStringLiteral("stopped"), QStringLiteral("Stopped by the user"));
         const bool mismatch = outcome.failure == InstallOutcome::Failure::VerifyMismatch;
@@ -291,8 +293,8 @@ int FlashSession::install()
         if (!_driver->erased())
             return fail(EXIT_FAILED, reason, QStringLiteral("Update failed before the unit was erased"));
         // The loader erased the unit: only a restore brings its firmware back.
-        const QString command =
-            recoverCommand(static_cast<TargetInfo::eTARGET_TYPE>(_driver->modelType()), portOfUnit());
+        const QString command = recoverCommand(static_cast<TargetInfo::eTARGET_TYPE>(_driver->modelType()),
+                                               portOfUnit(), _serialNumber);
         _report.error(QStringLiteral("Error: Update failed after the unit was erased: it has no firmware now "
                                      "and stays in its loader. Restore it with"));
         _report.error(QStringLiteral("  ") + command);
@@ -345,9 +347,11 @@ int FlashSession::recover()
         return finish(EXIT_OK, QStringLiteral("restored"), QStringLiteral("Restore successful!"));
     }
     // Refused before the first frame: a restore with the same image would fail the same way.
-    if (outcome.failure == InstallOutcome::Failure::Image)
+    if (outcome.failure == InstallOutcome::Failure::Image) {
+        _writing = false;
         return fail(EXIT_FAILED, QStringLiteral("image"),
                     QString::fromLatin1(IMAGE_DAMAGED).arg(outcome.imageProblem));
+    }
     if (stopped(outcome))
         return finish(EXIT_STOPPED, QStringLiteral("stopped"), QStringLiteral("Stopped by the user"));
     if (port.isEmpty()) {
@@ -368,7 +372,7 @@ int FlashSession::recover()
     if (mismatch)
         _report.error(QStringLiteral("Error: ") + QString::fromLatin1(VERIFY_FAILED));
     _report.error(QStringLiteral("Error: Restore failed; the unit stays in its loader. Try again with"));
-    _report.error(QStringLiteral("  ") + recoverCommand(_recoverFamily, port));
+    _report.error(QStringLiteral("  ") + recoverCommand(_recoverFamily, port, _serialNumber));
     return finish(EXIT_FAILED, mismatch ? QStringLiteral("verify-failed") : QStringLiteral("failed"),
                   QStringLiteral("Restore failed"));
 }
@@ -404,7 +408,7 @@ bool FlashSession::awaitInstallation()
         // A restore's family, once known; an installation's is the unit's own.
         const auto family =
             _recover ? _recoverFamily : static_cast<TargetInfo::eTARGET_TYPE>(_driver->modelType());
-        _report.error(QStringLiteral("  ") + recoverCommand(family, portOfUnit()));
+        _report.error(QStringLiteral("  ") + recoverCommand(family, portOfUnit(), _serialNumber));
     }
     return ok;
 }
@@ -494,7 +498,8 @@ StationRecord::Row FlashSession::recordRow(int exitCode, const QString &reason) 
     row.versionFound = _recover || !_driver ? QString() : _driver->versionCurrent();
     if (family && _writing && (exitCode == EXIT_OK || exitCode == EXIT_UNVERIFIED))
         row.versionInstalled = family->version;
-    row.imageSha256 = _imageSha256;
+    // Empty when nothing was written: a unit of the other family, an image refused before the first frame.
+    row.imageSha256 = _writing ? _imageSha256 : QString();
     if (row.imageSha256.isEmpty() && family && _writing)
         row.imageSha256 = StationRecord::sha256Of(family->image);
     row.reason = reason;

@@ -100,9 +100,15 @@ private:
     int fail(int exitCode, const QString &reason, const QString &message);
     QString listLine(const ProbeResult &probed) const;
     QString portOf(const ProbeResult &probed) const;
-    // The command that restores the unit on `port`; without a family, one that cannot be run as it
-    // stands, with the choice of family left in words.
-    static QString recoverCommand(TargetInfo::eTARGET_TYPE family, const QString &port);
+
+public:
+    // The command that restores the unit on `port`, or the unit with `serialNumber` when the run
+    // was given one; without a family, one that cannot be run as it stands, with the choice of
+    // family left in words.
+    static QString recoverCommand(TargetInfo::eTARGET_TYPE family, const QString &port,
+                                  const QString &serialNumber = QString());
+
+private:
     // The family that the journal notes for the unit on a probed port, by its USB serial number.
     static TargetInfo::eTARGET_TYPE notedFamilyOf(const ProbeResult &probed);
     void showFamily(TargetInfo::eTARGET_TYPE family);

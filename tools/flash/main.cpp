@@ -336,6 +336,7 @@ int main(int argc, char *argv[])
                       qEnvironmentVariable("TERM") != QLatin1String("dumb"));
 #endif
         units.setUnitArguments(unitArguments);
+        units.setRecordFile(parser.value(reportOption));
         return units.run();
     }
 

@@ -31,7 +31,7 @@ int writeAll(int fd, const std::string &bytes)
 
 bool canAppend(const PlainFile::Path &path, std::string *why)
 {
-    const int fd = PlainFile::openToAppend(path, why);
+    const int fd = PlainFile::openToAppend(path, why, PlainFile::Links::Refuse);
     if (fd < 0)
         return false;
     ::close(fd);
@@ -41,7 +41,7 @@ bool canAppend(const PlainFile::Path &path, std::string *why)
 Outcome append(const PlainFile::Path &path, const std::string &header, const std::string &rows,
                const Waiting &waiting, std::string *why)
 {
-    const int fd = PlainFile::openToAppend(path, why);
+    const int fd = PlainFile::openToAppend(path, why, PlainFile::Links::Refuse);
     if (fd < 0)
         return Outcome::Failed;
     int error = 0;

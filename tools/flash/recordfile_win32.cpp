@@ -8,7 +8,7 @@ namespace RecordFile {
 
 bool canAppend(const PlainFile::Path &path, std::string *why)
 {
-    const int fd = PlainFile::openToAppend(path, why);
+    const int fd = PlainFile::openToAppend(path, why, PlainFile::Links::Refuse);
     if (fd < 0)
         return false;
     _close(fd);
@@ -25,13 +25,18 @@ Outcome append(const PlainFile::Path &path, const std::string &header, const std
         return Outcome::Failed;
     const HANDLE handle =
         CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         if (why)
             *why = PlainFile::systemErrorWords(GetLastError());
         return Outcome::Failed;
     }
-    DWORD error = GetFileType(handle) == FILE_TYPE_DISK ? 0 : ERROR_INVALID_HANDLE;
+    // A disk file, and no link that took the name's place since the checks.
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD error = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+                          !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                      ? 0
+                      : ERROR_INVALID_HANDLE;
     // The whole file and beyond, as far as a lock reaches: every appender waits for the one before.
     const Outcome locked =
         error != 0 ? Outcome::Failed
