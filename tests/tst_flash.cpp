@@ -918,14 +918,12 @@ void tst_Flash::allTellsOfAKilledRun()
     QVERIFY(!station.waitForLine(QString("[%1] 3 %").arg(port.mid(5)).toUtf8(), RUN_TIMEOUT_MS).isEmpty());
     // The run on that unit: a child of the station's with the unit's port among its arguments.
     pid_t run = 0;
-    for (const QString &entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat("/proc/" + entry + "/stat"), arguments("/proc/" + entry + "/cmdline");
-        if (!stat.open(QIODevice::ReadOnly) || !arguments.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray fields = stat.readAll();
-        if (fields.mid(fields.lastIndexOf(')') + 2).split(' ').value(1).toLongLong() == station.processId() &&
-            arguments.readAll().split('\0').contains(port.toUtf8()))
-            run = pid_t(entry.toInt());
+    QFile children(QString("/proc/%1/task/%1/children").arg(station.processId()));
+    QVERIFY(children.open(QIODevice::ReadOnly));
+    for (const QByteArray &child : children.readAll().split(' ')) {
+        QFile arguments("/proc/" + child + "/cmdline");
+        if (arguments.open(QIODevice::ReadOnly) && arguments.readAll().split('\0').contains(port.toUtf8()))
+            run = pid_t(child.toInt());
     }
     QVERIFY(run > 0 && ::kill(run, SIGKILL) == 0);
     QVERIFY(station.waitForFinished(RUN_TIMEOUT_MS));
