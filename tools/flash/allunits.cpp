@@ -316,8 +316,7 @@ void AllUnits::tellOfCrash(Unit &unit)
                         "Error: the station record %1 cannot be written (%2): this row is not in it:\n")
                         .arg(_recordFile, outcome == RecordFile::Outcome::Failed
                                               ? why
-                                              : QStringLiteral("held by "
-                                                               "another process")) +
+                                              : QStringLiteral("another process holds it")) +
                     prefix + Report::printable(StationRecord::csvLine(row).chopped(2)) + QLatin1Char('\n');
     }
     if (_live)

@@ -533,8 +533,7 @@ QString FlashSession::writeRecord(const QList<StationRecord::Row> &rows)
         _report.error(
             QStringLiteral("Waiting: the station record %1 is held by another process (it has a lock "
                            "on the file); waiting up to %2 s for it")
-                .arg(_recordFile)
-                .arg(RECORD_WAIT_MS / 1000));
+                .arg(_recordFile, QString::number(RECORD_WAIT_MS / 1000)));
     };
     waiting.stop = [guard] { return guard->takeInterrupt(); };
     QString why;
@@ -548,9 +547,7 @@ QString FlashSession::writeRecord(const QList<StationRecord::Row> &rows)
     if (outcome == RecordFile::Outcome::Held)
         _report.error(
             QStringLiteral("Error: the station record %1 is still held by another process after %2 s: %3")
-                .arg(_recordFile)
-                .arg(RECORD_WAIT_MS / 1000)
-                .arg(notIn));
+                .arg(_recordFile, QString::number(RECORD_WAIT_MS / 1000), notIn));
     else if (outcome == RecordFile::Outcome::Stopped)
         _report.error(
             QStringLiteral("Error: stopped waiting for the station record %1, which another process "
