@@ -277,18 +277,25 @@ void AllUnits::takeLine(Unit &unit, int channel, const QByteArray &line)
 
 void AllUnits::tellOfCrash(Unit &unit)
 {
-    const int signalNumber = unit.process->exitCode(); // of a run that did not exit: its signal
+    // Of a run that did not exit: its signal; on Windows the code of the exception that ended it.
+    const int code = unit.process->exitCode();
+#ifdef Q_OS_UNIX
+    const QString how = QStringLiteral("signal %1").arg(code);
+    const int status = 128 + code; // as a shell tells it
+#else
+    const QString how = QStringLiteral("exception 0x%1").arg(uint(code), 8, 16, QLatin1Char('0'));
+    const int status = code;
+#endif
     const Family *family = Families::ofModel(unit.model);
     const QString command =
         FlashSession::recoverCommand(family ? family->type : TargetInfo::TARGET_UNKNOWN, unit.device,
                                      _serialNumbers.isEmpty() ? QString() : unit.serialNumber);
     const QString prefix = QLatin1Char('[') + unit.label + QStringLiteral("] ");
-    QString text =
-        prefix +
-        QStringLiteral("Error: the run on this unit was ended by signal %1; a unit cut off while it "
-                       "was written stays in its loader. Restore it with\n")
-            .arg(signalNumber) +
-        prefix + QStringLiteral("  ") + command + QLatin1Char('\n');
+    QString text = prefix +
+                   QStringLiteral("Error: the run on this unit was ended by %1; a unit cut off while it "
+                                  "was written stays in its loader. Restore it with\n")
+                       .arg(how) +
+                   prefix + QStringLiteral("  ") + command + QLatin1Char('\n');
     if (!_recordFile.isEmpty()) {
         StationRecord::Row row;
         row.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
@@ -304,7 +311,7 @@ void AllUnits::tellOfCrash(Unit &unit)
         if (family)
             row.imageSha256 = StationRecord::sha256Of(family->image);
         row.reason = QStringLiteral("crashed");
-        row.exitStatus = 128 + signalNumber;
+        row.exitStatus = status;
         row.verified = QStringLiteral("no");
         row.seconds = unit.seconds;
         QString why;
