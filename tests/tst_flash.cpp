@@ -1054,6 +1054,10 @@ void tst_Flash::stationRowsAreWholeAndHarmless_data()
         << "PORT: found Talvo 400 S, version 49.05 [USB serial number A\\x1b[2J\\x0aFAKE: found Talvo 800 "
            "L]\n"
         << "";
+    QTest::newRow("and in the debug log")
+        << ""
+        << "A\x1b[2J" << QStringList{"--verbose", "--port", "PORT"} << 0 << "serial number A\\x1b[2J"
+        << "";
 }
 
 // A row goes into the station record whole or not at all, and then the station sees it elsewhere;
