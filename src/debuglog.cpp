@@ -42,8 +42,28 @@ struct ClosedAtExit
     ~ClosedAtExit() { closeFiles(); }
 } closedAtExit;
 
-void handleMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+// A message as it is shown and kept: the control characters that text from a unit or the port
+// list may bring (ESC, a lone carriage return, ...) as \xNN, so that none reaches a terminal as a
+// command; line breaks and tabs stay.
+QString withoutControls(const QString &message)
 {
+    QString text;
+    text.reserve(message.size());
+    for (int i = 0; i < message.size(); ++i) {
+        const QChar c = message.at(i);
+        const bool layout = c == QLatin1Char('\n') || c == QLatin1Char('\t') ||
+                            (c == QLatin1Char('\r') && message.midRef(i + 1, 1) == QLatin1String("\n"));
+        if (c.category() != QChar::Other_Control || layout)
+            text += c;
+        else
+            text += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+    }
+    return text;
+}
+
+void handleMessage(QtMsgType type, const QMessageLogContext &context, const QString &original)
+{
+    const QString message = withoutControls(original);
     {
         QMutexLocker locker(&fileMutex);
         if (!files.isEmpty()) {

@@ -35,13 +35,24 @@ Outcome read(const Path &path, std::size_t maxBytes, std::string *content, std::
 // that cannot be done; `path` is then as it was.
 bool replace(const Path &path, const std::string &content, std::string *why);
 
+enum class Links
+{
+    Follow, // a file the user names for the program's lines (the log): what the link names
+    Refuse  // a file the program keeps for the user (the station record), as its own files
+};
+
 // Opens `path` to append to it, created when missing: a C runtime descriptor, or -1 with `why`.
-// A link is followed (the user named it), but what it names must be a regular file.
-int openToAppend(const Path &path, std::string *why);
+// A link is followed (the user named it) or refused as `links` says; what is opened must be a
+// regular file.
+int openToAppend(const Path &path, std::string *why, Links links = Links::Follow);
 
 // Whether `path` is the file open on descriptor `fd` (standard output); `appends` tells whether
 // that descriptor writes at the end of the file whatever else wrote there.
 bool isOpenOn(const Path &path, int fd, bool *appends);
+
+// Whether `a` and `b` both name one existing file, however they are spelt (a link, a hard link,
+// "./" in front): the same device and inode, or on Windows the same volume and file index.
+bool sameFile(const Path &a, const Path &b);
 
 #ifdef _WIN32
 // The system's words for an error code (GetLastError()), in UTF-8, without the closing full stop.

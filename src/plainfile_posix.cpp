@@ -156,17 +156,20 @@ bool replace(const Path &path, const std::string &content, std::string *why)
     return true;
 }
 
-int openToAppend(const Path &path, std::string *why)
+int openToAppend(const Path &path, std::string *why, Links links)
 {
+    const bool follow = links == Links::Follow;
     struct stat info;
-    if (::stat(path.c_str(), &info) == 0 && !notRegular(info).empty()) {
+    if ((follow ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info)) == 0 &&
+        !notRegular(info).empty()) {
         setWhy(why, notRegular(info));
         return -1;
     }
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    const int fd = ::open(
+        path.c_str(),
+        O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW), 0666);
     if (fd < 0) {
-        setWhy(why, std::strerror(errno));
+        setWhy(why, errno == ELOOP && !follow ? std::string("it is a symbolic link") : std::strerror(errno));
         return -1;
     }
     // Whatever took the name's place since the look above is not written either.
@@ -189,6 +192,13 @@ bool isOpenOn(const Path &path, int fd, bool *appends)
     if (appends)
         *appends = flags >= 0 && (flags & O_APPEND) != 0;
     return named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
+bool sameFile(const Path &a, const Path &b)
+{
+    struct stat first, second;
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 } // namespace PlainFile

@@ -78,6 +78,22 @@ std::string tooLarge(std::size_t maxBytes)
     return "it is larger than " + std::to_string(maxBytes) + " bytes";
 }
 
+// A handle that only asks about the file `path` names (no access to its content, any sharing).
+HANDLE openToAsk(const Path &path)
+{
+    return CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Whether two handles are on one file: the same volume and file index.
+bool sameIdentity(HANDLE a, HANDLE b)
+{
+    BY_HANDLE_FILE_INFORMATION first, second;
+    return GetFileInformationByHandle(a, &first) && GetFileInformationByHandle(b, &second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}
+
 } // namespace
 
 Outcome read(const Path &path, std::size_t maxBytes, std::string *content, std::string *why)
@@ -180,17 +196,20 @@ bool replace(const Path &path, const std::string &content, std::string *why)
     return true;
 }
 
-int openToAppend(const Path &path, std::string *why)
+int openToAppend(const Path &path, std::string *why, Links links)
 {
+    const bool follow = links == Links::Follow;
     const DWORD attributes = namesDevice(path) ? FILE_ATTRIBUTE_DEVICE : GetFileAttributesW(path.c_str());
-    // The user named it: a link to a regular file is followed.
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        !notRegular(attributes & ~DWORD(FILE_ATTRIBUTE_REPARSE_POINT)).empty()) {
-        setWhy(why, notRegular(attributes & ~DWORD(FILE_ATTRIBUTE_REPARSE_POINT)));
+    // A file the user named for the log: a link to a regular file is followed.
+    const DWORD ignored = follow ? DWORD(FILE_ATTRIBUTE_REPARSE_POINT) : 0;
+    if (attributes != INVALID_FILE_ATTRIBUTES && !notRegular(attributes & ~ignored).empty()) {
+        setWhy(why, notRegular(attributes & ~ignored));
         return -1;
     }
-    const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Else the link itself, should one have taken the name's place since: refused below.
+    const HANDLE file =
+        CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         setWhy(why, lastError());
         return -1;
@@ -213,15 +232,26 @@ bool isOpenOn(const Path &path, int fd, bool *appends)
     const HANDLE open = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
     if (open == INVALID_HANDLE_VALUE || namesDevice(path))
         return false;
-    const HANDLE named = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE named = openToAsk(path);
     if (named == INVALID_HANDLE_VALUE)
         return false;
-    BY_HANDLE_FILE_INFORMATION a, b;
-    const bool same = GetFileInformationByHandle(named, &a) && GetFileInformationByHandle(open, &b) &&
-                      a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-                      a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    const bool same = sameIdentity(named, open);
     CloseHandle(named);
+    return same;
+}
+
+bool sameFile(const Path &a, const Path &b)
+{
+    if (namesDevice(a) || namesDevice(b))
+        return false;
+    const HANDLE first = openToAsk(a);
+    if (first == INVALID_HANDLE_VALUE)
+        return false;
+    const HANDLE second = openToAsk(b);
+    const bool same = second != INVALID_HANDLE_VALUE && sameIdentity(first, second);
+    if (second != INVALID_HANDLE_VALUE)
+        CloseHandle(second);
+    CloseHandle(first);
     return same;
 }
 

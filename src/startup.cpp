@@ -52,16 +52,38 @@ bool descriptorNeedsWriting(const QString &descriptor)
     return written.size() < complete.size() && complete.startsWith(written);
 }
 
-// The value of `--name VALUE` or `--name=VALUE` among the arguments; empty when not given.
-QString optionValue(const QStringList &arguments, const QString &name)
+// The value of the first `--name VALUE` or `--name=VALUE` among the arguments; empty when not
+// given. An option without a value (last, or before another option) and one given again are told
+// of in `warning`, and the window starts with the first value given, as if the rest were not there.
+QString optionValue(const QStringList &arguments, const QString &name, QString *warning)
 {
+    QStringList values;
+    bool valueMissing = false;
     for (int i = 1; i < arguments.size(); ++i) {
-        if (arguments[i] == name)
-            return arguments.value(i + 1);
-        if (arguments[i].startsWith(name + QLatin1Char('=')))
-            return arguments[i].mid(name.size() + 1);
+        QString value;
+        if (arguments[i] == name) {
+            value = arguments.value(i + 1);
+            if (value.startsWith(QLatin1Char('-')))
+                value.clear();
+            else
+                ++i;
+        } else if (arguments[i].startsWith(name + QLatin1Char('='))) {
+            value = arguments[i].mid(name.size() + 1);
+        } else {
+            continue;
+        }
+        valueMissing = valueMissing || value.isEmpty();
+        if (!value.isEmpty())
+            values << value;
     }
-    return QString();
+    QStringList words;
+    if (valueMissing)
+        words << QStringLiteral("%1 needs a value").arg(name);
+    if (values.size() > 1)
+        words << QStringLiteral("%1 is given more than once: %2 is taken, %3 is not")
+                     .arg(name, values.first(), values.mid(1).join(QStringLiteral(", ")));
+    *warning = words.join(QStringLiteral("; "));
+    return values.value(0);
 }
 
 bool workingFolderIsWritable()
@@ -195,13 +217,18 @@ QString runtimeFilesFailure()
 }
 
 // --language first, then the choice kept from the window, then the system's languages.
+// A slip on the command line (twice, no value) is said in the log and on standard error; the
+// window still starts, with the first language given.
 void applyStartLanguage()
 {
-    QString languageWarning;
+    QString optionWarning, languageWarning;
     const QString language = Languages::atStart(
-        optionValue(QCoreApplication::arguments(), QStringLiteral("--language")), &languageWarning);
-    if (!languageWarning.isEmpty())
-        qCWarning(lcStartup).noquote() << languageWarning;
+        optionValue(QCoreApplication::arguments(), QStringLiteral("--language"), &optionWarning),
+        &languageWarning);
+    for (const QString &warning : {optionWarning, languageWarning}) {
+        if (!warning.isEmpty())
+            qCWarning(lcStartup).noquote() << warning;
+    }
     if (!Languages::apply(language))
         qCWarning(lcStartup) << "The translation" << language
                              << "could not be loaded: the window speaks English";

@@ -91,7 +91,10 @@ private slots:
     void restoresVerificationAndInterrupts();
     void allInstallsOnEveryUnitAtOnce();
     void allWithoutAnyUnitExitsWith3();
+    void allTellsOfAKilledRun();
     void stationRecordKeepsEveryFinishedRow();
+    void stationRowsAreWholeAndHarmless_data();
+    void stationRowsAreWholeAndHarmless();
     void allOnATerminalRedrawsALinePerUnit();
     void restoresTakeOnlyTheUnitsOwnEntry_data();
     void restoresTakeOnlyTheUnitsOwnEntry();
@@ -172,6 +175,13 @@ void tst_Flash::wrongUsageExitsWith2_data()
         << QStringList{"--report", "/nonexistent/station.csv", "--install", "--port", "@pty"};
     QTest::newRow("station record a directory") << QStringList{"--report", "/", "--all", "--install"};
     QTest::newRow("station record a FIFO") << QStringList{"--report", "@fifo", "--list"};
+    // Three different files, whatever their names: "@image" is a good image, "@hard-link" another name of it.
+    QTest::newRow("station record the image, by another name") << QStringList{
+        "--install", "--image", "@image", "--family", "S", "--report", "@same-image", "--port", "@pty"};
+    QTest::newRow("station record the log file")
+        << QStringList{"--list", "--report", "@image", "--log-file", "@hard-link"};
+    QTest::newRow("log file the image") << QStringList{"--install",  "--image",    "@image", "--family", "S",
+                                                       "--log-file", "@hard-link", "--port", "@pty"};
     QTest::newRow("serial twice without all") << QStringList{"--serial", "TV1", "--serial", "TV2"};
     QTest::newRow("serial with port") << QStringList{"--serial", "TV1", "--port", "@pty"};
 }
@@ -185,7 +195,14 @@ void tst_Flash::wrongUsageExitsWith2()
     const QString pty = QString::fromLocal8Bit(ptsname(master));
     const int slave = ::open(qPrintable(pty), O_RDWR | O_NOCTTY); // the line stays up
     QVERIFY(mkfifo(qPrintable(dir.filePath("fifo")), 0600) == 0);
+    QFile image(dir.filePath("fw.txt"));
+    QVERIFY(image.open(QIODevice::WriteOnly) && image.write(TestImage::write(TestImage::small())) > 0);
+    image.close();
+    QVERIFY(::link(qPrintable(image.fileName()), qPrintable(dir.filePath("hard.log"))) == 0);
     arguments.replaceInStrings("@fifo", dir.filePath("fifo")).replaceInStrings("@pty", pty);
+    arguments.replaceInStrings("@same-image", dir.path() + "/./fw.txt")
+        .replaceInStrings("@image", image.fileName());
+    arguments.replaceInStrings("@hard-link", dir.filePath("hard.log"));
     const QByteArray tag = QTest::currentDataTag();
     const Run run =
         flash(arguments, false, tag.startsWith("log file standard output") ? dir.filePath("out") : "",
@@ -881,6 +898,53 @@ void tst_Flash::allWithoutAnyUnitExitsWith3()
     QCOMPARE(run.err, QString("Error: no Talvo unit found (is it connected and switched on?)\n"));
 }
 
+// A unit's run killed under --all: its model, its row and the command that restores the unit are
+// still told; its temporary files are gone.
+void tst_Flash::allTellsOfAKilledRun()
+{
+    std::vector<std::unique_ptr<SimulatedUnit>> units;
+    units.push_back(startUnit("52.02(2316),Talvo 400 L"));
+    units.push_back(startUnit());
+    const QTemporaryDir dir;
+    QVERIFY(QDir().mkpath(dir.filePath("tmp")));
+    const QString record = dir.filePath("station.csv"), port = units[0]->portPath();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TMPDIR", dir.filePath("tmp"));
+    environment.insert("TALVO_EXTRA_PORTS", QString("%1=TV0001;%2=TV0002").arg(port, units[1]->portPath()));
+    TestProcess station;
+    station.setProcessEnvironment(environment);
+    station.setProcessChannelMode(QProcess::MergedChannels);
+    station.start(TALVO_FLASH_PATH, {"--all", "--install", "--fast", "--report", record});
+    QVERIFY(!station.waitForLine(QString("[%1] 3 %").arg(port.mid(5)).toUtf8(), RUN_TIMEOUT_MS).isEmpty());
+    // The run on that unit: a child of the station's with the unit's port among its arguments.
+    pid_t run = 0;
+    QFile children(QString("/proc/%1/task/%1/children").arg(station.processId()));
+    QVERIFY(children.open(QIODevice::ReadOnly));
+    for (const QByteArray &child : children.readAll().split(' ')) {
+        QFile arguments("/proc/" + child + "/cmdline");
+        if (arguments.open(QIODevice::ReadOnly) && arguments.readAll().split('\0').contains(port.toUtf8()))
+            run = pid_t(child.toInt());
+    }
+    QVERIFY(run > 0 && ::kill(run, SIGKILL) == 0);
+    QVERIFY(station.waitForFinished(RUN_TIMEOUT_MS));
+    const QString output = QString::fromUtf8(station.output());
+    QVERIFY2(station.exitCodeOr(-1) == 1 &&
+                 QRegularExpression(QString("\n%1 +Talvo 400 L +crashed +- +\\d").arg(port.mid(5)))
+                     .match(output)
+                     .hasMatch() &&
+                 output.contains(
+                     QString("\n[%1]   talvo-flash --recover --family L --port %2\n").arg(port.mid(5), port)),
+             qPrintable(output));
+    QFile file(record);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString rows = QString::fromUtf8(file.readAll());
+    const QRegularExpression row(
+        QString(",install,%1,,TV0001,Talvo 400 L,L,52.02,,[0-9a-f]{64},crashed,137,no,")
+            .arg(QRegularExpression::escape(port)));
+    QVERIFY2(row.match(rows).hasMatch(), qPrintable(rows));
+    QCOMPARE(QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
 // The station record: a row for each unit as its run ends, whole, also when the station is killed.
 void tst_Flash::stationRecordKeepsEveryFinishedRow()
 {
@@ -942,6 +1006,118 @@ void tst_Flash::stationRecordKeepsEveryFinishedRow()
     QVERIFY(fifth.waitForFinished());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), four);
+}
+
+void tst_Flash::stationRowsAreWholeAndHarmless_data()
+{
+    QTest::addColumn<QString>("setup");  // "limit": no room for the row; "held...": another's lock on it
+    QTest::addColumn<QString>("serial"); // the port's USB serial number
+    QTest::addColumn<QStringList>("arguments"); // PORT, RECORD, IMAGE: the unit's port, the files
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("words"); // each part between | is in the output
+    QTest::addColumn<QString>("row");   // in the new row: in the file, or shown when it is not kept
+    const QStringList probe{"--port", "PORT", "--report", "RECORD"};
+    const QString found = "probe,PORT,,%1,Talvo 400 S,S,49.05,,,found,0,no,";
+    QTest::newRow("no room: none of the row, the cause named")
+        << "limit"
+        << "TV0001" << probe << 6
+        << "Error: the station record RECORD cannot be written (File too large): this row is not in it:\n"
+        << found.arg("TV0001");
+    QTest::newRow("no room, --json: the row in the result")
+        << "limit"
+        << "TV0001" << probe + QStringList{"--json"} << 6 << "\"exit\":6,|\"unrecorded\":\"20"
+        << found.arg("TV0001");
+    QTest::newRow("held: said, waited for, given up")
+        << "held"
+        << "" << probe << 6 << "the station record RECORD is held by another process|after 10 s"
+        << found.arg("");
+    QTest::newRow("held: Ctrl-C while waiting")
+        << "held, interrupted"
+        << "" << probe << 6 << "Error: stopped waiting for the station record RECORD" << found.arg("");
+    QTest::newRow("a link as the record")
+        << "link"
+        << "" << probe << 2 << "cannot write the station record RECORD: it is a symbolic link"
+        << "";
+    QTest::newRow("a family refused before writing: no image SHA-256")
+        << ""
+        << "" << probe + QStringList{"--install", "--image", "IMAGE", "--family", "L"} << 1
+        << "nothing was written"
+        << "Talvo 400 S,S,49.05,,,refused,1,no,";
+    QTest::newRow("a formula as serial number is neutralised")
+        << ""
+        << "=HYPERLINK(\"http://x\")" << probe << 0 << "" << found.arg("\"'=HYPERLINK(\"\"http://x\"\")\"");
+    QTest::newRow("and a sum; the versions are not") << ""
+                                                     << "-2+3" << probe << 0 << "" << found.arg("'-2+3");
+    QTest::newRow("control characters in a listed serial number are shown escaped")
+        << ""
+        << "A\x1b[2J\nFAKE: found Talvo 800 L" << QStringList{"--list", "--port", "PORT"} << 0
+        << "PORT: found Talvo 400 S, version 49.05 [USB serial number A\\x1b[2J\\x0aFAKE: found Talvo 800 "
+           "L]\n"
+        << "";
+    QTest::newRow("and in the debug log")
+        << ""
+        << "A\x1b[2J" << QStringList{"--verbose", "--port", "PORT"} << 0 << "serial number A\\x1b[2J"
+        << "";
+}
+
+// A row goes into the station record whole or not at all, and then the station sees it elsewhere;
+// text from a unit or its port reaches neither a spreadsheet nor a terminal as a command.
+void tst_Flash::stationRowsAreWholeAndHarmless()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, serial);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, words);
+    QFETCH(QString, row);
+    auto unit = startUnit();
+    const QTemporaryDir dir;
+    const QString record = dir.filePath("station.csv"), image = dir.filePath("fw.txt");
+    const QByteArray before = "time,program version\r\nan earlier row\r\n";
+    QFile file(setup == "link" ? dir.filePath("notes.csv") : record);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
+    file.close();
+    QVERIFY(setup != "link" || QFile::link(file.fileName(), record));
+    QFile imageFile(image);
+    QVERIFY(imageFile.open(QIODevice::WriteOnly) &&
+            imageFile.write(TestImage::write(TestImage::small())) > 0);
+    imageFile.close();
+    const int holder = setup.startsWith("held") ? ::open(qPrintable(record), O_RDONLY | O_CLOEXEC) : -1;
+    QVERIFY(holder < 0 || ::flock(holder, LOCK_EX) == 0);
+    const QString port = unit->portPath();
+    arguments.replaceInStrings("PORT", port)
+        .replaceInStrings("RECORD", record)
+        .replaceInStrings("IMAGE", image);
+    TestProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!serial.isEmpty())
+        environment.insert("TALVO_EXTRA_PORTS", port + '=' + serial);
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.fileSizeLimit = setup == "limit" ? before.size() + 40 : -1;
+    process.start(TALVO_FLASH_PATH, arguments);
+    if (setup == "held, interrupted") {
+        QVERIFY(!process.waitForLine("is held by another process", RUN_TIMEOUT_MS).isEmpty());
+        ::kill(pid_t(process.processId()), SIGINT);
+    }
+    QVERIFY(process.waitForFinished(RUN_TIMEOUT_MS));
+    if (holder >= 0)
+        ::close(holder);
+    const QString output = QString::fromUtf8(process.output());
+    QVERIFY2(process.exitCodeOr(-1) == exitCode && !output.contains('\x1b'), qPrintable(output));
+    for (const QString &part : words.replace("RECORD", record).replace("PORT", port).split('|'))
+        QVERIFY2(output.contains(part), qPrintable(output));
+    // A row kept is added whole; one not kept leaves the file as it was and is shown instead.
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray after = file.readAll();
+    const QString added = QString::fromUtf8(after.mid(before.size()));
+    QVERIFY2(after.startsWith(before) &&
+                 added.count("\r\n") ==
+                     (exitCode == 6 || exitCode == 2 || !arguments.contains("--report") ? 0 : 1) &&
+                 (added.isEmpty() || added.endsWith("\r\n")),
+             after.constData());
+    QVERIFY2((exitCode == 6 ? output : added).contains(row.replace("PORT", port)),
+             qPrintable(output + added));
 }
 
 // On a terminal --all keeps one line per unit and redraws them in place; errors come above them.
@@ -1046,6 +1222,10 @@ void tst_Flash::restoresTakeOnlyTheUnitsOwnEntry_data()
     QTest::newRow("--serial picks the one unit of three")
         << QStringList{"S", "S", "S"} << "" << QStringList{"--install", "--fast", "--serial", "TV0002"} << 0
         << "Update successful!" << QStringList{"kept", "S", "kept"} << "";
+    QTest::newRow("--serial: the restore command names it, not the port")
+        << QStringList{"S!"} << "" << QStringList{"--install", "--fast", "--serial", "TV0001"} << 1
+        << "\n  talvo-flash --recover --family S --serial TV0001\n"
+        << QStringList{""} << "TV0001";
     QTest::newRow("--serial that no port has")
         << QStringList{"S", "S"} << "" << QStringList{"--install", "--serial", "TV0009"} << 3
         << "Error: no port has a unit with the USB serial number TV0009" << QStringList{"kept", "kept"} << "";

@@ -372,6 +372,13 @@ void StartupTest::programSpeaksTheLanguageOfItsUser_data()
         << none + QStringList{"LANGUAGE=fr", "--language=xx"} << "fr";
     QTest::newRow("the choice kept from the window") << none + QStringList{"LANGUAGE=fr", "kept es"} << "es";
     QTest::newRow("asked for over the choice kept") << none + QStringList{"kept es", "--language=it"} << "it";
+    // Said in the log and on standard error ("says TEXT"); the window starts with the first language.
+    QTest::newRow("asked for twice") << none + QStringList{"--language=de", "--language=it",
+                                                           "says --language is given more than once: de is "
+                                                           "taken, it is not"}
+                                     << "de";
+    QTest::newRow("asked for without a language")
+        << none + QStringList{"LANGUAGE=fr", "--language", "says --language needs a value"} << "fr";
 }
 
 void StartupTest::programSpeaksTheLanguageOfItsUser()
@@ -384,11 +391,14 @@ void StartupTest::programSpeaksTheLanguageOfItsUser()
     if (!kept.isEmpty())
         QVERIFY(writeFile(userDir + "/language", kept.first().mid(5).toLatin1() + '\n'));
     setup.removeAll(kept.value(0));
+    const QStringList says = setup.filter(QRegularExpression("^says "));
+    setup.removeAll(says.value(0));
     setup.prepend("XDG_DATA_HOME=" + _dir->filePath("data"));
     const Run run = runProgram(TALVO_APP_PATH, _dir->path(), setup);
     QVERIFY2(run.windowCreated && run.log.contains("Language: " + language + '\n'), qPrintable(run.log));
     QCOMPARE(run.log.contains("--language xx: not a language of this program"),
              setup.contains("--language=xx"));
+    QVERIFY2(says.isEmpty() || run.log.contains(says.first().mid(5)), qPrintable(run.log));
 }
 
 void StartupTest::aLanguageChosenInTheWindowIsKept()

@@ -11,6 +11,7 @@
 
 #include <grp.h>
 #include <sys/fsuid.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 // Descriptors of this process that refer to the device, also after the device has gone.
@@ -58,6 +59,7 @@ class TestProcess : public QProcess
 {
 public:
     bool asOrdinaryUser = false;
+    long long fileSizeLimit = -1; // RLIMIT_FSIZE of the program in bytes, -1: as this process's
 
     ~TestProcess() override { stop(); }
 
@@ -109,6 +111,9 @@ protected:
     {
         if (asOrdinaryUser && geteuid() == 0 &&
             (setgroups(0, nullptr) != 0 || setgid(ORDINARY_USER_ID) != 0 || setuid(ORDINARY_USER_ID) != 0))
+            _exit(127);
+        const rlimit limit = {rlim_t(fileSizeLimit), rlim_t(fileSizeLimit)};
+        if (fileSizeLimit >= 0 && setrlimit(RLIMIT_FSIZE, &limit) != 0)
             _exit(127);
     }
 

@@ -1,10 +1,15 @@
 #include "allunits.h"
 
+#include "families.h"
+#include "flashsession.h"
 #include "interruptguard.h"
 #include "portenumerator.h"
+#include "report.h"
+#include "stationrecord.h"
 #include "updatedriver.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
@@ -125,7 +130,7 @@ bool AllUnits::findUnits()
             continue;
         auto unit = std::make_unique<Unit>();
         unit->device = devices.at(i);
-        unit->label = labels.at(i);
+        unit->label = Report::printable(labels.at(i)); // only ever shown
         unit->serialNumber = PortEnumerator::listedPort(unit->device).serialNumber;
         unit->phase = QStringLiteral("searching");
         _units.push_back(std::move(unit));
@@ -164,6 +169,7 @@ int AllUnits::run()
     if (_running > 0)
         loop.exec();
     _loop = nullptr;
+    _resultDir.reset(); // the runs' result files were read as each run ended
     guard.setGuarding(false);
     if (_live)
         redraw();
@@ -196,7 +202,11 @@ void AllUnits::start(Unit &unit)
     });
     ++_running;
     unit.clock.start();
-    QStringList arguments = _unitArguments + QStringList{QStringLiteral("--port"), unit.device};
+    // A unit asked for by its serial number is named so to its run, whose messages then name it so.
+    QStringList arguments =
+        _unitArguments + (_serialNumbers.isEmpty()
+                              ? QStringList{QStringLiteral("--port"), unit.device}
+                              : QStringList{QStringLiteral("--serial"), unit.serialNumber});
     if (_live)
         arguments << QStringLiteral("--json"); // the events tell the unit's phase and progress
     if (_resultDir->isValid()) {
@@ -221,9 +231,10 @@ void AllUnits::relay(Unit &unit, int channel, bool all)
         from = end + 1;
         if (line.endsWith('\r'))
             line.chop(1);
-        if (!_live)
+        if (!_live) {
+            takeLine(unit, channel, line);
             write(channel, prefix + line + '\n');
-        else if (channel == CHANNEL_OUT)
+        } else if (channel == CHANNEL_OUT)
             takeEvent(unit, line);
         else
             redraw(prefix + line + '\n');
@@ -237,6 +248,7 @@ void AllUnits::takeEvent(Unit &unit, const QByteArray &line)
     const QString name = event.value(QStringLiteral("event")).toString();
     if (name == QLatin1String("unit")) {
         unit.model = event.value(QStringLiteral("model")).toString(unit.model);
+        unit.version = event.value(QStringLiteral("version")).toString(unit.version);
         unit.serialNumber = event.value(QStringLiteral("serialNumber")).toString(unit.serialNumber);
         unit.phase = event.value(QStringLiteral("reason")).toString(unit.phase);
     } else if (name == QLatin1String("phase")) {
@@ -249,12 +261,83 @@ void AllUnits::takeEvent(Unit &unit, const QByteArray &line)
     _dirty = true;
 }
 
+void AllUnits::takeLine(Unit &unit, int channel, const QByteArray &line)
+{
+    const QString text = QString::fromUtf8(line);
+    const QString model = QStringLiteral("Model:"), version = QStringLiteral("Installed version:");
+    bool isPercent = false;
+    const int percent = text.endsWith(QLatin1String(" %")) ? text.chopped(2).toInt(&isPercent) : -1;
+    if (channel == CHANNEL_OUT && text.startsWith(model))
+        unit.model = text.mid(model.size()).trimmed();
+    else if (channel == CHANNEL_OUT && text.startsWith(version))
+        unit.version = text.mid(version.size()).trimmed();
+    else if (channel == CHANNEL_ERR && isPercent)
+        unit.percent = percent;
+}
+
+void AllUnits::tellOfCrash(Unit &unit)
+{
+    // Of a run that did not exit: its signal; on Windows the code of the exception that ended it.
+    const int code = unit.process->exitCode();
+#ifdef Q_OS_UNIX
+    const QString how = QStringLiteral("signal %1").arg(code);
+    const int status = 128 + code; // as a shell tells it
+#else
+    const QString how = QStringLiteral("exception 0x%1").arg(uint(code), 8, 16, QLatin1Char('0'));
+    const int status = code;
+#endif
+    const Family *family = Families::ofModel(unit.model);
+    const QString command =
+        FlashSession::recoverCommand(family ? family->type : TargetInfo::TARGET_UNKNOWN, unit.device,
+                                     _serialNumbers.isEmpty() ? QString() : unit.serialNumber);
+    const QString prefix = QLatin1Char('[') + unit.label + QStringLiteral("] ");
+    QString text = prefix +
+                   QStringLiteral("Error: the run on this unit was ended by %1; a unit cut off while it "
+                                  "was written stays in its loader. Restore it with\n")
+                       .arg(how) +
+                   prefix + QStringLiteral("  ") + command + QLatin1Char('\n');
+    if (!_recordFile.isEmpty()) {
+        StationRecord::Row row;
+        row.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+        row.program = QCoreApplication::applicationVersion();
+        row.action = QStringLiteral("install");
+        row.port = unit.device;
+        row.usbLocation = PortEnumerator::listedPort(unit.device).usbLocation;
+        row.serialNumber = unit.serialNumber;
+        row.model = unit.model;
+        row.family = family ? family->letter : QString();
+        row.versionFound = unit.version;
+        // Found, so its image was about to be written or was being written.
+        if (family)
+            row.imageSha256 = StationRecord::sha256Of(family->image);
+        row.reason = QStringLiteral("crashed");
+        row.exitStatus = status;
+        row.verified = QStringLiteral("no");
+        row.seconds = unit.seconds;
+        QString why;
+        const RecordFile::Outcome outcome =
+            StationRecord::append(_recordFile, {row}, RecordFile::Waiting(), &why);
+        if (outcome != RecordFile::Outcome::Written)
+            text += prefix +
+                    QStringLiteral(
+                        "Error: the station record %1 cannot be written (%2): this row is not in it:\n")
+                        .arg(_recordFile, outcome == RecordFile::Outcome::Failed
+                                              ? why
+                                              : QStringLiteral("another process holds it")) +
+                    prefix + Report::printable(StationRecord::csvLine(row).chopped(2)) + QLatin1Char('\n');
+    }
+    if (_live)
+        redraw(text.toLocal8Bit());
+    else
+        write(CHANNEL_ERR, text.toLocal8Bit());
+}
+
 QString AllUnits::liveLine(const Unit &unit) const
 {
     int labelWidth = 0, serialWidth = 1;
     for (const auto &other : _units) {
         labelWidth = qMax(labelWidth, int(other->label.size()));
-        serialWidth = qMax(serialWidth, int(other->serialNumber.size()));
+        serialWidth = qMax(serialWidth, int(Report::printable(other->serialNumber).size()));
     }
     const int filled = qBound(0, unit.percent, 100) * LIVE_BAR_WIDTH / 100;
     const QString bar = QLatin1Char('[') + QString(filled, QLatin1Char('#')) +
@@ -264,8 +347,9 @@ QString AllUnits::liveLine(const Unit &unit) const
     const QString state = unit.ended ? resultOf(unit) : unit.phase;
     return QStringList{
         unit.label.leftJustified(labelWidth),
-        (unit.serialNumber.isEmpty() ? QStringLiteral("-") : unit.serialNumber).leftJustified(serialWidth),
-        (unit.model.isEmpty() ? QStringLiteral("-") : unit.model).leftJustified(11),
+        (unit.serialNumber.isEmpty() ? QStringLiteral("-") : Report::printable(unit.serialNumber))
+            .leftJustified(serialWidth),
+        (unit.model.isEmpty() ? QStringLiteral("-") : Report::printable(unit.model)).leftJustified(11),
         state.leftJustified(14),
         bar,
         percent}
@@ -301,6 +385,8 @@ void AllUnits::finish(Unit &unit)
         unit.crashed = unit.process->exitStatus() != QProcess::NormalExit;
         unit.status = unit.crashed ? -1 : unit.process->exitCode();
         readResult(unit);
+        if (unit.crashed && !_interrupted)
+            tellOfCrash(unit);
     }
     _dirty = true;
     if (--_running == 0 && _loop)
@@ -363,6 +449,8 @@ QString AllUnits::resultOf(const Unit &unit) const
         return QStringLiteral("no unit found");
     case EXIT_UNUSABLE:
         return QStringLiteral("unusable");
+    case EXIT_NOT_RECORDED:
+        return QStringLiteral("not recorded");
     default:
         return QStringLiteral("failed");
     }
@@ -374,7 +462,8 @@ void AllUnits::printSummary() const
                              QStringLiteral("status"), QStringLiteral("seconds")}};
     for (const auto &unit : _units) {
         const bool hasStatus = unit->started && !unit->crashed;
-        rows << QStringList{unit->label, unit->model.isEmpty() ? QStringLiteral("-") : unit->model,
+        rows << QStringList{unit->label,
+                            unit->model.isEmpty() ? QStringLiteral("-") : Report::printable(unit->model),
                             resultOf(*unit), hasStatus ? QString::number(unit->status) : QStringLiteral("-"),
                             QString::number(unit->seconds, 'f', 1)};
     }

@@ -36,6 +36,8 @@ public:
     void setSerialNumbers(const QStringList &serialNumbers) { _serialNumbers = serialNumbers; }
     // The options every unit's run gets besides --port, such as --install and --verify.
     void setUnitArguments(const QStringList &arguments) { _unitArguments = arguments; }
+    // The station record the runs append to: a run that cannot (killed) gets its row from here.
+    void setRecordFile(const QString &path) { _recordFile = path; }
     // One line per unit redrawn in place (port, serial number, model, phase, a bar, the result)
     // instead of the runs' lines, for a terminal on both streams; the runs' errors and warnings
     // still come, above those lines.
@@ -61,7 +63,8 @@ private:
         std::unique_ptr<QProcess> process;
         QByteArray pending[2]; // a line begun on standard output, on standard error
         QString resultFile;    // where the run writes its result event
-        QString model;         // as the run's result event tells
+        QString model;         // as the run's result event tells, or its lines or events before
+        QString version;       // the unit's, as the run's lines or events tell
         QElapsedTimer clock;
         double seconds = 0;
         bool ended = false;
@@ -76,6 +79,10 @@ private:
     void relay(Unit &unit, int channel, bool all);
     // Live: what an event of the run tells of its unit.
     void takeEvent(Unit &unit, const QByteArray &line);
+    // Else what a line of the run tells of its unit: model, version, progress.
+    static void takeLine(Unit &unit, int channel, const QByteArray &line);
+    // A run that ended without telling its end (killed): the command that restores its unit, its row.
+    void tellOfCrash(Unit &unit);
     QString liveLine(const Unit &unit) const;
     // Live: the units' lines drawn again over those drawn before, with `above` (whole lines) first.
     void redraw(const QByteArray &above = QByteArray());
@@ -88,6 +95,7 @@ private:
     QStringList _ports;
     QStringList _serialNumbers;
     QStringList _unitArguments;
+    QString _recordFile;
     std::vector<std::unique_ptr<Unit>> _units;
     std::unique_ptr<QTemporaryDir> _resultDir; // the runs' result files
     bool _interrupted = false;                 // an interrupt was passed on to the runs

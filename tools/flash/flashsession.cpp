@@ -18,6 +18,8 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <memory>
+
 #ifdef Q_OS_WIN
 #include "consolecontrol.h"
 #else
@@ -30,6 +32,9 @@ namespace {
 
 // A second interrupt within this time after the warning stops a running installation.
 const qint64 STOP_CONFIRM_MS = 5000;
+
+// How long a row waits for the station record that another process holds.
+const int RECORD_WAIT_MS = 10000;
 
 const char *const VERIFY_FAILED = "Verify failed: the memory of the unit does not match the carried firmware";
 const char *const IMAGE_DAMAGED = "the carried firmware is damaged (%1): nothing was written to the unit";
@@ -211,8 +216,8 @@ int FlashSession::probe()
     QString update = order == VersionOrder::Order::Older ? QStringLiteral("yes") : QStringLiteral("no");
     if (!carried.isEmpty() && order == VersionOrder::Order::Incomparable)
         update += QStringLiteral(" (the installed version cannot be compared with it)");
-    _report.result(QStringLiteral("Model:             %1").arg(_driver->modelName()));
-    _report.result(QStringLiteral("Installed version: %1").arg(_driver->versionCurrent()));
+    _report.result(QStringLiteral("Model:             %1").arg(Report::printable(_driver->modelName())));
+    _report.result(QStringLiteral("Installed version: %1").arg(Report::printable(_driver->versionCurrent())));
     if (!_imagePath.isEmpty()) {
         _report.result(QStringLiteral("Version check:     skipped (the image given is installed whatever "
                                       "the unit's version, and verified)"));
@@ -235,20 +240,21 @@ int FlashSession::install()
             return fail(EXIT_FAILED, QStringLiteral("refused"),
                         QStringLiteral("the unit is a %1 (family %2), the image is for family %3: nothing "
                                        "was written to the unit")
-                            .arg(_driver->modelName(),
+                            .arg(Report::printable(_driver->modelName()),
                                  familyLetter(unitFamily).isEmpty() ? QStringLiteral("unknown")
                                                                     : familyLetter(unitFamily),
                                  familyLetter(_imageFamily)));
     } else if (carried.isEmpty()) {
-        return fail(EXIT_FAILED, QStringLiteral("no-firmware"),
-                    QStringLiteral("no firmware for the model \"%1\"").arg(_driver->modelName()));
+        return fail(
+            EXIT_FAILED, QStringLiteral("no-firmware"),
+            QStringLiteral("no firmware for the model \"%1\"").arg(Report::printable(_driver->modelName())));
     } else if (!_downgrade && _driver->isDowngrade()) {
         // The window's rule: a newer version needs consent, and so does one that cannot be compared.
         return fail(
             EXIT_FAILED, QStringLiteral("refused"),
             QStringLiteral("the installed version %1 is %2 the carried version %3; give "
                            "--downgrade to install %3 anyway")
-                .arg(_driver->versionCurrent(),
+                .arg(Report::printable(_driver->versionCurrent()),
                      VersionOrder::compare(_driver->versionCurrent(), carried) == VersionOrder::Order::Newer
                          ? QStringLiteral("newer than")
                          : QStringLiteral("not comparable with"),
@@ -273,9 +279,11 @@ int FlashSession::install()
         _report.event(QStringLiteral("verify"), {{QStringLiteral("ok"), Report::json(ok)}});
     if (!ok) {
         // Refused before the first frame: the unit keeps its firmware, nothing to restore.
-        if (outcome.failure == InstallOutcome::Failure::Image)
+        if (outcome.failure == InstallOutcome::Failure::Image) {
+            _writing = false;
             return fail(EXIT_FAILED, QStringLiteral("image"),
                         QString::fromLatin1(IMAGE_DAMAGED).arg(outcome.imageProblem));
+        }
         if (stopped(outcome))
             return finish(EXIT_STOPPED, QStringLiteral("stopped"), QStringLiteral("Stopped by the user"));
         const bool mismatch = outcome.failure == InstallOutcome::Failure::VerifyMismatch;
@@ -285,8 +293,8 @@ int FlashSession::install()
         if (!_driver->erased())
             return fail(EXIT_FAILED, reason, QStringLiteral("Update failed before the unit was erased"));
         // The loader erased the unit: only a restore brings its firmware back.
-        const QString command =
-            recoverCommand(static_cast<TargetInfo::eTARGET_TYPE>(_driver->modelType()), portOfUnit());
+        const QString command = recoverCommand(static_cast<TargetInfo::eTARGET_TYPE>(_driver->modelType()),
+                                               portOfUnit(), _serialNumber);
         _report.error(QStringLiteral("Error: Update failed after the unit was erased: it has no firmware now "
                                      "and stays in its loader. Restore it with"));
         _report.error(QStringLiteral("  ") + command);
@@ -326,7 +334,7 @@ int FlashSession::recover()
                            "number): --recover needs --family S or L; a unit in its loader cannot tell "
                            "its model, and the firmware of the wrong family must not be written on a "
                            "guess. Nothing was written.")
-                .arg(port));
+                .arg(Report::printable(port)));
     const InstallOutcome outcome = _driver->outcome();
     if (outcome.failure == InstallOutcome::Failure::CannotVerify)
         return unverified(QStringLiteral("Restore"));
@@ -339,9 +347,11 @@ int FlashSession::recover()
         return finish(EXIT_OK, QStringLiteral("restored"), QStringLiteral("Restore successful!"));
     }
     // Refused before the first frame: a restore with the same image would fail the same way.
-    if (outcome.failure == InstallOutcome::Failure::Image)
+    if (outcome.failure == InstallOutcome::Failure::Image) {
+        _writing = false;
         return fail(EXIT_FAILED, QStringLiteral("image"),
                     QString::fromLatin1(IMAGE_DAMAGED).arg(outcome.imageProblem));
+    }
     if (stopped(outcome))
         return finish(EXIT_STOPPED, QStringLiteral("stopped"), QStringLiteral("Stopped by the user"));
     if (port.isEmpty()) {
@@ -356,13 +366,13 @@ int FlashSession::recover()
         return fail(EXIT_NO_UNIT, QStringLiteral("no-unit"),
                     QStringLiteral("no Talvo unit in its loader answers on %1 (a unit that runs its "
                                    "firmware is updated with --install)")
-                        .arg(_port));
+                        .arg(Report::printable(_port)));
     }
     const bool mismatch = outcome.failure == InstallOutcome::Failure::VerifyMismatch;
     if (mismatch)
         _report.error(QStringLiteral("Error: ") + QString::fromLatin1(VERIFY_FAILED));
     _report.error(QStringLiteral("Error: Restore failed; the unit stays in its loader. Try again with"));
-    _report.error(QStringLiteral("  ") + recoverCommand(_recoverFamily, port));
+    _report.error(QStringLiteral("  ") + recoverCommand(_recoverFamily, port, _serialNumber));
     return finish(EXIT_FAILED, mismatch ? QStringLiteral("verify-failed") : QStringLiteral("failed"),
                   QStringLiteral("Restore failed"));
 }
@@ -398,7 +408,7 @@ bool FlashSession::awaitInstallation()
         // A restore's family, once known; an installation's is the unit's own.
         const auto family =
             _recover ? _recoverFamily : static_cast<TargetInfo::eTARGET_TYPE>(_driver->modelType());
-        _report.error(QStringLiteral("  ") + recoverCommand(family, portOfUnit()));
+        _report.error(QStringLiteral("  ") + recoverCommand(family, portOfUnit(), _serialNumber));
     }
     return ok;
 }
@@ -434,12 +444,14 @@ int FlashSession::finish(int exitCode, const QString &reason, const QString &mes
         listed.reason = PortTexts::name(port.reason);
         rows << listed;
     }
-    writeRecord(rows.isEmpty() ? QList<StationRecord::Row>{row} : rows);
+    // Rows that the record could not take are the run's outcome as well: its status says so.
+    const QString unrecorded = writeRecord(rows.isEmpty() ? QList<StationRecord::Row>{row} : rows);
+    const int status = unrecorded.isEmpty() ? exitCode : int(EXIT_NOT_RECORDED);
     _report.event(
         QStringLiteral("result"),
         QList<Report::Field>{
-            {QStringLiteral("ok"), Report::json(exitCode == EXIT_OK)},
-            {QStringLiteral("exit"), Report::json(exitCode)},
+            {QStringLiteral("ok"), Report::json(status == EXIT_OK)},
+            {QStringLiteral("exit"), Report::json(status)},
             {QStringLiteral("reason"), Report::json(reason)},
             {QStringLiteral("message"), Report::json(message.isEmpty() ? QString() : message)},
             {QStringLiteral("seconds"), Report::json(_clock.elapsed() / 1000.0, 1)},
@@ -447,8 +459,10 @@ int FlashSession::finish(int exitCode, const QString &reason, const QString &mes
             {QStringLiteral("imageFile"), Report::json(_imagePath.isEmpty() ? QString() : _imagePath)},
             {QStringLiteral("imageBytes"),
              _imagePath.isEmpty() ? QStringLiteral("null") : Report::json(static_cast<int>(_image.size()))}} +
-            StationRecord::jsonFields(row));
-    return exitCode;
+            StationRecord::jsonFields(row) +
+            QList<Report::Field>{
+                {QStringLiteral("unrecorded"), Report::json(unrecorded.isEmpty() ? QString() : unrecorded)}});
+    return status;
 }
 
 ProbeResult FlashSession::unitProbe() const
@@ -484,7 +498,8 @@ StationRecord::Row FlashSession::recordRow(int exitCode, const QString &reason) 
     row.versionFound = _recover || !_driver ? QString() : _driver->versionCurrent();
     if (family && _writing && (exitCode == EXIT_OK || exitCode == EXIT_UNVERIFIED))
         row.versionInstalled = family->version;
-    row.imageSha256 = _imageSha256;
+    // Empty when nothing was written: a unit of the other family, an image refused before the first frame.
+    row.imageSha256 = _writing ? _imageSha256 : QString();
     if (row.imageSha256.isEmpty() && family && _writing)
         row.imageSha256 = StationRecord::sha256Of(family->image);
     row.reason = reason;
@@ -497,12 +512,56 @@ StationRecord::Row FlashSession::recordRow(int exitCode, const QString &reason) 
     return row;
 }
 
-void FlashSession::writeRecord(const QList<StationRecord::Row> &rows)
+QString FlashSession::writeRecord(const QList<StationRecord::Row> &rows)
 {
+    if (_recordFile.isEmpty())
+        return QString();
+    // Another process may hold the record: the wait is told of, bounded, and ends at an interrupt,
+    // which is watched for here also when the run has not watched for any (before the search).
+    std::unique_ptr<InterruptGuard> ownGuard;
+    InterruptGuard *guard = _guard;
+    if (!guard) {
+        ownGuard = std::make_unique<InterruptGuard>();
+        guard = ownGuard.get();
+    }
+    const InterruptGuard::Mode mode = guard->mode();
+    if (mode == InterruptGuard::Mode::Off)
+        guard->setMode(InterruptGuard::Mode::Watching);
+    RecordFile::Waiting waiting;
+    waiting.limitMs = RECORD_WAIT_MS;
+    waiting.onHeld = [this] {
+        _report.error(
+            QStringLiteral("Waiting: the station record %1 is held by another process (it has a lock "
+                           "on the file); waiting up to %2 s for it")
+                .arg(_recordFile, QString::number(RECORD_WAIT_MS / 1000)));
+    };
+    waiting.stop = [guard] { return guard->takeInterrupt(); };
     QString why;
-    if (_recordFile.isEmpty() || StationRecord::append(_recordFile, rows, &why))
-        return;
-    _report.error(QStringLiteral("Error: the station record %1 cannot be written: %2").arg(_recordFile, why));
+    const RecordFile::Outcome outcome = StationRecord::append(_recordFile, rows, waiting, &why);
+    guard->setMode(mode);
+    if (outcome == RecordFile::Outcome::Written)
+        return QString();
+    // Not a line of them is in the file: the station gets them here, to keep them by hand.
+    const QString notIn = rows.size() == 1 ? QStringLiteral("this row is not in it:")
+                                           : QStringLiteral("these rows are not in it:");
+    if (outcome == RecordFile::Outcome::Held)
+        _report.error(
+            QStringLiteral("Error: the station record %1 is still held by another process after %2 s: %3")
+                .arg(_recordFile, QString::number(RECORD_WAIT_MS / 1000), notIn));
+    else if (outcome == RecordFile::Outcome::Stopped)
+        _report.error(
+            QStringLiteral("Error: stopped waiting for the station record %1, which another process "
+                           "holds: %2")
+                .arg(_recordFile, notIn));
+    else
+        _report.error(QStringLiteral("Error: the station record %1 cannot be written (%2): %3")
+                          .arg(_recordFile, why, notIn));
+    QString lines;
+    for (const StationRecord::Row &row : rows) {
+        lines += StationRecord::csvLine(row);
+        _report.error(Report::printable(StationRecord::csvLine(row).chopped(2)));
+    }
+    return lines;
 }
 
 int FlashSession::fail(int exitCode, const QString &reason, const QString &message)

@@ -75,7 +75,9 @@ private:
     // The probe of the unit the run was about: found, in its loader, or the first probed port.
     ProbeResult unitProbe() const;
     StationRecord::Row recordRow(int exitCode, const QString &reason) const;
-    void writeRecord(const QList<StationRecord::Row> &rows);
+    // Appends the rows to the station record; the rows' lines when they could not be (shown on
+    // standard error then), else empty.
+    QString writeRecord(const QList<StationRecord::Row> &rows);
     bool waitForResult();
     int probe();
     int list();
@@ -91,15 +93,22 @@ private:
     int noUsableUnit();
     void reportUnits();
     void showPhase(BSL_Interface::Phase phase);
-    // The result event; returns exitCode.
+    // The result event; returns exitCode, or EXIT_NOT_RECORDED when the run's row could not be
+    // put into the station record.
     int finish(int exitCode, const QString &reason, const QString &message);
     // An error line, then the result event.
     int fail(int exitCode, const QString &reason, const QString &message);
     QString listLine(const ProbeResult &probed) const;
     QString portOf(const ProbeResult &probed) const;
-    // The command that restores the unit on `port`; without a family, one that cannot be run as it
-    // stands, with the choice of family left in words.
-    static QString recoverCommand(TargetInfo::eTARGET_TYPE family, const QString &port);
+
+public:
+    // The command that restores the unit on `port`, or the unit with `serialNumber` when the run
+    // was given one; without a family, one that cannot be run as it stands, with the choice of
+    // family left in words.
+    static QString recoverCommand(TargetInfo::eTARGET_TYPE family, const QString &port,
+                                  const QString &serialNumber = QString());
+
+private:
     // The family that the journal notes for the unit on a probed port, by its USB serial number.
     static TargetInfo::eTARGET_TYPE notedFamilyOf(const ProbeResult &probed);
     void showFamily(TargetInfo::eTARGET_TYPE family);

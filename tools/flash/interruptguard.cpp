@@ -42,9 +42,11 @@ void onSignal(int signalNumber)
 #ifdef Q_OS_WIN
 // The guard that the console's events reach: the handler runs on a thread of the system's.
 std::atomic<InterruptGuard *> consoleGuard{nullptr};
+std::atomic<bool> consoleEventCame{false}; // for takeInterrupt()
 
 void onConsoleEvent(int event)
 {
+    consoleEventCame = true;
     InterruptGuard *guard = consoleGuard.load();
     if (guard)
         QMetaObject::invokeMethod(guard, "deliver", Qt::QueuedConnection, Q_ARG(int, event));
@@ -110,6 +112,7 @@ void InterruptGuard::setMode(Mode mode)
         ConsoleControl::releaseEvents();
         consoleGuard.store(nullptr);
     } else {
+        consoleEventCame = false;
         consoleGuard.store(this);
         ConsoleControl::catchEvents(&onConsoleEvent);
     }
@@ -142,6 +145,32 @@ void InterruptGuard::ignoreBrokenPipes()
     sigemptyset(&action.sa_mask);
     action.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &action, nullptr);
+#endif
+}
+
+void InterruptGuard::ignoreFileSizeLimit()
+{
+#ifdef Q_OS_UNIX
+    struct sigaction action = {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &action, nullptr);
+#endif
+}
+
+bool InterruptGuard::takeInterrupt()
+{
+#ifdef Q_OS_UNIX
+    unsigned char numbers[32];
+    bool came = false;
+    for (ssize_t count;
+         (count = ::read(signalPipe[0], numbers, sizeof numbers)) > 0 || (count < 0 && errno == EINTR);)
+        came = came || count > 0;
+    return came;
+#elif defined(Q_OS_WIN)
+    return consoleEventCame.exchange(false);
+#else
+    return false;
 #endif
 }
 

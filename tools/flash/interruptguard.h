@@ -29,12 +29,19 @@ public:
     // A signal ignored when the program started stays ignored.
     void setMode(Mode mode);
     void setGuarding(bool on) { setMode(on ? Mode::Guarding : Mode::Off); }
+    Mode mode() const { return _mode; }
+    // Whether an interrupt came that interrupted() has not told of, taken here instead: for a wait
+    // outside the event loop. Interrupts before the guard was last switched on do not count.
+    bool takeInterrupt();
 
     // Ends the process by the given signal's default action, as if the guard had never taken it.
     static void terminateBy(int signalNumber);
 
     // Ignores SIGPIPE for the whole process: a reader that went away shows as a write error.
     static void ignoreBrokenPipes();
+    // Ignores SIGXFSZ: a write past the file size limit (ulimit -f) fails instead of ending the
+    // process, so that a record's row can be taken back and the unit's run still ends as it should.
+    static void ignoreFileSizeLimit();
 
 signals:
     void interrupted(int signalNumber);

@@ -3,6 +3,7 @@
 #include "families.h"
 #include "flashsession.h"
 #include "interruptguard.h"
+#include "nativepath.h"
 #include "portenumerator.h"
 #include "stationrecord.h"
 #include "unitidentifiers.h"
@@ -10,6 +11,8 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QFile>
+#include <QFileInfo>
 
 #include <cstdio>
 #ifdef Q_OS_WIN
@@ -53,6 +56,8 @@ const char *const DESCRIPTION =
     "       understood, or in its loader (without --recover)\n"
     "  5    written whole, but the unit's loader cannot verify (it does not know the CRC\n"
     "       command): --verify, --fast and --recover could not check the memory\n"
+    "  6    the run's row could not be put into the station record (--report): the row is\n"
+    "       shown on standard error and in the result event instead\n"
     "  130  stopped by the user";
 
 // The program's version and the firmware versions it carries.
@@ -71,12 +76,34 @@ int usageError(const QString &message)
     return EXIT_USAGE;
 }
 
+// The station record, the log and the image are three different files whatever their names (a
+// hard link, "./" in front): a row after the image's end, debug lines among the rows. The words
+// of the first file given that another one also is, with what it writes (empty: it is only read).
+QString sameFileOf(const QList<QPair<const QCommandLineOption *, QString>> &files,
+                   const QCommandLineParser &parser)
+{
+    for (int i = 0; i < files.size(); ++i) {
+        for (int j = i + 1; j < files.size(); ++j) {
+            const QCommandLineOption &first = *files.at(i).first, &second = *files.at(j).first;
+            if (parser.isSet(first) && parser.isSet(second) &&
+                PlainFile::sameFile(nativePath(parser.value(first)), nativePath(parser.value(second))))
+                return QStringLiteral(
+                           "cannot write %1 %2: it is the file of --%3 (%4); the station record, the log "
+                           "and the image must be three different files")
+                    .arg(files.at(i).second, parser.value(first), second.names().constLast(),
+                         parser.value(second));
+        }
+    }
+    return QString();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     // Output into a pipe whose reader went away must not end the program, least of all an installation.
     InterruptGuard::ignoreBrokenPipes();
+    InterruptGuard::ignoreFileSizeLimit();
     DebugLog::install();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("talvo-flash"));
@@ -250,9 +277,19 @@ int main(int argc, char *argv[])
 
     // The record is checked before any unit is touched: a station must not update units unrecorded.
     QString recordError;
+    const bool recordExisted = QFileInfo::exists(parser.value(reportOption));
     if (parser.isSet(reportOption) && !StationRecord::canAppend(parser.value(reportOption), &recordError))
         return usageError(QStringLiteral("cannot write the station record %1: %2")
                               .arg(parser.value(reportOption), recordError));
+    const QString sameFiles = sameFileOf({{&reportOption, QStringLiteral("the station record")},
+                                          {&logFileOption, QStringLiteral("the log file")},
+                                          {&imageOption, QString()}},
+                                         parser);
+    if (!sameFiles.isEmpty()) {
+        if (!recordExisted && parser.isSet(reportOption))
+            QFile::remove(parser.value(reportOption)); // made empty by the check above
+        return usageError(sameFiles);
+    }
 
     DebugLog::setVerbose(parser.isSet(verboseOption));
     const QString runLog = DebugLog::openRunLog(QCoreApplication::applicationName());
@@ -299,6 +336,7 @@ int main(int argc, char *argv[])
                       qEnvironmentVariable("TERM") != QLatin1String("dumb"));
 #endif
         units.setUnitArguments(unitArguments);
+        units.setRecordFile(parser.value(reportOption));
         return units.run();
     }
 

@@ -8,11 +8,24 @@
 #include "porttexts.h"
 #include "versionorder.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 QString orNull(const QString &text)
 {
     return text.isEmpty() ? QString() : text;
+}
+
+// `text` as one word for a POSIX shell: as it is when nothing in it means anything to the shell,
+// else between single quotes.
+QString shellWord(const QString &text)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9._,:/@%+=-]+$"));
+    if (plain.match(text).hasMatch())
+        return text;
+    return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QStringLiteral("'\\''")) +
+           QLatin1Char('\'');
 }
 
 } // namespace
@@ -45,7 +58,7 @@ int FlashSession::noUsableUnit()
             return fail(EXIT_NO_UNIT, QStringLiteral("no-unit"),
                         QStringLiteral("no Talvo unit found (is it connected and switched on?)"));
         return fail(EXIT_NO_UNIT, QStringLiteral("no-unit"),
-                    QStringLiteral("no Talvo unit answers on %1").arg(_port));
+                    QStringLiteral("no Talvo unit answers on %1").arg(Report::printable(_port)));
     }
 
     int status = EXIT_NO_UNIT;
@@ -58,7 +71,7 @@ int FlashSession::noUsableUnit()
         _report.error(QStringLiteral("Error: ") + text);
         if (port.reason == UpdateWorker::PortInLoader) {
             const TargetInfo::eTARGET_TYPE noted = notedFamilyOf(port);
-            const QString command = recoverCommand(noted, path);
+            const QString command = recoverCommand(noted, path, _serialNumber);
             _report.error(QStringLiteral("  ") + command);
             text += QLatin1Char(' ') + command;
             familyToChoose = familyToChoose || noted == TargetInfo::TARGET_UNKNOWN;
@@ -124,15 +137,19 @@ QString FlashSession::portOf(const ProbeResult &probed) const
     return _port.isEmpty() ? PortEnumerator::userPath(probed.port, probed.location) : _port;
 }
 
-QString FlashSession::recoverCommand(TargetInfo::eTARGET_TYPE family, const QString &port)
+QString FlashSession::recoverCommand(TargetInfo::eTARGET_TYPE family, const QString &port,
+                                     const QString &serialNumber)
 {
     // No shell reads "S-or-L" as anything but a word, and --family refuses it.
     const QString letter = family == TargetInfo::TARGET_UNKNOWN
                                ? Families::letters().join(QStringLiteral("-or-"))
                                : familyLetter(family);
     QString command = QStringLiteral("talvo-flash --recover --family ") + letter;
-    if (!port.isEmpty())
-        command += QStringLiteral(" --port ") + port;
+    // The unit as the user named it: a serial number stays when the unit comes back on another port.
+    if (!serialNumber.isEmpty())
+        command += QStringLiteral(" --serial ") + Report::printable(shellWord(serialNumber));
+    else if (!port.isEmpty())
+        command += QStringLiteral(" --port ") + Report::printable(port);
     return command;
 }
 

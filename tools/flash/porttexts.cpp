@@ -1,5 +1,7 @@
 #include "porttexts.h"
 
+#include "report.h"
+
 #include <QStringList>
 
 #include <iterator>
@@ -80,14 +82,16 @@ QString shownBytes(const QByteArray &bytes, bool inQuotes)
     return text;
 }
 
-// A reason's text about a probed port, with its detail where the text shows one.
+// A reason's text about a probed port, with its detail where the text shows one; what the port
+// list and the unit tell is shown with its control characters escaped.
 QString portText(const char *format, const ProbeResult &port, const QString &path)
 {
     const QString text = QString::fromUtf8(format);
     if (!textsFor(port.reason).withDetail)
-        return text.arg(path);
+        return text.arg(Report::printable(path));
     const bool sentText = port.reason == UpdateWorker::PortNotUnderstood;
-    return text.arg(path, sentText ? shownBytes(receivedText(port.received), true) : port.openError);
+    return text.arg(Report::printable(path), sentText ? shownBytes(receivedText(port.received), true)
+                                                      : Report::printable(port.openError));
 }
 
 } // namespace
@@ -109,15 +113,17 @@ bool unusable(UpdateWorker::PortReason reason)
 QString listLine(const ProbeResult &probe, const QString &path)
 {
     const char *format = textsFor(probe.reason).listLine;
-    const QString line = probe.reason == UpdateWorker::PortFound
-                             ? QString::fromUtf8(format).arg(path, probe.model, probe.version)
-                             : portText(format, probe, path);
+    const QString line =
+        probe.reason == UpdateWorker::PortFound
+            ? QString::fromUtf8(format).arg(Report::printable(path), Report::printable(probe.model),
+                                            Report::printable(probe.version))
+            : portText(format, probe, path);
     // Which unit it is, where the port tells: the serial number stays when the port name changes.
     QStringList identity;
     if (!probe.serialNumber.isEmpty())
-        identity << QStringLiteral("USB serial number ") + probe.serialNumber;
+        identity << QStringLiteral("USB serial number ") + Report::printable(probe.serialNumber);
     if (!probe.usbLocation.isEmpty())
-        identity << QStringLiteral("USB location ") + probe.usbLocation;
+        identity << QStringLiteral("USB location ") + Report::printable(probe.usbLocation);
     return identity.isEmpty() ? line
                               : line + QStringLiteral(" [%1]").arg(identity.join(QStringLiteral(", ")));
 }

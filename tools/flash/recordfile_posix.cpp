@@ -8,46 +8,70 @@
 
 namespace RecordFile {
 
+namespace {
+
+// 0 when every byte went in, else the system's reason (a full disk, a file size limit).
+int writeAll(int fd, const std::string &bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            return errno;
+        if (written == 0)
+            return EIO;
+        done += std::size_t(written);
+    }
+    return 0;
+}
+
+} // namespace
+
 bool canAppend(const PlainFile::Path &path, std::string *why)
 {
-    const int fd = PlainFile::openToAppend(path, why);
+    const int fd = PlainFile::openToAppend(path, why, PlainFile::Links::Refuse);
     if (fd < 0)
         return false;
     ::close(fd);
     return true;
 }
 
-bool append(const PlainFile::Path &path, const std::string &header, const std::string &rows, std::string *why)
+Outcome append(const PlainFile::Path &path, const std::string &header, const std::string &rows,
+               const Waiting &waiting, std::string *why)
 {
-    const int fd = PlainFile::openToAppend(path, why);
+    const int fd = PlainFile::openToAppend(path, why, PlainFile::Links::Refuse);
     if (fd < 0)
-        return false;
+        return Outcome::Failed;
     int error = 0;
-    while (::flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            error = errno;
-            break;
-        }
+    const Outcome locked = takeLock(
+        [fd, &error] {
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+                return Attempt::Taken;
+            error = errno == EINTR || errno == EWOULDBLOCK ? 0 : errno;
+            return error == 0 ? Attempt::Busy : Attempt::Failed;
+        },
+        waiting);
+    if (locked == Outcome::Held || locked == Outcome::Stopped) {
+        ::close(fd);
+        return locked;
     }
     struct stat info;
     if (error == 0 && ::fstat(fd, &info) != 0)
         error = errno;
+    std::string words;
     if (error == 0) {
         // Under the lock no other run appends: the file's size tells whether the header is there.
-        const std::string bytes = info.st_size == 0 ? header + rows : rows;
-        ssize_t written;
-        do
-            written = ::write(fd, bytes.data(), bytes.size());
-        while (written < 0 && errno == EINTR);
-        if (written < 0)
-            error = errno;
-        else if (std::size_t(written) != bytes.size())
-            error = ENOSPC;
+        error = writeAll(fd, info.st_size == 0 ? header + rows : rows);
+        // The part of a row that went in would glue the next row to it: the file gets its length back.
+        if (error != 0 && ::ftruncate(fd, info.st_size) != 0)
+            words = std::string("; the part written could not be taken back (") + std::strerror(errno) + ")";
     }
     if (error != 0 && why)
-        *why = std::strerror(error);
+        *why = std::strerror(error) + words;
     ::close(fd); // and the lock with it
-    return error == 0;
+    return error == 0 ? Outcome::Written : Outcome::Failed;
 }
 
 } // namespace RecordFile

@@ -109,6 +109,23 @@ QString Report::json(double value, int decimals)
     return QString::number(value, 'f', decimals);
 }
 
+QString Report::printable(const QString &text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const QChar::Category category = c.category();
+        if (category != QChar::Other_Control && category != QChar::Other_Format &&
+            category != QChar::Separator_Line && category != QChar::Separator_Paragraph)
+            shown += c;
+        else if (c.unicode() < 0x100)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+    }
+    return shown;
+}
+
 QString Report::phaseName(BSL_Interface::Phase phase)
 {
     switch (phase) {

@@ -47,6 +47,10 @@ public:
     static QString json(int value);
     static QString json(double value, int decimals);
     static QString phaseName(BSL_Interface::Phase phase);
+    // Text from a unit or the port list as it may be printed: every control character (ESC, a line
+    // break, ...), and every invisible one that changes how text is laid out, as \xNN or \uNNNN, so
+    // that no such text can move the cursor, clear the screen or start a line of its own.
+    static QString printable(const QString &text);
 
 private:
     static void write(bool error, const QString &text);

@@ -1,7 +1,6 @@
 #include "stationrecord.h"
 
 #include "nativepath.h"
-#include "recordfile.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -11,14 +10,20 @@ namespace StationRecord {
 
 namespace {
 
-// RFC 4180: a field with a comma, a quote or a line break is quoted, its quotes doubled.
-QString csvField(const QString &text)
+// RFC 4180: a field with a comma, a quote or a line break is quoted, its quotes doubled. Before
+// that, a field that a spreadsheet would run as a formula (=, +, -, @, a tab or a carriage return
+// first) gets a ' in front, as OWASP advises for CSV: serial numbers, models and port names come
+// from the units and the system. It applies to every field alike; none that the program makes
+// itself begins so (times, versions, statuses and seconds are never negative).
+QString csvField(QString text)
 {
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    if (!text.isEmpty() && formulaStarts.contains(text.at(0)))
+        text.prepend(QLatin1Char('\''));
     if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
         !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
         return text;
-    return QLatin1Char('"') + QString(text).replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
-           QLatin1Char('"');
+    return QLatin1Char('"') + text.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
 }
 
 QString orNull(const QString &text)
@@ -37,17 +42,18 @@ bool canAppend(const QString &path, QString *why)
     return ok;
 }
 
-bool append(const QString &path, const QList<Row> &rows, QString *why)
+RecordFile::Outcome append(const QString &path, const QList<Row> &rows, const RecordFile::Waiting &waiting,
+                           QString *why)
 {
     QString lines;
     for (const Row &row : rows)
         lines += csvLine(row);
     std::string words;
-    const bool ok =
-        RecordFile::append(nativePath(path), header().toStdString(), lines.toUtf8().toStdString(), &words);
-    if (!ok && why)
+    const RecordFile::Outcome outcome = RecordFile::append(nativePath(path), header().toStdString(),
+                                                           lines.toUtf8().toStdString(), waiting, &words);
+    if (outcome == RecordFile::Outcome::Failed && why)
         *why = QString::fromStdString(words);
-    return ok;
+    return outcome;
 }
 
 QString header()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "recordfile.h"
 #include "report.h"
 
 #include <QList>
@@ -33,8 +34,10 @@ struct Row
 
 // Whether `path` can take rows (created empty when missing); `why` says why not.
 bool canAppend(const QString &path, QString *why);
-// Appends the rows in one write under the file's lock; false, with `why`, when it cannot.
-bool append(const QString &path, const QList<Row> &rows, QString *why);
+// Appends the rows in one write under the file's lock, waiting for it as `waiting` says; `why`
+// tells why it failed.
+RecordFile::Outcome append(const QString &path, const QList<Row> &rows, const RecordFile::Waiting &waiting,
+                           QString *why);
 
 QString header();
 QString csvLine(const Row &row);
