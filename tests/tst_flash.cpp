@@ -1065,6 +1065,37 @@ void tst_Flash::restoresTakeOnlyTheUnitsOwnEntry_data()
         << QStringList{"S", "L"} << "" << QStringList{"--list", "--json"} << 0
         << "\"detail\":null,\"serialNumber\":\"TV0002\",\"usbLocation\":null}" << QStringList{"kept", "kept"}
         << "";
+    // "L-=DUP": a unit listed with the USB serial number DUP, which two ports show.
+    QTest::newRow("a serial number two ports show is not read: the L entry is not written into S")
+        << QStringList{"L=DUP", "S-=DUP"} << "[DUP]\nfamily=2\n"
+        << QStringList{recover, "--fast", "--port", "PORT2"} << 2
+        << "on PORT2 is not known to the journal: its USB serial number DUP is shown by PORT1 too"
+        << QStringList{"kept", "kept"} << "DUP";
+    QTest::newRow("a shared serial number: the printed command asks for the family")
+        << QStringList{"L-=DUP", "S=DUP"} << "[DUP]\nfamily=2\n"
+        << QStringList{"--port", "PORT1"} << 4 << "--family S-or-L --port PORT1\n"
+        << QStringList{"kept", "kept"} << "DUP";
+    QTest::newRow("a shared serial number is not written before the erase, nor cleared")
+        << QStringList{"S=DUP", "L=DUP"} << "[DUP]\nfamily=2\n"
+        << QStringList{"--install", "--fast", "--port", "PORT1"} << 0
+        << "cannot note the unit DUP (the USB serial number DUP is shown by more than one port (PORT1, PORT2)"
+        << QStringList{"S", "kept"} << "DUP";
+    QTest::newRow("--serial shared by two ports is refused")
+        << QStringList{"S=DUP", "S=DUP"} << "" << QStringList{"--install", "--serial", "DUP"} << 2
+        << "Error: the USB serial number DUP is shown by more than one port (PORT1, PORT2): it identifies no "
+           "unit"
+        << QStringList{"kept", "kept"} << "";
+    QTest::newRow("--all --serial shared by two ports starts nothing")
+        << QStringList{"S=DUP", "S=DUP", "S"} << ""
+        << QStringList{"--all", "--install", "--serial", "DUP", "--serial", "TV0003"} << 2
+        << "Error: the USB serial number DUP is shown by more than one port (PORT1, PORT2)"
+        << QStringList{"kept", "kept", "kept"} << "";
+    QTest::newRow("--list says it of each port that shares it")
+        << QStringList{"S=DUP", "L=DUP"} << "" << QStringList{"--list"} << 0
+        << "PORT1: found Talvo 400 S, version 49.05 [USB serial number DUP (shown by PORT2 too: it "
+           "identifies no unit)]\nPORT2: found Talvo 400 L, version 52.02 [USB serial number DUP (shown by "
+           "PORT1 too: it identifies no unit)]\n"
+        << QStringList{"kept", "kept"} << "";
     QTest::newRow("an --all run cut on every unit notes each")
         << QStringList{"S!", "S!"} << "" << QStringList{"--all", "--install", "--fast"} << 1 << "failed"
         << QStringList{"", ""} << "TV0001 TV0002";
@@ -1093,13 +1124,14 @@ void tst_Flash::restoresTakeOnlyTheUnitsOwnEntry()
     for (int i = 0; i < units.size(); ++i) {
         started.push_back(
             startUnit(units.at(i)[0] == 'S' ? "49.05(1799),Talvo 400S" : "52.02(2316),Talvo 400 L"));
-        if (units.at(i).endsWith('-'))
+        if (units.at(i).section('=', 0, 0).endsWith('-'))
             started.back()->loadMemory(SimulatedUnit::RESET_VECTOR_ADDRESS - 0x7E, QByteArray(0x80, '\xFF'));
-        if (units.at(i).endsWith('!'))
+        if (units.at(i).section('=', 0, 0).endsWith('!'))
             started.back()->addFrameFault(
                 SimulatedUnit::FrameFault::refused(SimulatedUnit::CMD_RX_DATA_BLOCK, 3, -1));
         const QString port = started.back()->portPath(), tag = QString("PORT%1").arg(i + 1);
-        listed << QString("%1=TV%2").arg(port).arg(i + 1, 4, 10, QChar('0'));
+        const QString serial = units.at(i).section('=', 1);
+        listed << port + '=' + (serial.isEmpty() ? QString("TV%1").arg(i + 1, 4, 10, QChar('0')) : serial);
         arguments.replaceInStrings(tag, port);
         words.replace(tag, port);
         images.insert(QString("kept%1").arg(i), started.back()->memory(0, MEMORY_BYTES));

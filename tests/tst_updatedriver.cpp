@@ -461,6 +461,9 @@ void UpdateDriverTest::journalIsReadAndReplacedOnlyAsAPlainFile_data()
     QTest::addColumn<bool>("used"); // whether the unit's entry replaces it
     QTest::newRow("a link to another file") << "link" << QByteArray("[TV400009]\nfamily=1\n") << false;
     QTest::newRow("a FIFO") << "fifo" << QByteArray() << false;
+    // Two ports show the unit's serial number: it names no one unit, whatever the file holds.
+    QTest::newRow("a serial number two ports show")
+        << "shared" << QByteArray("[TV400009]\nfamily=1\n") << false;
     QTest::newRow("a directory") << "directory" << QByteArray() << false;
     QTest::newRow("larger than a journal")
         << "file"
@@ -507,6 +510,12 @@ void UpdateDriverTest::journalIsReadAndReplacedOnlyAsAPlainFile()
                QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
     };
     const QStringList before = state();
+    const auto ports = qScopeGuard([] { PortEnumerator::clearExtraPorts(); });
+    for (const char *device : {"/dev/ttyACM7", "/dev/ttyACM8"}) {
+        PortInfo port = PortEnumerator::portForDevice(device, UpdateDriver::_vendor, UpdateDriver::_product);
+        port.serialNumber = journal == "shared" ? "TV400009" : device;
+        PortEnumerator::addExtraPort(port);
+    }
     const InstallJournal::Entry entry{"TV400009", " Talvo, 400 \"S\" \xc3\xa9 1", 1, "49.05", "49.09"};
     QString readProblem, writeProblem;
     auto calls = std::async(std::launch::async, [&] {

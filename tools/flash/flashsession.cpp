@@ -187,6 +187,13 @@ int FlashSession::preparePort()
 
 int FlashSession::findSerialNumber()
 {
+    QStringList ports;
+    if (!PortEnumerator::identifiesOneUnit(_serialNumber, &ports))
+        return fail(
+            EXIT_USAGE, QStringLiteral("usage"),
+            QStringLiteral("the USB serial number %1 is shown by more than one port (%2): it identifies "
+                           "no unit; name its port with --port")
+                .arg(_serialNumber, ports.join(QStringLiteral(", "))));
     for (const PortInfo &port : PortEnumerator::availablePorts()) {
         if (port.serialNumber == _serialNumber &&
             PortEnumerator::matches(port, UpdateDriver::_vendor, UpdateDriver::_product)) {
@@ -319,14 +326,20 @@ int FlashSession::recover()
     const bool ok = awaitInstallation();
     reportUnits();
     const QString port = portOfUnit();
-    if (_familyFromJournal && _recoverFamily == TargetInfo::TARGET_UNKNOWN && !port.isEmpty())
+    if (_familyFromJournal && _recoverFamily == TargetInfo::TARGET_UNKNOWN && !port.isEmpty()) {
+        const QStringList sharing = unitProbe().serialNumberSharedWith;
+        const QString notNoted =
+            sharing.isEmpty() ? QStringLiteral("is not noted in the journal (by its USB serial number)")
+                              : QStringLiteral("is not known to the journal: its USB serial number %1 is "
+                                               "shown by %2 too and identifies no unit")
+                                    .arg(unitProbe().serialNumber, sharing.join(QStringLiteral(", ")));
         return fail(
             EXIT_USAGE, QStringLiteral("usage"),
-            QStringLiteral("the unit in its loader on %1 is not noted in the journal (by its USB serial "
-                           "number): --recover needs --family S or L; a unit in its loader cannot tell "
-                           "its model, and the firmware of the wrong family must not be written on a "
-                           "guess. Nothing was written.")
-                .arg(port));
+            QStringLiteral("the unit in its loader on %1 %2: --recover needs --family S or L; a unit in its "
+                           "loader cannot tell its model, and the firmware of the wrong family must not be "
+                           "written on a guess. Nothing was written.")
+                .arg(port, notNoted));
+    }
     const InstallOutcome outcome = _driver->outcome();
     if (outcome.failure == InstallOutcome::Failure::CannotVerify)
         return unverified(QStringLiteral("Restore"));

@@ -153,7 +153,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption serialOption(
         "serial",
         "Use the unit on the port with this USB serial number (given once per unit with --all); a serial "
-        "number that no port has ends the run with exit status 3.",
+        "number that no port has ends the run with exit status 3, one that two ports show (it identifies no "
+        "unit) with exit status 2.",
         "number");
     parser.addOptions({reportOption, serialOption});
     // Each run of --all writes its result event to this file, for the table.

@@ -116,6 +116,9 @@ QString listLine(const ProbeResult &probe, const QString &path)
     QStringList identity;
     if (!probe.serialNumber.isEmpty())
         identity << QStringLiteral("USB serial number ") + probe.serialNumber;
+    if (!probe.serialNumberSharedWith.isEmpty())
+        identity.last() += QStringLiteral(" (shown by %1 too: it identifies no unit)")
+                               .arg(probe.serialNumberSharedWith.join(QStringLiteral(", ")));
     if (!probe.usbLocation.isEmpty())
         identity << QStringLiteral("USB location ") + probe.usbLocation;
     return identity.isEmpty() ? line
