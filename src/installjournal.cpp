@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QHash>
 #include <QList>
-#include <QLockFile>
 #include <QStringList>
 
 namespace InstallJournal {
@@ -226,10 +225,11 @@ bool load(const QString &file, QByteArray *content, QString *problem, const char
     return false;
 }
 
-// Writes the journal with the unit's sections taken out and `added` appended.
-// How long a change waits for another run's change of the journal (a few file operations).
-const int LOCK_WAIT_MS = 10000;
+// How long a change waits for another run's change of the journal (a few file operations, each
+// flushed to disk); longer, and the unit counts as not noted.
+const int LOCK_WAIT_MS = 2000;
 
+// Writes the journal with the unit's sections taken out and `added` appended.
 bool rewrite(const QString &serialNumber, const QByteArray &added, QString *problem)
 {
     const QString file = path();
@@ -245,12 +245,14 @@ bool rewrite(const QString &serialNumber, const QByteArray &added, QString *prob
         return false;
     }
     const QString lockFile = file + QStringLiteral(".lock");
-    QLockFile lock(lockFile);
-    if (!lock.tryLock(LOCK_WAIT_MS)) {
-        setProblem(problem,
-                   QStringLiteral("its lock %1 cannot be taken").arg(QDir::toNativeSeparators(lockFile)));
-        qCWarning(lcController).noquote() << "Journal" << QDir::toNativeSeparators(file) << "not written:"
-                                          << "its lock cannot be taken";
+    PlainFile::Lock lock;
+    std::string lockWhy;
+    if (lock.take(nativePath(lockFile), LOCK_WAIT_MS, &lockWhy) != PlainFile::Outcome::Done) {
+        const QString why = QStringLiteral("its lock %1 cannot be taken (%2)")
+                                .arg(QDir::toNativeSeparators(lockFile), QString::fromStdString(lockWhy));
+        setProblem(problem, why);
+        qCWarning(lcController).noquote()
+            << "Journal" << QDir::toNativeSeparators(file) << "not written:" << why;
         return false;
     }
     if (!load(file, &content, problem, "left alone:"))

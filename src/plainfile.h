@@ -43,6 +43,29 @@ int openToAppend(const Path &path, std::string *why);
 // that descriptor writes at the end of the file whatever else wrote there.
 bool isOpenOn(const Path &path, int fd, bool *appends);
 
+// An exclusive lock on a file of the program's own (the journal's "journal.ini.lock"), held while
+// the object lives. The lock file gets the rules of the file it guards: a link, a directory, a
+// FIFO or a device is refused before anything could block on it, it is opened without blocking
+// and without following a link, and its size and content are never looked at. Another process's
+// lock is waited for at most `waitMs`, in short steps, so that a signal is never kept waiting.
+class Lock
+{
+public:
+    Lock() = default;
+    ~Lock() { release(); }
+    Lock(const Lock &) = delete;
+    Lock &operator=(const Lock &) = delete;
+
+    // Done when taken; Refused when the lock file is no regular file; Failed, with `why`, when
+    // another process held it for all of `waitMs` or the system refused.
+    Outcome take(const Path &path, int waitMs, std::string *why);
+    void release();
+
+private:
+    Path _path;
+    long long _handle = -1; // a descriptor, or a HANDLE on Windows
+};
+
 #ifdef _WIN32
 // The system's words for an error code (GetLastError()), in UTF-8, without the closing full stop.
 std::string systemErrorWords(unsigned long code);

@@ -3,7 +3,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -178,6 +180,77 @@ int openToAppend(const Path &path, std::string *why)
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
+}
+
+Outcome Lock::take(const Path &path, int waitMs, std::string *why)
+{
+    release();
+    timespec start;
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    const auto elapsedMs = [&start] {
+        timespec now;
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        return (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
+    };
+    for (;;) {
+        // Opening a FIFO or a serial port is already harm: the name is looked at first.
+        struct stat info;
+        if (::lstat(path.c_str(), &info) == 0 && !notRegular(info).empty()) {
+            setWhy(why, notRegular(info));
+            return Outcome::Refused;
+        }
+        const int fd =
+            ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            const int error = errno;
+            setWhy(why, error == ELOOP ? std::string("it is a symbolic link") : std::strerror(error));
+            return error == ELOOP ? Outcome::Refused : Outcome::Failed;
+        }
+        const bool statted = ::fstat(fd, &info) == 0;
+        if (!statted || !notRegular(info).empty()) {
+            setWhy(why, statted ? notRegular(info) : std::string(std::strerror(errno)));
+            ::close(fd);
+            return statted ? Outcome::Refused : Outcome::Failed;
+        }
+        int locked;
+        while ((locked = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && (errno == EWOULDBLOCK || errno == EINTR) &&
+               elapsedMs() < waitMs) {
+            const timespec step{0, 20 * 1000 * 1000};
+            ::nanosleep(&step, nullptr);
+        }
+        if (locked != 0) {
+            const int error = errno;
+            ::close(fd);
+            setWhy(why, error == EWOULDBLOCK || error == EINTR
+                            ? "another run has held it for more than " + std::to_string(waitMs) + " ms"
+                            : std::string(std::strerror(error)));
+            return Outcome::Failed;
+        }
+        // The holder before removes the file as it lets go: a lock on a name no longer there
+        // excludes nobody, so it is taken again on the file that has the name now.
+        struct stat named;
+        if (::lstat(path.c_str(), &named) == 0 && named.st_dev == info.st_dev &&
+            named.st_ino == info.st_ino) {
+            _path = path;
+            _handle = fd;
+            return Outcome::Done;
+        }
+        ::close(fd);
+        if (elapsedMs() >= waitMs) {
+            setWhy(why, "it was replaced again and again for " + std::to_string(waitMs) + " ms");
+            return Outcome::Failed;
+        }
+    }
+}
+
+void Lock::release()
+{
+    if (_handle < 0)
+        return;
+    // Removed while still held: whoever opened it meanwhile sees that it lost its name.
+    ::unlink(_path.c_str());
+    ::close(int(_handle));
+    _handle = -1;
 }
 
 bool isOpenOn(const Path &path, int fd, bool *appends)

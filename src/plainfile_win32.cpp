@@ -205,6 +205,60 @@ int openToAppend(const Path &path, std::string *why)
     return fd;
 }
 
+Outcome Lock::take(const Path &path, int waitMs, std::string *why)
+{
+    release();
+    const DWORD attributes = namesDevice(path) ? FILE_ATTRIBUTE_DEVICE : GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !notRegular(attributes).empty()) {
+        setWhy(why, notRegular(attributes));
+        return Outcome::Refused;
+    }
+    // The link itself, should one have taken the name's place since; never a pipe's wait.
+    const HANDLE file = CreateFileW(
+        path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        setWhy(why, lastError());
+        return Outcome::Failed;
+    }
+    const std::string what = notRegular(file);
+    if (!what.empty()) {
+        setWhy(why, what);
+        CloseHandle(file);
+        return Outcome::Refused;
+    }
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        OVERLAPPED whole = {};
+        if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) {
+            _path = path;
+            _handle = reinterpret_cast<intptr_t>(file);
+            return Outcome::Done;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_LOCK_VIOLATION || GetTickCount64() - start >= ULONGLONG(waitMs)) {
+            setWhy(why, error == ERROR_LOCK_VIOLATION
+                            ? "another run has held it for more than " + std::to_string(waitMs) + " ms"
+                            : systemErrorWords(error));
+            CloseHandle(file);
+            return Outcome::Failed;
+        }
+        Sleep(20);
+    }
+}
+
+void Lock::release()
+{
+    if (_handle < 0)
+        return;
+    // The file stays: a name removed while another process waits for it would not exclude it.
+    const HANDLE file = reinterpret_cast<HANDLE>(static_cast<intptr_t>(_handle));
+    OVERLAPPED whole = {};
+    UnlockFileEx(file, 0, 1, 0, &whole);
+    CloseHandle(file);
+    _handle = -1;
+}
+
 bool isOpenOn(const Path &path, int fd, bool *appends)
 {
     // Whether the descriptor appends cannot be asked here: a file that is both is refused.

@@ -1042,6 +1042,9 @@ void tst_Flash::restoresTakeOnlyTheUnitsOwnEntry_data()
         << "(it is a symbolic link): if this is cut off, its family must be told to restore it\"}\n"
            "{\"event\":\"phase\",\"phase\":\"authenticating\"}"
         << QStringList{"S"} << "";
+    QTest::newRow("a journal lock that is a FIFO: a warning, no wait")
+        << QStringList{"S"} << "LOCK FIFO" << QStringList{"--install", "--fast", "--port", "PORT1"} << 0
+        << "journal.ini.lock cannot be taken (it is a FIFO)): if this is cut off" << QStringList{"S"} << "";
     // Units by their USB serial number: the others are left alone.
     QTest::newRow("--serial picks the one unit of three")
         << QStringList{"S", "S", "S"} << "" << QStringList{"--install", "--fast", "--serial", "TV0002"} << 0
@@ -1118,6 +1121,7 @@ void tst_Flash::restoresTakeOnlyTheUnitsOwnEntry()
     QVERIFY(QDir().mkpath(home.filePath("Talvo/TalvoUpdater")));
     if (journal == "LINK") // to a file of the user's that the journal must leave alone
         QVERIFY(QFile::link(home.filePath("notes.txt"), file.fileName()));
+    QVERIFY(journal != "LOCK FIFO" || mkfifo(qPrintable(file.fileName() + ".lock"), 0600) == 0);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(journal.toUtf8());
     file.close();
