@@ -22,13 +22,21 @@ enum class Outcome
     Done,
     Missing, // nothing of that name
     Refused, // not a regular file, or too large: left alone
-    Failed   // the system refused (no access, an input/output error)
+    Failed,  // the system refused (no access, an input/output error)
+    Changed  // the file changed while it was read: another program writes it
 };
 
 // Reads the regular file `path` into `content`. A link (not followed), a directory, a FIFO, a
 // device or a file of more than `maxBytes` is refused, and nothing is opened that could block.
 // `why` says what the file is or what the system answered.
 Outcome read(const Path &path, std::size_t maxBytes, std::string *content, std::string *why);
+
+// Reads the regular file `path` that the user named (a link is followed) into `content`, all of
+// it from one open file, and only as one state of the file: Changed when its identity, size or
+// times changed during the read or the bytes differ when read a second time. A file that changed
+// in the moments before must first stay as it is for a little while (it may still be written),
+// and one that keeps changing for longer is Changed too. Refused as read() refuses.
+Outcome readUnchanged(const Path &path, std::size_t maxBytes, std::string *content, std::string *why);
 
 // Replaces `path` with `content` at once: a new file beside it is written and flushed to disk,
 // then renamed over `path` (a link there is replaced, not followed). False, with `why`, when
