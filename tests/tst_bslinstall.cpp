@@ -200,6 +200,10 @@ const QMap<QString, Scenario> &scenarios()
     all["fast: a bit that did not stay written fails its section"] =
         withFaults({fault(Kind::StoredBitFlip, RX_DATA_BLOCK, 2, 1)});
     all["fast: a loader without the CRC command cannot verify"].knowsCrcCheck = false;
+    all["fast: a CRC check left unanswered is no difference"] =
+        withFaults({fault(Kind::Silence, CRC_CHECK, 1, -1)});
+    all["fast: a CRC check refused is no difference"] =
+        withFaults({fault(Kind::RefuseAck, CRC_CHECK, 1, -1)});
     // A damaged image is refused before the first frame, naming the line.
     all["a byte ZZ"].image = "zz";
     all["no q"].image = "no q";
@@ -348,6 +352,12 @@ void tst_BslInstall::installationOutcomes_data()
     row("fast: a loader without the CRC command cannot verify")
         << ended(Failure::CannotVerify, Phase::Verifying, erased, 732, 0, Verification::Unsupported) << 2 << 5
         << 100;
+    row("fast: a CRC check left unanswered is no difference")
+        << ended(Failure::VerifyUnanswered, Phase::Verifying, erased, 732, 0x8000, Verification::NoAnswer)
+        << 2 << 5 << 100;
+    row("fast: a CRC check refused is no difference")
+        << ended(Failure::VerifyUnanswered, Phase::Verifying, erased, 732, 0x8000, Verification::NoAnswer)
+        << 2 << 5 << 100;
     row("a byte ZZ") << ended(Failure::Image, Phase::Idle, !erased, 0) << 0 << 0 << 0;
     row("no q") << ended(Failure::Image, Phase::Idle, !erased, 0) << 0 << 0 << 0;
     row("a missing image") << ended(Failure::Image, Phase::Idle, !erased, 0) << 0 << 0 << 0;
@@ -392,8 +402,11 @@ void tst_BslInstall::installationOutcomes()
     QCOMPARE(int(_percent), percent);
     // What the unit holds bears the outcome out.
     const bool whole = expected.failure == Failure::None || expected.failure == Failure::SizeMismatch ||
-                       expected.failure == Failure::CannotVerify;
+                       expected.failure == Failure::CannotVerify ||
+                       expected.failure == Failure::VerifyUnanswered;
     QCOMPARE(_difference.isEmpty(), whole);
+    // Every block confirmed, the vectors last among them: the unit is no longer left in its loader.
+    QCOMPARE(_outcome.writtenWhole, whole || expected.failure == Failure::VerifyMismatch);
     if (whole)
         QCOMPARE(_writtenToUnit, quint32(expected.bytesWritten));
 }

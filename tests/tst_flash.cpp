@@ -599,6 +599,13 @@ void tst_Flash::restoresVerificationAndInterrupts()
     const QString cannotVerify = "Warning: this loader cannot verify (it does not know the CRC command)";
     const QString erased =
         "Update failed after the unit was erased: it has no firmware now and stays in its loader. " + stopped;
+    // A whole image, reset vector included, that differs from the memory: the unit is not in its loader.
+    const QString differs = "Update failed: the whole image was written, its reset vector too, so the unit "
+                            "starts what its memory holds, and that differs from the image. Install it "
+                            "again; should the unit then be found in its loader, r" +
+                            stopped.mid(1);
+    const QString unanswered =
+        "Warning: the CRC check got no usable answer from the loader: it confirmed every block";
     const QByteArray writing = "\n3 %\n", warning = "Warning: stopping now would leave the unit";
     const QList<Watched::Step> twoSigint{{writing, SIGINT}, {warning, SIGINT}};
     const auto cutAt = [&](int percent) {
@@ -627,9 +634,19 @@ void tst_Flash::restoresVerificationAndInterrupts()
         Row{"family given decides", "stranded", recoverL, 0, restored, "", "L"},
         Row{"loader's first answer spoilt", "stranded spoilt", recover, 0, restored, "", "S"},
         Row{"running unit kept", "", recover, 3, "", "no Talvo unit in its loader answers on PORT", "kept"},
-        Row{"restore not verified", "stranded flip", recover, 1, "", verifyFailed + again, ""},
+        Row{"restore not verified", "stranded flip", recover, 1, "",
+            verifyFailed +
+                "Error: Restore failed: the whole image was written, but the memory of the unit "
+                "differs from it. Try again with\n  " +
+                command,
+            ""},
         Row{"installation verified", "", verify, 0, "Verified\nUpdate successful!\n", "", "S"},
-        Row{"installation not verified", "flip", verify, 1, "", verifyFailed + "Error: " + erased, ""},
+        Row{"installation not verified", "flip", verify, 1, "", verifyFailed + "Error: " + differs, ""},
+        // Written whole and confirmed block by block, the check left unanswered: nothing differs.
+        Row{"check unanswered", "mute crc", install + fast, 5, "Update written, not verified\n", unanswered,
+            "S"},
+        Row{"restore, check refused", "stranded refuse crc", recover + fast, 5,
+            "Restore written, not verified\n", unanswered, "S"},
         Row{"fast installation verified", "", install + fast, 0, "Verified\nUpdate successful!\n", "", "S"},
         Row{"fast restore", "stranded", recover + fast, 0, restored, "", "S"},
         Row{"search meets a loader", "stranded", probe, 4, "",
@@ -702,6 +719,11 @@ void tst_Flash::restoresVerificationAndInterrupts()
         flip.kind = SimulatedUnit::FrameFault::StoredBitFlip;
         if (row.setup.contains("flip"))
             run.unit->addFrameFault(flip);
+        if (row.setup.contains(" crc") && !row.setup.contains("no crc") && !row.setup.contains("bad crc"))
+            run.unit->addFrameFault(
+                row.setup.contains("mute")
+                    ? SimulatedUnit::FrameFault::silent(SimulatedUnit::CMD_CRC_CHECK, 1, -1)
+                    : SimulatedUnit::FrameFault::refused(SimulatedUnit::CMD_CRC_CHECK, 1, -1));
         SimulatedUnit::LineFault spoilt;
         QVERIFY(SimulatedUnit::LineFault::parse("reply@0x19:1/flip@0", &spoilt));
         if (row.setup.contains("spoilt"))
@@ -741,7 +763,7 @@ void tst_Flash::restoresVerificationAndInterrupts()
         QVERIFY2(!row.setup.contains("no crc") || run.unit->framesReceived(SimulatedUnit::CMD_CRC_CHECK) == 1,
                  row.name);
         QVERIFY2(!row.setup.contains("bad crc") || run.unit->passwordsSeen() == 0, row.name);
-        if (row.exitCode == 130 || row.err.contains(erased)) {
+        if (row.exitCode == 130 || row.err.contains(erased) || row.err.contains(differs)) {
             // Stopped after the current frame of the 521 (or failed after the erase), the port released: the
             // command shown restores it, also after the unit was switched off and on, when it starts in its
             // loader.
@@ -1242,6 +1264,9 @@ void tst_Flash::stationImagesAreCheckedThenInstalled_data()
     // Rewritten in place, again and again, with another image of the same size: never a mixture.
     row("rewritten while it is read", good, "--install", 2, "IMAGE: it changed while it was read");
     row("L unit", good, "--install", 1, "is a Talvo 400 L (family L), the image is for family S: nothing");
+    row("differs after writing", good, "--install --fast", 1,
+        "Error: Verify failed: the memory of the unit does not match the image IMAGE\n|the whole image was "
+        "written, its reset vector too");
     row("installed, verified", good, "--install", 0,
         imageLines.arg(good.size()).arg(sha) + "|Version check:     skipped|Verified\nUpdate successful!\n");
     row("restored, json", good, "--recover --fast --json", 0,

@@ -117,6 +117,7 @@ void BSL_Interface::judgeWritten()
 {
     if (_outcome.failure != Failure::None)
         return;
+    _outcome.writtenWhole = true;
     // Every block went out, but the size given counts another image: progress did not end at 100.
     if (_percent != 100) {
         _outcome.failure = Failure::SizeMismatch;
@@ -371,6 +372,7 @@ BSL_Interface::Verification BSL_Interface::verifySection(uint32_t address, const
     if (end == Attempts::Stopped)
         verdict = Verification::NotRun;
     if (verdict != Verification::Matched && verdict != Verification::Unsupported)
-        endWith(end, Failure::VerifyMismatch, address);
+        endWith(end, verdict == Verification::Differs ? Failure::VerifyMismatch : Failure::VerifyUnanswered,
+                address);
     return verdict;
 }

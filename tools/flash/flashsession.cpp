@@ -31,7 +31,7 @@ namespace {
 // A second interrupt within this time after the warning stops a running installation.
 const qint64 STOP_CONFIRM_MS = 5000;
 
-const char *const VERIFY_FAILED = "Verify failed: the memory of the unit does not match the carried firmware";
+const char *const VERIFY_FAILED = "Verify failed: the memory of the unit does not match %1";
 const char *const IMAGE_DAMAGED = "the carried firmware is damaged (%1): nothing was written to the unit";
 
 #ifndef Q_OS_WIN
@@ -273,8 +273,8 @@ int FlashSession::install()
     _driver->install();
     const bool ok = awaitInstallation();
     const InstallOutcome outcome = _driver->outcome();
-    if (outcome.failure == InstallOutcome::Failure::CannotVerify)
-        return unverified(QStringLiteral("Update"));
+    if (_driver->cannotVerify())
+        return unverified(QStringLiteral("Update"), outcome);
     const bool checked = outcome.phase == InstallOutcome::Phase::Verifying;
     if (checked)
         _report.event(QStringLiteral("verify"), {{QStringLiteral("ok"), Report::json(ok)}});
@@ -288,7 +288,21 @@ int FlashSession::install()
         const bool mismatch = outcome.failure == InstallOutcome::Failure::VerifyMismatch;
         const QString reason = mismatch ? QStringLiteral("verify-failed") : QStringLiteral("failed");
         if (mismatch)
-            _report.error(QStringLiteral("Error: ") + QString::fromLatin1(VERIFY_FAILED));
+            _report.error(QStringLiteral("Error: ") + QString::fromLatin1(VERIFY_FAILED).arg(imageName()));
+        if (outcome.writtenWhole) {
+            // Every block was confirmed, the reset vector among them: the unit starts what it holds.
+            _report.error(
+                QStringLiteral("Error: Update failed: the whole image was written, its reset vector "
+                               "too, so the unit starts what its memory holds, and that differs "
+                               "from the image. Install it again; should the unit then be found in "
+                               "its loader, restore it with"));
+            _report.error(
+                QStringLiteral("  ") +
+                recoverCommand(static_cast<TargetInfo::eTARGET_TYPE>(_driver->modelType()), portOfUnit()));
+            return finish(EXIT_FAILED, reason,
+                          QStringLiteral("Update failed: the memory of the unit differs from the image "
+                                         "written; install it again"));
+        }
         if (!_driver->erased())
             return fail(EXIT_FAILED, reason, QStringLiteral("Update failed before the unit was erased"));
         // The loader erased the unit: only a restore brings its firmware back.
@@ -341,8 +355,8 @@ int FlashSession::recover()
                 .arg(port, notNoted));
     }
     const InstallOutcome outcome = _driver->outcome();
-    if (outcome.failure == InstallOutcome::Failure::CannotVerify)
-        return unverified(QStringLiteral("Restore"));
+    if (_driver->cannotVerify())
+        return unverified(QStringLiteral("Restore"), outcome);
     if (outcome.phase == InstallOutcome::Phase::Verifying)
         _report.event(QStringLiteral("verify"), {{QStringLiteral("ok"), Report::json(ok)}});
     if (ok) {
@@ -373,8 +387,12 @@ int FlashSession::recover()
     }
     const bool mismatch = outcome.failure == InstallOutcome::Failure::VerifyMismatch;
     if (mismatch)
-        _report.error(QStringLiteral("Error: ") + QString::fromLatin1(VERIFY_FAILED));
-    _report.error(QStringLiteral("Error: Restore failed; the unit stays in its loader. Try again with"));
+        _report.error(QStringLiteral("Error: ") + QString::fromLatin1(VERIFY_FAILED).arg(imageName()));
+    _report.error(
+        outcome.writtenWhole
+            ? QStringLiteral("Error: Restore failed: the whole image was written, but the memory of "
+                             "the unit differs from it. Try again with")
+            : QStringLiteral("Error: Restore failed; the unit stays in its loader. Try again with"));
     _report.error(QStringLiteral("  ") + recoverCommand(_recoverFamily, port));
     return finish(EXIT_FAILED, mismatch ? QStringLiteral("verify-failed") : QStringLiteral("failed"),
                   QStringLiteral("Restore failed"));
@@ -387,15 +405,28 @@ bool FlashSession::stopped(const InstallOutcome &outcome) const
     return outcome.failure == InstallOutcome::Failure::Stopped || _stopping;
 }
 
-int FlashSession::unverified(const QString &what)
+int FlashSession::unverified(const QString &what, const InstallOutcome &outcome)
 {
     _report.event(QStringLiteral("verify"), {{QStringLiteral("ok"), QStringLiteral("null")}});
-    _report.error(QStringLiteral("Warning: this loader cannot verify (it does not know the CRC command): the "
-                                 "loader confirmed every block as written, but the memory was not checked "
-                                 "against the image"));
+    const bool unanswered = outcome.failure == InstallOutcome::Failure::VerifyUnanswered;
+    _report.error(unanswered
+                      ? QStringLiteral("Warning: the CRC check got no usable answer from the loader: "
+                                       "it confirmed every block of the image as written, but the "
+                                       "memory could not be checked against the image")
+                      : QStringLiteral("Warning: this loader cannot verify (it does not know the CRC "
+                                       "command): the loader confirmed every block as written, but the "
+                                       "memory was not checked against the image"));
     const QString message = what + QStringLiteral(" written, not verified");
     _report.result(message);
-    return finish(EXIT_UNVERIFIED, QStringLiteral("cannot-verify"), message);
+    return finish(EXIT_UNVERIFIED,
+                  unanswered ? QStringLiteral("verify-unanswered") : QStringLiteral("cannot-verify"),
+                  message);
+}
+
+QString FlashSession::imageName() const
+{
+    return _imagePath.isEmpty() ? QStringLiteral("the carried firmware")
+                                : QStringLiteral("the image %1").arg(_imagePath);
 }
 
 bool FlashSession::awaitInstallation()

@@ -52,7 +52,8 @@ const char *const DESCRIPTION =
     "  4    a unit was found but cannot be used: no access, held by another program, not\n"
     "       understood, or in its loader (without --recover)\n"
     "  5    written whole, but the unit's loader cannot verify (it does not know the CRC\n"
-    "       command): --verify, --fast and --recover could not check the memory\n"
+    "       command, or gave the check no usable answer): --verify, --fast and --recover\n"
+    "       could not check the memory\n"
     "  130  stopped by the user";
 
 // The program's version and the firmware versions it carries.
