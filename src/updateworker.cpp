@@ -291,7 +291,7 @@ void UpdateWorker::restoreWith(const QString &firmware, unsigned int size)
 bool UpdateWorker::probeLoader()
 {
     bool inLoader = false;
-    for (int attempt = 0; attempt < PROBE_ATTEMPTS && !inLoader; ++attempt)
+    for (int attempt = 0; attempt < PROBE_ATTEMPTS && !inLoader && !searchStopped(); ++attempt)
         inLoader = _bslInterface->txBslVersion();
     return inLoader;
 }
@@ -442,8 +442,9 @@ bool UpdateWorker::getFirmwareVersion()
     if (searchStopped())
         return false;
     // Nothing but a loader could have been talking: a unit without its application stays in its
-    // loader, which answers its own version command.
-    if (_bslInterface->txBslVersion()) {
+    // loader, which answers its own version command; asked again, as a restore asks it, when a busy
+    // machine spoils or delays the one answer.
+    if (probeLoader()) {
         qCDebug(lcWorker).noquote() << LABEL_DEVICE_AVAILABLE << "a Talvo unit in its loader on"
                                     << _probedPort.portName;
         reportProbe(PortInLoader, told);
