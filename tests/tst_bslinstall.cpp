@@ -19,7 +19,7 @@ struct Scenario
     SimulatedUnit::PasswordPolicy policy = SimulatedUnit::PasswordPolicy::Faithful;
     bool silent = false;
     Faults faults;
-    QString image = "small"; // "small", "aligned", "crc-ee", "zz", "no q" or "missing"
+    QString image = "small"; // "small", "aligned", "crc-ee", "32k", "zz", "no q" or "missing"
     int sizeShortfall = 0;   // bytes the caller's size falls short of the image's
     bool knowsCrcCheck = true;
     int stopAtPercent = -1; // a stop request as the progress first reaches this
@@ -202,6 +202,10 @@ const QMap<QString, Scenario> &scenarios()
     all["fast: a loader without the CRC command cannot verify"].knowsCrcCheck = false;
     all["fast: a CRC check left unanswered is no difference"] =
         withFaults({fault(Kind::Silence, CRC_CHECK, 1, -1)});
+    // A busy machine delays each reply by 20 ms: a check must still begin within the read's 40 ms.
+    all["fast: a long section checked in pieces, each reply late"] =
+        withFaults({SimulatedUnit::FrameFault::late(CRC_CHECK, 1, 20, -1)});
+    all["fast: a long section checked in pieces, each reply late"].image = "32k";
     all["fast: a CRC check refused is no difference"] =
         withFaults({fault(Kind::RefuseAck, CRC_CHECK, 1, -1)});
     // A damaged image is refused before the first frame, naming the line.
@@ -243,6 +247,8 @@ void tst_BslInstall::install(const Scenario &scenario)
                  ((SimulatedUnit::crc16(bytes) & 0xFF) != 0xEE));
         sections = TestImage::Sections{{0x8000, bytes}};
     }
+    if (scenario.image == "32k") // one section that a loader needs about 33 ms to read whole
+        sections = TestImage::Sections{{0x8000, TestImage::randomBytes(0x8000, 7)}};
     QByteArray text = TestImage::write(sections);
     text = scenario.image == "zz"     ? text.replace(10, 2, "ZZ")
            : scenario.image == "no q" ? text.chopped(3)
@@ -351,6 +357,9 @@ void tst_BslInstall::installationOutcomes_data()
         << 5 << 100;
     row("fast: a loader without the CRC command cannot verify")
         << ended(Failure::CannotVerify, Phase::Verifying, erased, 732, 0, Verification::Unsupported) << 2 << 5
+        << 100;
+    row("fast: a long section checked in pieces, each reply late")
+        << ended(Failure::None, Phase::Verifying, erased, 0x8000, 0, Verification::Matched) << 2 << 137
         << 100;
     row("fast: a CRC check left unanswered is no difference")
         << ended(Failure::VerifyUnanswered, Phase::Verifying, erased, 732, 0x8000, Verification::NoAnswer)
