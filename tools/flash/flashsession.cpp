@@ -293,15 +293,19 @@ int FlashSession::install()
             // Every block was confirmed, the reset vector among them: the unit starts what it holds.
             _report.error(
                 QStringLiteral("Error: Update failed: the whole image was written, its reset vector "
-                               "too, so the unit starts what its memory holds, and that differs "
-                               "from the image. Install it again; should the unit then be found in "
-                               "its loader, restore it with"));
+                               "too, so the unit starts what its memory holds, %1. Install it "
+                               "again; should the unit then be found in its loader, restore it with")
+                    .arg(mismatch ? QStringLiteral("and that differs from the image")
+                                  : QStringLiteral("which was not checked")));
             _report.error(
                 QStringLiteral("  ") +
                 recoverCommand(static_cast<TargetInfo::eTARGET_TYPE>(_driver->modelType()), portOfUnit()));
             return finish(EXIT_FAILED, reason,
-                          QStringLiteral("Update failed: the memory of the unit differs from the image "
-                                         "written; install it again"));
+                          mismatch
+                              ? QStringLiteral("Update failed: the memory of the unit differs from the "
+                                               "image written; install it again")
+                              : QStringLiteral("Update failed after the whole image was written; install "
+                                               "it again"));
         }
         if (!_driver->erased())
             return fail(EXIT_FAILED, reason, QStringLiteral("Update failed before the unit was erased"));
@@ -390,8 +394,9 @@ int FlashSession::recover()
         _report.error(QStringLiteral("Error: ") + QString::fromLatin1(VERIFY_FAILED).arg(imageName()));
     _report.error(
         outcome.writtenWhole
-            ? QStringLiteral("Error: Restore failed: the whole image was written, but the memory of "
-                             "the unit differs from it. Try again with")
+            ? QStringLiteral("Error: Restore failed: the whole image was written, but %1. Try again with")
+                  .arg(mismatch ? QStringLiteral("the memory of the unit differs from it")
+                                : QStringLiteral("it was not checked"))
             : QStringLiteral("Error: Restore failed; the unit stays in its loader. Try again with"));
     _report.error(QStringLiteral("  ") + recoverCommand(_recoverFamily, port));
     return finish(EXIT_FAILED, mismatch ? QStringLiteral("verify-failed") : QStringLiteral("failed"),
