@@ -272,11 +272,11 @@ double installationMinimumMs(const QString &image, int *blocks, bool fast)
     }
     if (!fast)
         return minimumMs;
-    // Fast replies are always verified: one CRC check per contiguous section, in pieces of 32 KiB,
+    // Fast replies are always verified: one CRC check per contiguous section, in pieces of 4 KiB,
     // whose data reply is 8 bytes.
     for (const int length : sections) {
-        for (int offset = 0; offset < length; offset += 0x8000) {
-            const int piece = std::min(0x8000, length - offset);
+        for (int offset = 0; offset < length; offset += 0x1000) {
+            const int piece = std::min(0x1000, length - offset);
             minimumMs += (5 + 6 + 1 + 8) * byteMs + std::max(timing.commandUs, piece) / 1e3;
         }
     }

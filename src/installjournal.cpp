@@ -3,6 +3,7 @@
 #include "logcategories.h"
 #include "nativepath.h"
 #include "plainfile.h"
+#include "portenumerator.h"
 #include "targetinfo.h"
 #include "userfolder.h"
 
@@ -10,7 +11,6 @@
 #include <QFile>
 #include <QHash>
 #include <QList>
-#include <QLockFile>
 #include <QStringList>
 
 namespace InstallJournal {
@@ -195,6 +195,21 @@ void setProblem(QString *problem, const QString &text)
         *problem = text;
 }
 
+// A serial number that more than one port shows now names no one unit: the entry of one unit
+// would choose the firmware of another. Such a number is neither read nor written.
+bool sharedSerialNumber(const QString &serialNumber, QString *problem, const char *refusal)
+{
+    QStringList ports;
+    if (PortEnumerator::identifiesOneUnit(serialNumber, &ports))
+        return false;
+    const QString why = QStringLiteral("the USB serial number %1 is shown by more than one port (%2): it "
+                                       "identifies no unit")
+                            .arg(serialNumber, ports.join(QStringLiteral(", ")));
+    setProblem(problem, why);
+    qCWarning(lcController).noquote() << "Journal" << QDir::toNativeSeparators(path()) << refusal << why;
+    return true;
+}
+
 // The journal as it stands, when it can be used: a missing one is empty.
 bool load(const QString &file, QByteArray *content, QString *problem, const char *refusal)
 {
@@ -210,10 +225,11 @@ bool load(const QString &file, QByteArray *content, QString *problem, const char
     return false;
 }
 
-// Writes the journal with the unit's sections taken out and `added` appended.
-// How long a change waits for another run's change of the journal (a few file operations).
-const int LOCK_WAIT_MS = 10000;
+// How long a change waits for another run's change of the journal (a few file operations, each
+// flushed to disk); longer, and the unit counts as not noted.
+const int LOCK_WAIT_MS = 2000;
 
+// Writes the journal with the unit's sections taken out and `added` appended.
 bool rewrite(const QString &serialNumber, const QByteArray &added, QString *problem)
 {
     const QString file = path();
@@ -229,12 +245,14 @@ bool rewrite(const QString &serialNumber, const QByteArray &added, QString *prob
         return false;
     }
     const QString lockFile = file + QStringLiteral(".lock");
-    QLockFile lock(lockFile);
-    if (!lock.tryLock(LOCK_WAIT_MS)) {
-        setProblem(problem,
-                   QStringLiteral("its lock %1 cannot be taken").arg(QDir::toNativeSeparators(lockFile)));
-        qCWarning(lcController).noquote() << "Journal" << QDir::toNativeSeparators(file) << "not written:"
-                                          << "its lock cannot be taken";
+    PlainFile::Lock lock;
+    std::string lockWhy;
+    if (lock.take(nativePath(lockFile), LOCK_WAIT_MS, &lockWhy) != PlainFile::Outcome::Done) {
+        const QString why = QStringLiteral("its lock %1 cannot be taken (%2)")
+                                .arg(QDir::toNativeSeparators(lockFile), QString::fromStdString(lockWhy));
+        setProblem(problem, why);
+        qCWarning(lcController).noquote()
+            << "Journal" << QDir::toNativeSeparators(file) << "not written:" << why;
         return false;
     }
     if (!load(file, &content, problem, "left alone:"))
@@ -274,7 +292,7 @@ QString path()
 bool write(const Entry &entry, QString *problem)
 {
     setProblem(problem, QString());
-    if (entry.serialNumber.isEmpty())
+    if (entry.serialNumber.isEmpty() || sharedSerialNumber(entry.serialNumber, problem, "not written:"))
         return false;
     // The entry must be on disk before the erase that it is about: replace() flushes it.
     return rewrite(entry.serialNumber, sectionText(entry), problem);
@@ -289,6 +307,8 @@ Entry read(const QString &serialNumber, QString *problem)
     if (serialNumber.isEmpty() || file.isEmpty())
         return entry;
     entry.serialNumber = serialNumber;
+    if (sharedSerialNumber(serialNumber, problem, "not read, the unit counts as not noted:"))
+        return entry;
     if (!load(file, &content, problem, "not read, the unit counts as not noted:"))
         return entry;
     QStringList families;
@@ -326,7 +346,10 @@ Entry read(const QString &serialNumber, QString *problem)
 bool clear(const QString &serialNumber, QString *problem)
 {
     setProblem(problem, QString());
-    return serialNumber.isEmpty() || rewrite(serialNumber, QByteArray(), problem);
+    if (serialNumber.isEmpty())
+        return true;
+    return !sharedSerialNumber(serialNumber, problem, "left alone:") &&
+           rewrite(serialNumber, QByteArray(), problem);
 }
 
 } // namespace InstallJournal

@@ -28,6 +28,9 @@ const int MAX_JOURNAL_BYTES = 1 << 20;
 // The journal's file; empty when the per-user folder is unknown.
 QString path();
 
+// A serial number that more than one port shows right now (PortEnumerator::identifiesOneUnit)
+// identifies no unit: the journal is neither read nor written for it, and `problem` says so.
+//
 // Notes the unit, keeping the other units' sections; false when it could not be written (with
 // why in `problem`). A unit without a serial number is not noted: nothing could tell it from
 // another unit later.

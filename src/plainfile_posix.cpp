@@ -2,8 +2,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,7 +67,119 @@ std::string folderOf(const Path &path)
                                       : path.substr(0, slash);
 }
 
+long long nowMs(clockid_t clock)
+{
+    timespec now;
+    ::clock_gettime(clock, &now);
+    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+bool sameState(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// Everything from offset 0 up to maxBytes + 1 bytes (one more shows a file larger than allowed).
+bool readFrom(int fd, std::size_t maxBytes, std::string *content)
+{
+    content->clear();
+    char buffer[16384];
+    for (off_t offset = 0; content->size() <= maxBytes;) {
+        const ssize_t got = ::pread(fd, buffer, sizeof buffer, offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+        content->append(buffer, std::size_t(got));
+        offset += got;
+    }
+    return true;
+}
+
+// A file written this recently may still be being written.
+const long long RECENT_MS = 2000;
+// It must then stay unchanged this long before it is read,
+const long long STEADY_MS = 300;
+// and give up changing within this.
+const long long SETTLE_LIMIT_MS = 3000;
+const char *const CHANGED = "it changed while it was read (another program writes it)";
+
 } // namespace
+
+Outcome readUnchanged(const Path &path, std::size_t maxBytes, std::string *content, std::string *why)
+{
+    content->clear();
+    struct stat before;
+    if (::stat(path.c_str(), &before) != 0) {
+        setWhy(why, std::strerror(errno));
+        return errno == ENOENT ? Outcome::Missing : Outcome::Failed;
+    }
+    if (!notRegular(before).empty()) {
+        setWhy(why, notRegular(before));
+        return Outcome::Refused;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        setWhy(why, std::strerror(error));
+        return error == ENOENT ? Outcome::Missing : Outcome::Failed;
+    }
+    Outcome outcome = Outcome::Done;
+    if (::fstat(fd, &before) != 0) {
+        setWhy(why, std::strerror(errno));
+        outcome = Outcome::Failed;
+    } else if (!notRegular(before).empty()) {
+        setWhy(why, notRegular(before));
+        outcome = Outcome::Refused;
+    }
+    const long long start = nowMs(CLOCK_MONOTONIC);
+    long long steadySince = start;
+    const auto recent = [](const struct stat &info) {
+        const long long changed = info.st_ctim.tv_sec * 1000LL + info.st_ctim.tv_nsec / 1000000;
+        return std::llabs(nowMs(CLOCK_REALTIME) - changed) < RECENT_MS;
+    };
+    while (outcome == Outcome::Done && recent(before) && nowMs(CLOCK_MONOTONIC) - steadySince < STEADY_MS) {
+        struct stat now;
+        const timespec step{0, 50 * 1000 * 1000};
+        ::nanosleep(&step, nullptr);
+        if (::fstat(fd, &now) != 0) {
+            setWhy(why, std::strerror(errno));
+            outcome = Outcome::Failed;
+        } else if (!sameState(now, before)) {
+            before = now;
+            steadySince = nowMs(CLOCK_MONOTONIC);
+            if (steadySince - start > SETTLE_LIMIT_MS) {
+                setWhy(why, CHANGED);
+                outcome = Outcome::Changed;
+            }
+        }
+    }
+    std::string again;
+    struct stat after;
+    if (outcome != Outcome::Done) {
+    } else if (std::size_t(before.st_size) > maxBytes) {
+        setWhy(why, tooLarge(maxBytes));
+        outcome = Outcome::Refused;
+    } else if (!readFrom(fd, maxBytes, content) || !readFrom(fd, maxBytes, &again) ||
+               ::fstat(fd, &after) != 0) {
+        setWhy(why, std::strerror(errno));
+        outcome = Outcome::Failed;
+    } else if (!sameState(before, after) || *content != again) {
+        setWhy(why, CHANGED);
+        outcome = Outcome::Changed;
+    } else if (content->size() > maxBytes) {
+        setWhy(why, tooLarge(maxBytes));
+        outcome = Outcome::Refused;
+    }
+    ::close(fd);
+    if (outcome != Outcome::Done)
+        content->clear();
+    return outcome;
+}
 
 Outcome read(const Path &path, std::size_t maxBytes, std::string *content, std::string *why)
 {
@@ -181,6 +296,77 @@ int openToAppend(const Path &path, std::string *why, Links links)
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
+}
+
+Outcome Lock::take(const Path &path, int waitMs, std::string *why)
+{
+    release();
+    timespec start;
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    const auto elapsedMs = [&start] {
+        timespec now;
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        return (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
+    };
+    for (;;) {
+        // Opening a FIFO or a serial port is already harm: the name is looked at first.
+        struct stat info;
+        if (::lstat(path.c_str(), &info) == 0 && !notRegular(info).empty()) {
+            setWhy(why, notRegular(info));
+            return Outcome::Refused;
+        }
+        const int fd =
+            ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            const int error = errno;
+            setWhy(why, error == ELOOP ? std::string("it is a symbolic link") : std::strerror(error));
+            return error == ELOOP ? Outcome::Refused : Outcome::Failed;
+        }
+        const bool statted = ::fstat(fd, &info) == 0;
+        if (!statted || !notRegular(info).empty()) {
+            setWhy(why, statted ? notRegular(info) : std::string(std::strerror(errno)));
+            ::close(fd);
+            return statted ? Outcome::Refused : Outcome::Failed;
+        }
+        int locked;
+        while ((locked = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && (errno == EWOULDBLOCK || errno == EINTR) &&
+               elapsedMs() < waitMs) {
+            const timespec step{0, 20 * 1000 * 1000};
+            ::nanosleep(&step, nullptr);
+        }
+        if (locked != 0) {
+            const int error = errno;
+            ::close(fd);
+            setWhy(why, error == EWOULDBLOCK || error == EINTR
+                            ? "another run has held it for more than " + std::to_string(waitMs) + " ms"
+                            : std::string(std::strerror(error)));
+            return Outcome::Failed;
+        }
+        // The holder before removes the file as it lets go: a lock on a name no longer there
+        // excludes nobody, so it is taken again on the file that has the name now.
+        struct stat named;
+        if (::lstat(path.c_str(), &named) == 0 && named.st_dev == info.st_dev &&
+            named.st_ino == info.st_ino) {
+            _path = path;
+            _handle = fd;
+            return Outcome::Done;
+        }
+        ::close(fd);
+        if (elapsedMs() >= waitMs) {
+            setWhy(why, "it was replaced again and again for " + std::to_string(waitMs) + " ms");
+            return Outcome::Failed;
+        }
+    }
+}
+
+void Lock::release()
+{
+    if (_handle < 0)
+        return;
+    // Removed while still held: whoever opened it meanwhile sees that it lost its name.
+    ::unlink(_path.c_str());
+    ::close(int(_handle));
+    _handle = -1;
 }
 
 bool isOpenOn(const Path &path, int fd, bool *appends)

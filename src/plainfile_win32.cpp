@@ -94,7 +94,125 @@ bool sameIdentity(HANDLE a, HANDLE b)
            first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
 }
 
+bool sameState(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMATION &b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow && a.nFileSizeHigh == b.nFileSizeHigh &&
+           a.nFileSizeLow == b.nFileSizeLow && CompareFileTime(&a.ftLastWriteTime, &b.ftLastWriteTime) == 0;
+}
+
+// Everything from offset 0 up to maxBytes + 1 bytes (one more shows a file larger than allowed).
+bool readFrom(HANDLE file, std::size_t maxBytes, std::string *content)
+{
+    content->clear();
+    char buffer[16384];
+    for (unsigned long long offset = 0; content->size() <= maxBytes;) {
+        OVERLAPPED at = {};
+        at.Offset = DWORD(offset);
+        at.OffsetHigh = DWORD(offset >> 32);
+        DWORD got = 0;
+        if (!ReadFile(file, buffer, sizeof buffer, &got, &at))
+            return GetLastError() == ERROR_HANDLE_EOF;
+        if (got == 0)
+            break;
+        content->append(buffer, got);
+        offset += got;
+    }
+    return true;
+}
+
+unsigned long long ticksOf(const FILETIME &time)
+{
+    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// As in plainfile_posix.cpp: recently written, steady for, settled within (ms).
+const unsigned long long RECENT_MS = 2000, STEADY_MS = 300, SETTLE_LIMIT_MS = 3000;
+const char *const CHANGED = "it changed while it was read (another program writes it)";
+
 } // namespace
+
+Outcome readUnchanged(const Path &path, std::size_t maxBytes, std::string *content, std::string *why)
+{
+    content->clear();
+    if (namesDevice(path)) {
+        setWhy(why, A_DEVICE);
+        return Outcome::Refused;
+    }
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const bool missing = isMissing(GetLastError());
+        setWhy(why, lastError());
+        return missing ? Outcome::Missing : Outcome::Failed;
+    }
+    // The user named it: a link to a regular file is followed.
+    if (!notRegular(attributes & ~DWORD(FILE_ATTRIBUTE_REPARSE_POINT)).empty()) {
+        setWhy(why, notRegular(attributes & ~DWORD(FILE_ATTRIBUTE_REPARSE_POINT)));
+        return Outcome::Refused;
+    }
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const bool missing = isMissing(GetLastError());
+        setWhy(why, lastError());
+        return missing ? Outcome::Missing : Outcome::Failed;
+    }
+    Outcome outcome = Outcome::Done;
+    BY_HANDLE_FILE_INFORMATION before = {}, after = {};
+    const std::string what = notRegular(file);
+    if (!what.empty()) {
+        setWhy(why, what);
+        outcome = Outcome::Refused;
+    } else if (!GetFileInformationByHandle(file, &before)) {
+        setWhy(why, lastError());
+        outcome = Outcome::Failed;
+    }
+    const auto recent = [](const BY_HANDLE_FILE_INFORMATION &info) {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        const unsigned long long a = ticksOf(now), b = ticksOf(info.ftLastWriteTime);
+        return (a > b ? a - b : b - a) / 10000 < RECENT_MS;
+    };
+    const ULONGLONG start = GetTickCount64();
+    ULONGLONG steadySince = start;
+    while (outcome == Outcome::Done && recent(before) && GetTickCount64() - steadySince < STEADY_MS) {
+        Sleep(50);
+        if (!GetFileInformationByHandle(file, &after)) {
+            setWhy(why, lastError());
+            outcome = Outcome::Failed;
+        } else if (!sameState(after, before)) {
+            before = after;
+            steadySince = GetTickCount64();
+            if (steadySince - start > SETTLE_LIMIT_MS) {
+                setWhy(why, CHANGED);
+                outcome = Outcome::Changed;
+            }
+        }
+    }
+    const unsigned long long size =
+        (static_cast<unsigned long long>(before.nFileSizeHigh) << 32) | before.nFileSizeLow;
+    std::string again;
+    if (outcome != Outcome::Done) {
+    } else if (size > maxBytes) {
+        setWhy(why, tooLarge(maxBytes));
+        outcome = Outcome::Refused;
+    } else if (!readFrom(file, maxBytes, content) || !readFrom(file, maxBytes, &again) ||
+               !GetFileInformationByHandle(file, &after)) {
+        setWhy(why, lastError());
+        outcome = Outcome::Failed;
+    } else if (!sameState(before, after) || *content != again) {
+        setWhy(why, CHANGED);
+        outcome = Outcome::Changed;
+    } else if (content->size() > maxBytes) {
+        setWhy(why, tooLarge(maxBytes));
+        outcome = Outcome::Refused;
+    }
+    CloseHandle(file);
+    if (outcome != Outcome::Done)
+        content->clear();
+    return outcome;
+}
 
 Outcome read(const Path &path, std::size_t maxBytes, std::string *content, std::string *why)
 {
@@ -222,6 +340,60 @@ int openToAppend(const Path &path, std::string *why, Links links)
         CloseHandle(file);
     }
     return fd;
+}
+
+Outcome Lock::take(const Path &path, int waitMs, std::string *why)
+{
+    release();
+    const DWORD attributes = namesDevice(path) ? FILE_ATTRIBUTE_DEVICE : GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !notRegular(attributes).empty()) {
+        setWhy(why, notRegular(attributes));
+        return Outcome::Refused;
+    }
+    // The link itself, should one have taken the name's place since; never a pipe's wait.
+    const HANDLE file = CreateFileW(
+        path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        setWhy(why, lastError());
+        return Outcome::Failed;
+    }
+    const std::string what = notRegular(file);
+    if (!what.empty()) {
+        setWhy(why, what);
+        CloseHandle(file);
+        return Outcome::Refused;
+    }
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        OVERLAPPED whole = {};
+        if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) {
+            _path = path;
+            _handle = reinterpret_cast<intptr_t>(file);
+            return Outcome::Done;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_LOCK_VIOLATION || GetTickCount64() - start >= ULONGLONG(waitMs)) {
+            setWhy(why, error == ERROR_LOCK_VIOLATION
+                            ? "another run has held it for more than " + std::to_string(waitMs) + " ms"
+                            : systemErrorWords(error));
+            CloseHandle(file);
+            return Outcome::Failed;
+        }
+        Sleep(20);
+    }
+}
+
+void Lock::release()
+{
+    if (_handle < 0)
+        return;
+    // The file stays: a name removed while another process waits for it would not exclude it.
+    const HANDLE file = reinterpret_cast<HANDLE>(static_cast<intptr_t>(_handle));
+    OVERLAPPED whole = {};
+    UnlockFileEx(file, 0, 1, 0, &whole);
+    CloseHandle(file);
+    _handle = -1;
 }
 
 bool isOpenOn(const Path &path, int fd, bool *appends)

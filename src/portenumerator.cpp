@@ -61,6 +61,22 @@ QString usbLocationOf(const QSerialPortInfo &info)
 
 namespace PortEnumerator {
 
+namespace {
+
+// The system's ports, each with its place on the USB.
+QList<PortInfo> systemPorts()
+{
+    QList<PortInfo> ports;
+    const QList<QSerialPortInfo> system = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : system) {
+        ports.append(PortInfo(info));
+        ports.last().usbLocation = usbLocationOf(info);
+    }
+    return ports;
+}
+
+} // namespace
+
 QList<PortInfo> availablePorts()
 {
     QList<PortInfo> extras;
@@ -72,14 +88,8 @@ QList<PortInfo> availablePorts()
     }
 
     QList<PortInfo> ports;
-    if (includeSystem) {
-        const QList<QSerialPortInfo> system = QSerialPortInfo::availablePorts();
-        for (const QSerialPortInfo &info : system) {
-            ports.append(PortInfo(info));
-            ports.last().usbLocation = usbLocationOf(info);
-        }
-        ports.append(portsOfEnvironment());
-    }
+    if (includeSystem)
+        ports = systemPorts() + portsOfEnvironment();
     ports.append(extras);
     return ports;
 }
@@ -93,6 +103,41 @@ PortInfo listedPort(const QString &path)
             return port;
     }
     return PortInfo();
+}
+
+QList<PortInfo> portsWithSerialNumber(const QString &serialNumber)
+{
+    QList<PortInfo> extras;
+    {
+        QMutexLocker locker(&registryMutex);
+        extras = extraPorts;
+    }
+    QList<PortInfo> found;
+    QStringList devices;
+    for (const PortInfo &port : systemPorts() + portsOfEnvironment() + extras) {
+        if (serialNumber.isEmpty() || port.serialNumber != serialNumber ||
+            !matches(port, UnitIdentifiers::VENDOR, UnitIdentifiers::PRODUCT))
+            continue;
+        // A device given by a link, or listed both by the system and by name, is one port.
+        const QString canonical = QFileInfo(port.systemLocation).canonicalFilePath();
+        const QString device = canonical.isEmpty() ? port.systemLocation : canonical;
+        if (devices.contains(device))
+            continue;
+        devices << device;
+        found << port;
+    }
+    return found;
+}
+
+bool identifiesOneUnit(const QString &serialNumber, QStringList *ports)
+{
+    const QList<PortInfo> showing = portsWithSerialNumber(serialNumber);
+    if (ports) {
+        ports->clear();
+        for (const PortInfo &port : showing)
+            *ports << userPath(port.portName, port.systemLocation);
+    }
+    return !serialNumber.isEmpty() && showing.size() <= 1;
 }
 
 bool matches(const PortInfo &port, int vendor, int product)

@@ -3,6 +3,7 @@
 #include "PortInfo.h"
 
 #include <QList>
+#include <QStringList>
 
 // The serial ports the worker walks. By default these are the ports that Qt's serial-port
 // enumeration lists; tools and tests can add ports that Qt cannot see (a simulated unit's
@@ -24,6 +25,14 @@ PortInfo listedPort(const QString &path);
 
 // Whether the port carries these USB identifiers; one without an identifier counts as 0 there.
 bool matches(const PortInfo &port, int vendor, int product);
+
+// The ports with the unit's USB identifiers that show this USB serial number right now, each device
+// once: the system's ports and the extra ones, also while the system's are left out of
+// availablePorts() (a run on one device given by name still sees the others). A serial number that
+// more than one port shows identifies no unit: cheap bridges, and units of one batch, share them.
+QList<PortInfo> portsWithSerialNumber(const QString &serialNumber);
+// Whether the serial number is that of one unit only: not empty, and shown by no two ports.
+bool identifiesOneUnit(const QString &serialNumber, QStringList *ports = nullptr);
 
 // Whether availablePorts() lists a port with both USB identifiers right now.
 bool hasPortWithIdentifiers(quint16 vendor, quint16 product);

@@ -56,15 +56,22 @@ public:
     QString versionCurrent() const { return _target.version(); }
     QString versionNew() const { return _target.firmwareVersion(); }
     SearchFailure searchFailure() const;
-    // The last installation or restore was written whole, but the loader cannot verify it.
-    bool cannotVerify() const { return _outcome.failure == InstallOutcome::Failure::CannotVerify; }
+    // The last installation or restore was written whole, every block confirmed, but its memory
+    // could not be checked: the loader cannot verify, or left the check unanswered. Nothing is
+    // known to differ.
+    bool cannotVerify() const
+    {
+        return _outcome.failure == InstallOutcome::Failure::CannotVerify ||
+               _outcome.failure == InstallOutcome::Failure::VerifyUnanswered;
+    }
     // The family (TargetInfo::eTARGET_TYPE) and model that the journal holds for the unit that the
     // last search found in its loader; 0 and empty when the journal does not know it.
     int restoreFamily() const;
     QString restoreModel() const;
     // The last installation or restore failed with the unit's firmware gone: its loader had erased
-    // it (a refused password, a mass erase) or found it blank.
-    bool erased() const { return !_outcome.succeeded() && _outcome.erased; }
+    // it (a refused password, a mass erase) or found it blank, and the image did not reach it whole
+    // (a whole image, reset vector included, is started, whatever its check found).
+    bool erased() const { return !_outcome.succeeded() && _outcome.erased && !_outcome.writtenWhole; }
     // The family table as the scenes read it, one map per family in the table's order: family
     // (TargetInfo::eTARGET_TYPE), letter, picture, caption and restartNote (in English: the scenes
     // translate them in context "Families"), batteryTip.

@@ -8,6 +8,7 @@
 #include "portenumerator.h"
 
 #include <QDebug>
+#include <QFileInfo>
 #include <QMetaEnum>
 #include <QRegularExpression>
 
@@ -37,12 +38,30 @@ bool onlyLoaderRefusals(const QByteArray &received)
     });
 }
 
+// The other ports that show the port's USB serial number now; empty when it identifies its unit.
+QStringList sharingPorts(const PortInfo &port)
+{
+    QStringList others;
+    if (port.serialNumber.isEmpty() || PortEnumerator::identifiesOneUnit(port.serialNumber, &others))
+        return QStringList();
+    const auto device = [](const QString &path) {
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        return canonical.isEmpty() ? path : canonical;
+    };
+    const QString self = device(PortEnumerator::userPath(port.portName, port.systemLocation));
+    others.erase(std::remove_if(others.begin(), others.end(),
+                                [&](const QString &other) { return device(other) == self; }),
+                 others.end());
+    return others;
+}
+
 ProbeResult probeOf(const PortInfo &port, UpdateWorker::PortReason reason)
 {
     ProbeResult probe;
     probe.port = port.portName;
     probe.location = port.systemLocation;
     probe.serialNumber = port.serialNumber;
+    probe.serialNumberSharedWith = sharingPorts(port);
     probe.usbLocation = port.usbLocation;
     probe.reason = reason;
     return probe;
@@ -272,7 +291,7 @@ void UpdateWorker::restoreWith(const QString &firmware, unsigned int size)
 bool UpdateWorker::probeLoader()
 {
     bool inLoader = false;
-    for (int attempt = 0; attempt < PROBE_ATTEMPTS && !inLoader; ++attempt)
+    for (int attempt = 0; attempt < PROBE_ATTEMPTS && !inLoader && !searchStopped(); ++attempt)
         inLoader = _bslInterface->txBslVersion();
     return inLoader;
 }
@@ -423,8 +442,9 @@ bool UpdateWorker::getFirmwareVersion()
     if (searchStopped())
         return false;
     // Nothing but a loader could have been talking: a unit without its application stays in its
-    // loader, which answers its own version command.
-    if (_bslInterface->txBslVersion()) {
+    // loader, which answers its own version command; asked again, as a restore asks it, when a busy
+    // machine spoils or delays the one answer.
+    if (probeLoader()) {
         qCDebug(lcWorker).noquote() << LABEL_DEVICE_AVAILABLE << "a Talvo unit in its loader on"
                                     << _probedPort.portName;
         reportProbe(PortInLoader, told);

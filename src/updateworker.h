@@ -135,7 +135,10 @@ struct ProbeResult
     QString port;         // the port's name, "ttyACM0", "COM7"
     QString location;     // its system path, "/dev/ttyACM0", "\\.\COM7"
     QString serialNumber; // the unit's USB serial number, empty when the port has none
-    QString usbLocation;  // where on the USB it is plugged in ("1-1.2"), empty when unknown
+    // The other ports that show the same serial number as this one when it was probed: then it
+    // identifies no unit, and the journal is not used for it.
+    QStringList serialNumberSharedWith;
+    QString usbLocation; // where on the USB it is plugged in ("1-1.2"), empty when unknown
     UpdateWorker::PortReason reason = UpdateWorker::PortSilent;
     QByteArray received; // what the port sent back to the programming-mode request
     QString openError;   // why it could not be opened, for PortOpenFailed (the system's words)

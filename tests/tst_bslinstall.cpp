@@ -19,7 +19,7 @@ struct Scenario
     SimulatedUnit::PasswordPolicy policy = SimulatedUnit::PasswordPolicy::Faithful;
     bool silent = false;
     Faults faults;
-    QString image = "small"; // "small", "aligned", "crc-ee", "zz", "no q" or "missing"
+    QString image = "small"; // "small", "aligned", "crc-ee", "32k", "zz", "no q" or "missing"
     int sizeShortfall = 0;   // bytes the caller's size falls short of the image's
     bool knowsCrcCheck = true;
     int stopAtPercent = -1; // a stop request as the progress first reaches this
@@ -200,6 +200,14 @@ const QMap<QString, Scenario> &scenarios()
     all["fast: a bit that did not stay written fails its section"] =
         withFaults({fault(Kind::StoredBitFlip, RX_DATA_BLOCK, 2, 1)});
     all["fast: a loader without the CRC command cannot verify"].knowsCrcCheck = false;
+    all["fast: a CRC check left unanswered is no difference"] =
+        withFaults({fault(Kind::Silence, CRC_CHECK, 1, -1)});
+    // A busy machine delays each reply by 20 ms: a check must still begin within the read's 40 ms.
+    all["fast: a long section checked in pieces, each reply late"] =
+        withFaults({SimulatedUnit::FrameFault::late(CRC_CHECK, 1, 20, -1)});
+    all["fast: a long section checked in pieces, each reply late"].image = "32k";
+    all["fast: a CRC check refused is no difference"] =
+        withFaults({fault(Kind::RefuseAck, CRC_CHECK, 1, -1)});
     // A damaged image is refused before the first frame, naming the line.
     all["a byte ZZ"].image = "zz";
     all["no q"].image = "no q";
@@ -239,6 +247,8 @@ void tst_BslInstall::install(const Scenario &scenario)
                  ((SimulatedUnit::crc16(bytes) & 0xFF) != 0xEE));
         sections = TestImage::Sections{{0x8000, bytes}};
     }
+    if (scenario.image == "32k") // one section that a loader needs about 33 ms to read whole
+        sections = TestImage::Sections{{0x8000, TestImage::randomBytes(0x8000, 7)}};
     QByteArray text = TestImage::write(sections);
     text = scenario.image == "zz"     ? text.replace(10, 2, "ZZ")
            : scenario.image == "no q" ? text.chopped(3)
@@ -348,6 +358,15 @@ void tst_BslInstall::installationOutcomes_data()
     row("fast: a loader without the CRC command cannot verify")
         << ended(Failure::CannotVerify, Phase::Verifying, erased, 732, 0, Verification::Unsupported) << 2 << 5
         << 100;
+    row("fast: a long section checked in pieces, each reply late")
+        << ended(Failure::None, Phase::Verifying, erased, 0x8000, 0, Verification::Matched) << 2 << 137
+        << 100;
+    row("fast: a CRC check left unanswered is no difference")
+        << ended(Failure::VerifyUnanswered, Phase::Verifying, erased, 732, 0x8000, Verification::NoAnswer)
+        << 2 << 5 << 100;
+    row("fast: a CRC check refused is no difference")
+        << ended(Failure::VerifyUnanswered, Phase::Verifying, erased, 732, 0x8000, Verification::NoAnswer)
+        << 2 << 5 << 100;
     row("a byte ZZ") << ended(Failure::Image, Phase::Idle, !erased, 0) << 0 << 0 << 0;
     row("no q") << ended(Failure::Image, Phase::Idle, !erased, 0) << 0 << 0 << 0;
     row("a missing image") << ended(Failure::Image, Phase::Idle, !erased, 0) << 0 << 0 << 0;
@@ -392,8 +411,11 @@ void tst_BslInstall::installationOutcomes()
     QCOMPARE(int(_percent), percent);
     // What the unit holds bears the outcome out.
     const bool whole = expected.failure == Failure::None || expected.failure == Failure::SizeMismatch ||
-                       expected.failure == Failure::CannotVerify;
+                       expected.failure == Failure::CannotVerify ||
+                       expected.failure == Failure::VerifyUnanswered;
     QCOMPARE(_difference.isEmpty(), whole);
+    // Every block confirmed, the vectors last among them: the unit is no longer left in its loader.
+    QCOMPARE(_outcome.writtenWhole, whole || expected.failure == Failure::VerifyMismatch);
     if (whole)
         QCOMPARE(_writtenToUnit, quint32(expected.bytesWritten));
 }

@@ -20,6 +20,7 @@
 
 #include <fcntl.h>
 #include <future>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -461,6 +462,9 @@ void UpdateDriverTest::journalIsReadAndReplacedOnlyAsAPlainFile_data()
     QTest::addColumn<bool>("used"); // whether the unit's entry replaces it
     QTest::newRow("a link to another file") << "link" << QByteArray("[TV400009]\nfamily=1\n") << false;
     QTest::newRow("a FIFO") << "fifo" << QByteArray() << false;
+    // Two ports show the unit's serial number: it names no one unit, whatever the file holds.
+    QTest::newRow("a serial number two ports show")
+        << "shared" << QByteArray("[TV400009]\nfamily=1\n") << false;
     QTest::newRow("a directory") << "directory" << QByteArray() << false;
     QTest::newRow("larger than a journal")
         << "file"
@@ -468,6 +472,13 @@ void UpdateDriverTest::journalIsReadAndReplacedOnlyAsAPlainFile_data()
     QTest::newRow("the unit noted with two families")
         << "file" << QByteArray("[TV400009]\nfamily=1\n\n[TV%34%30%30009]\nfamily=2\n") << true;
     QTest::newRow("another unit's section, as QSettings wrote it") << "file" << other << true;
+    // Its lock file gets the same rules: nothing that could block, its size never read.
+    QTest::newRow("lock: a FIFO") << "lock fifo" << other << false;
+    QTest::newRow("lock: a link to /dev/zero") << "lock zero" << other << false;
+    QTest::newRow("lock: a link to the journal") << "lock link" << other << false;
+    QTest::newRow("lock: a directory") << "lock directory" << other << false;
+    QTest::newRow("lock: held by another run") << "lock held" << other << false;
+    QTest::newRow("lock: 2 GiB, its size ignored") << "lock large" << other << true;
 }
 
 // journal.ini is the user's file, and the program may run as root: it never writes through a link,
@@ -491,6 +502,17 @@ void UpdateDriverTest::journalIsReadAndReplacedOnlyAsAPlainFile()
                 : existing.open(QIODevice::WriteOnly) && existing.write(content) == content.size());
     existing.close();
     QVERIFY(journal != "link" || QFile::link(target, file));
+    const QString lock = file + ".lock", lockKind = journal.section(' ', 1);
+    int holder = -1;
+    const auto closeHolder = qScopeGuard([&holder] { ::close(holder); });
+    QVERIFY(!journal.startsWith("lock") ||
+            (lockKind == "fifo"        ? mkfifo(qPrintable(lock), 0600) == 0
+             : lockKind == "zero"      ? QFile::link("/dev/zero", lock)
+             : lockKind == "link"      ? QFile::link(file, lock)
+             : lockKind == "directory" ? QDir().mkdir(lock)
+                                       : (holder = ::open(qPrintable(lock), O_RDWR | O_CREAT, 0600)) >= 0 &&
+                                             (lockKind == "large" ? ftruncate(holder, 2LL << 30) == 0
+                                                                  : flock(holder, LOCK_EX) == 0)));
     const auto bytes = [](const QString &path) {
         struct stat info;
         QFile regular(path); // a FIFO is not opened
@@ -507,6 +529,12 @@ void UpdateDriverTest::journalIsReadAndReplacedOnlyAsAPlainFile()
                QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
     };
     const QStringList before = state();
+    const auto ports = qScopeGuard([] { PortEnumerator::clearExtraPorts(); });
+    for (const char *device : {"/dev/ttyACM7", "/dev/ttyACM8"}) {
+        PortInfo port = PortEnumerator::portForDevice(device, UpdateDriver::_vendor, UpdateDriver::_product);
+        port.serialNumber = journal == "shared" ? "TV400009" : device;
+        PortEnumerator::addExtraPort(port);
+    }
     const InstallJournal::Entry entry{"TV400009", " Talvo, 400 \"S\" \xc3\xa9 1", 1, "49.05", "49.09"};
     QString readProblem, writeProblem;
     auto calls = std::async(std::launch::async, [&] {

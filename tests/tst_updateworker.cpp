@@ -647,7 +647,7 @@ void tst_UpdateWorker::recoveryAndVerify_data()
     QTest::newRow("a unit in its loader is restored")
         << "recover" << true << 0 << true << "Password accepted at once: the unit was already erased";
     QTest::newRow("a restore that does not verify fails")
-        << "recover" << true << 2 << false << "Verify failed! section 0x05c00 length 5000";
+        << "recover" << true << 2 << false << "Verify failed! section 0x05c00 length 4096";
     QTest::newRow("a unit running its application is not restored")
         << "recover" << false << 0 << false << "UpdateWorker::doRecoverFirmware No unit in its loader found!";
     QTest::newRow("an installation verified")

@@ -19,8 +19,10 @@ const QByteArray &erasedDevicePassword()
 // The loader's message reply "successful operation".
 const QByteArray SUCCESS_REPLY("\x80\x02\x00\x3B\x00\x60\xC4", 7);
 
-// Longest memory range one CRC command may cover (its length field has 16 bits).
-const int CRC_CHECK_MAX_LENGTH = 0x8000;
+// Longest memory range one CRC command covers. Its length field has 16 bits, but the loader reads
+// the whole range before it replies (about a microsecond a byte): 4 KiB keep that well inside the
+// 40 ms in which its reply must begin, also when a busy machine delays the reply further.
+const int CRC_CHECK_MAX_LENGTH = 0x1000;
 
 // The acknowledgement as the log shows it: a silence as 0xee, as the line's time-out marker.
 unsigned int ackValue(const std::optional<unsigned char> &ack)
@@ -117,6 +119,7 @@ void BSL_Interface::judgeWritten()
 {
     if (_outcome.failure != Failure::None)
         return;
+    _outcome.writtenWhole = true;
     // Every block went out, but the size given counts another image: progress did not end at 100.
     if (_percent != 100) {
         _outcome.failure = Failure::SizeMismatch;
@@ -371,6 +374,7 @@ BSL_Interface::Verification BSL_Interface::verifySection(uint32_t address, const
     if (end == Attempts::Stopped)
         verdict = Verification::NotRun;
     if (verdict != Verification::Matched && verdict != Verification::Unsupported)
-        endWith(end, Failure::VerifyMismatch, address);
+        endWith(end, verdict == Verification::Differs ? Failure::VerifyMismatch : Failure::VerifyUnanswered,
+                address);
     return verdict;
 }

@@ -1,10 +1,13 @@
 #include "TextFileIO.h"
 
 #include "logcategories.h"
+#include "nativepath.h"
+#include "plainfile.h"
 
 #include <QBuffer>
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 
 #include <vector>
 
@@ -281,6 +284,21 @@ ImageCheck loadTI_Text(const QString &path, QByteArray &content)
 {
     content.clear();
     ImageCheck check;
+    // A file of the file system (a station's own image) is read as one state of it: one that
+    // another program rewrites meanwhile would mix two images. Resources cannot change.
+    if (!path.startsWith(QLatin1Char(':')) && !path.startsWith(QLatin1String("qrc:"))) {
+        std::string bytes, why;
+        const PlainFile::Outcome outcome =
+            PlainFile::readUnchanged(nativePath(path), std::size_t(TI_TEXT_MAX_SIZE), &bytes, &why);
+        if (outcome == PlainFile::Outcome::Done)
+            return checkTI_Text(content = QByteArray::fromStdString(bytes));
+        const bool tooLarge =
+            outcome == PlainFile::Outcome::Refused && QFileInfo(path).size() > TI_TEXT_MAX_SIZE;
+        check.problem = outcome == PlainFile::Outcome::Changed ? QString::fromStdString(why)
+                        : tooLarge                             ? QStringLiteral("larger than 4 MiB")
+                                   : QStringLiteral("cannot be read (%1)").arg(QString::fromStdString(why));
+        return check;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         check.problem = QStringLiteral("cannot be read (%1)").arg(file.errorString());

@@ -16,16 +16,18 @@ struct InstallOutcome
 public:
     enum class Failure
     {
-        None,           // the image reached the unit whole (and checked out, when verified)
-        Image,          // the image was refused before the first frame: imageProblem says why
-        Authentication, // no password attempt was accepted
-        Erase,          // no mass-erase attempt was accepted
-        Block,          // the block at `address` was not accepted in any attempt
-        SizeMismatch,   // every block written, but the image's data bytes are not the size given
-        VerifyMismatch, // the section at `address` did not check out (verification: how)
-        CannotVerify,   // written whole, but the loader does not know the CRC command
-        Stopped,        // a stop request ended it before its next frame
-        PortLost,       // the serial line reported the port gone (unplugged, hung up)
+        None,             // the image reached the unit whole (and checked out, when verified)
+        Image,            // the image was refused before the first frame: imageProblem says why
+        Authentication,   // no password attempt was accepted
+        Erase,            // no mass-erase attempt was accepted
+        Block,            // the block at `address` was not accepted in any attempt
+        SizeMismatch,     // every block written, but the image's data bytes are not the size given
+        VerifyMismatch,   // written whole, but the CRC of the section at `address` differs from the image's
+        VerifyUnanswered, // written whole, but the CRC check of the section at `address` got no answer:
+                          // the memory could not be checked, nothing is known to differ
+        CannotVerify,     // written whole, but the loader does not know the CRC command
+        Stopped,          // a stop request ended it before its next frame
+        PortLost,         // the serial line reported the port gone (unplugged, hung up)
     };
     Q_ENUM(Failure)
 
@@ -64,6 +66,9 @@ public:
     unsigned int bytesWritten = 0; // data bytes the loader confirmed
     Verification verification = Verification::NotRun;
     QString imageProblem; // for Image: the file, the line and what is wrong
+    // Every block of the image was confirmed, the interrupt vectors (written last) among them: the
+    // unit starts what its memory holds now, whatever the check found. It is not left in its loader.
+    bool writtenWhole = false;
 
     // Nothing failed once the installation was under way; an outcome of no installation has not.
     bool succeeded() const { return failure == Failure::None && phase != Phase::Idle; }
@@ -72,7 +77,8 @@ public:
     {
         return failure == other.failure && address == other.address && phase == other.phase &&
                erased == other.erased && bytesWritten == other.bytesWritten &&
-               verification == other.verification && imageProblem == other.imageProblem;
+               writtenWhole == other.writtenWhole && verification == other.verification &&
+               imageProblem == other.imageProblem;
     }
     bool operator!=(const InstallOutcome &other) const { return !(*this == other); }
 };

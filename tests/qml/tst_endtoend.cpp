@@ -74,7 +74,17 @@ public:
         _unit.loadDefaultFirmware();
         _unit.setVersionText(versionText.toLatin1());
         _unit.setKnowsCrcCheck(true);
+        _unit.clearFrameFaults();
         _unit.resetCounters();
+    }
+
+    // The loader's next answer to its version command comes `ms` late (none: 0).
+    Q_INVOKABLE void delayLoaderVersion(int ms)
+    {
+        if (ms > 0)
+            _unit.addFrameFault(SimulatedUnit::FrameFault::late(
+                SimulatedUnit::CMD_TX_BSL_VERSION,
+                _unit.framesReceived(SimulatedUnit::CMD_TX_BSL_VERSION) + 1, ms));
     }
 
     // A loader without the CRC check answers it as an unknown command.

@@ -97,8 +97,19 @@ int AllUnits::combinedStatus(const QList<int> &statuses)
     return shared ? first : EXIT_FAILED;
 }
 
-bool AllUnits::findUnits()
+int AllUnits::findUnits()
 {
+    for (const QString &serialNumber : _serialNumbers) {
+        QStringList sharing;
+        if (PortEnumerator::identifiesOneUnit(serialNumber, &sharing))
+            continue;
+        write(CHANNEL_ERR,
+              QStringLiteral("Error: the USB serial number %1 is shown by more than one port (%2): "
+                             "it identifies no unit; name the ports with --port\n")
+                  .arg(serialNumber, sharing.join(QStringLiteral(", ")))
+                  .toLocal8Bit());
+        return EXIT_USAGE;
+    }
     QStringList devices = _ports;
     QStringList labels;
     for (const QString &device : devices)
@@ -122,7 +133,7 @@ bool AllUnits::findUnits()
                                           "connected?)\n")
                                .arg(missing.join(QStringLiteral(", ")))
                                .toLocal8Bit());
-        return false;
+        return EXIT_NO_UNIT;
     }
     for (int i = 0; i < devices.size(); ++i) {
         // Two runs on one device would only get in each other's way.
@@ -135,13 +146,14 @@ bool AllUnits::findUnits()
         unit->phase = QStringLiteral("searching");
         _units.push_back(std::move(unit));
     }
-    return true;
+    return EXIT_OK;
 }
 
 int AllUnits::run()
 {
-    if (!findUnits())
-        return EXIT_NO_UNIT;
+    const int found = findUnits();
+    if (found != EXIT_OK)
+        return found;
     if (_units.empty()) {
         write(CHANNEL_ERR, "Error: no Talvo unit found (is it connected and switched on?)\n");
         return EXIT_NO_UNIT;

@@ -73,8 +73,9 @@ private:
         int status = -1;
     };
 
-    // False, with an error line, when a serial number asked for is on no port.
-    bool findUnits();
+    // EXIT_OK; else, with an error line, EXIT_NO_UNIT when a serial number asked for is on no port
+    // and EXIT_USAGE when one is on more than one port (it identifies no unit).
+    int findUnits();
     void start(Unit &unit);
     void relay(Unit &unit, int channel, bool all);
     // Live: what an event of the run tells of its unit.

@@ -36,7 +36,7 @@ const qint64 STOP_CONFIRM_MS = 5000;
 // How long a row waits for the station record that another process holds.
 const int RECORD_WAIT_MS = 10000;
 
-const char *const VERIFY_FAILED = "Verify failed: the memory of the unit does not match the carried firmware";
+const char *const VERIFY_FAILED = "Verify failed: the memory of the unit does not match %1";
 const char *const IMAGE_DAMAGED = "the carried firmware is damaged (%1): nothing was written to the unit";
 
 #ifndef Q_OS_WIN
@@ -192,6 +192,13 @@ int FlashSession::preparePort()
 
 int FlashSession::findSerialNumber()
 {
+    QStringList ports;
+    if (!PortEnumerator::identifiesOneUnit(_serialNumber, &ports))
+        return fail(
+            EXIT_USAGE, QStringLiteral("usage"),
+            QStringLiteral("the USB serial number %1 is shown by more than one port (%2): it identifies "
+                           "no unit; name its port with --port")
+                .arg(_serialNumber, ports.join(QStringLiteral(", "))));
     for (const PortInfo &port : PortEnumerator::availablePorts()) {
         if (port.serialNumber == _serialNumber &&
             PortEnumerator::matches(port, UpdateDriver::_vendor, UpdateDriver::_product)) {
@@ -272,8 +279,8 @@ int FlashSession::install()
     _driver->install();
     const bool ok = awaitInstallation();
     const InstallOutcome outcome = _driver->outcome();
-    if (outcome.failure == InstallOutcome::Failure::CannotVerify)
-        return unverified(QStringLiteral("Update"));
+    if (_driver->cannotVerify())
+        return unverified(QStringLiteral("Update"), outcome);
     const bool checked = outcome.phase == InstallOutcome::Phase::Verifying;
     if (checked)
         _report.event(QStringLiteral("verify"), {{QStringLiteral("ok"), Report::json(ok)}});
@@ -289,7 +296,25 @@ int FlashSession::install()
         const bool mismatch = outcome.failure == InstallOutcome::Failure::VerifyMismatch;
         const QString reason = mismatch ? QStringLiteral("verify-failed") : QStringLiteral("failed");
         if (mismatch)
-            _report.error(QStringLiteral("Error: ") + QString::fromLatin1(VERIFY_FAILED));
+            _report.error(QStringLiteral("Error: ") + QString::fromLatin1(VERIFY_FAILED).arg(imageName()));
+        if (outcome.writtenWhole) {
+            // Every block was confirmed, the reset vector among them: the unit starts what it holds.
+            _report.error(
+                QStringLiteral("Error: Update failed: the whole image was written, its reset vector "
+                               "too, so the unit starts what its memory holds, %1. Install it "
+                               "again; should the unit then be found in its loader, restore it with")
+                    .arg(mismatch ? QStringLiteral("and that differs from the image")
+                                  : QStringLiteral("which was not checked")));
+            _report.error(
+                QStringLiteral("  ") +
+                recoverCommand(static_cast<TargetInfo::eTARGET_TYPE>(_driver->modelType()), portOfUnit()));
+            return finish(EXIT_FAILED, reason,
+                          mismatch
+                              ? QStringLiteral("Update failed: the memory of the unit differs from the "
+                                               "image written; install it again")
+                              : QStringLiteral("Update failed after the whole image was written; install "
+                                               "it again"));
+        }
         if (!_driver->erased())
             return fail(EXIT_FAILED, reason, QStringLiteral("Update failed before the unit was erased"));
         // The loader erased the unit: only a restore brings its firmware back.
@@ -327,17 +352,23 @@ int FlashSession::recover()
     const bool ok = awaitInstallation();
     reportUnits();
     const QString port = portOfUnit();
-    if (_familyFromJournal && _recoverFamily == TargetInfo::TARGET_UNKNOWN && !port.isEmpty())
+    if (_familyFromJournal && _recoverFamily == TargetInfo::TARGET_UNKNOWN && !port.isEmpty()) {
+        const QStringList sharing = unitProbe().serialNumberSharedWith;
+        const QString notNoted =
+            sharing.isEmpty() ? QStringLiteral("is not noted in the journal (by its USB serial number)")
+                              : QStringLiteral("is not known to the journal: its USB serial number %1 is "
+                                               "shown by %2 too and identifies no unit")
+                                    .arg(unitProbe().serialNumber, sharing.join(QStringLiteral(", ")));
         return fail(
             EXIT_USAGE, QStringLiteral("usage"),
-            QStringLiteral("the unit in its loader on %1 is not noted in the journal (by its USB serial "
-                           "number): --recover needs --family S or L; a unit in its loader cannot tell "
-                           "its model, and the firmware of the wrong family must not be written on a "
-                           "guess. Nothing was written.")
-                .arg(Report::printable(port)));
+            QStringLiteral("the unit in its loader on %1 %2: --recover needs --family S or L; a unit in its "
+                           "loader cannot tell its model, and the firmware of the wrong family must not be "
+                           "written on a guess. Nothing was written.")
+                .arg(Report::printable(port), Report::printable(notNoted)));
+    }
     const InstallOutcome outcome = _driver->outcome();
-    if (outcome.failure == InstallOutcome::Failure::CannotVerify)
-        return unverified(QStringLiteral("Restore"));
+    if (_driver->cannotVerify())
+        return unverified(QStringLiteral("Restore"), outcome);
     if (outcome.phase == InstallOutcome::Phase::Verifying)
         _report.event(QStringLiteral("verify"), {{QStringLiteral("ok"), Report::json(ok)}});
     if (ok) {
@@ -370,8 +401,13 @@ int FlashSession::recover()
     }
     const bool mismatch = outcome.failure == InstallOutcome::Failure::VerifyMismatch;
     if (mismatch)
-        _report.error(QStringLiteral("Error: ") + QString::fromLatin1(VERIFY_FAILED));
-    _report.error(QStringLiteral("Error: Restore failed; the unit stays in its loader. Try again with"));
+        _report.error(QStringLiteral("Error: ") + QString::fromLatin1(VERIFY_FAILED).arg(imageName()));
+    _report.error(
+        outcome.writtenWhole
+            ? QStringLiteral("Error: Restore failed: the whole image was written, but %1. Try again with")
+                  .arg(mismatch ? QStringLiteral("the memory of the unit differs from it")
+                                : QStringLiteral("it was not checked"))
+            : QStringLiteral("Error: Restore failed; the unit stays in its loader. Try again with"));
     _report.error(QStringLiteral("  ") + recoverCommand(_recoverFamily, port, _serialNumber));
     return finish(EXIT_FAILED, mismatch ? QStringLiteral("verify-failed") : QStringLiteral("failed"),
                   QStringLiteral("Restore failed"));
@@ -384,15 +420,28 @@ bool FlashSession::stopped(const InstallOutcome &outcome) const
     return outcome.failure == InstallOutcome::Failure::Stopped || _stopping;
 }
 
-int FlashSession::unverified(const QString &what)
+int FlashSession::unverified(const QString &what, const InstallOutcome &outcome)
 {
     _report.event(QStringLiteral("verify"), {{QStringLiteral("ok"), QStringLiteral("null")}});
-    _report.error(QStringLiteral("Warning: this loader cannot verify (it does not know the CRC command): the "
-                                 "loader confirmed every block as written, but the memory was not checked "
-                                 "against the image"));
+    const bool unanswered = outcome.failure == InstallOutcome::Failure::VerifyUnanswered;
+    _report.error(unanswered
+                      ? QStringLiteral("Warning: the CRC check got no usable answer from the loader: "
+                                       "it confirmed every block of the image as written, but the "
+                                       "memory could not be checked against the image")
+                      : QStringLiteral("Warning: this loader cannot verify (it does not know the CRC "
+                                       "command): the loader confirmed every block as written, but the "
+                                       "memory was not checked against the image"));
     const QString message = what + QStringLiteral(" written, not verified");
     _report.result(message);
-    return finish(EXIT_UNVERIFIED, QStringLiteral("cannot-verify"), message);
+    return finish(EXIT_UNVERIFIED,
+                  unanswered ? QStringLiteral("verify-unanswered") : QStringLiteral("cannot-verify"),
+                  message);
+}
+
+QString FlashSession::imageName() const
+{
+    return _imagePath.isEmpty() ? QStringLiteral("the carried firmware")
+                                : QStringLiteral("the image %1").arg(_imagePath);
 }
 
 bool FlashSession::awaitInstallation()

@@ -83,9 +83,12 @@ private:
     int list();
     int install();
     int recover();
-    // Written whole, every block confirmed, but the loader knows no CRC command: said as it is.
     bool stopped(const InstallOutcome &outcome) const;
-    int unverified(const QString &what);
+    // Written whole, every block confirmed, but the memory not checked (the loader knows no CRC
+    // command, or left the check unanswered): said as it is.
+    int unverified(const QString &what, const InstallOutcome &outcome);
+    // The image written, as the user knows it: the carried firmware, or the --image file.
+    QString imageName() const;
     // Waits for the installation just requested; false when it failed. Reports a stop by the user.
     bool awaitInstallation();
     // Tells why no port gave a usable unit, with the fix where there is one: EXIT_UNUSABLE when a

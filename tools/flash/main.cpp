@@ -55,7 +55,8 @@ const char *const DESCRIPTION =
     "  4    a unit was found but cannot be used: no access, held by another program, not\n"
     "       understood, or in its loader (without --recover)\n"
     "  5    written whole, but the unit's loader cannot verify (it does not know the CRC\n"
-    "       command): --verify, --fast and --recover could not check the memory\n"
+    "       command, or gave the check no usable answer): --verify, --fast and --recover\n"
+    "       could not check the memory\n"
     "  6    the run's row could not be put into the station record (--report): the row is\n"
     "       shown on standard error and in the result event instead\n"
     "  130  stopped by the user";
@@ -180,7 +181,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption serialOption(
         "serial",
         "Use the unit on the port with this USB serial number (given once per unit with --all); a serial "
-        "number that no port has ends the run with exit status 3.",
+        "number that no port has ends the run with exit status 3, one that two ports show (it identifies no "
+        "unit) with exit status 2.",
         "number");
     parser.addOptions({reportOption, serialOption});
     // Each run of --all writes its result event to this file, for the table.

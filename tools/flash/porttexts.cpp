@@ -122,6 +122,9 @@ QString listLine(const ProbeResult &probe, const QString &path)
     QStringList identity;
     if (!probe.serialNumber.isEmpty())
         identity << QStringLiteral("USB serial number ") + Report::printable(probe.serialNumber);
+    if (!probe.serialNumberSharedWith.isEmpty())
+        identity.last() += QStringLiteral(" (shown by %1 too: it identifies no unit)")
+                               .arg(Report::printable(probe.serialNumberSharedWith.join(QStringLiteral(", "))));
     if (!probe.usbLocation.isEmpty())
         identity << QStringLiteral("USB location ") + Report::printable(probe.usbLocation);
     return identity.isEmpty() ? line
