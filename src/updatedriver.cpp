@@ -128,6 +128,15 @@ ProbeResult UpdateDriver::portOf(UpdateWorker::PortReason reason) const
     return ProbeResult();
 }
 
+ProbeResult UpdateDriver::unitPort() const
+{
+    for (const ProbeResult &probed : _probedPorts) {
+        if (probed.reason == UpdateWorker::PortFound || probed.reason == UpdateWorker::PortInLoader)
+            return probed;
+    }
+    return ProbeResult();
+}
+
 void UpdateDriver::noteInJournal(const InstallJournal::Entry &entry)
 {
     _journalSerial = entry.serialNumber;

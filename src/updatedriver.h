@@ -90,6 +90,9 @@ public:
     // The first port on which the last search, list or restore met a unit for this reason, as it
     // was listed then; an empty result (no port) when there was none.
     ProbeResult portOf(UpdateWorker::PortReason reason) const;
+    // The unit's port for a front end: the first on which the last search, list or restore found
+    // the unit or its loader; an empty result (no port) when there was none.
+    ProbeResult unitPort() const;
 
     // Probe every port with the unit's identifiers and release each again, for probedPorts().
     // Ends like a search: activeChanged, with result() true when a unit was identified.

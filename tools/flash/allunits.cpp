@@ -117,8 +117,7 @@ int AllUnits::findUnits()
     QStringList missing = _serialNumbers;
     if (devices.isEmpty()) {
         for (const PortInfo &port : PortEnumerator::availablePorts()) {
-            if (!port.hasVendorIdentifier || port.vendorIdentifier != UpdateDriver::_vendor ||
-                !port.hasProductIdentifier || port.productIdentifier != UpdateDriver::_product)
+            if (!PortEnumerator::matches(port, UpdateDriver::_vendor, UpdateDriver::_product))
                 continue;
             if (!_serialNumbers.isEmpty() && !_serialNumbers.contains(port.serialNumber))
                 continue;
@@ -300,7 +299,7 @@ void AllUnits::tellOfCrash(Unit &unit)
 #endif
     const Family *family = Families::ofModel(unit.model);
     const QString command =
-        FlashSession::recoverCommand(family ? family->type : TargetInfo::TARGET_UNKNOWN, unit.device,
+        FlashSession::restoreCommand(family ? family->type : TargetInfo::TARGET_UNKNOWN, unit.device,
                                      _serialNumbers.isEmpty() ? QString() : unit.serialNumber);
     const QString prefix = QLatin1Char('[') + unit.label + QStringLiteral("] ");
     QString text = prefix +

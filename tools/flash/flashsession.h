@@ -2,6 +2,8 @@
 
 #include "BSL_Interface.h"
 #include "exitcode.h"
+#include "options.h"
+#include "outcomewords.h"
 #include "report.h"
 #include "stationrecord.h"
 #include "targetinfo.h"
@@ -13,48 +15,22 @@
 
 class InterruptGuard;
 
-// One run of the flasher: search the unit, report it, and install the carried image if asked; or
-// restore a unit left in its loader; or list what is on every port with the unit's identifiers.
-// What it says of the ports is in portreport.cpp, with the words of each reason in porttexts.
+// One run of the flasher: one Action over the controller (UpdateDriver). Search the unit, report
+// it, and install the carried image if asked; or restore a unit left in its loader; or list what
+// is on every port with the unit's identifiers. The run's frame (the port, the image, interrupts,
+// the result event) is in flashsession.cpp, the actions in actions.cpp, the station record's rows
+// in flashrecord.cpp, what it says of the ports in portreport.cpp with the words of each reason in
+// porttexts, the words of how an installation or restore ended in outcomewords.
 class FlashSession : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY(FlashSession)
 
 public:
-    explicit FlashSession(QObject *parent = nullptr);
-
-    // A device path, as portPath() makes it of the --port argument.
-    void setPort(const QString &path) { _port = path; }
-    void setInstall(bool install) { _install = install; }
-    void setDowngrade(bool downgrade) { _downgrade = downgrade; }
-    void setVerify(bool verify) { _verify = verify; }
-    // Replies taken by their length, and the image always verified.
-    void setFast(bool fast) { _fast = fast; }
-    // Restore a unit in its loader with the image of `family` instead of searching for a unit;
-    // TARGET_UNKNOWN: of the family that the journal notes for that very unit.
-    void setRecover(TargetInfo::eTARGET_TYPE family)
-    {
-        _recover = true;
-        _recoverFamily = family;
-    }
-    void setList(bool list) { _list = list; }
-    // Install or restore this TI-TXT file, for a unit of `family`, instead of the carried image:
-    // read and checked whole before anything is sent, always verified, no version compared.
-    void setImage(const QString &path, TargetInfo::eTARGET_TYPE family)
-    {
-        _imagePath = path;
-        _imageFamily = family;
-    }
-    void setFormat(Report::Format format) { _report.setFormat(format); }
-    void setProgressBar(bool progressBar) { _report.setProgressBar(progressBar); }
-    void setResultFile(const QString &path) { _report.setResultFile(path); }
-    // Appends a row for each unit of the run to this station record when the run ends.
-    void setRecordFile(const QString &path) { _recordFile = path; }
-    // The run's own debug log, named in the record.
-    void setRunLog(const QString &path) { _runLog = path; }
-    // The unit is the one on the port with this USB serial number (and the unit's identifiers).
-    void setSerialNumber(const QString &serialNumber) { _serialNumber = serialNumber; }
+    // The run the options ask for; `runLog` is the run's own debug log, named in the record;
+    // `progressBar`: progress drawn as a bar (standard error is a terminal).
+    FlashSession(const FlashOptions &options, const QString &runLog, bool progressBar,
+                 QObject *parent = nullptr);
 
     int run();
 
@@ -82,11 +58,19 @@ private:
     int probe();
     int list();
     int install();
-    int recover();
-    bool stopped(const InstallOutcome &outcome) const;
+    int restore();
+    // Refuses an installation that the unit, the image or the versions do not allow; EXIT_OK else.
+    int installRefusal();
+    // The end of an installation or restore that both tell alike: success, not verified, an image
+    // refused, stopped; -1 for a failure that the action tells in its own words.
+    int sharedEnding(OutcomeWords::Ending ending, bool ok, bool verified);
+    int installFailed(OutcomeWords::Ending ending);
+    int restoreFailed(OutcomeWords::Ending ending, const QString &port);
+    // A restore of the journal's family that found a unit the journal does not note; EXIT_OK else.
+    int restoreWithoutFamily(const QString &port);
     // Written whole, every block confirmed, but the memory not checked (the loader knows no CRC
     // command, or left the check unanswered): said as it is.
-    int unverified(const QString &what, const InstallOutcome &outcome);
+    int unverified(OutcomeWords::Ending ending);
     // The image written, as the user knows it: the carried firmware, or the --image file.
     QString imageName() const;
     // Waits for the installation just requested; false when it failed. Reports a stop by the user.
@@ -108,7 +92,7 @@ public:
     // The command that restores the unit on `port`, or the unit with `serialNumber` when the run
     // was given one; without a family, one that cannot be run as it stands, with the choice of
     // family left in words.
-    static QString recoverCommand(TargetInfo::eTARGET_TYPE family, const QString &port,
+    static QString restoreCommand(TargetInfo::eTARGET_TYPE family, const QString &port,
                                   const QString &serialNumber = QString());
 
 private:
@@ -117,30 +101,24 @@ private:
     void showFamily(TargetInfo::eTARGET_TYPE family);
     QString portOfUnit() const;
 
+    const FlashOptions _options;
     UpdateDriver *_driver = nullptr;
     InterruptGuard *_guard = nullptr;
     Report _report;
     QElapsedTimer _clock;
-    QString _port;
-    bool _install = false;
-    bool _downgrade = false;
-    bool _verify = false;
-    bool _fast = false;
-    bool _list = false;
-    bool _recover = false;
+    QString _port;                   // the device given, or the one of the unit with _serialNumber
     bool _familyFromJournal = false; // the restore takes the family that the journal notes
-    TargetInfo::eTARGET_TYPE _recoverFamily = TargetInfo::TARGET_UNKNOWN;
+    TargetInfo::eTARGET_TYPE _restoreFamily = TargetInfo::TARGET_UNKNOWN;
     int _shownProgress = -1;
     BSL_Interface::Phase _shownPhase = BSL_Interface::Phase::Idle;
     QElapsedTimer _firstInterrupt; // the interrupt that was answered with a warning
     bool _stopping = false;
-    QString _imagePath; // the image given, empty for the carried one
-    TargetInfo::eTARGET_TYPE _imageFamily = TargetInfo::TARGET_UNKNOWN;
+    const QString _imagePath; // the image given, empty for the carried one
+    const TargetInfo::eTARGET_TYPE _imageFamily;
     QByteArray _image; // its text, as checked
     unsigned int _imageDataBytes = 0;
-    QString _recordFile;
-    QString _runLog;
-    QString _serialNumber;
+    const QString _runLog;
+    const QString _serialNumber;
     bool _writing = false;    // the installation or restore was requested: an image was to be written
     bool _verifiedOk = false; // the image written was checked with the loader's CRC command
     // The SHA-256 of the image written: the station's image given, or (empty) the carried image of

@@ -71,7 +71,7 @@ int FlashSession::noUsableUnit()
         _report.error(QStringLiteral("Error: ") + text);
         if (port.reason == UpdateWorker::PortInLoader) {
             const TargetInfo::eTARGET_TYPE noted = notedFamilyOf(port);
-            const QString command = recoverCommand(noted, path, _serialNumber);
+            const QString command = restoreCommand(noted, path, _serialNumber);
             _report.error(QStringLiteral("  ") + command);
             text += QLatin1Char(' ') + command;
             familyToChoose = familyToChoose || noted == TargetInfo::TARGET_UNKNOWN;
@@ -137,7 +137,7 @@ QString FlashSession::portOf(const ProbeResult &probed) const
     return _port.isEmpty() ? PortEnumerator::userPath(probed.port, probed.location) : _port;
 }
 
-QString FlashSession::recoverCommand(TargetInfo::eTARGET_TYPE family, const QString &port,
+QString FlashSession::restoreCommand(TargetInfo::eTARGET_TYPE family, const QString &port,
                                      const QString &serialNumber)
 {
     // No shell reads "S-or-L" as anything but a word, and --family refuses it.
@@ -161,9 +161,6 @@ TargetInfo::eTARGET_TYPE FlashSession::notedFamilyOf(const ProbeResult &probed)
 QString FlashSession::portOfUnit() const
 {
     // The port of the unit found by the search, or the one on which a restore found the loader.
-    for (const ProbeResult &probed : _driver->probedPorts()) {
-        if (probed.reason == UpdateWorker::PortFound || probed.reason == UpdateWorker::PortInLoader)
-            return portOf(probed);
-    }
-    return QString();
+    const ProbeResult unit = _driver->unitPort();
+    return unit.port.isEmpty() ? QString() : portOf(unit);
 }
