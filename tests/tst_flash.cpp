@@ -54,6 +54,59 @@ struct Watched
 
 const int MEMORY_BYTES = int(SimulatedUnit::MEMORY_SIZE);
 
+// How a watched run's unit is made, or the run around it.
+enum UnitFault
+{
+    Stranded = 0x1,         // in its loader: the reset vector's page blank
+    FlipBlock5 = 0x2,       // data block 5 stored with a bit flipped
+    SpoiltFirstReply = 0x4, // the loader's first reply damaged on the line
+    NoCrcCommand = 0x8,     // a loader without the CRC command
+    LoaderReplyBad = 0x10,  // every loader version reply fails its checksum
+    CrcSilent = 0x20,       // the CRC check left unanswered
+    CrcRefused = 0x40,      // the CRC check refused
+    JunkReply = 0x80,       // a half-written application answers the request with junk
+    MuteReply = 0x100,      // a half-written application does not answer the request
+    Silent = 0x200,         // nothing answers
+    IntoHead = 0x400,       // the run's output piped into head -n 2
+    Cycled = 0x800,         // switched off and on after the run stopped
+};
+Q_DECLARE_FLAGS(UnitSetup, UnitFault)
+Q_DECLARE_OPERATORS_FOR_FLAGS(UnitSetup)
+
+// Makes the unit as `setup` asks; false when a fault cannot be made.
+bool setUp(SimulatedUnit &unit, UnitSetup setup)
+{
+    unit.setKnowsCrcCheck(!(setup & NoCrcCommand));
+    if (setup & LoaderReplyBad) {
+        auto badCrc = SimulatedUnit::FrameFault::of(SimulatedUnit::FrameFault::ReplyBytes, 0x19, 1, -1);
+        badCrc.replyBytes = SimulatedUnit::messageReply(SimulatedUnit::MSG_BSL_LOCKED);
+        badCrc.replyBytes[6] = char(badCrc.replyBytes.at(6) ^ 0x01);
+        unit.addFrameFault(badCrc);
+    }
+    SimulatedUnit::Handshake handshake = unit.handshake();
+    handshake.rawReply = setup & JunkReply ? QByteArray("\x7d\x01\x7e", 3) : QByteArray();
+    handshake.mute = bool(setup & MuteReply);
+    unit.setHandshake(handshake);
+    unit.setSilent(bool(setup & Silent));
+    if (setup & Stranded)
+        unit.loadMemory(SimulatedUnit::RESET_VECTOR_ADDRESS - 0x7E, QByteArray(0x80, '\xFF'));
+    if (setup & FlipBlock5) {
+        auto flip = SimulatedUnit::FrameFault::refused(SimulatedUnit::CMD_RX_DATA_BLOCK, 5);
+        flip.kind = SimulatedUnit::FrameFault::StoredBitFlip;
+        unit.addFrameFault(flip);
+    }
+    if (setup & CrcSilent)
+        unit.addFrameFault(SimulatedUnit::FrameFault::silent(SimulatedUnit::CMD_CRC_CHECK, 1, -1));
+    if (setup & CrcRefused)
+        unit.addFrameFault(SimulatedUnit::FrameFault::refused(SimulatedUnit::CMD_CRC_CHECK, 1, -1));
+    SimulatedUnit::LineFault spoilt;
+    if (!SimulatedUnit::LineFault::parse("reply@0x19:1/flip@0", &spoilt))
+        return false;
+    if (setup & SpoiltFirstReply)
+        unit.addLineFault(spoilt);
+    return true;
+}
+
 // A unit's memory after each family's carried image was installed, by family; empty when an
 // image cannot be read.
 QMap<QString, QByteArray> carriedImages()
@@ -634,11 +687,7 @@ void tst_Flash::restoresVerificationAndInterrupts()
     struct Row
     {
         const char *name;
-        QString setup; // "stranded": no reset vector; "flip": block 5 stored wrong; "spoilt": the first reply
-                       // damaged; "head": | head -n 2; "no crc": a loader without the CRC command; "bad
-                       // crc": every loader version reply fails its checksum; "junk", "mute": a
-                       // half-written application answers the request so, or not; "cycle": switched
-                       // off and on after a stop; "silent": nothing answers
+        UnitSetup setup;
         QStringList arguments;
         int exitCode;
         QString out, err; // contained in the output; an empty err: nothing but progress on standard error
@@ -646,49 +695,60 @@ void tst_Flash::restoresVerificationAndInterrupts()
         QList<Watched::Step> steps = {};
         QByteArray version = "49.05(1799),Talvo 400S";
     };
-    const QList<Row> rows = {
-        Row{"stranded unit restored", "stranded", recover, 0, restored, "", "S"},
-        Row{"family given decides", "stranded", recoverL, 0, restored, "", "L"},
-        Row{"loader's first answer spoilt", "stranded spoilt", recover, 0, restored, "", "S"},
-        Row{"running unit kept", "", recover, 3, "", "no Talvo unit in its loader answers on PORT", "kept"},
-        Row{"restore not verified", "stranded flip", recover, 1, "",
+    const UnitSetup plain;
+    // Restores of a unit in its loader, and of one whose application was written halfway.
+    const QList<Row> restoreRows = {
+        Row{"stranded unit restored", Stranded, recover, 0, restored, "", "S"},
+        Row{"family given decides", Stranded, recoverL, 0, restored, "", "L"},
+        Row{"loader's first answer spoilt", Stranded | SpoiltFirstReply, recover, 0, restored, "", "S"},
+        Row{"running unit kept", plain, recover, 3, "", "no Talvo unit in its loader answers on PORT",
+            "kept"},
+        Row{"restore not verified", Stranded | FlipBlock5, recover, 1, "",
             verifyFailed +
                 "Error: Restore failed: the whole image was written, but the memory of the unit "
                 "differs from it. Try again with\n  " +
                 command,
             ""},
-        Row{"installation verified", "", verify, 0, "Verified\nUpdate successful!\n", "", "S"},
-        Row{"installation not verified", "flip", verify, 1, "", verifyFailed + "Error: " + differs, ""},
-        // Written whole and confirmed block by block, the check left unanswered: nothing differs.
-        Row{"check unanswered", "mute crc", install + fast, 5, "Update written, not verified\n", unanswered,
-            "S"},
-        Row{"restore, check refused", "stranded refuse crc", recover + fast, 5,
+        Row{"restore, check refused", Stranded | CrcRefused, recover + fast, 5,
             "Restore written, not verified\n", unanswered, "S"},
-        Row{"fast installation verified", "", install + fast, 0, "Verified\nUpdate successful!\n", "", "S"},
-        Row{"fast restore", "stranded", recover + fast, 0, restored, "", "S"},
-        Row{"search meets a loader", "stranded", probe, 4, "",
-            QString(stopped).replace("--family S", "--family S-or-L") + "S or L: the family of", "kept"},
-        Row{"output into head", "head", install, 0, "", "", "S"},
-        Row{"terminal closed", "", install, 0, "Update successful!\n", "", "S", {{writing, SIGHUP}}},
-        Row{"one SIGINT", "", install, 0, "Update successful!\n", warning, "S", {{writing, SIGINT}}},
-        Row{"one SIGTERM", "", install, 0, "Update successful!\n", warning, "S", {{writing, SIGTERM}}},
-        Row{"two SIGINT", "", install, 130, "", stopped, "", twoSigint},
-        Row{"restore, loader cannot verify", "stranded no crc", recover, 5, "Restore written, not verified\n",
-            cannotVerify, "S"},
-        Row{"verify, loader cannot verify", "no crc", verify, 5, "Update written, not verified\n",
-            cannotVerify, "S"},
-        Row{"loader reply fails its checksum", "stranded bad crc", recover, 3, "",
+        Row{"fast restore", Stranded, recover + fast, 0, restored, "", "S"},
+        Row{"restore, loader cannot verify", Stranded | NoCrcCommand, recover, 5,
+            "Restore written, not verified\n", cannotVerify, "S"},
+        Row{"loader reply fails its checksum", Stranded | LoaderReplyBad, recover, 3, "",
             "no Talvo unit in its loader", "kept"},
-        Row{"half-written application answers junk", "junk", recover, 0, restored, "", "S"},
-        Row{"half-written application silent", "mute", recover, 0, restored, "", "S"},
-        Row{"cut at 12 %", "cycle", install, 130, "", stopped, "", cutAt(12)},
-        Row{"cut at 60 %", "cycle", install, 130, "", stopped, "", cutAt(60)},
-        Row{"cut at 99 %", "cycle", install, 130, "", stopped, "", cutAt(99)},
-        Row{"L cut at 11 %", "cycle", install, 130, "", stoppedL, "", cutAt(11), "52.02(2316),Talvo 400 L"},
-        Row{"L cut at 80 %", "cycle", install, 130, "", stoppedL, "", cutAt(80), "52.02(2316),Talvo 400 L"},
-        // --json: a signal during the search still ends with the result line, and ends the run.
-        Row{"json search stopped", "silent", json, -1, stopResult, probing, "kept", {{probing, SIGINT}}},
+        Row{"half-written application answers junk", JunkReply, recover, 0, restored, "", "S"},
+        Row{"half-written application silent", MuteReply, recover, 0, restored, "", "S"},
     };
+    // Installations with the memory checked, or not checkable.
+    const QList<Row> verifyRows = {
+        Row{"installation verified", plain, verify, 0, "Verified\nUpdate successful!\n", "", "S"},
+        Row{"installation not verified", FlipBlock5, verify, 1, "", verifyFailed + "Error: " + differs, ""},
+        // Written whole and confirmed block by block, the check left unanswered: nothing differs.
+        Row{"check unanswered", CrcSilent, install + fast, 5, "Update written, not verified\n", unanswered,
+            "S"},
+        Row{"fast installation verified", plain, install + fast, 0, "Verified\nUpdate successful!\n", "",
+            "S"},
+        Row{"verify, loader cannot verify", NoCrcCommand, verify, 5, "Update written, not verified\n",
+            cannotVerify, "S"},
+    };
+    // A search that meets a loader; output into a closed reader; interrupts and cuts.
+    const QList<Row> interruptRows = {
+        Row{"search meets a loader", Stranded, probe, 4, "",
+            QString(stopped).replace("--family S", "--family S-or-L") + "S or L: the family of", "kept"},
+        Row{"output into head", IntoHead, install, 0, "", "", "S"},
+        Row{"terminal closed", plain, install, 0, "Update successful!\n", "", "S", {{writing, SIGHUP}}},
+        Row{"one SIGINT", plain, install, 0, "Update successful!\n", warning, "S", {{writing, SIGINT}}},
+        Row{"one SIGTERM", plain, install, 0, "Update successful!\n", warning, "S", {{writing, SIGTERM}}},
+        Row{"two SIGINT", plain, install, 130, "", stopped, "", twoSigint},
+        Row{"cut at 12 %", Cycled, install, 130, "", stopped, "", cutAt(12)},
+        Row{"cut at 60 %", Cycled, install, 130, "", stopped, "", cutAt(60)},
+        Row{"cut at 99 %", Cycled, install, 130, "", stopped, "", cutAt(99)},
+        Row{"L cut at 11 %", Cycled, install, 130, "", stoppedL, "", cutAt(11), "52.02(2316),Talvo 400 L"},
+        Row{"L cut at 80 %", Cycled, install, 130, "", stoppedL, "", cutAt(80), "52.02(2316),Talvo 400 L"},
+        // --json: a signal during the search still ends with the result line, and ends the run.
+        Row{"json search stopped", Silent, json, -1, stopResult, probing, "kept", {{probing, SIGINT}}},
+    };
+    const QList<Row> rows = restoreRows + verifyRows + interruptRows;
 
     std::vector<std::unique_ptr<Watched>> runs;
     QList<QStringList> arguments;
@@ -719,33 +779,8 @@ void tst_Flash::restoresVerificationAndInterrupts()
         runs.push_back(std::make_unique<Watched>());
         Watched &run = *runs.back();
         run.unit = startUnit(row.version);
-        run.unit->setKnowsCrcCheck(!row.setup.contains("no crc"));
-        auto badCrc = SimulatedUnit::FrameFault::of(SimulatedUnit::FrameFault::ReplyBytes, 0x19, 1, -1);
-        badCrc.replyBytes = SimulatedUnit::messageReply(SimulatedUnit::MSG_BSL_LOCKED);
-        badCrc.replyBytes[6] = char(badCrc.replyBytes.at(6) ^ 0x01);
-        if (row.setup.contains("bad crc"))
-            run.unit->addFrameFault(badCrc);
-        SimulatedUnit::Handshake handshake = run.unit->handshake();
-        handshake.rawReply = row.setup == "junk" ? QByteArray("\x7d\x01\x7e", 3) : QByteArray();
-        handshake.mute = row.setup == "mute";
-        run.unit->setHandshake(handshake);
-        run.unit->setSilent(row.setup == "silent");
-        if (row.setup.contains("stranded"))
-            run.unit->loadMemory(SimulatedUnit::RESET_VECTOR_ADDRESS - 0x7E, QByteArray(0x80, '\xFF'));
-        auto flip = SimulatedUnit::FrameFault::refused(SimulatedUnit::CMD_RX_DATA_BLOCK, 5);
-        flip.kind = SimulatedUnit::FrameFault::StoredBitFlip;
-        if (row.setup.contains("flip"))
-            run.unit->addFrameFault(flip);
-        if (row.setup.contains(" crc") && !row.setup.contains("no crc") && !row.setup.contains("bad crc"))
-            run.unit->addFrameFault(
-                row.setup.contains("mute")
-                    ? SimulatedUnit::FrameFault::silent(SimulatedUnit::CMD_CRC_CHECK, 1, -1)
-                    : SimulatedUnit::FrameFault::refused(SimulatedUnit::CMD_CRC_CHECK, 1, -1));
-        SimulatedUnit::LineFault spoilt;
-        QVERIFY(SimulatedUnit::LineFault::parse("reply@0x19:1/flip@0", &spoilt));
-        if (row.setup.contains("spoilt"))
-            run.unit->addLineFault(spoilt);
-        if (row.setup == "head") {
+        QVERIFY(setUp(*run.unit, row.setup));
+        if (row.setup & IntoHead) {
             run.process.setStandardOutputProcess(&run.head);
             run.head.start("head", {"-n", "2"});
         }
@@ -777,9 +812,9 @@ void tst_Flash::restoresVerificationAndInterrupts()
         QVERIFY2(!out.contains("Verified") || run.unit->framesReceived(SimulatedUnit::CMD_CRC_CHECK) > 0,
                  row.name);
         // "Unknown command" is asked once; a reply that fails its checksum is no loader's.
-        QVERIFY2(!row.setup.contains("no crc") || run.unit->framesReceived(SimulatedUnit::CMD_CRC_CHECK) == 1,
+        QVERIFY2(!(row.setup & NoCrcCommand) || run.unit->framesReceived(SimulatedUnit::CMD_CRC_CHECK) == 1,
                  row.name);
-        QVERIFY2(!row.setup.contains("bad crc") || run.unit->passwordsSeen() == 0, row.name);
+        QVERIFY2(!(row.setup & LoaderReplyBad) || run.unit->passwordsSeen() == 0, row.name);
         if (row.exitCode == 130 || row.err.contains(erased) || row.err.contains(differs)) {
             // Stopped after the current frame of the 521 (or failed after the erase), the port released: the
             // command shown restores it, also after the unit was switched off and on, when it starts in its
@@ -790,7 +825,7 @@ void tst_Flash::restoresVerificationAndInterrupts()
             QVERIFY2(printed.hasMatch(), qPrintable(context));
             arguments[i] = printed.captured(1).split(' ');
             families << printed.captured(2);
-            if (row.setup == "cycle") {
+            if (row.setup & Cycled) {
                 auto fresh = std::make_unique<SimulatedUnit>();
                 fresh->loadMemory(0, run.unit->memory(0, MEMORY_BYTES));
                 fresh->setVersionText(row.version);
