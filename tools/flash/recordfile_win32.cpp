@@ -4,6 +4,35 @@
 
 #include <io.h>
 
+namespace {
+
+// Writes `bytes` at `size`, the file's end as measured under the lock: no other run appends then.
+// A part that went in would glue the next row to it, so on a failure the file gets its length
+// back; `words` tells when it could not. The system's error code, 0 when all went in.
+DWORD appendAt(HANDLE handle, LARGE_INTEGER size, const std::string &bytes, std::string *words)
+{
+    DWORD error = 0;
+    std::size_t done = 0;
+    while (error == 0 && done < bytes.size()) {
+        OVERLAPPED at = {};
+        const unsigned long long offset = static_cast<unsigned long long>(size.QuadPart) + done;
+        at.Offset = DWORD(offset);
+        at.OffsetHigh = DWORD(offset >> 32);
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes.data() + done, DWORD(bytes.size() - done), &written, &at))
+            error = GetLastError();
+        else if (written == 0)
+            error = ERROR_DISK_FULL;
+        done += written;
+    }
+    if (error != 0 && (!SetFilePointerEx(handle, size, nullptr, FILE_BEGIN) || !SetEndOfFile(handle)))
+        *words = "; the part written could not be taken back (" +
+                 PlainFile::systemErrorWords(GetLastError()) + ")";
+    return error;
+}
+
+} // namespace
+
 namespace RecordFile {
 
 bool canAppend(const PlainFile::Path &path, std::string *why)
@@ -60,25 +89,7 @@ Outcome append(const PlainFile::Path &path, const std::string &header, const std
         error = GetLastError();
     std::string words;
     if (error == 0) {
-        // Under the lock no other run appends: the bytes go at the file's end as it was measured.
-        const std::string bytes = size.QuadPart == 0 ? header + rows : rows;
-        std::size_t done = 0;
-        while (error == 0 && done < bytes.size()) {
-            OVERLAPPED at = {};
-            const unsigned long long offset = static_cast<unsigned long long>(size.QuadPart) + done;
-            at.Offset = DWORD(offset);
-            at.OffsetHigh = DWORD(offset >> 32);
-            DWORD written = 0;
-            if (!WriteFile(handle, bytes.data() + done, DWORD(bytes.size() - done), &written, &at))
-                error = GetLastError();
-            else if (written == 0)
-                error = ERROR_DISK_FULL;
-            done += written;
-        }
-        // The part of a row that went in would glue the next row to it: the file gets its length back.
-        if (error != 0 && (!SetFilePointerEx(handle, size, nullptr, FILE_BEGIN) || !SetEndOfFile(handle)))
-            words = "; the part written could not be taken back (" +
-                    PlainFile::systemErrorWords(GetLastError()) + ")";
+        error = appendAt(handle, size, size.QuadPart == 0 ? header + rows : rows, &words);
         OVERLAPPED again = {};
         UnlockFileEx(handle, 0, MAXDWORD, MAXDWORD, &again);
     }
