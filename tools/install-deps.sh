@@ -28,7 +28,7 @@ locales=()
 for extra in "$@"; do
   case "$extra" in
     wine) packages+=(wine wine64 locales); locales=(de_DE fr_FR ja_JP) ;;
-    windows) packages+=(mingw-w64 nsis wine wine64 locales xdotool x11-apps fonts-dejavu-core)
+    windows) packages+=(mingw-w64 nsis wine wine64 locales xdotool x11-apps netpbm fonts-dejavu-core)
              locales=(de_DE fr_FR ja_JP) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     packaging) packages+=(dpkg-dev lintian desktop-file-utils appstream nsis devscripts diffoscope-minimal) ;;
