@@ -15,7 +15,7 @@ packages=(
   xvfb xauth xdg-utils file
   help2man
   qttools5-dev qttools5-dev-tools
-  fonts-wqy-microhei fonts-ipafont-gothic
+  fonts-wqy-microhei fonts-ipafont-gothic fontconfig
 )
 # Extra sets, asked for by name: "wine" for the Win32 serial test, "windows" for the Windows
 # program cross-built with mingw-w64 (the installer, wine to run it, xdotool and xwd to drive and

@@ -3,7 +3,10 @@
 - lupdate over the sources changes nothing (every marked text has an entry, none is left over);
 - every entry is translated (none unfinished or empty);
 - every translation keeps its source's placeholders (%1), line breaks and the names that stay as
-  they are (Talvo, file names).
+  they are (Talvo, file names);
+- a translation in Latin letters uses only characters the carried fonts have: any other comes from
+  a fallback font of the system, whose line height can push a wrapped text out of its box (as
+  wine's does on Windows).
 Usage: check_translations.py SOURCE_DIR LUPDATE"""
 import filecmp
 import os
@@ -28,7 +31,29 @@ def kept_names(text):
     return sorted(found)
 
 
-def problems_of(path):
+def characters_of_fonts(source_dir):
+    """The characters every carried cut has (fc-query's ranges), or None without fc-query."""
+    common = None
+    font_dir = os.path.join(source_dir, "resources", "font")
+    for name in sorted(f for f in os.listdir(font_dir) if f.endswith(".otf")):
+        try:
+            ranges = subprocess.run(["fc-query", "--format=%{charset}", os.path.join(font_dir, name)],
+                                    capture_output=True, text=True, check=True).stdout.split()
+        except (OSError, subprocess.CalledProcessError):
+            return None
+        characters = set()
+        for item in ranges:
+            first, _, last = item.partition("-")
+            characters.update(chr(c) for c in range(int(first, 16), int(last or first, 16) + 1))
+        common = characters if common is None else common & characters
+    return common
+
+
+# Languages written in other scripts take their letters from the system's fonts anyway.
+OTHER_SCRIPTS = ("talvo_ja.ts", "talvo_zh_CN.ts")
+
+
+def problems_of(path, font_characters=None):
     problems = []
     for context in ET.parse(path).getroot().iter("context"):
         for message in context.iter("message"):
@@ -44,6 +69,11 @@ def problems_of(path):
                     problems.append("%s: the translation %r has other %s" % (where, text, what))
             if kept_names(source) != kept_names(text):
                 problems.append("%s: the translation %r does not keep %s" % (where, text, kept_names(source)))
+            if font_characters is not None and os.path.basename(path) not in OTHER_SCRIPTS:
+                missing = sorted(set(text) - font_characters - {"\n"})
+                if missing:
+                    problems.append("%s: the translation %r has characters the fonts lack: %s" %
+                                    (where, text, " ".join("U+%04X" % ord(c) for c in missing)))
     return problems
 
 
@@ -63,8 +93,11 @@ def main():
                                       capture_output=True, text=True).stdout
                 problems.append("%s is not up to the sources: run tools/update-translations.sh and translate "
                                 "what it adds\n%s" % (name, diff))
+    font_characters = characters_of_fonts(source_dir)
+    if font_characters is None:
+        print("fc-query not found: the characters of the translations are not checked against the fonts")
     for name in files:
-        problems += problems_of(os.path.join(folder, name))
+        problems += problems_of(os.path.join(folder, name), font_characters)
     for problem in problems:
         print("FAIL " + problem)
     print("%d translation files, %d problems" % (len(files), len(problems)))
