@@ -32,6 +32,14 @@ if grep -q 'warning:' "$build/build.log"; then
   echo "make windows: the build has warnings (see above)"
   exit 1
 fi
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+installer=$build/TalvoUpdater-$version-win64.exe
+if [ -f "$installer" ] && [ "$installer" -nt "$build/src/TalvoUpdater.exe" ] &&
+   [ "$installer" -nt "$build/tools/flash/talvo-flash.exe" ] &&
+   [ "$installer" -nt "$src/packaging/windows.cmake" ] && [ "$installer" -nt "$src/packaging/windows-runtime.cmake" ]; then
+  echo "make windows: $(basename "$installer") is up to date"
+  exit 0
+fi
 rm -rf "$build/dist"
 cmake --install "$build" --prefix "$build/dist" | grep -v '^-- \(Installing\|Up-to-date\)'
 (cd "$build" && cpack -G "NSIS;ZIP" >cpack.log 2>&1) || { cat "$build/cpack.log"; exit 1; }

@@ -58,6 +58,10 @@ memory_is() {
     fail "$1: the unit's memory is not the $2 image"
 }
 
+# The server started here, so that its own output (object dumps once serial ports were in use)
+# goes to a log rather than into a program's output.
+[ "$mode" = install ] || [ ! -d "$WINEPREFIX" ] || wineserver >>"$work/server.log" 2>&1 || true
+
 case $mode in
 install)
   rm -rf "$work" && mkdir -p "$work"
@@ -158,6 +162,7 @@ window)
   done
   # A server left from headless runs cannot make windows on a display.
   timeout 60 wineserver -k >/dev/null 2>&1 || true
+  wineserver >>"$work/server.log" 2>&1 || true
   Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
   pids+=($!)
   for _ in $(seq 200); do [ -s "$work/display" ] && break; sleep 0.05; done
