@@ -251,6 +251,28 @@ window)
     close
     pass "window in $locale: \"$title\""
   done
+  # Started in a folder it cannot use (its "QtQuick" a file: the descriptors cannot be written)
+  # without --user-folder, it keeps its runtime files in the per-user folder. With neither usable
+  # (the per-user folder's place taken by a file), it says so in a message box and exits with -1.
+  mkdir -p "$work/unusable" && touch "$work/unusable/QtQuick"
+  rm -rf "$folder"
+  (cd "$work/unusable" && exec timeout 120 wine "$inst/bin/TalvoUpdater.exe") >>"$work/window.out" 2>&1 &
+  pids+=($!)
+  until_ok 60 has_window "quellmark Update Center" || fail "no window when started in an unusable folder"
+  [ -f "$folder/QtQuick.2/qmldir" ] && [ -f "$folder/TalvoUpdater.zip" ] ||
+    fail "started in an unusable folder, the runtime files are not in the per-user folder"
+  close
+  pass "started in a folder it cannot use, it writes its runtime files into the per-user folder"
+  rm -rf "$folder" && touch "$folder"
+  (cd "$inst/bin" && exec timeout 120 wine TalvoUpdater.exe --user-folder) >>"$work/window.out" 2>&1 &
+  starter=$!
+  until_ok 60 has_window TalvoUpdater || fail "no message box when the runtime files cannot be written"
+  shot failure
+  xdotool key Return
+  set +e; wait "$starter"; got=$?; set -e
+  rm -f "$folder"
+  [ "$got" = 255 ] || fail "without a usable folder the exit status is $got, not -1 (255)"
+  pass "without a usable folder: a message box, then exit status -1"
   echo "screenshots: $work/*.png"
   ;;
 
