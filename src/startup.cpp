@@ -73,11 +73,17 @@ bool workingFolderIsWritable()
 
 // Chooses the software scene graph before any window exists when no OpenGL context of version 2
 // or later can be had (the scene graph's minimum: Windows' own GDI renderer in a virtual machine
-// or a remote session offers 1.1), unless the user has chosen a backend.
+// or a remote session offers 1.1), unless the user has chosen a backend. On Windows without the
+// ANGLE runtime the window is always drawn by the software renderer: the fixed 2D window needs no
+// more, and it depends on no graphics driver (under wine it also started sooner and took less
+// processor time and memory than OpenGL did).
 void chooseSceneGraphBackend()
 {
     if (!qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") || !qEnvironmentVariableIsEmpty("QMLSCENE_DEVICE"))
         return;
+#if defined(Q_OS_WIN) && !defined(TALVO_GRAPHICS_RUNTIME)
+    QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+#else
     QOffscreenSurface surface;
     surface.create();
     QOpenGLContext context;
@@ -93,6 +99,7 @@ void chooseSceneGraphBackend()
     }
     qWarning() << "No OpenGL context: the window is drawn by the software renderer";
     QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+#endif
 }
 
 int failToStart(const QString &reason)
