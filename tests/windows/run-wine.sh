@@ -54,7 +54,7 @@ start_unit() {
 }
 # memory_is COMN FAMILY: the unit's memory holds the carried image of that family and nothing else.
 memory_is() {
-  python3 "$src/tests/windows/memory-is-image.py" "$work/$1.memory" "$src/resources/fmw/${2,,}/image.txt" ||
+  python3 "$src/tests/support/memory-is-image.py" "$work/$1.memory" "$src/resources/fmw/${2,,}/image.txt" ||
     fail "$1: the unit's memory is not the $2 image"
 }
 
@@ -107,7 +107,7 @@ flash)
   )
   for row in "${rows[@]}"; do
     IFS='|' read -r name port unit options status pattern family <<<"$row"
-    [[ $name =~ ${TALVO_WINE_CASES:-.} ]] || continue
+    [[ $name =~ ${TALVO_WINE_CASES:-.} ]] || continue # a regular expression: only those rows
     unset TALVO_EXTRA_PORTS
     [ -z "$port" ] || start_unit "$port" "$(printf TV%04d "${port#COM}")" $unit
     read -ra args <<<"$options"
