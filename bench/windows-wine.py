@@ -37,14 +37,19 @@ def cpu_ms(pid):
 
 
 def server_pid():
-    for pid in os.listdir("/proc"):
-        try:
-            if pid.isdigit() and "wineserver" in open("/proc/%s/cmdline" % pid).read() and \
-                    os.readlink("/proc/%s/cwd" % pid).startswith(os.path.realpath(prefix)):
-                return int(pid)
-        except OSError:
-            pass
-    return None
+    """The prefix's wine server: the one working in the prefix's server folder."""
+    status = os.stat(prefix)
+    folder = "/server-%x-%x" % (status.st_dev, status.st_ino)
+    end = time.monotonic() + 10
+    while time.monotonic() < end:  # the server detaches before it settles in its folder
+        for pid in os.listdir("/proc"):
+            try:
+                if pid.isdigit() and os.readlink("/proc/%s/cwd" % pid).endswith(folder):
+                    return int(pid)
+            except OSError:
+                pass
+        time.sleep(0.05)
+    raise SystemExit("no wine server for " + prefix)
 
 
 def unit(com):

@@ -7,7 +7,7 @@
 #     compiler's folders (libstdc++ stripped of its debugging information);
 #   - qt.conf, naming where the plugins and modules are.
 # Set before it runs: TALVO_QT_PREFIX (the Qt for Windows), TALVO_QML_SOURCE_DIR,
-# TALVO_RUNTIME_DIRS (the compiler's runtime folders), TALVO_OBJDUMP, TALVO_STRIP.
+# TALVO_RUNTIME_DIRS (the compiler's runtime folders), TALVO_OBJDUMP, TALVO_STRIP, TALVO_BUILD_DIR.
 set(bin "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/bin")
 set(programs "${bin}/TalvoUpdater.exe" "${bin}/talvo-flash.exe")
 
@@ -55,7 +55,7 @@ endforeach()
 # What Windows itself provides is not followed: DLLs outside the Qt's and the compiler's folders.
 # CMake looks for a Windows program's DLLs by their names in lower case: on a file system that
 # tells case, it finds them through links named so.
-set(lookup "${CMAKE_CURRENT_BINARY_DIR}/runtime-lookup")
+set(lookup "${TALVO_BUILD_DIR}/runtime-lookup")
 file(REMOVE_RECURSE "${lookup}")
 file(MAKE_DIRECTORY "${lookup}")
 foreach(dir "${TALVO_QT_PREFIX}/bin" ${TALVO_RUNTIME_DIRS})

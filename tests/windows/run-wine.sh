@@ -45,9 +45,12 @@ start_unit() {
   shift 2
   "$sim" --memory-file "$work/$com.memory" "$@" >"$out" 2>"$work/$com.err" &
   pids+=($!)
-  for _ in $(seq 200); do grep -q '^PORT ' "$out" 2>/dev/null && break; sleep 0.05; done
-  local pty
-  pty=$(sed -n 's/^PORT //p' "$out")
+  local pty=""
+  for _ in $(seq 1200); do
+    pty=$(sed -n 's/^PORT //p' "$out" 2>/dev/null)
+    [ -z "$pty" ] && kill -0 "${pids[-1]}" 2>/dev/null || break
+    sleep 0.05
+  done
   [ -n "$pty" ] || fail "the simulated unit for $com did not start: $(cat "$work/$com.err")"
   ln -sfn "$pty" "$WINEPREFIX/dosdevices/${com,,}"
   export TALVO_EXTRA_PORTS="$com=$serial"
