@@ -7,7 +7,7 @@
 # Usage: run-wine.sh install|flash|window|uninstall SOURCE_DIR BUILD_DIR WINDOWS_BUILD TALVO_SIM
 set -euo pipefail
 mode=$1 src=$2 build=$3 win=$4 sim=$5
-installer=$(ls "$win"/TalvoUpdater-*-win64.exe 2>/dev/null | head -1)
+installer=$(ls "$win"/TalvoUpdater-*-win64.exe 2>/dev/null | head -1 || true)
 [ -n "$installer" ] || { echo "SKIP: no Windows installer in $win (make windows builds it)"; exit 77; }
 command -v wine >/dev/null || { echo "SKIP: wine is not installed (tools/install-deps.sh windows)"; exit 77; }
 
@@ -91,7 +91,7 @@ install)
   ;;
 
 flash)
-  [ -f "$inst/bin/talvo-flash.exe" ] || fail "not installed (windows_install runs first)"
+  [ -f "$inst/bin/talvo-flash.exe" ] || { echo "SKIP: not installed (windows_install installs it)"; exit 77; }
   flash="$inst/bin/talvo-flash.exe"
   rm -f "$work"/COM*.memory "$folder/journal.ini"
   report='C:\users\Jürgen Müller\Stationsbericht März.csv'
@@ -159,7 +159,7 @@ flash)
   ;;
 
 window)
-  [ -f "$inst/bin/TalvoUpdater.exe" ] || fail "not installed (windows_install runs first)"
+  [ -f "$inst/bin/TalvoUpdater.exe" ] || { echo "SKIP: not installed (windows_install installs it)"; exit 77; }
   for tool in Xvfb xdotool xwd xwdtopnm pnmdepth pnmtopng; do
     command -v $tool >/dev/null || { echo "SKIP: no $tool (tools/install-deps.sh windows)"; exit 77; }
   done
@@ -280,7 +280,7 @@ window)
   ;;
 
 uninstall)
-  [ -f "$inst/Uninstall.exe" ] || fail "not installed"
+  [ -f "$inst/Uninstall.exe" ] || { echo "SKIP: not installed (windows_install installs it)"; exit 77; }
   # The uninstaller copies itself away and returns at once: wait for the server to be idle.
   w "$inst/Uninstall.exe" /S && timeout 60 wineserver -w
   [ ! -e "$inst" ] && [ ! -e "$menu" ] || fail "left behind: $(find "$inst" "$menu" 2>/dev/null | head -5)"
