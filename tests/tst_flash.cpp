@@ -20,6 +20,14 @@ namespace {
 
 const int RUN_TIMEOUT_MS = 60000;
 
+// Where a run's standard output goes: a pipe the test reads, or a file, opened to append or not.
+enum class Output
+{
+    Pipe,
+    File,
+    AppendedFile,
+};
+
 struct Run
 {
     int exitCode = -1;
@@ -120,6 +128,8 @@ QMap<QString, QByteArray> carriedImages()
 
 } // namespace
 
+Q_DECLARE_METATYPE(Output)
+
 // talvo-flash as a user runs it, against a simulated unit in this process.
 class tst_Flash : public QObject
 {
@@ -194,56 +204,119 @@ Run tst_Flash::flash(const QStringList &arguments, bool asOrdinaryUser, const QS
 void tst_Flash::wrongUsageExitsWith2_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("unknown option") << QStringList{"--force"};
-    QTest::newRow("stray argument") << QStringList{"/dev/ttyACM0"};
-    QTest::newRow("port without path") << QStringList{"--port"};
-    QTest::newRow("empty port") << QStringList{"--port", ""};
-    QTest::newRow("downgrade without install") << QStringList{"--downgrade"};
+    QTest::addColumn<QString>("error"); // the start of the usage error, after "talvo-flash: "
+    QTest::addColumn<Output>("output");
+    QTest::newRow("unknown option") << QStringList{"--force"} << QString("Unknown option 'force'.")
+                                    << Output::Pipe;
+    QTest::newRow("stray argument") << QStringList{"/dev/ttyACM0"}
+                                    << QString("unexpected argument '/dev/ttyACM0'") << Output::Pipe;
+    QTest::newRow("port without path")
+        << QStringList{"--port"} << QString("Missing value after '--port'.") << Output::Pipe;
+    QTest::newRow("empty port") << QStringList{"--port", ""} << QString("--port needs a device path")
+                                << Output::Pipe;
+    QTest::newRow("downgrade without install")
+        << QStringList{"--downgrade"} << QString("--downgrade goes with --install") << Output::Pipe;
     // The family cannot be read from a unit without its firmware, and is never guessed.
     QTest::newRow("recover with an empty family")
-        << QStringList{"--recover", "--family", "", "--port", "/dev/ttyACM0"};
-    QTest::newRow("recover with install") << QStringList{"--recover", "--family", "S", "--install"};
-    QTest::newRow("unknown family") << QStringList{"--recover", "--family", "X"};
-    QTest::newRow("verify without install") << QStringList{"--verify"};
-    QTest::newRow("fast without install") << QStringList{"--fast", "--port", "/dev/ttyACM0"};
-    QTest::newRow("list with install") << QStringList{"--list", "--install"};
-    QTest::newRow("all with json") << QStringList{"--all", "--install", "--json"};
-    QTest::newRow("all without install") << QStringList{"--all", "--port", "/dev/ttyACM0"};
-    QTest::newRow("two ports without all") << QStringList{"--port", "/dev/ttyACM0", "--port", "/dev/ttyACM1"};
-    QTest::newRow("family twice") << QStringList{"--recover", "--family", "S", "--family", "L"};
-    QTest::newRow("install twice, short and long") << QStringList{"-i", "--install"};
+        << QStringList{"--recover", "--family", "", "--port", "/dev/ttyACM0"}
+        << QString("--family must be S or L, not ''") << Output::Pipe;
+    QTest::newRow("recover with install")
+        << QStringList{"--recover", "--family", "S", "--install"}
+        << QString("--recover and --install cannot be combined") << Output::Pipe;
+    QTest::newRow("unknown family") << QStringList{"--recover", "--family", "X"}
+                                    << QString("--family must be S or L, not 'X'") << Output::Pipe;
+    QTest::newRow("verify without install")
+        << QStringList{"--verify"} << QString("--verify goes with --install (--recover always verifies)")
+        << Output::Pipe;
+    QTest::newRow("fast without install")
+        << QStringList{"--fast", "--port", "/dev/ttyACM0"}
+        << QString("--fast goes with --install or --recover") << Output::Pipe;
+    QTest::newRow("list with install")
+        << QStringList{"--list", "--install"}
+        << QString("--list does nothing else: it cannot be combined with --install") << Output::Pipe;
+    QTest::newRow("all with json") << QStringList{"--all", "--install", "--json"}
+                                   << QString("--all cannot be combined with --json, --quiet or --log-file")
+                                   << Output::Pipe;
+    QTest::newRow("all without install") << QStringList{"--all", "--port", "/dev/ttyACM0"}
+                                         << QString("--all goes with --install") << Output::Pipe;
+    QTest::newRow("two ports without all")
+        << QStringList{"--port", "/dev/ttyACM0", "--port", "/dev/ttyACM1"}
+        << QString("--port is given once, or once per device with --all") << Output::Pipe;
+    QTest::newRow("family twice") << QStringList{"--recover", "--family", "S", "--family", "L"}
+                                  << QString("--family is given more than once") << Output::Pipe;
+    QTest::newRow("install twice, short and long")
+        << QStringList{"-i", "--install"} << QString("--install is given more than once") << Output::Pipe;
     QTest::newRow("one device twice with all")
-        << QStringList{"--all", "--install", "--port", "/dev/ttyACM0", "--port", "/dev/ttyACM0"};
-    QTest::newRow("log file refusing its lines") << QStringList{"--log-file", "/dev/full", "--list"};
+        << QStringList{"--all", "--install", "--port", "/dev/ttyACM0", "--port", "/dev/ttyACM0"}
+        << QString("--port names the same device more than once") << Output::Pipe;
+    QTest::newRow("log file refusing its lines")
+        << QStringList{"--log-file", "/dev/full", "--list"}
+        << QString("cannot write the log file /dev/full: it is a character device") << Output::Pipe;
     // Nothing that could block the run or carry the log elsewhere: "@fifo" and "@pty" stand for
     // a FIFO without a reader and a pseudo-terminal, standard output is a regular file.
-    QTest::newRow("log file a FIFO") << QStringList{"--log-file", "@fifo", "--list"};
-    QTest::newRow("log file a character device") << QStringList{"--log-file", "/dev/null", "--list"};
-    QTest::newRow("log file the unit's own port") << QStringList{"--log-file", "@pty", "--port", "@pty"};
+    QTest::newRow("log file a FIFO") << QStringList{"--log-file", "@fifo", "--list"}
+                                     << QString("cannot write the log file @fifo: it is a FIFO")
+                                     << Output::Pipe;
+    QTest::newRow("log file a character device")
+        << QStringList{"--log-file", "/dev/null", "--list"}
+        << QString("cannot write the log file /dev/null: it is a character device") << Output::Pipe;
+    QTest::newRow("log file the unit's own port")
+        << QStringList{"--log-file", "@pty", "--port", "@pty"}
+        << QString("cannot write the log file @pty: it is a character device") << Output::Pipe;
     QTest::newRow("log file standard output, appending, with json")
-        << QStringList{"--log-file", "/dev/stdout", "--json", "--list"};
+        << QStringList{"--log-file", "/dev/stdout", "--json", "--list"}
+        << QString(
+               "cannot write the log file /dev/stdout: it is standard output, which carries the JSON events")
+        << Output::AppendedFile;
     QTest::newRow("log file standard output, not appending")
-        << QStringList{"--log-file", "/dev/stdout", "--list"};
-    QTest::newRow("image without family") << QStringList{"--install", "--image", "@fifo", "--port", "@pty"};
-    QTest::newRow("family, no image") << QStringList{"--install", "--family", "S", "--port", "@pty"};
+        << QStringList{"--log-file", "/dev/stdout", "--list"}
+        << QString("cannot write the log file /dev/stdout: it is standard output, which would write the "
+                   "results over the log")
+        << Output::File;
+    QTest::newRow("image without family")
+        << QStringList{"--install", "--image", "@fifo", "--port", "@pty"}
+        << QString("--image needs --family S or L: the family the image is for") << Output::Pipe;
+    QTest::newRow("family, no image") << QStringList{"--install", "--family", "S", "--port", "@pty"}
+                                      << QString("--family goes with --recover or --image") << Output::Pipe;
     QTest::newRow("station record in a missing folder")
-        << QStringList{"--report", "/nonexistent/station.csv", "--install", "--port", "@pty"};
-    QTest::newRow("station record a directory") << QStringList{"--report", "/", "--all", "--install"};
-    QTest::newRow("station record a FIFO") << QStringList{"--report", "@fifo", "--list"};
+        << QStringList{"--report", "/nonexistent/station.csv", "--install", "--port", "@pty"}
+        << QString("cannot write the station record /nonexistent/station.csv: No such file or directory")
+        << Output::Pipe;
+    QTest::newRow("station record a directory")
+        << QStringList{"--report", "/", "--all", "--install"}
+        << QString("cannot write the station record /: it is a directory") << Output::Pipe;
+    QTest::newRow("station record a FIFO")
+        << QStringList{"--report", "@fifo", "--list"}
+        << QString("cannot write the station record @fifo: it is a FIFO") << Output::Pipe;
     // Three different files, whatever their names: "@image" is a good image, "@hard-link" another name of it.
-    QTest::newRow("station record the image, by another name") << QStringList{
-        "--install", "--image", "@image", "--family", "S", "--report", "@same-image", "--port", "@pty"};
+    QTest::newRow("station record the image, by another name")
+        << QStringList{"--install", "--image",     "@image", "--family", "S",
+                       "--report",  "@same-image", "--port", "@pty"}
+        << QString(
+               "cannot write the station record @same-image: it is the file of --image (@image); the station "
+               "record, the log and the image must be three different files")
+        << Output::Pipe;
     QTest::newRow("station record the log file")
-        << QStringList{"--list", "--report", "@image", "--log-file", "@hard-link"};
-    QTest::newRow("log file the image") << QStringList{"--install",  "--image",    "@image", "--family", "S",
-                                                       "--log-file", "@hard-link", "--port", "@pty"};
-    QTest::newRow("serial twice without all") << QStringList{"--serial", "TV1", "--serial", "TV2"};
-    QTest::newRow("serial with port") << QStringList{"--serial", "TV1", "--port", "@pty"};
+        << QStringList{"--list", "--report", "@image", "--log-file", "@hard-link"}
+        << QString("cannot write the station record @image: it is the file of --log-file (@hard-link)")
+        << Output::Pipe;
+    QTest::newRow("log file the image")
+        << QStringList{"--install",  "--image",    "@image", "--family", "S",
+                       "--log-file", "@hard-link", "--port", "@pty"}
+        << QString("cannot write the log file @hard-link: it is the file of --image (@image)")
+        << Output::Pipe;
+    QTest::newRow("serial twice without all")
+        << QStringList{"--serial", "TV1", "--serial", "TV2"}
+        << QString("--serial is given once, or once per unit with --all") << Output::Pipe;
+    QTest::newRow("serial with port") << QStringList{"--serial", "TV1", "--port", "@pty"}
+                                      << QString("--serial and --port cannot be combined") << Output::Pipe;
 }
 
 void tst_Flash::wrongUsageExitsWith2()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    QFETCH(Output, output);
     const QTemporaryDir dir;
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
@@ -254,14 +327,14 @@ void tst_Flash::wrongUsageExitsWith2()
     QVERIFY(image.open(QIODevice::WriteOnly) && image.write(TestImage::write(TestImage::small())) > 0);
     image.close();
     QVERIFY(::link(qPrintable(image.fileName()), qPrintable(dir.filePath("hard.log"))) == 0);
+    arguments << error; // its files named as the arguments name them
     arguments.replaceInStrings("@fifo", dir.filePath("fifo")).replaceInStrings("@pty", pty);
     arguments.replaceInStrings("@same-image", dir.path() + "/./fw.txt")
         .replaceInStrings("@image", image.fileName());
     arguments.replaceInStrings("@hard-link", dir.filePath("hard.log"));
-    const QByteArray tag = QTest::currentDataTag();
-    const Run run =
-        flash(arguments, false, tag.startsWith("log file standard output") ? dir.filePath("out") : "",
-              tag.contains("appending,") ? QIODevice::Append : QIODevice::Truncate);
+    error = arguments.takeLast();
+    const Run run = flash(arguments, false, output == Output::Pipe ? QString() : dir.filePath("out"),
+                          output == Output::AppendedFile ? QIODevice::Append : QIODevice::Truncate);
     char line[256];
     const ssize_t sent = ::read(master, line, sizeof line);
     ::close(slave);
@@ -269,15 +342,8 @@ void tst_Flash::wrongUsageExitsWith2()
     QCOMPARE(sent, ssize_t(-1)); // nothing went onto the line
     QCOMPARE(run.exitCode, 2);
     QCOMPARE(run.out, QString());
-    QVERIFY2(run.err.contains("Try 'talvo-flash --help'."), qPrintable(run.err));
-    if (QByteArray(QTest::currentDataTag()) == "recover with an empty family")
-        QVERIFY2(run.err.contains("--family must be S or L, not ''"), qPrintable(run.err));
-    if (QByteArray(QTest::currentDataTag()) == "family twice")
-        QVERIFY2(run.err.contains("--family is given more than once"), qPrintable(run.err));
-    if (QByteArray(QTest::currentDataTag()).startsWith("log file"))
-        QVERIFY2(run.err.contains("cannot write the log file"), qPrintable(run.err));
-    if (QByteArray(QTest::currentDataTag()).startsWith("station record"))
-        QVERIFY2(run.err.contains("cannot write the station record"), qPrintable(run.err));
+    QVERIFY2(run.err.startsWith("talvo-flash: " + error) && run.err.endsWith("\nTry 'talvo-flash --help'.\n"),
+             qPrintable(run.err));
 }
 
 void tst_Flash::helpExplainsTheOptions()
