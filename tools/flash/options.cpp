@@ -16,6 +16,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -268,22 +269,25 @@ QString usageProblem(const QCommandLineParser &parser, const Definitions &d, con
 // of the first file given that another one also is, with what it writes (empty: it is only read).
 QString sameFileOf(const FlashOptions &options)
 {
-    const QList<std::tuple<QString, QString, QString>> files = {
-        {options.recordFile, QStringLiteral("report"), QStringLiteral("the station record")},
-        {options.logFile, QStringLiteral("log-file"), QStringLiteral("the log file")},
-        {options.image, QStringLiteral("image"), QString()}};
-    for (int i = 0; i < files.size(); ++i) {
-        for (int j = i + 1; j < files.size(); ++j) {
-            const auto &[first, firstOption, firstWords] = files.at(i);
-            const auto &[second, secondOption, secondWords] = files.at(j);
-            Q_UNUSED(firstOption)
-            Q_UNUSED(secondWords)
-            if (!first.isEmpty() && !second.isEmpty() &&
-                PlainFile::sameFile(nativePath(first), nativePath(second)))
+    struct File
+    {
+        QString path;
+        const char *option;
+        const char *words; // nullptr: the file is only read
+    };
+    const File files[] = {{options.recordFile, "report", "the station record"},
+                          {options.logFile, "log-file", "the log file"},
+                          {options.image, "image", nullptr}};
+    for (std::size_t i = 0; i < std::size(files); ++i) {
+        for (std::size_t j = i + 1; j < std::size(files); ++j) {
+            const File &first = files[i], &second = files[j];
+            if (!first.path.isEmpty() && !second.path.isEmpty() &&
+                PlainFile::sameFile(nativePath(first.path), nativePath(second.path)))
                 return QStringLiteral(
-                           "cannot write %1 %2: it is the file of --%3 (%4); the station record, the log "
-                           "and the image must be three different files")
-                    .arg(firstWords, first, secondOption, second);
+                           "cannot write %1 %2: it is the file of --%3 (%4); the station record, the "
+                           "log and the image must be three different files")
+                    .arg(QString::fromLatin1(first.words), first.path, QString::fromLatin1(second.option),
+                         second.path);
         }
     }
     return QString();
