@@ -448,7 +448,7 @@ void tst_BslInstall::theSpecifiedLinesAppear_data()
     row("a silent loader") << QVector<QString>(10, "Resending wrong password...").toList() +
                                   QStringList{"Authentication failed!", "Wrote 0 bytes in "};
     row("a stop request ends the installation before its next frame")
-        << QStringList{"BSL_Interface: stopped on request", "Wrote 480 bytes in "};
+        << QStringList{"LoaderSession::stopHere stopped on request", "Wrote 480 bytes in "};
     row("fast: a CRC reply that fails its CRC is asked again")
         << QStringList{"Wrong CRC RSP! 8 ", "BSL_Interface::verifySection repeat 1", "Verified 2 sections"};
     row("a byte ZZ") << QStringList{"BSL_Interface::installFirmware image refused, nothing sent: line 2 of ",

@@ -348,7 +348,7 @@ int FlashSession::recover()
         _driver->setFastReplies(true);
     _guard->setGuarding(true);
     _writing = true;
-    _driver->recover(_recoverFamily, _port);
+    _driver->restoreUnit(_recoverFamily, _port);
     const bool ok = awaitInstallation();
     reportUnits();
     const QString port = portOfUnit();

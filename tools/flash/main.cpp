@@ -274,7 +274,7 @@ int main(int argc, char *argv[])
             return usageError(
                 QStringLiteral("--family must be %1, not '%2'")
                     .arg(Families::letters().join(QStringLiteral(" or ")), parser.value(familyOption)));
-        family = given->type;
+        family = given->family;
     }
 
     // The record is checked before any unit is touched: a station must not update units unrecorded.
