@@ -105,6 +105,9 @@ private:
     using Ack = LoaderSession::Ack;
     using Failure = InstallOutcome::Failure;
 
+    // rxPassword, rxMassErase, rxDataBlock and txCrcCheck each send one command and return its
+    // acknowledgement. The loader's protocol names what the loader receives rx (so do the write
+    // phase's rxTxtFile*); our own names say tx for what the host sends, as txPacket does.
     Ack rxPassword();
     Ack rxMassErase();
     Ack rxDataBlock(uint32_t address, const QByteArray &block);
