@@ -348,8 +348,8 @@ bool UpdateDriver::isUnitPlugged()
 
 bool UpdateDriver::restore(int family)
 {
-    const auto type = static_cast<TargetInfo::eTARGET_TYPE>(family);
-    const FirmwareInfo *firmware = _target.firmwareFor(type);
+    const auto chosen = static_cast<TargetInfo::eTARGET_TYPE>(family);
+    const FirmwareInfo *firmware = _target.firmwareFor(chosen);
     if (!firmware)
         return false;
     // A restore cut off again is noted like an installation; a family picked by the user replaces a
@@ -359,5 +359,5 @@ bool UpdateDriver::restore(int family)
     if (entry.family != family)
         entry = {entry.serialNumber, QString(), family, QString(), firmware->version()};
     noteInJournal(entry);
-    return restoreUnit(type, unit.location);
+    return restoreUnit(chosen, unit.location);
 }

@@ -111,7 +111,7 @@ bool UpdateWorker::parseVersionText(const QString &text, QString &model, QString
         }
         name = QStringLiteral("Talvo");
     } else if (major == QLatin1String("52") && minor.toInt(nullptr, 10) >= 2) {
-        // From 52.02 on the unit sends its type as two words, such as "400 L".
+        // From 52.02 on the unit sends its model number as two words, such as "400 L".
         if (tokens.size() != 13) {
             qCDebug(lcWorker) << LABEL_GET_FIRMWARE_VERSION << "Incompatible number of tokens!";
             return false;
