@@ -1,9 +1,10 @@
 # Wraps CMake: `make run` and `make test` install what is missing, build and go.
 BUILD ?= build
+BUILD_WIN ?= build-win
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps test-deps configure build run test test-usbstack package bench bench-wine clean
+.PHONY: all deps test-deps configure build run test test-usbstack package windows bench bench-wine clean
 
 all: build
 
@@ -33,12 +34,18 @@ run: build
 	  cd $(BUILD)/run && ../tools/demo/talvo-updater-demo; \
 	fi
 
+# The Windows program, cross-built with mingw-w64 against the Qt for Windows in ../shared/windows-qt/
+# (skipped, saying why, without it): $(BUILD_WIN)/dist/bin and the installer
+# $(BUILD_WIN)/TalvoUpdater-<version>-win64.exe with its ZIP. The wine tests of `make test` run it.
+windows:
+	@JOBS=$(JOBS) bash tools/build-windows.sh $(BUILD_WIN)
+
 # The wine tests run the Windows code, the package checks take lintian, the validators,
 # hardening-check and makensis (diffoscope explains a package that differs): `make test` installs them.
 test-deps: deps
 	@bash tools/install-deps.sh wine packaging
 
-test: test-deps build
+test: test-deps build windows
 	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS) -LE usbstack
 
 # talvo-flash against the real USB stack: every case in one QEMU guest (three to four minutes).
@@ -54,9 +61,11 @@ package: build
 bench: build
 	@$(BUILD)/bench/bench_bsl
 
-# The Windows serial line's wait for a byte under wine, the earlier polling read beside it (about 30 s).
-bench-wine: test-deps configure
+# The Windows serial line's wait for a byte under wine, the earlier polling read beside it (about 30 s);
+# then the Windows program under wine: its installations, CPU, start and memory (about 2 minutes).
+bench-wine: test-deps configure windows
 	@cmake --build $(BUILD) --target bench_serialwait_wine
+	@cmake --build $(BUILD) --target bench_windows_wine
 
 clean:
 	@rm -rf $(BUILD)

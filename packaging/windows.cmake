@@ -3,20 +3,32 @@
 # Apps and features, and a ZIP of the same files. The installer check in tests/packaging
 # includes this file in a stand-in project.
 #
-# TALVO_WINDEPLOYQT: windeployqt of the Qt the program is built with (found beside qmake when
-# not given); its install step gathers the Qt runtime beside the program.
-if(NOT TALVO_WINDEPLOYQT AND COMMAND talvo_qt_bin_dir)
-  talvo_qt_bin_dir(qt_bin_dir)
-  find_program(TALVO_WINDEPLOYQT windeployqt HINTS ${qt_bin_dir})
-endif()
+# The Qt runtime beside the program: on Windows, windeployqt of the Qt the program is built with
+# (TALVO_WINDEPLOYQT; found beside qmake when not given) gathers it. Cross-built on another system
+# (TALVO_WINDOWS_QT, see cmake/mingw-w64-x86_64.cmake), where windeployqt cannot run,
+# windows-runtime.cmake gathers it from the programs' own imports.
 if(NOT TALVO_QML_SOURCE_DIR)
   set(TALVO_QML_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/../src/qml)
 endif()
-if(TALVO_WINDEPLOYQT)
-  install(CODE "set(TALVO_WINDEPLOYQT [[${TALVO_WINDEPLOYQT}]])\nset(TALVO_QML_SOURCE_DIR [[${TALVO_QML_SOURCE_DIR}]])")
-  install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/windeployqt.cmake)
+if(TALVO_WINDOWS_QT AND NOT CMAKE_HOST_WIN32)
+  install(CODE "set(TALVO_QT_PREFIX [[${TALVO_WINDOWS_QT}]])
+set(TALVO_QML_SOURCE_DIR [[${TALVO_QML_SOURCE_DIR}]])
+set(TALVO_RUNTIME_DIRS [[${TALVO_MINGW_RUNTIME_DIRS}]])
+set(TALVO_OBJDUMP [[${CMAKE_OBJDUMP}]])
+set(TALVO_STRIP [[${CMAKE_STRIP}]])
+set(TALVO_BUILD_DIR [[${CMAKE_BINARY_DIR}]])")
+  install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/windows-runtime.cmake)
 else()
-  message(WARNING "windeployqt not found: the Windows packages carry no Qt runtime")
+  if(NOT TALVO_WINDEPLOYQT AND COMMAND talvo_qt_bin_dir)
+    talvo_qt_bin_dir(qt_bin_dir)
+    find_program(TALVO_WINDEPLOYQT windeployqt HINTS ${qt_bin_dir})
+  endif()
+  if(TALVO_WINDEPLOYQT)
+    install(CODE "set(TALVO_WINDEPLOYQT [[${TALVO_WINDEPLOYQT}]])\nset(TALVO_QML_SOURCE_DIR [[${TALVO_QML_SOURCE_DIR}]])")
+    install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/windeployqt.cmake)
+  else()
+    message(WARNING "windeployqt not found: the Windows packages carry no Qt runtime")
+  endif()
 endif()
 
 set(CPACK_GENERATOR NSIS ZIP)

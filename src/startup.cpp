@@ -33,7 +33,7 @@ namespace {
 const char *const DESCRIPTORS[] = {"QtQuick/Controls/qmldir", "QtQuick/Layouts/qmldir",
                                    "QtQuick/Window.2/qmldir", "QtQuick.2/qmldir"};
 
-#ifdef Q_OS_WIN
+#if defined(Q_OS_WIN) && defined(TALVO_GRAPHICS_RUNTIME)
 const char *const GRAPHICS_LIBRARIES[] = {"d3dcompiler_47.dll", "libEGL.dll", "libGLESv2.dll"};
 #endif
 
@@ -93,21 +93,35 @@ bool workingFolderIsWritable()
     return probe.open();
 }
 
-// Chooses the software scene graph before any window exists when no OpenGL context can be had,
-// unless the user has chosen a backend.
+// Chooses the software scene graph before any window exists when no OpenGL context of version 2
+// or later can be had (the scene graph's minimum: Windows' own GDI renderer in a virtual machine
+// or a remote session offers 1.1), unless the user has chosen a backend. On Windows without the
+// ANGLE runtime the window is always drawn by the software renderer: the fixed 2D window needs no
+// more, and it depends on no graphics driver (under wine it also started sooner and took less
+// processor time and memory than OpenGL did).
 void chooseSceneGraphBackend()
 {
     if (!qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") || !qEnvironmentVariableIsEmpty("QMLSCENE_DEVICE"))
         return;
+#if defined(Q_OS_WIN) && !defined(TALVO_GRAPHICS_RUNTIME)
+    QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+#else
     QOffscreenSurface surface;
     surface.create();
     QOpenGLContext context;
     if (context.create() && context.makeCurrent(&surface)) {
+        const QSurfaceFormat format = context.format();
         context.doneCurrent();
+        if (format.majorVersion() >= 2)
+            return;
+        qWarning().nospace() << "OpenGL " << format.majorVersion() << '.' << format.minorVersion()
+                             << " only: the window is drawn by the software renderer";
+        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
         return;
     }
     qWarning() << "No OpenGL context: the window is drawn by the software renderer";
     QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+#endif
 }
 
 int failToStart(const QString &reason)
@@ -143,8 +157,8 @@ bool createFiles()
         }
     }
 
-#ifdef Q_OS_WIN
-    // The graphics runtime serves the Windows graphics stack only.
+#if defined(Q_OS_WIN) && defined(TALVO_GRAPHICS_RUNTIME)
+    // The graphics runtime serves the Windows graphics stack only, and only a Qt built with ANGLE.
     for (const char *library : GRAPHICS_LIBRARIES)
         extractFile(library, "", "egl/");
     for (const char *library : GRAPHICS_LIBRARIES) {

@@ -15,9 +15,11 @@ packages=(
   xvfb xauth xdg-utils file
   help2man
   qttools5-dev qttools5-dev-tools
-  fonts-wqy-microhei fonts-ipafont-gothic
+  fonts-wqy-microhei fonts-ipafont-gothic fontconfig
 )
-# Extra sets, asked for by name: "wine" for the Win32 serial test, "fuzz" for libFuzzer,
+# Extra sets, asked for by name: "wine" for the Win32 serial test, "windows" for the Windows
+# program cross-built with mingw-w64 (the installer, wine to run it, xdotool and xwd to drive and
+# see its window under Xvfb), "fuzz" for libFuzzer,
 # "packaging" for the Debian package, the Windows installer script and their checks, "usbstack" for
 # the tests against the real USB stack in a QEMU guest (its kernel is downloaded by the test).
 # Locales that the wine test of the display language runs its programs in (wine reads the
@@ -26,6 +28,8 @@ locales=()
 for extra in "$@"; do
   case "$extra" in
     wine) packages+=(wine wine64 locales); locales=(de_DE fr_FR ja_JP) ;;
+    windows) packages+=(mingw-w64 nsis wine wine64 locales xdotool x11-apps netpbm fonts-dejavu-core)
+             locales=(de_DE fr_FR ja_JP) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     packaging) packages+=(dpkg-dev lintian desktop-file-utils appstream nsis devscripts diffoscope-minimal) ;;
     usbstack) packages+=(qemu-system-x86 busybox-static cpio udev) ;;

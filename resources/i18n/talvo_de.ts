@@ -263,7 +263,7 @@ und starten Sie Talvo neu.</translation>
     </message>
     <message>
         <source>Turn on the Talvo. When it&apos;s activated, click &apos;&apos;Scan for Devices&apos;&apos;</source>
-        <translation>Schalten Sie Talvo ein. Sobald es bereit ist, klicken Sie auf „GERÄTE SUCHEN“.</translation>
+        <translation>Schalten Sie Talvo ein. Sobald es bereit ist, klicken Sie auf »GERÄTE SUCHEN«.</translation>
     </message>
 </context>
 <context>

@@ -7,6 +7,9 @@
 - no two English texts share one translation (two captions that read the same lose their choice);
 - every translation whose English text has a term of the glossary (talvo_<code>.glossary) uses
   that language's word for it, or the glossary lists it as one that leaves the word out.
+- a translation in Latin letters uses only characters the carried fonts have: any other comes from
+  a fallback font of the system, whose line height can push a wrapped text out of its box (as
+  wine's does on Windows).
 Usage: check_translations.py SOURCE_DIR LUPDATE"""
 import filecmp
 import os
@@ -33,13 +36,35 @@ def kept_names(text):
     return sorted(found)
 
 
+def characters_of_fonts(source_dir):
+    """The characters every carried cut has (fc-query's ranges), or None without fc-query."""
+    common = None
+    font_dir = os.path.join(source_dir, "resources", "font")
+    for name in sorted(f for f in os.listdir(font_dir) if f.endswith(".otf")):
+        try:
+            ranges = subprocess.run(["fc-query", "--format=%{charset}", os.path.join(font_dir, name)],
+                                    capture_output=True, text=True, check=True).stdout.split()
+        except (OSError, subprocess.CalledProcessError):
+            return None
+        characters = set()
+        for item in ranges:
+            first, _, last = item.partition("-")
+            characters.update(chr(c) for c in range(int(first, 16), int(last or first, 16) + 1))
+        common = characters if common is None else common & characters
+    return common
+
+
+# Languages written in other scripts take their letters from the system's fonts anyway.
+OTHER_SCRIPTS = ("talvo_ja.ts", "talvo_zh_CN.ts")
+
+
 def messages(path):
     for context in ET.parse(path).getroot().iter("context"):
         for message in context.iter("message"):
             yield context.findtext("name"), message.findtext("source"), message.find("translation")
 
 
-def problems_of(path):
+def problems_of(path, font_characters=None):
     problems = []
     sources_of = {}
     for context, source, translation in messages(path):
@@ -55,6 +80,11 @@ def problems_of(path):
         if [n for n in named if n != "Talvo"] != [n for n in kept if n != "Talvo"] or \
                 named.count("Talvo") < kept.count("Talvo"):
             problems.append("%s: the translation %r does not keep %s" % (where, text, kept))
+        if font_characters is not None and os.path.basename(path) not in OTHER_SCRIPTS:
+            missing = sorted(set(text) - font_characters - {"\n"})
+            if missing:
+                problems.append("%s: the translation %r has characters the fonts lack: %s" %
+                                (where, text, " ".join("U+%04X" % ord(c) for c in missing)))
         sources_of.setdefault(text, set()).add(source)
     for text, sources in sorted(sources_of.items()):
         if len(sources) > 1:
@@ -119,8 +149,11 @@ def main():
                                       capture_output=True, text=True).stdout
                 problems.append("%s is not up to the sources: run tools/update-translations.sh and translate "
                                 "what it adds\n%s" % (name, diff))
+    font_characters = characters_of_fonts(source_dir)
+    if font_characters is None:
+        print("fc-query not found: the characters of the translations are not checked against the fonts")
     for name in files:
-        problems += problems_of(os.path.join(folder, name))
+        problems += problems_of(os.path.join(folder, name), font_characters)
         problems += glossary_problems(os.path.join(folder, name),
                                       os.path.join(folder, name.replace(".ts", ".glossary")))
     for problem in problems:

@@ -133,25 +133,8 @@ remove_units() {
 # Unit $1's memory holds the carried image of family $2 and nothing else.
 memory_is_image() {
   stop_unit "$1"
-  /usr/bin/python3 - "$work/unit$1.memory" "$source_dir/resources/fmw/${2,,}/image.txt" <<'PY' ||
-import sys
-memory = open(sys.argv[1], "rb").read()
-expected = bytearray(b"\xff" * len(memory))
-address = 0
-for line in open(sys.argv[2]):
-    line = line.strip()
-    if line.startswith("@"):
-        address = int(line[1:], 16)
-    elif line and line != "q":
-        for byte in bytes.fromhex(line):
-            expected[address] = byte
-            address += 1
-differ = [a for a in range(len(memory)) if memory[a] != expected[a]]
-if differ:
-    print(f"{len(differ)} bytes differ from the image, first at {differ[0]:#07x}")
-sys.exit(1 if differ else 0)
-PY
-    fail "unit $1's memory is not the $2 image"
+  /usr/bin/python3 "$source_dir/tests/support/memory-is-image.py" "$work/unit$1.memory" \
+    "$source_dir/resources/fmw/${2,,}/image.txt" || fail "unit $1's memory is not the $2 image"
 }
 
 # Runs talvo-flash (as_user in front, if any) with the arguments after $1 (the exit status expected),
