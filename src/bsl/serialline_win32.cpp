@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 struct SerialLine::State
 {
     HANDLE hComPort = INVALID_HANDLE_VALUE;
@@ -14,6 +16,11 @@ struct SerialLine::State
     COMMTIMEOUTS orgTimeouts{};
     bool orgTimeoutsRead = false;
     DWORD readWaitMs = 0; // the read time-out the driver holds now
+    // Bytes that one read took from the driver beyond the one asked for; each communications call
+    // is a round trip to the driver (under wine to its server), so a reply is taken whole at once.
+    unsigned char received[512];
+    DWORD receivedStart = 0, receivedEnd = 0;
+    void dropReceived() { receivedStart = receivedEnd = 0; }
     SerialLine::OpenFailure failure = SerialLine::OpenFailure::None;
     DWORD errorCode = 0;
 };
@@ -170,11 +177,13 @@ SerialLine::CloseResult SerialLine::close()
         return CloseHandleFailed;
     _state->hComPort = INVALID_HANDLE_VALUE;
     _state->orgTimeoutsRead = false;
+    _state->dropReceived();
     return CloseOk;
 }
 
 void SerialLine::clearBuffers()
 {
+    _state->dropReceived();
     if (_state->hComPort == INVALID_HANDLE_VALUE)
         return;
     PurgeComm(_state->hComPort, PURGE_TXABORT | PURGE_TXCLEAR);
@@ -183,6 +192,7 @@ void SerialLine::clearBuffers()
 
 void SerialLine::clearInput()
 {
+    _state->dropReceived();
     if (_state->hComPort == INVALID_HANDLE_VALUE)
         return;
     PurgeComm(_state->hComPort, PURGE_RXABORT | PURGE_RXCLEAR);
@@ -191,6 +201,11 @@ void SerialLine::clearInput()
 SerialLine::ReadResult SerialLine::readByte(int timeoutMs)
 {
     ReadResult result;
+    if (_state->receivedStart < _state->receivedEnd) {
+        result.byte = _state->received[_state->receivedStart++];
+        result.received = true;
+        return result;
+    }
     const Deadline deadline(timeoutMs);
     if (_state->hComPort == INVALID_HANDLE_VALUE) {
         deadline.waitOut();
@@ -217,13 +232,21 @@ SerialLine::ReadResult SerialLine::readByte(int timeoutMs)
             }
             _state->readWaitMs = left;
         }
+        // All that is waiting at once, else the first byte to arrive (a longer read would wait for
+        // its whole length or the time-out under some drivers).
+        const DWORD waiting = _state->comState.cbInQue;
+        const DWORD size = waiting == 0 ? 1 : std::min<DWORD>(waiting, sizeof _state->received);
+        _state->comState.cbInQue = 0;
         DWORD count = 0;
-        if (!ReadFile(_state->hComPort, &result.byte, 1, &count, nullptr)) {
+        if (!ReadFile(_state->hComPort, _state->received, size, &count, nullptr)) {
             result.readFailed = true;
             break;
         }
-        if (count == 1) {
+        if (count > 0) {
+            result.byte = _state->received[0];
             result.received = true;
+            _state->receivedStart = 1;
+            _state->receivedEnd = count;
             return result;
         }
     }
@@ -242,6 +265,7 @@ std::size_t SerialLine::write(const unsigned char *data, std::size_t size, bool 
         return 0;
     }
     // Whatever came in before this write is not the answer to it.
+    _state->dropReceived();
     PurgeComm(_state->hComPort, PURGE_RXABORT | PURGE_RXCLEAR);
     DWORD written = 0;
     if (!WriteFile(_state->hComPort, data, static_cast<DWORD>(size), &written, nullptr)) {
@@ -259,5 +283,5 @@ long SerialLine::bytesWaiting()
     DWORD errors = 0;
     if (!ClearCommError(_state->hComPort, &errors, &_state->comState))
         return -1;
-    return static_cast<long>(_state->comState.cbInQue);
+    return static_cast<long>(_state->comState.cbInQue + (_state->receivedEnd - _state->receivedStart));
 }
