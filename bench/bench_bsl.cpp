@@ -335,7 +335,7 @@ double installation(const QString &family, const QString &image, InstallMode mod
     QElapsedTimer timer;
     timer.start();
     if (mode == InstallMode::Restore)
-        driver.recover(family == "S" ? TargetInfo::TARGET_TALVO_S : TargetInfo::TARGET_TALVO_L);
+        driver.restoreUnit(family == "S" ? TargetInfo::TARGET_TALVO_S : TargetInfo::TARGET_TALVO_L);
     else
         driver.install();
     const bool ended = waitForResult(driver, 300000);

@@ -12,7 +12,7 @@ namespace {
 constexpr quint32 FLASH_START = 0x5C00;
 constexpr quint32 FLASH_END = FLASH_START + 256 * 1024; // 0x45C00
 
-// One row per family: type, letter, model names, type tokens, image, its size, version, change
+// One row per family: family, letter, model names, model numbers, image, its size, version, change
 // log, picture, restore caption, restart note, battery tip, flash memory.
 QList<Family> carriedFamilies()
 {
@@ -68,14 +68,14 @@ const QList<Family> &all()
     return families;
 }
 
-const Family *of(TargetInfo::eTARGET_TYPE type)
+const Family *of(TargetInfo::eTARGET_TYPE family)
 {
-    return find([type](const Family &family) { return family.type == type; });
+    return find([family](const Family &row) { return row.family == family; });
 }
 
-const Family *of(int type)
+const Family *of(int family)
 {
-    return of(static_cast<TargetInfo::eTARGET_TYPE>(type));
+    return of(static_cast<TargetInfo::eTARGET_TYPE>(family));
 }
 
 const Family *ofModel(const QString &model)
@@ -98,12 +98,12 @@ QStringList letters()
     return list;
 }
 
-QString modelType(const QString &token)
+QString modelNumber(const QString &token)
 {
     for (const Family &family : all()) {
-        for (const auto &type : family.typeTokens) {
-            if (type.first == token)
-                return type.second;
+        for (const auto &number : family.modelNumbers) {
+            if (number.first == token)
+                return number.second;
         }
     }
     return token;

@@ -13,12 +13,12 @@
 // another family is another row in Families::all(), with its files in the resource collection.
 struct Family
 {
-    TargetInfo::eTARGET_TYPE type = TargetInfo::TARGET_UNKNOWN;
+    TargetInfo::eTARGET_TYPE family = TargetInfo::TARGET_UNKNOWN;
     QString letter;     // the letter after the model number, as --family takes it: "S"
     QStringList models; // the model names of the family, matched whole and case-sensitively
-    // The unit's type as an older version text writes it ("400S") and as its model name has it
-    // ("400 S").
-    QList<QPair<QString, QString>> typeTokens;
+    // The model number with its letter as an older version text writes it ("400S") and as the model
+    // name has it ("400 S").
+    QList<QPair<QString, QString>> modelNumbers;
     QString image;                     // resource path of the carried TI-TXT image
     unsigned int size = 0;             // data bytes in that image, the denominator of the progress
     QString version;                   // the carried version, "major.minor"
@@ -41,16 +41,16 @@ const char *const TRANSLATION_CONTEXT = "Families";
 // Every family, in the order the restore page offers them.
 const QList<Family> &all();
 // The row of a family; null for TARGET_UNKNOWN or a family not carried.
-const Family *of(TargetInfo::eTARGET_TYPE type);
-const Family *of(int type);
+const Family *of(TargetInfo::eTARGET_TYPE family);
+const Family *of(int family);
 // The family whose list holds this very model name; null when none does.
 const Family *ofModel(const QString &model);
 // The family of a letter, in either case ("s", "L"); null when none has it.
 const Family *ofLetter(const QString &letter);
 // The families' letters, in their order: "S", "L".
 QStringList letters();
-// A unit type token of the version text in the words of the model name ("400S" -> "400 S"); a
-// token that no family lists is used as it is.
-QString modelType(const QString &token);
+// The model number with its letter as the version text's token has it, in the words of the model
+// name ("400S" -> "400 S"); a token that no family lists is used as it is.
+QString modelNumber(const QString &token);
 
 } // namespace Families

@@ -7,8 +7,8 @@ TargetInfo::TargetInfo(QObject *parent) : QObject(parent)
 {
     // Each family is served by its own catalogue entry.
     for (const Family &family : Families::all())
-        _firmware.insert(family.type, new FirmwareInfo(family.image, static_cast<int>(family.size),
-                                                       family.version, family.changelog, family.picture));
+        _firmware.insert(family.family, new FirmwareInfo(family.image, static_cast<int>(family.size),
+                                                         family.version, family.changelog, family.picture));
 }
 
 TargetInfo::~TargetInfo()
@@ -21,7 +21,7 @@ void TargetInfo::setName(const QString &name)
 {
     _name = name;
     const Family *family = Families::ofModel(name);
-    _type = family ? family->type : TARGET_UNKNOWN;
+    _type = family ? family->family : TARGET_UNKNOWN;
 }
 
 void TargetInfo::setVersion(const QString &version)

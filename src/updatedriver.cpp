@@ -76,7 +76,7 @@ QVariantList UpdateDriver::familyTable()
     QVariantList table;
     for (const Family &family : Families::all()) {
         table << QVariantMap{
-            {QStringLiteral("family"), static_cast<int>(family.type)},
+            {QStringLiteral("family"), static_cast<int>(family.family)},
             {QStringLiteral("letter"), family.letter},
             {QStringLiteral("picture"), family.picture},
             // In English: the scenes translate them in bindings, which follow a change of language.
@@ -295,7 +295,7 @@ void UpdateDriver::setImage(const QString &path, const QByteArray &content, unsi
     queueOnWorker("setImageContent", Q_ARG(QByteArray, content));
 }
 
-bool UpdateDriver::recover(TargetInfo::eTARGET_TYPE family, const QString &port)
+bool UpdateDriver::restoreUnit(TargetInfo::eTARGET_TYPE family, const QString &port)
 {
     const FirmwareInfo *firmware = _target.firmwareFor(family);
     if (!firmware && family != TargetInfo::TARGET_UNKNOWN)
@@ -304,12 +304,12 @@ bool UpdateDriver::recover(TargetInfo::eTARGET_TYPE family, const QString &port)
     _probedPorts.clear();
     const int vendor = _vendor, product = _product;
     if (family == TargetInfo::TARGET_UNKNOWN) {
-        queueOnWorker("doRecoverNotedFirmware", Q_ARG(int, vendor), Q_ARG(int, product),
+        queueOnWorker("doRestoreNotedFirmware", Q_ARG(int, vendor), Q_ARG(int, product),
                       Q_ARG(QString, port));
         return true;
     }
     const bool given = !_givenImage.isEmpty();
-    queueOnWorker("doRecoverFirmware", Q_ARG(int, vendor), Q_ARG(int, product), Q_ARG(QString, port),
+    queueOnWorker("doRestoreFirmware", Q_ARG(int, vendor), Q_ARG(int, product), Q_ARG(QString, port),
                   Q_ARG(QString, given ? _givenImage : firmware->image()),
                   Q_ARG(unsigned int, given ? _givenImageSize : firmware->size()));
     return true;
@@ -357,8 +357,8 @@ bool UpdateDriver::isUnitPlugged()
 
 bool UpdateDriver::restore(int family)
 {
-    const auto type = static_cast<TargetInfo::eTARGET_TYPE>(family);
-    const FirmwareInfo *firmware = _target.firmwareFor(type);
+    const auto chosen = static_cast<TargetInfo::eTARGET_TYPE>(family);
+    const FirmwareInfo *firmware = _target.firmwareFor(chosen);
     if (!firmware)
         return false;
     // A restore cut off again is noted like an installation; a family picked by the user replaces a
@@ -368,5 +368,5 @@ bool UpdateDriver::restore(int family)
     if (entry.family != family)
         entry = {entry.serialNumber, QString(), family, QString(), firmware->version()};
     noteInJournal(entry);
-    return recover(type, unit.location);
+    return restoreUnit(chosen, unit.location);
 }

@@ -113,7 +113,7 @@ public:
     // loader answers. Ends like an installation: progress, then activeChanged with result().
     // TARGET_UNKNOWN: the family that the journal notes for the unit found, told by notedFamily();
     // a unit without its own entry is left as it is.
-    bool recover(TargetInfo::eTARGET_TYPE family, const QString &port = QString());
+    bool restoreUnit(TargetInfo::eTARGET_TYPE family, const QString &port = QString());
     // Where the running installation or restore stands, as the worker last told; phaseChanged()
     // tells each change, in order with the progress.
     InstallOutcome::Phase phase() const { return _phase; }

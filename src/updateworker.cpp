@@ -18,7 +18,7 @@ namespace {
 
 const char *const LABEL_GET_FIRMWARE_VERSION = "UpdateWorker::getFirmwareVersion";
 const char *const LABEL_INSTALL_FIRMWARE = "UpdateWorker::doInstallFirmware";
-const char *const LABEL_RECOVER_FIRMWARE = "UpdateWorker::doRecoverFirmware";
+const char *const LABEL_RESTORE_FIRMWARE = "UpdateWorker::doRestoreFirmware";
 const char *const LABEL_DEVICE_AVAILABLE = "UpdateWorker::isDeviceAvailable";
 const char *const LABEL_SEARCH_DEVICE = "UpdateWorker::doSearchDevice";
 
@@ -111,7 +111,7 @@ bool UpdateWorker::parseVersionText(const QString &text, QString &model, QString
         }
         name = QStringLiteral("Talvo");
     } else if (major == QLatin1String("52") && minor.toInt(nullptr, 10) >= 2) {
-        // From 52.02 on the unit sends its type as two words, such as "400 L".
+        // From 52.02 on the unit sends its model number as two words, such as "400 L".
         if (tokens.size() != 13) {
             qCDebug(lcWorker) << LABEL_GET_FIRMWARE_VERSION << "Incompatible number of tokens!";
             return false;
@@ -122,7 +122,7 @@ bool UpdateWorker::parseVersionText(const QString &text, QString &model, QString
             qCDebug(lcWorker) << LABEL_GET_FIRMWARE_VERSION << "Incompatible number of tokens!";
             return false;
         }
-        name = tokens.at(7) + QLatin1Char(' ') + Families::modelType(tokens.at(9));
+        name = tokens.at(7) + QLatin1Char(' ') + Families::modelNumber(tokens.at(9));
     }
 
     if (minor == QLatin1String("40"))
@@ -215,7 +215,7 @@ void UpdateWorker::setImageContent(const QByteArray &content)
     _imageContent = content;
 }
 
-void UpdateWorker::doRecoverFirmware(int vendor, int product, const QString &port, const QString &firmware,
+void UpdateWorker::doRestoreFirmware(int vendor, int product, const QString &port, const QString &firmware,
                                      unsigned int size)
 {
     qCDebug(lcWorker) << qPrintable(SEPARATOR);
@@ -224,7 +224,7 @@ void UpdateWorker::doRecoverFirmware(int vendor, int product, const QString &por
         restoreWith(firmware, size);
 }
 
-void UpdateWorker::doRecoverNotedFirmware(int vendor, int product, const QString &port)
+void UpdateWorker::doRestoreNotedFirmware(int vendor, int product, const QString &port)
 {
     qCDebug(lcWorker) << qPrintable(SEPARATOR);
     PortInfo info;
@@ -235,7 +235,7 @@ void UpdateWorker::doRecoverNotedFirmware(int vendor, int product, const QString
     const Family *family = Families::of(entry.family);
     emit notedFamily(family ? entry.family : TargetInfo::TARGET_UNKNOWN);
     if (!family) {
-        qCDebug(lcWorker).noquote() << LABEL_RECOVER_FIRMWARE << "the journal notes no family for the unit on"
+        qCDebug(lcWorker).noquote() << LABEL_RESTORE_FIRMWARE << "the journal notes no family for the unit on"
                                     << info.portName << "serial number"
                                     << (info.serialNumber.isEmpty() ? QStringLiteral("none")
                                                                     : info.serialNumber);
@@ -262,14 +262,14 @@ bool UpdateWorker::openLoader(int vendor, int product, const QString &port, Port
             _bslInterface->closePort();
             continue;
         }
-        qCDebug(lcWorker).noquote() << LABEL_RECOVER_FIRMWARE << "a Talvo unit in its loader on"
+        qCDebug(lcWorker).noquote() << LABEL_RESTORE_FIRMWARE << "a Talvo unit in its loader on"
                                     << info.portName;
         _probedPort = info;
         reportProbe(PortInLoader);
         found = info;
         return true;
     }
-    qCDebug(lcWorker) << LABEL_RECOVER_FIRMWARE << "No unit in its loader found!";
+    qCDebug(lcWorker) << LABEL_RESTORE_FIRMWARE << "No unit in its loader found!";
     emit installFinished(InstallOutcome());
     return false;
 }
@@ -292,7 +292,7 @@ bool UpdateWorker::probeLoader()
 {
     bool inLoader = false;
     for (int attempt = 0; attempt < PROBE_ATTEMPTS && !inLoader && !searchStopped(); ++attempt)
-        inLoader = _bslInterface->txBslVersion();
+        inLoader = _bslInterface->rxBslVersion();
     return inLoader;
 }
 
@@ -303,11 +303,11 @@ bool UpdateWorker::probeLoader()
 bool UpdateWorker::enterLoaderForRestore(const QString &portName)
 {
     qCDebug(lcWorker).noquote()
-        << LABEL_RECOVER_FIRMWARE
+        << LABEL_RESTORE_FIRMWARE
         << QStringLiteral("no loader answers on %1: sending the programming-mode request").arg(portName);
     QString text, model, version;
     if (setProgrammingMode(text) && parseVersionText(text, model, version)) {
-        qCDebug(lcWorker).noquote() << LABEL_RECOVER_FIRMWARE << "the unit runs its firmware" << version;
+        qCDebug(lcWorker).noquote() << LABEL_RESTORE_FIRMWARE << "the unit runs its firmware" << version;
         return false;
     }
     return probeLoader();

@@ -63,7 +63,7 @@ signals:
     void installFinished(const InstallOutcome &outcome);
     // Sent for every probed port with the unit's identifiers, and for the ports a restore tried.
     void portProbed(const ProbeResult &probe);
-    // Sent by doRecoverNotedFirmware once it found a unit in its loader: the family the journal
+    // Sent by doRestoreNotedFirmware once it found a unit in its loader: the family the journal
     // notes for it (TargetInfo::eTARGET_TYPE), 0 when none, and then nothing is written.
     void notedFamily(int family);
     // Every phase an installation or restore enters, Idle at its end.
@@ -83,12 +83,12 @@ public slots:
     // after a programming-mode request that a half-written application still obeys), then
     // authenticates, erases, writes and verifies. `port` is a device path, or empty for the first
     // loader on a port with the identifiers. Ends with one installFinished().
-    void doRecoverFirmware(int vendor, int product, const QString &port, const QString &firmware,
+    void doRestoreFirmware(int vendor, int product, const QString &port, const QString &firmware,
                            unsigned int size);
     // The same with the carried image of the family that the journal notes for the very unit found
     // in its loader (by its USB serial number); notedFamily() tells which. A unit without an entry
     // of its own is left as it is.
-    void doRecoverNotedFirmware(int vendor, int product, const QString &port);
+    void doRestoreNotedFirmware(int vendor, int product, const QString &port);
     void setVerifyAfterWrite(bool verify);
     // Installations and restores collect each reply by its length (and always verify).
     void setFastReplies(bool fast);

@@ -6,32 +6,84 @@
 #include <QtTest>
 
 using Faults = QList<SimulatedUnit::FrameFault>;
+using Kind = SimulatedUnit::FrameFault::Kind;
+using Policy = SimulatedUnit::PasswordPolicy;
 using Failure = InstallOutcome::Failure;
 using Phase = InstallOutcome::Phase;
 using Verification = InstallOutcome::Verification;
 
 namespace {
 
-// What an installation runs against. Names that begin with "fast:" take each reply by its length
-// (and always verify), "verify:" verify.
-struct Scenario
+// The image an installation writes, as a file.
+enum class Image
 {
-    SimulatedUnit::PasswordPolicy policy = SimulatedUnit::PasswordPolicy::Faithful;
-    bool silent = false;
-    Faults faults;
-    QString image = "small"; // "small", "aligned", "crc-ee", "32k", "zz", "no q" or "missing"
-    int sizeShortfall = 0;   // bytes the caller's size falls short of the image's
-    bool knowsCrcCheck = true;
-    int stopAtPercent = -1; // a stop request as the progress first reaches this
+    ThreeSections, // 732 bytes in three sections
+    BlockAligned,  // a segment that fills its last block
+    CrcWithEE,     // one section whose CRC holds the time-out marker 0xEE
+    Long,          // one section of 32 KiB, which a loader needs about 33 ms to read whole
+    BadByte,       // a byte "ZZ" in its second line
+    NoQ,           // without the closing "q"
+    Missing,       // no file at all
 };
 
-SimulatedUnit::FrameFault fault(SimulatedUnit::FrameFault::Kind kind, int command, int first, int count,
+// How the installer collects the loader's replies.
+enum class Replies
+{
+    AtQuiet,         // each reply up to the line's quiet
+    AtQuietVerified, // the same, and the image verified after the last block
+    Fast,            // each reply by its length (always verified)
+};
+
+// The file each Image is written to.
+const char *const IMAGE_FILES[] = {"small.txt", "aligned.txt", "crc-ee.txt", "32k.txt",
+                                   "zz.txt",    "no q.txt",    "missing.txt"};
+
+QString fileName(Image image)
+{
+    return IMAGE_FILES[int(image)];
+}
+
+SimulatedUnit::FrameFault fault(Kind kind, int command, int first, int count,
                                 const QByteArray &replyBytes = QByteArray())
 {
     SimulatedUnit::FrameFault f = SimulatedUnit::FrameFault::of(kind, command, first, count);
     f.replyBytes = replyBytes;
     return f;
 }
+
+// What an installation runs against, made as Scenario().withFault(...).fast() and the like.
+struct Scenario
+{
+    Policy policy = Policy::Faithful;
+    bool silent = false;
+    Faults faults;
+    Image image = Image::ThreeSections;
+    Replies replies = Replies::AtQuiet;
+    int sizeShortfall = 0; // bytes the caller's size falls short of the image's
+    bool knowsCrcCheck = true;
+    int stopAtPercent = -1; // a stop request as the progress first reaches this
+
+    Scenario withFault(const SimulatedUnit::FrameFault &f) const
+    {
+        return with(&Scenario::faults, faults + Faults{f});
+    }
+    Scenario withImage(Image i) const { return with(&Scenario::image, i); }
+    Scenario withReplies(Replies r) const { return with(&Scenario::replies, r); }
+    Scenario fast() const { return with(&Scenario::replies, Replies::Fast); }
+    Scenario withPolicy(Policy p) const { return with(&Scenario::policy, p); }
+    Scenario silenced() const { return with(&Scenario::silent, true); }
+    Scenario sizedShortBy(int bytes) const { return with(&Scenario::sizeShortfall, bytes); }
+    Scenario withoutCrcCheck() const { return with(&Scenario::knowsCrcCheck, false); }
+    Scenario stoppedAt(int percent) const { return with(&Scenario::stopAtPercent, percent); }
+
+private:
+    template <typename T> Scenario with(T Scenario::*field, const T &value) const
+    {
+        Scenario s = *this;
+        s.*field = value;
+        return s;
+    }
+};
 
 // True when `expected` appear in `lines` in this order (each matching the start of a line).
 bool inOrder(const QStringList &lines, const QStringList &expected, QString *missing)
@@ -54,7 +106,16 @@ QStringList repeatLines(const QString &label, int from, int to)
     return lines;
 }
 
+InstallOutcome ended(Failure failure, Phase phase, bool erased, unsigned int bytesWritten,
+                     uint32_t address = 0, Verification verification = Verification::NotRun)
+{
+    return InstallOutcome{failure, address, phase, erased, bytesWritten, verification, QString()};
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Scenario)
+Q_DECLARE_METATYPE(Image)
 
 // Handshake and installation against the simulated unit and its loader.
 class tst_BslInstall : public QObject
@@ -66,14 +127,24 @@ private slots:
     void theUnitAnswersTheHandshake_data();
     void theUnitAnswersTheHandshake();
     void aBabblingUnitIsGivenUpInBoundedTime();
-    void installationOutcomes_data();
-    void installationOutcomes();
+    void theWholeImageIsWritten_data();
+    void theWholeImageIsWritten();
+    void aStepEndsTheInstallation_data();
+    void aStepEndsTheInstallation();
+    void theWrittenImageIsVerified_data();
+    void theWrittenImageIsVerified();
+    void aDamagedImageIsRefusedBeforeTheFirstFrame_data();
+    void aDamagedImageIsRefusedBeforeTheFirstFrame();
     void theSpecifiedLinesAppear_data();
     void theSpecifiedLinesAppear();
 
 private:
-    // Runs the scenario named by the current data tag; fails the test where it cannot be set up.
+    // Runs the scenario; fails the test where it cannot be set up.
     void install(const Scenario &scenario);
+    // Installs and checks the outcome, the frames (passwordFrames -1: not checked), the progress
+    // and the unit's memory against what the outcome claims.
+    void installAndCheck(const Scenario &scenario, const InstallOutcome &expected, int passwordFrames,
+                         int dataFrames, int percent);
 
     QTemporaryDir _dir;
     // What the last install() saw.
@@ -147,97 +218,11 @@ void tst_BslInstall::aBabblingUnitIsGivenUpInBoundedTime()
     QCOMPARE(version, QString("unchanged"));
 }
 
-namespace {
-
-Scenario withFaults(const Faults &faults)
-{
-    Scenario s;
-    s.faults = faults;
-    return s;
-}
-
-// Every scenario of the two tables, by name.
-const QMap<QString, Scenario> &scenarios()
-{
-    using Kind = SimulatedUnit::FrameFault::Kind;
-    using Policy = SimulatedUnit::PasswordPolicy;
-    static QMap<QString, Scenario> all;
-    if (!all.isEmpty())
-        return all;
-    all["image written: password refused, then accepted"] = Scenario();
-    all["a segment that fills its last block is followed by an empty block"] = Scenario();
-    all["a segment that fills its last block is followed by an empty block"].image = "aligned";
-    all["a block refused nine times recovers"] = withFaults({fault(Kind::RefuseAck, RX_DATA_BLOCK, 2, 9)});
-    all["a block refused ten times ends the installation"] =
-        withFaults({fault(Kind::RefuseAck, RX_DATA_BLOCK, 2, 10)});
-    // Without the image's end in sight, 100 would claim an image that did not fully reach the unit.
-    all["a size too small never shows 100 before the image's end"] =
-        withFaults({fault(Kind::RefuseAck, RX_DATA_BLOCK, 4, 10)});
-    all["a size too small never shows 100 before the image's end"].sizeShortfall = 132;
-    all["a size too large never reaches 100"] = Scenario();
-    all["a size too large never reaches 100"].sizeShortfall = -8;
-    all["flash errors on a block are retried"] = withFaults({fault(Kind::ReplyMessage, RX_DATA_BLOCK, 3, 2)});
-    all["a late erase reply is retried"] = withFaults({fault(Kind::LateReply, MASS_ERASE, 1, 1)});
-    all["erase refused for ever"] = withFaults({fault(Kind::RefuseAck, MASS_ERASE, 1, -1)});
-    all["every block refused"] = withFaults({fault(Kind::RefuseAck, RX_DATA_BLOCK, 1, -1)});
-    // The erased-device password only matches a blank unit: accepted at once, it proves the unit
-    // blank, and the installation goes on (an earlier one interrupted before the vectors).
-    all["the first password accepted"].policy = Policy::AcceptAlways;
-    // The refusal's reply lost on the line: the unit erased itself, and the next attempt matches.
-    all["the refusal's reply lost"] = withFaults({fault(Kind::LateReply, RX_PASSWORD, 1, 1)});
-    all["verify: a section whose CRC holds the time-out marker 0xEE"].image = "crc-ee";
-    all["every password refused"].policy = Policy::RefuseAlways;
-    all["a silent loader"].silent = true;
-    all["a hang-up at the third block"] = withFaults({fault(Kind::HangUp, RX_DATA_BLOCK, 3, 1)});
-    all["a stop request ends the installation before its next frame"].stopAtPercent = 30;
-    all["fast: image written and verified"] = Scenario();
-    all["fast: a reply ends at its last byte, not at the quiet after the bytes behind it"] = withFaults(
-        {fault(Kind::ReplyBytes, RX_DATA_BLOCK, 2, 1, QByteArray::fromHex("8002003b0141d4515151"))});
-    all["fast: a late reply fails its attempt"] = withFaults({fault(Kind::LateReply, RX_DATA_BLOCK, 2, 1)});
-    const QByteArray badSectionCrc = QByteArray::fromHex("8003003a00000000"); // its own CRC is f8ce
-    all["fast: a CRC reply that fails its CRC is asked again"] =
-        withFaults({fault(Kind::ReplyBytes, CRC_CHECK, 2, 1, badSectionCrc)});
-    all["fast: a bit that did not stay written fails its section"] =
-        withFaults({fault(Kind::StoredBitFlip, RX_DATA_BLOCK, 2, 1)});
-    all["fast: a loader without the CRC command cannot verify"].knowsCrcCheck = false;
-    all["fast: a CRC check left unanswered is no difference"] =
-        withFaults({fault(Kind::Silence, CRC_CHECK, 1, -1)});
-    // A busy machine delays each reply by 20 ms: a check must still begin within the read's 40 ms.
-    all["fast: a long section checked in pieces, each reply late"] =
-        withFaults({SimulatedUnit::FrameFault::late(CRC_CHECK, 1, 20, -1)});
-    all["fast: a long section checked in pieces, each reply late"].image = "32k";
-    all["fast: a CRC check refused is no difference"] =
-        withFaults({fault(Kind::RefuseAck, CRC_CHECK, 1, -1)});
-    // A damaged image is refused before the first frame, naming the line.
-    all["a byte ZZ"].image = "zz";
-    all["no q"].image = "no q";
-    all["a missing image"].image = "missing";
-    return all;
-}
-
-Scenario scenario(const char *name)
-{
-    if (!scenarios().contains(name))
-        qFatal("no scenario \"%s\"", name);
-    return scenarios().value(name);
-}
-
-InstallOutcome ended(Failure failure, Phase phase, bool erased, unsigned int bytesWritten,
-                     uint32_t address = 0, Verification verification = Verification::NotRun)
-{
-    return InstallOutcome{failure, address, phase, erased, bytesWritten, verification, QString()};
-}
-
-} // namespace
-
-Q_DECLARE_METATYPE(Scenario)
-
 void tst_BslInstall::install(const Scenario &scenario)
 {
-    const QByteArray tag(QTest::currentDataTag());
     TestImage::Sections sections =
-        scenario.image == "aligned" ? TestImage::blockAligned() : TestImage::threeSections();
-    if (scenario.image == "crc-ee") {
+        scenario.image == Image::BlockAligned ? TestImage::blockAligned() : TestImage::threeSections();
+    if (scenario.image == Image::CrcWithEE) {
         // One section whose CRC, as the loader sends it back, holds the byte 0xEE.
         quint32 seed = 100;
         QByteArray bytes;
@@ -247,19 +232,19 @@ void tst_BslInstall::install(const Scenario &scenario)
                  ((SimulatedUnit::crc16(bytes) & 0xFF) != 0xEE));
         sections = TestImage::Sections{{0x8000, bytes}};
     }
-    if (scenario.image == "32k") // one section that a loader needs about 33 ms to read whole
+    if (scenario.image == Image::Long)
         sections = TestImage::Sections{{0x8000, TestImage::randomBytes(0x8000, 7)}};
     QByteArray text = TestImage::write(sections);
-    text = scenario.image == "zz"     ? text.replace(10, 2, "ZZ")
-           : scenario.image == "no q" ? text.chopped(3)
-                                      : text;
-    QFile file(_dir.filePath(scenario.image + ".txt"));
-    QVERIFY(scenario.image == "missing" ||
+    text = scenario.image == Image::BadByte ? text.replace(10, 2, "ZZ")
+           : scenario.image == Image::NoQ   ? text.chopped(3)
+                                            : text;
+    QFile file(_dir.filePath(fileName(scenario.image)));
+    QVERIFY(scenario.image == Image::Missing ||
             (file.open(QIODevice::WriteOnly) && file.write(text) == text.size()));
     file.close();
 
     SimulatedUnit unit;
-    if (scenario.image == "zz" || scenario.image == "no q" || scenario.image == "missing")
+    if (scenario.image == Image::BadByte || scenario.image == Image::NoQ || scenario.image == Image::Missing)
         unit.loadDefaultFirmware(); // for a memory that a mass erase would change
     unit.setKnowsCrcCheck(scenario.knowsCrcCheck);
     QVERIFY2(unit.start(), qPrintable(unit.errorString()));
@@ -285,8 +270,8 @@ void tst_BslInstall::install(const Scenario &scenario)
         atTheEnd = bsl.outcome();
         ++_done;
     });
-    bsl.setFastReplies(tag.startsWith("fast:"));
-    bsl.setVerifyAfterWrite(tag.startsWith("verify:"));
+    bsl.setFastReplies(scenario.replies == Replies::Fast);
+    bsl.setVerifyAfterWrite(scenario.replies == Replies::AtQuietVerified);
     LogCapture log;
     const unsigned int size =
         TestImage::dataSize(sections) - static_cast<unsigned int>(scenario.sizeShortfall);
@@ -305,81 +290,9 @@ void tst_BslInstall::install(const Scenario &scenario)
     bsl.closePort();
 }
 
-void tst_BslInstall::installationOutcomes_data()
+void tst_BslInstall::installAndCheck(const Scenario &scenario, const InstallOutcome &expected,
+                                     int passwordFrames, int dataFrames, int percent)
 {
-    QTest::addColumn<Scenario>("scenario");
-    QTest::addColumn<InstallOutcome>("expected");
-    QTest::addColumn<int>("passwordFrames"); // -1: not checked
-    QTest::addColumn<int>("dataFrames");
-    QTest::addColumn<int>("percent");
-
-    const auto row = [](const char *name) -> QTestData & { return QTest::newRow(name) << scenario(name); };
-    const bool erased = true;
-    row("image written: password refused, then accepted")
-        << ended(Failure::None, Phase::Writing, erased, 732) << 2 << 5 << 100;
-    row("a segment that fills its last block is followed by an empty block")
-        << ended(Failure::None, Phase::Writing, erased, 512) << 2 << 4 << 100;
-    row("a block refused nine times recovers")
-        << ended(Failure::None, Phase::Writing, erased, 732) << 2 << 14 << 100;
-    row("a block refused ten times ends the installation")
-        << ended(Failure::Block, Phase::Writing, erased, 240, 0x80F0) << 2 << 11 << 32;
-    row("a size too small never shows 100 before the image's end")
-        << ended(Failure::Block, Phase::Writing, erased, 600, 0x10000) << 2 << 13 << 99;
-    row("a size too large never reaches 100")
-        << ended(Failure::SizeMismatch, Phase::Writing, erased, 732) << 2 << 5 << 98;
-    row("flash errors on a block are retried")
-        << ended(Failure::None, Phase::Writing, erased, 732) << 2 << 7 << 100;
-    row("a late erase reply is retried")
-        << ended(Failure::None, Phase::Writing, erased, 732) << 2 << 5 << 100;
-    row("erase refused for ever") << ended(Failure::Erase, Phase::Erasing, erased, 0) << 2 << 0 << 0;
-    row("every block refused") << ended(Failure::Block, Phase::Writing, erased, 0, 0x8000) << 2 << 10 << 0;
-    row("the first password accepted") << ended(Failure::None, Phase::Writing, erased, 732) << 1 << 5 << 100;
-    row("the refusal's reply lost") << ended(Failure::None, Phase::Writing, erased, 732) << 3 << 5 << 100;
-    row("verify: a section whose CRC holds the time-out marker 0xEE")
-        << ended(Failure::None, Phase::Verifying, erased, 480, 0, Verification::Matched) << 2 << 3 << 100;
-    row("every password refused") << ended(Failure::Authentication, Phase::Authenticating, erased, 0) << 10
-                                  << 0 << 0;
-    row("a silent loader") << ended(Failure::Authentication, Phase::Authenticating, !erased, 0) << -1 << 0
-                           << 0;
-    row("a hang-up at the third block")
-        << ended(Failure::PortLost, Phase::Writing, erased, 480, 0x81E0) << 2 << 3 << 65;
-    row("a stop request ends the installation before its next frame")
-        << ended(Failure::Stopped, Phase::Writing, erased, 240, 0x80F0) << 2 << 1 << 32;
-    const InstallOutcome verified =
-        ended(Failure::None, Phase::Verifying, erased, 732, 0, Verification::Matched);
-    row("fast: image written and verified") << verified << 2 << 5 << 100;
-    row("fast: a reply ends at its last byte, not at the quiet after the bytes behind it")
-        << verified << 2 << 6 << 100;
-    row("fast: a late reply fails its attempt") << verified << 2 << 6 << 100;
-    row("fast: a CRC reply that fails its CRC is asked again") << verified << 2 << 5 << 100;
-    row("fast: a bit that did not stay written fails its section")
-        << ended(Failure::VerifyMismatch, Phase::Verifying, erased, 732, 0x8000, Verification::Differs) << 2
-        << 5 << 100;
-    row("fast: a loader without the CRC command cannot verify")
-        << ended(Failure::CannotVerify, Phase::Verifying, erased, 732, 0, Verification::Unsupported) << 2 << 5
-        << 100;
-    row("fast: a long section checked in pieces, each reply late")
-        << ended(Failure::None, Phase::Verifying, erased, 0x8000, 0, Verification::Matched) << 2 << 137
-        << 100;
-    row("fast: a CRC check left unanswered is no difference")
-        << ended(Failure::VerifyUnanswered, Phase::Verifying, erased, 732, 0x8000, Verification::NoAnswer)
-        << 2 << 5 << 100;
-    row("fast: a CRC check refused is no difference")
-        << ended(Failure::VerifyUnanswered, Phase::Verifying, erased, 732, 0x8000, Verification::NoAnswer)
-        << 2 << 5 << 100;
-    row("a byte ZZ") << ended(Failure::Image, Phase::Idle, !erased, 0) << 0 << 0 << 0;
-    row("no q") << ended(Failure::Image, Phase::Idle, !erased, 0) << 0 << 0 << 0;
-    row("a missing image") << ended(Failure::Image, Phase::Idle, !erased, 0) << 0 << 0 << 0;
-}
-
-void tst_BslInstall::installationOutcomes()
-{
-    QFETCH(Scenario, scenario);
-    QFETCH(InstallOutcome, expected);
-    QFETCH(int, passwordFrames);
-    QFETCH(int, dataFrames);
-    QFETCH(int, percent);
-
     install(scenario);
     if (QTest::currentTestFailed())
         return;
@@ -391,11 +304,8 @@ void tst_BslInstall::installationOutcomes()
     QCOMPARE(_outcome.bytesWritten, expected.bytesWritten);
     QCOMPARE(_outcome.verification, expected.verification);
     QCOMPARE(_outcome.succeeded(), expected.failure == Failure::None);
-    // The image's problem names the file, and the line where there is one.
-    const QString name = scenario.image + ".txt";
-    QCOMPARE(_outcome.imageProblem.contains(name), expected.failure == Failure::Image);
-    if (scenario.image == "zz" || scenario.image == "no q")
-        QVERIFY(_outcome.imageProblem.startsWith(scenario.image == "zz" ? "line 2 of " : "line 51 of "));
+    // The image's problem names the file.
+    QCOMPARE(_outcome.imageProblem.contains(fileName(scenario.image)), expected.failure == Failure::Image);
     if (expected.failure == Failure::Image)
         QVERIFY(_untouched);
 
@@ -420,39 +330,231 @@ void tst_BslInstall::installationOutcomes()
         QCOMPARE(_writtenToUnit, quint32(expected.bytesWritten));
 }
 
+// Installations that end with the image written and reported at 100 %, the replies collected to
+// the line's quiet and nothing verified.
+void tst_BslInstall::theWholeImageIsWritten_data()
+{
+    QTest::addColumn<Scenario>("scenario");
+    QTest::addColumn<unsigned int>("bytes");
+    QTest::addColumn<int>("passwordFrames");
+    QTest::addColumn<int>("dataFrames");
+
+    QTest::newRow("image written: password refused, then accepted") << Scenario() << 732u << 2 << 5;
+    QTest::newRow("a segment that fills its last block is followed by an empty block")
+        << Scenario().withImage(Image::BlockAligned) << 512u << 2 << 4;
+    QTest::newRow("a block refused nine times recovers")
+        << Scenario().withFault(fault(Kind::RefuseAck, RX_DATA_BLOCK, 2, 9)) << 732u << 2 << 14;
+    QTest::newRow("flash errors on a block are retried")
+        << Scenario().withFault(fault(Kind::ReplyMessage, RX_DATA_BLOCK, 3, 2)) << 732u << 2 << 7;
+    QTest::newRow("a late erase reply is retried")
+        << Scenario().withFault(fault(Kind::LateReply, MASS_ERASE, 1, 1)) << 732u << 2 << 5;
+    // The erased-device password only matches a blank unit: accepted at once, it proves the unit
+    // blank, and the installation goes on (an earlier one interrupted before the vectors).
+    QTest::newRow("the first password accepted")
+        << Scenario().withPolicy(Policy::AcceptAlways) << 732u << 1 << 5;
+    // The refusal's reply lost on the line: the unit erased itself, and the next attempt matches.
+    QTest::newRow("the refusal's reply lost")
+        << Scenario().withFault(fault(Kind::LateReply, RX_PASSWORD, 1, 1)) << 732u << 3 << 5;
+}
+
+void tst_BslInstall::theWholeImageIsWritten()
+{
+    QFETCH(Scenario, scenario);
+    QFETCH(unsigned int, bytes);
+    QFETCH(int, passwordFrames);
+    QFETCH(int, dataFrames);
+
+    installAndCheck(scenario, ended(Failure::None, Phase::Writing, true, bytes), passwordFrames, dataFrames,
+                    100);
+}
+
+// Installations that a step ends before the image is written whole, or that write every block of
+// an image whose size the caller gave wrong.
+void tst_BslInstall::aStepEndsTheInstallation_data()
+{
+    QTest::addColumn<Scenario>("scenario");
+    QTest::addColumn<Failure>("failure");
+    QTest::addColumn<Phase>("phase");
+    QTest::addColumn<bool>("erased");
+    QTest::addColumn<unsigned int>("bytes");
+    QTest::addColumn<quint32>("address");
+    QTest::addColumn<int>("passwordFrames"); // -1: not checked
+    QTest::addColumn<int>("dataFrames");
+    QTest::addColumn<int>("percent");
+
+    QTest::newRow("a block refused ten times ends the installation")
+        << Scenario().withFault(fault(Kind::RefuseAck, RX_DATA_BLOCK, 2, 10)) << Failure::Block
+        << Phase::Writing << true << 240u << quint32(0x80F0) << 2 << 11 << 32;
+    // Without the image's end in sight, 100 would claim an image that did not fully reach the unit.
+    QTest::newRow("a size too small never shows 100 before the image's end")
+        << Scenario().sizedShortBy(132).withFault(fault(Kind::RefuseAck, RX_DATA_BLOCK, 4, 10))
+        << Failure::Block << Phase::Writing << true << 600u << quint32(0x10000) << 2 << 13 << 99;
+    QTest::newRow("a size too large never reaches 100")
+        << Scenario().sizedShortBy(-8) << Failure::SizeMismatch << Phase::Writing << true << 732u
+        << quint32(0) << 2 << 5 << 98;
+    QTest::newRow("erase refused for ever")
+        << Scenario().withFault(fault(Kind::RefuseAck, MASS_ERASE, 1, -1)) << Failure::Erase << Phase::Erasing
+        << true << 0u << quint32(0) << 2 << 0 << 0;
+    QTest::newRow("every block refused")
+        << Scenario().withFault(fault(Kind::RefuseAck, RX_DATA_BLOCK, 1, -1)) << Failure::Block
+        << Phase::Writing << true << 0u << quint32(0x8000) << 2 << 10 << 0;
+    QTest::newRow("every password refused")
+        << Scenario().withPolicy(Policy::RefuseAlways) << Failure::Authentication << Phase::Authenticating
+        << true << 0u << quint32(0) << 10 << 0 << 0;
+    QTest::newRow("a silent loader") << Scenario().silenced() << Failure::Authentication
+                                     << Phase::Authenticating << false << 0u << quint32(0) << -1 << 0 << 0;
+    QTest::newRow("a hang-up at the third block")
+        << Scenario().withFault(fault(Kind::HangUp, RX_DATA_BLOCK, 3, 1)) << Failure::PortLost
+        << Phase::Writing << true << 480u << quint32(0x81E0) << 2 << 3 << 65;
+    QTest::newRow("a stop request ends the installation before its next frame")
+        << Scenario().stoppedAt(30) << Failure::Stopped << Phase::Writing << true << 240u << quint32(0x80F0)
+        << 2 << 1 << 32;
+}
+
+void tst_BslInstall::aStepEndsTheInstallation()
+{
+    QFETCH(Scenario, scenario);
+    QFETCH(Failure, failure);
+    QFETCH(Phase, phase);
+    QFETCH(bool, erased);
+    QFETCH(unsigned int, bytes);
+    QFETCH(quint32, address);
+    QFETCH(int, passwordFrames);
+    QFETCH(int, dataFrames);
+    QFETCH(int, percent);
+
+    installAndCheck(scenario, ended(failure, phase, erased, bytes, address), passwordFrames, dataFrames,
+                    percent);
+}
+
+// Installations that write the whole image and then check it with the loader's CRC command: all
+// but one with fast replies, which always verify.
+void tst_BslInstall::theWrittenImageIsVerified_data()
+{
+    QTest::addColumn<Scenario>("scenario");
+    QTest::addColumn<Failure>("failure");
+    QTest::addColumn<Verification>("verification");
+    QTest::addColumn<unsigned int>("bytes");
+    QTest::addColumn<quint32>("address");
+    QTest::addColumn<int>("dataFrames");
+
+    const auto matched = [](const char *name, const Scenario &scenario, unsigned int bytes,
+                            int dataFrames) -> QTestData & {
+        return QTest::newRow(name) << scenario << Failure::None << Verification::Matched << bytes
+                                   << quint32(0) << dataFrames;
+    };
+    matched("verify: a section whose CRC holds the time-out marker 0xEE",
+            Scenario().withImage(Image::CrcWithEE).withReplies(Replies::AtQuietVerified), 480, 3);
+    matched("fast: image written and verified", Scenario().fast(), 732, 5);
+    matched("fast: a reply ends at its last byte, not at the quiet after the bytes behind it",
+            Scenario().fast().withFault(
+                fault(Kind::ReplyBytes, RX_DATA_BLOCK, 2, 1, QByteArray::fromHex("8002003b0141d4515151"))),
+            732, 6);
+    matched("fast: a late reply fails its attempt",
+            Scenario().fast().withFault(fault(Kind::LateReply, RX_DATA_BLOCK, 2, 1)), 732, 6);
+    const QByteArray badSectionCrc = QByteArray::fromHex("8003003a00000000"); // its own CRC is f8ce
+    matched("fast: a CRC reply that fails its CRC is asked again",
+            Scenario().fast().withFault(fault(Kind::ReplyBytes, CRC_CHECK, 2, 1, badSectionCrc)), 732, 5);
+    // A busy machine delays each reply by 20 ms: a check must still begin within the read's 40 ms.
+    const Scenario longLate = Scenario()
+                                  .fast()
+                                  .withImage(Image::Long)
+                                  .withFault(SimulatedUnit::FrameFault::late(CRC_CHECK, 1, 20, -1));
+    matched("fast: a long section checked in pieces, each reply late", longLate, 0x8000, 137);
+    QTest::newRow("fast: a bit that did not stay written fails its section")
+        << Scenario().fast().withFault(fault(Kind::StoredBitFlip, RX_DATA_BLOCK, 2, 1))
+        << Failure::VerifyMismatch << Verification::Differs << 732u << quint32(0x8000) << 5;
+    QTest::newRow("fast: a loader without the CRC command cannot verify")
+        << Scenario().fast().withoutCrcCheck() << Failure::CannotVerify << Verification::Unsupported << 732u
+        << quint32(0) << 5;
+    QTest::newRow("fast: a CRC check left unanswered is no difference")
+        << Scenario().fast().withFault(fault(Kind::Silence, CRC_CHECK, 1, -1)) << Failure::VerifyUnanswered
+        << Verification::NoAnswer << 732u << quint32(0x8000) << 5;
+    QTest::newRow("fast: a CRC check refused is no difference")
+        << Scenario().fast().withFault(fault(Kind::RefuseAck, CRC_CHECK, 1, -1)) << Failure::VerifyUnanswered
+        << Verification::NoAnswer << 732u << quint32(0x8000) << 5;
+}
+
+void tst_BslInstall::theWrittenImageIsVerified()
+{
+    QFETCH(Scenario, scenario);
+    QFETCH(Failure, failure);
+    QFETCH(Verification, verification);
+    QFETCH(unsigned int, bytes);
+    QFETCH(quint32, address);
+    QFETCH(int, dataFrames);
+
+    installAndCheck(scenario, ended(failure, Phase::Verifying, true, bytes, address, verification), 2,
+                    dataFrames, 100);
+}
+
+// A damaged image is refused before the first frame, naming the line where there is one.
+void tst_BslInstall::aDamagedImageIsRefusedBeforeTheFirstFrame_data()
+{
+    QTest::addColumn<Image>("image");
+    QTest::addColumn<QString>("problemStart"); // empty: not checked
+
+    QTest::newRow("a byte ZZ") << Image::BadByte << "line 2 of ";
+    QTest::newRow("no q") << Image::NoQ << "line 51 of ";
+    QTest::newRow("a missing image") << Image::Missing << QString();
+}
+
+void tst_BslInstall::aDamagedImageIsRefusedBeforeTheFirstFrame()
+{
+    QFETCH(Image, image);
+    QFETCH(QString, problemStart);
+
+    installAndCheck(Scenario().withImage(image), ended(Failure::Image, Phase::Idle, false, 0), 0, 0, 0);
+    if (!problemStart.isEmpty())
+        QVERIFY(_outcome.imageProblem.startsWith(problemStart));
+}
+
 // The lines the log must show, in this order, for what happened; each matches the start of a line.
 void tst_BslInstall::theSpecifiedLinesAppear_data()
 {
     QTest::addColumn<Scenario>("scenario");
     QTest::addColumn<QStringList>("lines");
 
-    const auto row = [](const char *name) -> QTestData & { return QTest::newRow(name) << scenario(name); };
     const QString block = "BSL_Interface::rxTxtFileContinue";
-    row("image written: password refused, then accepted")
-        << QStringList{"Authenticating...", "Sending password...",  "Erasing...",
-                       "Writing ",          "_percent != nPercent", "Wrote 732 bytes in "};
-    row("a block refused ten times ends the installation")
+    QTest::newRow("image written: password refused, then accepted")
+        << Scenario() << QStringList{"Authenticating...", "Sending password...",  "Erasing...",
+                                     "Writing ",          "_percent != nPercent", "Wrote 732 bytes in "};
+    QTest::newRow("a block refused ten times ends the installation")
+        << Scenario().withFault(fault(Kind::RefuseAck, RX_DATA_BLOCK, 2, 10))
         << repeatLines(block, 1, 10) + QStringList{"Wrote 480 bytes in "};
-    row("flash errors on a block are retried")
+    QTest::newRow("flash errors on a block are retried")
+        << Scenario().withFault(fault(Kind::ReplyMessage, RX_DATA_BLOCK, 3, 2))
         << QStringList{"Wrong Core RSP! 0 7 8002003b01", block + " repeat 1",
                        "Wrong Core RSP! 0 7 8002003b01", block + " repeat 2"};
-    row("a late erase reply is retried") << QStringList{
-        "Erasing...", "Too short RSP! 0 ", "BSL_Interface::erase repeat 1", "Wrote 732 bytes in "};
-    row("erase refused for ever") << repeatLines("BSL_Interface::erase", 1, 10) +
-                                         QStringList{"Erase failed!", "Wrote 0 bytes in "};
-    row("the first password accepted")
+    QTest::newRow("a late erase reply is retried")
+        << Scenario().withFault(fault(Kind::LateReply, MASS_ERASE, 1, 1))
+        << QStringList{"Erasing...", "Too short RSP! 0 ", "BSL_Interface::erase repeat 1",
+                       "Wrote 732 bytes in "};
+    QTest::newRow("erase refused for ever")
+        << Scenario().withFault(fault(Kind::RefuseAck, MASS_ERASE, 1, -1))
+        << repeatLines("BSL_Interface::erase", 1, 10) + QStringList{"Erase failed!", "Wrote 0 bytes in "};
+    QTest::newRow("the first password accepted")
+        << Scenario().withPolicy(Policy::AcceptAlways)
         << QStringList{"Authenticating...", "Password accepted at once: the unit was already erased",
                        "Erasing...", "Wrote 732 bytes in "};
-    row("every password refused") << QStringList{"Sending password...", "Wrong Core RSP! 0 7 8002003b05c594",
-                                                 "Sending password...", "Authentication failed!"};
-    row("a silent loader") << QVector<QString>(10, "Resending wrong password...").toList() +
-                                  QStringList{"Authentication failed!", "Wrote 0 bytes in "};
-    row("a stop request ends the installation before its next frame")
-        << QStringList{"BSL_Interface: stopped on request", "Wrote 480 bytes in "};
-    row("fast: a CRC reply that fails its CRC is asked again")
+    QTest::newRow("every password refused")
+        << Scenario().withPolicy(Policy::RefuseAlways)
+        << QStringList{"Sending password...", "Wrong Core RSP! 0 7 8002003b05c594", "Sending password...",
+                       "Authentication failed!"};
+    QTest::newRow("a silent loader") << Scenario().silenced()
+                                     << QVector<QString>(10, "Resending wrong password...").toList() +
+                                            QStringList{"Authentication failed!", "Wrote 0 bytes in "};
+    QTest::newRow("a stop request ends the installation before its next frame")
+        << Scenario().stoppedAt(30)
+        << QStringList{"LoaderSession::stopHere stopped on request", "Wrote 480 bytes in "};
+    QTest::newRow("fast: a CRC reply that fails its CRC is asked again")
+        << Scenario().fast().withFault(
+               fault(Kind::ReplyBytes, CRC_CHECK, 2, 1, QByteArray::fromHex("8003003a00000000")))
         << QStringList{"Wrong CRC RSP! 8 ", "BSL_Interface::verifySection repeat 1", "Verified 2 sections"};
-    row("a byte ZZ") << QStringList{"BSL_Interface::installFirmware image refused, nothing sent: line 2 of ",
-                                    "Wrote 0 bytes in "};
+    QTest::newRow("a byte ZZ")
+        << Scenario().withImage(Image::BadByte)
+        << QStringList{"BSL_Interface::installFirmware image refused, nothing sent: line 2 of ",
+                       "Wrote 0 bytes in "};
 }
 
 void tst_BslInstall::theSpecifiedLinesAppear()

@@ -163,11 +163,11 @@ void CatalogueTest::familyTableHoldsTogether()
 {
     QStringList pictures;
     for (const Family &family : Families::all()) {
-        QCOMPARE(Families::of(family.type), &family);
+        QCOMPARE(Families::of(family.family), &family);
         QCOMPARE(Families::ofLetter(family.letter.toLower()), &family);
-        for (const auto &type : family.typeTokens) {
+        for (const auto &number : family.modelNumbers) {
             QString model, version;
-            const QString text = "49.05(1799),Talvo " + type.first;
+            const QString text = "49.05(1799),Talvo " + number.first;
             QVERIFY2(UpdateWorker::parseVersionText(text, model, version), qPrintable(text));
             QCOMPARE(Families::ofModel(model), &family);
         }
@@ -177,7 +177,7 @@ void CatalogueTest::familyTableHoldsTogether()
     QCOMPARE(Families::letters(), QStringList({"S", "L"}));
     QVERIFY(!Families::of(TargetInfo::TARGET_UNKNOWN));
     QVERIFY(!Families::ofLetter(""));
-    QCOMPARE(Families::modelType("1200"), QString("1200")); // a type no family lists stays as it is
+    QCOMPARE(Families::modelNumber("1200"), QString("1200")); // a number no family lists stays as it is
 }
 
 QTEST_MAIN(CatalogueTest)

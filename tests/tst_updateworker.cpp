@@ -104,9 +104,9 @@ public:
                                   Q_ARG(int, product));
     }
     void stop() { QMetaObject::invokeMethod(_worker, "doStopSearching", Qt::QueuedConnection); }
-    void recover(const QString &image, unsigned int size)
+    void restore(const QString &image, unsigned int size)
     {
-        QMetaObject::invokeMethod(_worker, "doRecoverFirmware", Qt::QueuedConnection,
+        QMetaObject::invokeMethod(_worker, "doRestoreFirmware", Qt::QueuedConnection,
                                   Q_ARG(int, UNIT_VENDOR_ID), Q_ARG(int, UNIT_PRODUCT_ID),
                                   Q_ARG(QString, QString()), Q_ARG(QString, image),
                                   Q_ARG(unsigned int, size));
@@ -190,8 +190,8 @@ private slots:
     void installationWithoutSearchFails();
     void probeTellsWhatItFound_data();
     void probeTellsWhatItFound();
-    void recoveryAndVerify_data();
-    void recoveryAndVerify();
+    void restoreAndVerify_data();
+    void restoreAndVerify();
     void installationAfterAFailedSearchFails();
 
     void controllerReportsTheUnitFound();
@@ -637,26 +637,26 @@ void tst_UpdateWorker::probeTellsWhatItFound()
     QCOMPARE(port.hostDescriptors(), situation == "found" ? 1 : 0);
 }
 
-void tst_UpdateWorker::recoveryAndVerify_data()
+void tst_UpdateWorker::restoreAndVerify_data()
 {
-    QTest::addColumn<QString>("request"); // "recover" or "install with verify"
+    QTest::addColumn<QString>("request"); // "restore" or "install with verify"
     QTest::addColumn<bool>("stranded");
     QTest::addColumn<int>("flippedBlock"); // a block stored with one bit flipped, 0: none
     QTest::addColumn<bool>("succeeds");
     QTest::addColumn<QString>("line");
     QTest::newRow("a unit in its loader is restored")
-        << "recover" << true << 0 << true << "Password accepted at once: the unit was already erased";
+        << "restore" << true << 0 << true << "Password accepted at once: the unit was already erased";
     QTest::newRow("a restore that does not verify fails")
-        << "recover" << true << 2 << false << "Verify failed! section 0x05c00 length 4096";
+        << "restore" << true << 2 << false << "Verify failed! section 0x05c00 length 4096";
     QTest::newRow("a unit running its application is not restored")
-        << "recover" << false << 0 << false << "UpdateWorker::doRecoverFirmware No unit in its loader found!";
+        << "restore" << false << 0 << false << "UpdateWorker::doRestoreFirmware No unit in its loader found!";
     QTest::newRow("an installation verified")
         << "install with verify" << false << 0 << true << "Verified 2 sections";
     QTest::newRow("a bit lost in the last block")
         << "install with verify" << false << 22 << false << "Verify failed! section 0x0ffe0 length 32";
 }
 
-void tst_UpdateWorker::recoveryAndVerify()
+void tst_UpdateWorker::restoreAndVerify()
 {
     QFETCH(QString, request);
     QFETCH(bool, stranded);
@@ -679,14 +679,14 @@ void tst_UpdateWorker::recoveryAndVerify()
     QuietLog quiet;
     const LogCapture log;
     WorkerRig rig;
-    if (request == "recover") {
-        rig.recover(path, TestImage::dataSize(image));
+    if (request == "restore") {
+        rig.restore(path, TestImage::dataSize(image));
     } else {
         rig.setVerify(true);
         rig.search();
         rig.install(path, TestImage::dataSize(image));
     }
-    QVERIFY(rig.waitForResults(request == "recover" ? 1 : 2, INSTALL_TIMEOUT_MS));
+    QVERIFY(rig.waitForResults(request == "restore" ? 1 : 2, INSTALL_TIMEOUT_MS));
     QCOMPARE(rig.recorder.events.last(), QString(succeeds ? "result:true" : "result:false"));
     const QStringList lines = log.lines();
     QVERIFY2(std::any_of(lines.cbegin(), lines.cend(), [&](const QString &l) { return l.startsWith(line); }),

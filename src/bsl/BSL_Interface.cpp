@@ -41,7 +41,7 @@ using Attempt = LoaderSession::Attempt;
 using Attempts = LoaderSession::Attempts;
 
 BSL_Interface::BSL_Interface(unsigned int bufferSize, QObject *parent)
-    : QObject(parent), _bufferSize(bufferSize), _serial(&_session.serial()), _plan(bufferSize)
+    : QObject(parent), _bufferSize(bufferSize), _plan(bufferSize)
 {
     qRegisterMetaType<InstallOutcome>();
     qRegisterMetaType<InstallOutcome::Phase>();
@@ -56,12 +56,12 @@ bool BSL_Interface::openPort(const PortInfo &info)
 
 SerialLine::OpenFailure BSL_Interface::openFailure() const
 {
-    return _serial->openFailure();
+    return _session.openFailure();
 }
 
 int BSL_Interface::openErrorCode() const
 {
-    return _serial->openErrorCode();
+    return _session.openErrorCode();
 }
 
 void BSL_Interface::setPhase(Phase phase)
@@ -78,10 +78,7 @@ void BSL_Interface::closePort()
 
 bool BSL_Interface::rxProgrammingMode(QString &version)
 {
-    _serial->readGarbageUntilTimeout();
-    if (!_serial->txProgrammingMode())
-        return false;
-    return _serial->rxProgrammingMode(version);
+    return _session.rxProgrammingMode(version);
 }
 
 InstallOutcome BSL_Interface::installFirmware(const QString &firmware, unsigned int size)
@@ -209,27 +206,27 @@ bool BSL_Interface::erase()
 
 QByteArray BSL_Interface::lastProgrammingModeReply() const
 {
-    return _serial->lastProgrammingModeReply();
+    return _session.lastProgrammingModeReply();
 }
 
-bool BSL_Interface::txBslVersion(QByteArray *reply)
+bool BSL_Interface::rxBslVersion(QByteArray *reply)
 {
-    _serial->readGarbageUntilTimeout();
+    _session.drain();
     const Ack ack = txPacket(BslFrame::versionCore());
     QByteArray rsp;
     // Only a whole reply whose checksum checks comes from a loader: anything else may be any device.
-    const bool checked = ack == BSL_ACK && _serial->readReply(rsp);
+    const bool checked = ack == BSL_ACK && _session.receiveCheckedReply(rsp);
     if (reply)
         *reply = rsp;
     // A locked loader answers with the message "locked", an unlocked one with its version as data.
     const bool locked = checked && BslFrame::isMessage(rsp, BSL_LOCKED);
     const bool version = checked && byteAt(rsp, BSL_RSP_DATA_LSB_OFFSET) == BSL_DATA_REPLY;
-    qCDebug(lcLoader).noquote() << "BSL_Interface::txBslVersion"
+    qCDebug(lcLoader).noquote() << "BSL_Interface::rxBslVersion"
                                 << (locked || version ? "loader answered" : "no loader")
                                 << QString::asprintf("0x%02x", ackValue(ack)) << rsp.size()
                                 << dataToHexString(rsp);
     if (ack != BSL_ACK)
-        _serial->readGarbageUntilTimeout();
+        _session.drain();
     return locked || version;
 }
 
@@ -313,7 +310,7 @@ void BSL_Interface::updateProgress(unsigned int size)
     }
 }
 
-BSL_Interface::Ack BSL_Interface::rxCrcCheck(uint32_t address, uint16_t length)
+BSL_Interface::Ack BSL_Interface::txCrcCheck(uint32_t address, uint16_t length)
 {
     return txPacket(BslFrame::crcCheckCore(address, length));
 }
@@ -342,10 +339,10 @@ BSL_Interface::Verification BSL_Interface::verifySection(uint32_t address, const
     Verification verdict = Verification::NoAnswer;
     const Attempts end = _session.repeat(
         [&] {
-            const Ack ack = rxCrcCheck(address, static_cast<uint16_t>(bytes.size()));
+            const Ack ack = txCrcCheck(address, static_cast<uint16_t>(bytes.size()));
             QByteArray rsp;
             // Collected by its own length, which tells where the reply ends.
-            const bool whole = ack == BSL_ACK && _serial->readReply(rsp);
+            const bool whole = ack == BSL_ACK && _session.receiveCheckedReply(rsp);
             // Asking again would get the same answer: this loader has no CRC command.
             if (whole && BslFrame::isMessage(rsp, UNKNOWN_COMMAND)) {
                 qCDebug(lcLoader).noquote() << "This loader cannot verify: it does not know the CRC command";

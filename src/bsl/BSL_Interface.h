@@ -60,7 +60,7 @@ public:
     QByteArray lastProgrammingModeReply() const;
     // Asks the bootstrap loader for its version (one attempt, after a quiet line). True when a
     // loader answered: with its version, or with "locked". The reply is kept in `reply`.
-    bool txBslVersion(QByteArray *reply = nullptr);
+    bool rxBslVersion(QByteArray *reply = nullptr);
 
     // After the last block, check every contiguous section of the image with the loader's CRC
     // command. Off by default: not every loader knows the command.
@@ -105,6 +105,9 @@ private:
     using Ack = LoaderSession::Ack;
     using Failure = InstallOutcome::Failure;
 
+    // rxPassword, rxMassErase, rxDataBlock and txCrcCheck each send one command and return its
+    // acknowledgement. The loader's protocol names what the loader receives rx (so do the write
+    // phase's rxTxtFile*); our own names say tx for what the host sends, as txPacket does.
     Ack rxPassword();
     Ack rxMassErase();
     Ack rxDataBlock(uint32_t address, const QByteArray &block);
@@ -112,7 +115,7 @@ private:
     bool rxTxtFileContinue(unsigned int size);
     void rxTxtFileEnd();
     void updateProgress(unsigned int size);
-    Ack rxCrcCheck(uint32_t address, uint16_t length);
+    Ack txCrcCheck(uint32_t address, uint16_t length);
     Verification verifySections();
     Verification verifySection(uint32_t address, const QByteArray &bytes);
     void setPhase(Phase phase);
@@ -131,7 +134,6 @@ private:
 
     unsigned int _bufferSize;
     LoaderSession _session;
-    BSL_IO_UART *const _serial; // the session's port
     ImagePlan _plan;
     unsigned int _percent = 0;
     QElapsedTimer _rxTxtTime;

@@ -29,6 +29,14 @@ void LoaderSession::close()
                           << "close failed!";
 }
 
+bool LoaderSession::rxProgrammingMode(QString &version)
+{
+    drain();
+    if (!_serial.txProgrammingMode())
+        return false;
+    return _serial.rxProgrammingMode(version);
+}
+
 LoaderSession::Ack LoaderSession::send(const QByteArray &core)
 {
     _serial.write(BslFrame::frame(core));
@@ -79,13 +87,14 @@ void LoaderSession::settleAfterFailure(const Ack &ack)
 {
     if (!ack)
         _serial.write(QByteArray(BSL_MAX_FRAME_SIZE, static_cast<char>(BSL_FRAME_FILLER)));
-    _serial.readGarbageUntilTimeout();
+    drain();
 }
 
 bool LoaderSession::stopHere()
 {
     if (!_stop->load())
         return false;
-    qCDebug(lcLoader) << "BSL_Interface: stopped on request";
+    qCDebug(lcLoader) << "LoaderSession::stopHere"
+                      << "stopped on request";
     return true;
 }

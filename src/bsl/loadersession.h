@@ -47,9 +47,19 @@ public:
     // parity.
     bool open(const PortInfo &info);
     void close();
-    BSL_IO_UART &serial() { return _serial; }
+    // Why the last open failed to get the port at all, with the system's error code.
+    SerialLine::OpenFailure openFailure() const { return _serial.openFailure(); }
+    int openErrorCode() const { return _serial.openErrorCode(); }
     // The serial line reported the port gone since it was opened.
     bool portLost() const { return _serial.portLost(); }
+
+    // Drops whatever the unit sends until the line has been quiet for the read time-out.
+    void drain() { _serial.readGarbageUntilTimeout(); }
+    // The programming-mode exchange: drains the line, sends the request and, when it went out,
+    // reads the version text.
+    bool rxProgrammingMode(QString &version);
+    // Everything the last programming-mode exchange collected.
+    QByteArray lastProgrammingModeReply() const { return _serial.lastProgrammingModeReply(); }
 
     void setFastReplies(bool fast) { _fastReplies = fast; }
     bool fastReplies() const { return _fastReplies; }
@@ -63,6 +73,9 @@ public:
     // The reply to an acknowledged command, appended to `rsp`: by the length it carries with fast
     // replies, else up to the line's quiet.
     void receiveReply(QByteArray &rsp);
+    // The reply by the length it carries whatever the setting, appended to `rsp`: true when it
+    // came whole and its CRC checks, false after the line's quiet otherwise.
+    bool receiveCheckedReply(QByteArray &rsp) { return _serial.readReply(rsp); }
     // The reply, judged as the message with the expected code.
     bool collectReply(int expectedCoreRsp);
 

@@ -142,7 +142,7 @@ int FlashSession::restore()
         _driver->setFastReplies(true);
     _guard->setGuarding(true);
     _writing = true;
-    _driver->recover(_restoreFamily, _port);
+    _driver->restoreUnit(_restoreFamily, _port);
     const bool ok = awaitInstallation();
     reportUnits();
     const QString port = portOfUnit();

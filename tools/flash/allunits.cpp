@@ -299,7 +299,7 @@ void AllUnits::tellOfCrash(Unit &unit)
 #endif
     const Family *family = Families::ofModel(unit.model);
     const QString command =
-        FlashSession::restoreCommand(family ? family->type : TargetInfo::TARGET_UNKNOWN, unit.device,
+        FlashSession::restoreCommand(family ? family->family : TargetInfo::TARGET_UNKNOWN, unit.device,
                                      _serialNumbers.isEmpty() ? QString() : unit.serialNumber);
     const QString prefix = QLatin1Char('[') + unit.label + QStringLiteral("] ");
     QString text = prefix +

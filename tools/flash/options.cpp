@@ -325,7 +325,7 @@ FlashOptions optionsOf(const QCommandLineParser &parser, const Definitions &d, c
         options.ports << PortEnumerator::pathOfArgument(port);
     options.serialNumbers = given.serials;
     if (given.family)
-        options.family = Families::ofLetter(parser.value(d.family))->type;
+        options.family = Families::ofLetter(parser.value(d.family))->family;
     options.image = given.imageFile;
     options.logFile = given.logFileName;
     options.recordFile = given.recordFile;

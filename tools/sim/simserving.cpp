@@ -146,7 +146,7 @@ bool SimulatedUnit::expireWaitingInput(qint64 now, int frameTimeoutMs, Deadline 
     }
     // The loader answers a byte that cannot start a frame as it arrives; a start of a request, which
     // the loader looks for between frames, is not kept from it for long.
-    if (!_requestScan.isEmpty() && _rx.isEmpty() && mode() == Mode::Loader &&
+    if (!_requestScan.isEmpty() && _loaderFrame.isEmpty() && mode() == Mode::Loader &&
         PROGRAMMING_REQUEST.startsWith(_requestScan)) {
         const qint64 scanLimit = _lastHostByteNs + REQUEST_GAP_NS;
         if (now >= scanLimit) {
@@ -158,8 +158,8 @@ bool SimulatedUnit::expireWaitingInput(qint64 now, int frameTimeoutMs, Deadline 
         }
         deadline.atMost(scanLimit);
     }
-    if (!_rx.isEmpty() && frameTimeoutMs > 0) {
-        const qint64 frameDeadline = _lastRxNs + frameTimeoutMs * NS_PER_MS;
+    if (!_loaderFrame.isEmpty() && frameTimeoutMs > 0) {
+        const qint64 frameDeadline = _lastLoaderByteNs + frameTimeoutMs * NS_PER_MS;
         if (now >= frameDeadline) {
             rejectFrame(ACK_UNKNOWN_ERROR, now);
             return true;
@@ -222,7 +222,7 @@ bool SimulatedUnit::takeLineFault(LineFault::Where where, int command, SimOccurr
 void SimulatedUnit::handleByte(quint8 byte, qint64 arrivalNs)
 {
     if (_parserReset.exchange(false)) {
-        _rx.clear();
+        _loaderFrame.clear();
         _requestScan.clear();
     }
     Mode mode;
@@ -256,7 +256,8 @@ void SimulatedUnit::handleByte(quint8 byte, qint64 arrivalNs)
 
     // The loader: a programming-mode request between frames restarts the unit's handshake, as
     // after a reset; any other byte belongs to the loader's framing.
-    if (_rx.isEmpty() && answersInLoader && (byte == PROGRAMMING_REQUEST.at(0) || !_requestScan.isEmpty())) {
+    if (_loaderFrame.isEmpty() && answersInLoader &&
+        (byte == PROGRAMMING_REQUEST.at(0) || !_requestScan.isEmpty())) {
         _requestScan.append(char(byte));
         if (PROGRAMMING_REQUEST.startsWith(_requestScan)) {
             if (_requestScan.size() == PROGRAMMING_REQUEST.size()) {
@@ -313,17 +314,17 @@ void SimulatedUnit::answerHandshake(qint64 arrivalNs)
 
 void SimulatedUnit::handleLoaderByte(quint8 byte, qint64 arrivalNs)
 {
-    _lastRxNs = arrivalNs;
-    if (_rx.isEmpty() && byte != FRAME_HEADER) {
-        _rx.append(char(byte));
+    _lastLoaderByteNs = arrivalNs;
+    if (_loaderFrame.isEmpty() && byte != FRAME_HEADER) {
+        _loaderFrame.append(char(byte));
         rejectFrame(ACK_HEADER_INCORRECT, arrivalNs);
         return;
     }
-    _rx.append(char(byte));
-    if (_rx.size() < 3)
+    _loaderFrame.append(char(byte));
+    if (_loaderFrame.size() < 3)
         return;
-    const int length = quint8(_rx.at(1)) | (quint8(_rx.at(2)) << 8);
-    if (_rx.size() == 3) {
+    const int length = quint8(_loaderFrame.at(1)) | (quint8(_loaderFrame.at(2)) << 8);
+    if (_loaderFrame.size() == 3) {
         int maxCore;
         {
             std::lock_guard<std::mutex> lock(_mutex);
@@ -335,7 +336,7 @@ void SimulatedUnit::handleLoaderByte(quint8 byte, qint64 arrivalNs)
             rejectFrame(ACK_PACKET_SIZE_TOO_BIG, arrivalNs);
         return;
     }
-    if (_rx.size() == 3 + length + 2)
+    if (_loaderFrame.size() == 3 + length + 2)
         handleFrame(arrivalNs);
 }
 
@@ -347,8 +348,8 @@ void SimulatedUnit::trimFrames()
 
 void SimulatedUnit::rejectFrame(quint8 ack, qint64 arrivalNs)
 {
-    const QByteArray raw = _rx;
-    _rx.clear();
+    const QByteArray raw = _loaderFrame;
+    _loaderFrame.clear();
     qCDebug(lcSim, "malformed frame of %d bytes, acknowledged 0x%02X", int(raw.size()), ack);
     {
         // Counted before the answer goes out, so a host that has read it sees the count.
@@ -363,15 +364,16 @@ void SimulatedUnit::rejectFrame(quint8 ack, qint64 arrivalNs)
 
 void SimulatedUnit::handleFrame(qint64 arrivalNs)
 {
-    const int length = quint8(_rx.at(1)) | (quint8(_rx.at(2)) << 8);
-    const QByteArray core = _rx.mid(3, length);
-    const quint16 received = quint16(quint8(_rx.at(3 + length)) | (quint8(_rx.at(4 + length)) << 8));
+    const int length = quint8(_loaderFrame.at(1)) | (quint8(_loaderFrame.at(2)) << 8);
+    const QByteArray core = _loaderFrame.mid(3, length);
+    const quint16 received =
+        quint16(quint8(_loaderFrame.at(3 + length)) | (quint8(_loaderFrame.at(4 + length)) << 8));
     if (crc16(core) != received) {
         rejectFrame(ACK_CHECKSUM_INCORRECT, arrivalNs);
         return;
     }
-    const QByteArray raw = _rx;
-    _rx.clear();
+    const QByteArray raw = _loaderFrame;
+    _loaderFrame.clear();
     const int command = quint8(core.at(0));
 
     SimFrameEffect effect;

@@ -51,7 +51,7 @@ bool SimulatedUnit::start()
     }
     forgetLineInput();
     _line.resetTimes();
-    _lastRxNs = _lastHostByteNs = 0;
+    _lastLoaderByteNs = _lastHostByteNs = 0;
     _noise.stop();
     _line.clearRequests();
     _parserReset = false;
@@ -164,7 +164,7 @@ void SimulatedUnit::doHangUp()
 // What the line had brought in and not yet handled: gone when the unit starts or loses power.
 void SimulatedUnit::forgetLineInput()
 {
-    _rx.clear();
+    _loaderFrame.clear();
     _requestScan.clear();
     _hostBytes.clear();
     _hostArrivalNs.clear();

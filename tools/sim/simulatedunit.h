@@ -307,9 +307,9 @@ private:
     int _hostFrameSize = 0;         // whole size of the host's frame being received (0: not known yet)
     qint64 _lastHostByteNs = 0;     // wall-clock time of the last byte read from the host
     int _memoryChangesSaved = 0;
-    QByteArray _rx;          // bytes of the frame being received
-    QByteArray _requestScan; // last bytes seen while scanning for the programming-mode request
-    qint64 _lastRxNs = 0;
+    QByteArray _loaderFrame;      // the host's frame as far as the loader has taken it in
+    QByteArray _requestScan;      // last bytes seen while scanning for the programming-mode request
+    qint64 _lastLoaderByteNs = 0; // arrival time of the last byte the loader took in
     SimLineNoise _noise;
     qint64 _nextChatterNs = 0;
     qint64 _babbleStartNs = 0;
