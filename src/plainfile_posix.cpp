@@ -108,6 +108,60 @@ const long long STEADY_MS = 300;
 const long long SETTLE_LIMIT_MS = 3000;
 const char *const CHANGED = "it changed while it was read (another program writes it)";
 
+// A file written in the last moments is read only once it has held still for STEADY_MS; one that
+// keeps changing for SETTLE_LIMIT_MS is refused. `before` ends as the state it held still in.
+Outcome waitUntilSteady(int fd, struct stat *before, std::string *why)
+{
+    const long long start = nowMs(CLOCK_MONOTONIC);
+    long long steadySince = start;
+    const auto recent = [](const struct stat &info) {
+        const long long changed = info.st_ctim.tv_sec * 1000LL + info.st_ctim.tv_nsec / 1000000;
+        return std::llabs(nowMs(CLOCK_REALTIME) - changed) < RECENT_MS;
+    };
+    while (recent(*before) && nowMs(CLOCK_MONOTONIC) - steadySince < STEADY_MS) {
+        struct stat now;
+        const timespec step{0, 50 * 1000 * 1000};
+        ::nanosleep(&step, nullptr);
+        if (::fstat(fd, &now) != 0) {
+            setWhy(why, std::strerror(errno));
+            return Outcome::Failed;
+        }
+        if (!sameState(now, *before)) {
+            *before = now;
+            steadySince = nowMs(CLOCK_MONOTONIC);
+            if (steadySince - start > SETTLE_LIMIT_MS) {
+                setWhy(why, CHANGED);
+                return Outcome::Changed;
+            }
+        }
+    }
+    return Outcome::Done;
+}
+
+// The whole file read twice from the one descriptor: both the same, and the file's state as before.
+Outcome readTwice(int fd, const struct stat &before, std::size_t maxBytes, std::string *content, std::string *why)
+{
+    std::string again;
+    struct stat after;
+    if (std::size_t(before.st_size) > maxBytes) {
+        setWhy(why, tooLarge(maxBytes));
+        return Outcome::Refused;
+    }
+    if (!readFrom(fd, maxBytes, content) || !readFrom(fd, maxBytes, &again) || ::fstat(fd, &after) != 0) {
+        setWhy(why, std::strerror(errno));
+        return Outcome::Failed;
+    }
+    if (!sameState(before, after) || *content != again) {
+        setWhy(why, CHANGED);
+        return Outcome::Changed;
+    }
+    if (content->size() > maxBytes) {
+        setWhy(why, tooLarge(maxBytes));
+        return Outcome::Refused;
+    }
+    return Outcome::Done;
+}
+
 } // namespace
 
 Outcome readUnchanged(const Path &path, std::size_t maxBytes, std::string *content, std::string *why)
@@ -136,45 +190,10 @@ Outcome readUnchanged(const Path &path, std::size_t maxBytes, std::string *conte
         setWhy(why, notRegular(before));
         outcome = Outcome::Refused;
     }
-    const long long start = nowMs(CLOCK_MONOTONIC);
-    long long steadySince = start;
-    const auto recent = [](const struct stat &info) {
-        const long long changed = info.st_ctim.tv_sec * 1000LL + info.st_ctim.tv_nsec / 1000000;
-        return std::llabs(nowMs(CLOCK_REALTIME) - changed) < RECENT_MS;
-    };
-    while (outcome == Outcome::Done && recent(before) && nowMs(CLOCK_MONOTONIC) - steadySince < STEADY_MS) {
-        struct stat now;
-        const timespec step{0, 50 * 1000 * 1000};
-        ::nanosleep(&step, nullptr);
-        if (::fstat(fd, &now) != 0) {
-            setWhy(why, std::strerror(errno));
-            outcome = Outcome::Failed;
-        } else if (!sameState(now, before)) {
-            before = now;
-            steadySince = nowMs(CLOCK_MONOTONIC);
-            if (steadySince - start > SETTLE_LIMIT_MS) {
-                setWhy(why, CHANGED);
-                outcome = Outcome::Changed;
-            }
-        }
-    }
-    std::string again;
-    struct stat after;
-    if (outcome != Outcome::Done) {
-    } else if (std::size_t(before.st_size) > maxBytes) {
-        setWhy(why, tooLarge(maxBytes));
-        outcome = Outcome::Refused;
-    } else if (!readFrom(fd, maxBytes, content) || !readFrom(fd, maxBytes, &again) ||
-               ::fstat(fd, &after) != 0) {
-        setWhy(why, std::strerror(errno));
-        outcome = Outcome::Failed;
-    } else if (!sameState(before, after) || *content != again) {
-        setWhy(why, CHANGED);
-        outcome = Outcome::Changed;
-    } else if (content->size() > maxBytes) {
-        setWhy(why, tooLarge(maxBytes));
-        outcome = Outcome::Refused;
-    }
+    if (outcome == Outcome::Done)
+        outcome = waitUntilSteady(fd, &before, why);
+    if (outcome == Outcome::Done)
+        outcome = readTwice(fd, before, maxBytes, content, why);
     ::close(fd);
     if (outcome != Outcome::Done)
         content->clear();

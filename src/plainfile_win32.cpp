@@ -130,6 +130,66 @@ unsigned long long ticksOf(const FILETIME &time)
 const unsigned long long RECENT_MS = 2000, STEADY_MS = 300, SETTLE_LIMIT_MS = 3000;
 const char *const CHANGED = "it changed while it was read (another program writes it)";
 
+// A file written in the last moments is read only once it has held still for STEADY_MS; one that
+// keeps changing for SETTLE_LIMIT_MS is refused. `before` ends as the state it held still in.
+Outcome waitUntilSteady(HANDLE file, BY_HANDLE_FILE_INFORMATION *before, std::string *why)
+{
+    const auto recent = [](const BY_HANDLE_FILE_INFORMATION &info) {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        const unsigned long long a = ticksOf(now), b = ticksOf(info.ftLastWriteTime);
+        return (a > b ? a - b : b - a) / 10000 < RECENT_MS;
+    };
+    const ULONGLONG start = GetTickCount64();
+    ULONGLONG steadySince = start;
+    while (recent(*before) && GetTickCount64() - steadySince < STEADY_MS) {
+        Sleep(50);
+        BY_HANDLE_FILE_INFORMATION now = {};
+        if (!GetFileInformationByHandle(file, &now)) {
+            setWhy(why, lastError());
+            return Outcome::Failed;
+        }
+        if (!sameState(now, *before)) {
+            *before = now;
+            steadySince = GetTickCount64();
+            if (steadySince - start > SETTLE_LIMIT_MS) {
+                setWhy(why, CHANGED);
+                return Outcome::Changed;
+            }
+        }
+    }
+    return Outcome::Done;
+}
+
+// The whole file read twice from the one handle: both the same, and the file's state as before.
+Outcome readTwice(HANDLE file, const BY_HANDLE_FILE_INFORMATION &before, std::size_t maxBytes,
+                  std::string *content, std::string *why)
+{
+    const unsigned long long size =
+        (static_cast<unsigned long long>(before.nFileSizeHigh) << 32) | before.nFileSizeLow;
+    std::string again;
+    BY_HANDLE_FILE_INFORMATION after = {};
+    if (size > maxBytes) {
+        setWhy(why, tooLarge(maxBytes));
+        return Outcome::Refused;
+    }
+    if (!readFrom(file, maxBytes, content) || !readFrom(file, maxBytes, &again) ||
+        !GetFileInformationByHandle(file, &after)) {
+        setWhy(why, lastError());
+        return Outcome::Failed;
+    }
+    if (!sameState(before, after) || *content != again) {
+        setWhy(why, CHANGED);
+        return Outcome::Changed;
+    }
+    if (content->size() > maxBytes) {
+        setWhy(why, tooLarge(maxBytes));
+        return Outcome::Refused;
+    }
+    return Outcome::Done;
+}
+
+
 } // namespace
 
 Outcome readUnchanged(const Path &path, std::size_t maxBytes, std::string *content, std::string *why)
@@ -159,7 +219,7 @@ Outcome readUnchanged(const Path &path, std::size_t maxBytes, std::string *conte
         return missing ? Outcome::Missing : Outcome::Failed;
     }
     Outcome outcome = Outcome::Done;
-    BY_HANDLE_FILE_INFORMATION before = {}, after = {};
+    BY_HANDLE_FILE_INFORMATION before = {};
     const std::string what = notRegular(file);
     if (!what.empty()) {
         setWhy(why, what);
@@ -168,46 +228,10 @@ Outcome readUnchanged(const Path &path, std::size_t maxBytes, std::string *conte
         setWhy(why, lastError());
         outcome = Outcome::Failed;
     }
-    const auto recent = [](const BY_HANDLE_FILE_INFORMATION &info) {
-        FILETIME now;
-        GetSystemTimeAsFileTime(&now);
-        const unsigned long long a = ticksOf(now), b = ticksOf(info.ftLastWriteTime);
-        return (a > b ? a - b : b - a) / 10000 < RECENT_MS;
-    };
-    const ULONGLONG start = GetTickCount64();
-    ULONGLONG steadySince = start;
-    while (outcome == Outcome::Done && recent(before) && GetTickCount64() - steadySince < STEADY_MS) {
-        Sleep(50);
-        if (!GetFileInformationByHandle(file, &after)) {
-            setWhy(why, lastError());
-            outcome = Outcome::Failed;
-        } else if (!sameState(after, before)) {
-            before = after;
-            steadySince = GetTickCount64();
-            if (steadySince - start > SETTLE_LIMIT_MS) {
-                setWhy(why, CHANGED);
-                outcome = Outcome::Changed;
-            }
-        }
-    }
-    const unsigned long long size =
-        (static_cast<unsigned long long>(before.nFileSizeHigh) << 32) | before.nFileSizeLow;
-    std::string again;
-    if (outcome != Outcome::Done) {
-    } else if (size > maxBytes) {
-        setWhy(why, tooLarge(maxBytes));
-        outcome = Outcome::Refused;
-    } else if (!readFrom(file, maxBytes, content) || !readFrom(file, maxBytes, &again) ||
-               !GetFileInformationByHandle(file, &after)) {
-        setWhy(why, lastError());
-        outcome = Outcome::Failed;
-    } else if (!sameState(before, after) || *content != again) {
-        setWhy(why, CHANGED);
-        outcome = Outcome::Changed;
-    } else if (content->size() > maxBytes) {
-        setWhy(why, tooLarge(maxBytes));
-        outcome = Outcome::Refused;
-    }
+    if (outcome == Outcome::Done)
+        outcome = waitUntilSteady(file, &before, why);
+    if (outcome == Outcome::Done)
+        outcome = readTwice(file, before, maxBytes, content, why);
     CloseHandle(file);
     if (outcome != Outcome::Done)
         content->clear();
