@@ -139,7 +139,8 @@ Outcome waitUntilSteady(int fd, struct stat *before, std::string *why)
 }
 
 // The whole file read twice from the one descriptor: both the same, and the file's state as before.
-Outcome readTwice(int fd, const struct stat &before, std::size_t maxBytes, std::string *content, std::string *why)
+Outcome readTwice(int fd, const struct stat &before, std::size_t maxBytes, std::string *content,
+                  std::string *why)
 {
     std::string again;
     struct stat after;

@@ -189,7 +189,6 @@ Outcome readTwice(HANDLE file, const BY_HANDLE_FILE_INFORMATION &before, std::si
     return Outcome::Done;
 }
 
-
 } // namespace
 
 Outcome readUnchanged(const Path &path, std::size_t maxBytes, std::string *content, std::string *why)
