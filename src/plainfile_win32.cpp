@@ -189,34 +189,46 @@ Outcome readTwice(HANDLE file, const BY_HANDLE_FILE_INFORMATION &before, std::si
     return Outcome::Done;
 }
 
-} // namespace
-
-Outcome readUnchanged(const Path &path, std::size_t maxBytes, std::string *content, std::string *why)
+// The outcome of a call that failed just now on `path`: Missing when nothing is there.
+Outcome lastFailure(std::string *why)
 {
-    content->clear();
+    const bool missing = isMissing(GetLastError());
+    setWhy(why, lastError());
+    return missing ? Outcome::Missing : Outcome::Failed;
+}
+
+// What the name stands for, before it is opened for reading: a device or anything but a regular
+// file is refused (attributes in `followed` are not held against it). Done when it may be opened.
+Outcome checkNamed(const Path &path, DWORD followed, std::string *why)
+{
     if (namesDevice(path)) {
         setWhy(why, A_DEVICE);
         return Outcome::Refused;
     }
     const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const bool missing = isMissing(GetLastError());
-        setWhy(why, lastError());
-        return missing ? Outcome::Missing : Outcome::Failed;
-    }
-    // The user named it: a link to a regular file is followed.
-    if (!notRegular(attributes & ~DWORD(FILE_ATTRIBUTE_REPARSE_POINT)).empty()) {
-        setWhy(why, notRegular(attributes & ~DWORD(FILE_ATTRIBUTE_REPARSE_POINT)));
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return lastFailure(why);
+    if (!notRegular(attributes & ~followed).empty()) {
+        setWhy(why, notRegular(attributes & ~followed));
         return Outcome::Refused;
     }
+    return Outcome::Done;
+}
+
+} // namespace
+
+Outcome readUnchanged(const Path &path, std::size_t maxBytes, std::string *content, std::string *why)
+{
+    content->clear();
+    // The user named it: a link to a regular file is followed.
+    const Outcome named = checkNamed(path, FILE_ATTRIBUTE_REPARSE_POINT, why);
+    if (named != Outcome::Done)
+        return named;
     const HANDLE file =
         CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const bool missing = isMissing(GetLastError());
-        setWhy(why, lastError());
-        return missing ? Outcome::Missing : Outcome::Failed;
-    }
+    if (file == INVALID_HANDLE_VALUE)
+        return lastFailure(why);
     Outcome outcome = Outcome::Done;
     BY_HANDLE_FILE_INFORMATION before = {};
     const std::string what = notRegular(file);
@@ -240,29 +252,15 @@ Outcome readUnchanged(const Path &path, std::size_t maxBytes, std::string *conte
 Outcome read(const Path &path, std::size_t maxBytes, std::string *content, std::string *why)
 {
     content->clear();
-    if (namesDevice(path)) {
-        setWhy(why, A_DEVICE);
-        return Outcome::Refused;
-    }
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const bool missing = isMissing(GetLastError());
-        setWhy(why, lastError());
-        return missing ? Outcome::Missing : Outcome::Failed;
-    }
-    if (!notRegular(attributes).empty()) {
-        setWhy(why, notRegular(attributes));
-        return Outcome::Refused;
-    }
+    const Outcome named = checkNamed(path, 0, why);
+    if (named != Outcome::Done)
+        return named;
     // The link itself, should one have taken the name's place since.
     const HANDLE file =
         CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const bool missing = isMissing(GetLastError());
-        setWhy(why, lastError());
-        return missing ? Outcome::Missing : Outcome::Failed;
-    }
+    if (file == INVALID_HANDLE_VALUE)
+        return lastFailure(why);
     Outcome outcome = Outcome::Done;
     LARGE_INTEGER size;
     const std::string what = notRegular(file);
