@@ -148,6 +148,52 @@ bool addressOf(const QByteArray &line, quint64 &address)
     return ok;
 }
 
+// What the check has met so far.
+struct Reading
+{
+    quint64 next = 0; // the address of the next data byte
+    bool addressed = false;
+    bool closed = false;
+    unsigned int dataBytes = 0;
+};
+
+// What is wrong with one line, its line end taken off, after the lines that `reading` has met;
+// nothing when it is right, and then `reading` has taken it in.
+QString lineFault(const QByteArray &line, Reading &reading)
+{
+    if (line.contains('\r'))
+        return QStringLiteral("a carriage return inside the line");
+    const bool blank = line.trimmed().isEmpty();
+    if (reading.closed)
+        return blank ? QString() : QStringLiteral("text after the closing q line");
+    if (line == "q" || line == "Q" || line == "q " || line == "Q ") {
+        reading.closed = true;
+        return QString();
+    }
+    if (line.startsWith('@')) {
+        if (!addressOf(line, reading.next))
+            return QStringLiteral("not an address line (@ and 1 to 8 hexadecimal digits)");
+        if (reading.next >= ADDRESS_END)
+            return QStringLiteral("an address past the loader's 24-bit range");
+        reading.addressed = true;
+        return QString();
+    }
+    if (blank)
+        return QStringLiteral("an empty line");
+    int fields = 0;
+    const QString wrong = dataLineFault(line, fields);
+    if (!reading.addressed)
+        return wrong.isEmpty() ? QStringLiteral("data before the first address line")
+                               : QStringLiteral("the first line is not an address line");
+    if (!wrong.isEmpty())
+        return wrong;
+    reading.next += static_cast<quint64>(fields);
+    if (reading.next > ADDRESS_END)
+        return QStringLiteral("data past the loader's 24-bit address range");
+    reading.dataBytes += static_cast<unsigned int>(fields);
+    return QString();
+}
+
 } // namespace
 
 QString ImageCheck::describe(const QString &path) const
@@ -176,52 +222,18 @@ ImageCheck checkTI_Text(const QByteArray &content)
     const QList<QByteArray> lines = content.split('\n');
     // After the last line end comes no line.
     const int count = lines.last().isEmpty() ? lines.size() - 1 : lines.size();
-    quint64 next = 0; // the address of the next data byte
-    bool addressed = false;
-    bool closed = false;
+    Reading reading;
     for (int i = 0; i < count; ++i) {
-        const int number = i + 1;
         QByteArray line = lines.at(i);
         if (line.endsWith('\r'))
             line.chop(1);
-        if (line.contains('\r'))
-            return fault(number, line, QStringLiteral("a carriage return inside the line"));
-        const bool blank = line.trimmed().isEmpty();
-        if (closed) {
-            if (!blank)
-                return fault(number, line, QStringLiteral("text after the closing q line"));
-            continue;
-        }
-        if (line == "q" || line == "Q" || line == "q " || line == "Q ") {
-            closed = true;
-            continue;
-        }
-        if (line.startsWith('@')) {
-            if (!addressOf(line, next))
-                return fault(number, line,
-                             QStringLiteral("not an address line (@ and 1 to 8 hexadecimal digits)"));
-            if (next >= ADDRESS_END)
-                return fault(number, line, QStringLiteral("an address past the loader's 24-bit range"));
-            addressed = true;
-            continue;
-        }
-        if (blank)
-            return fault(number, line, QStringLiteral("an empty line"));
-        int fields = 0;
-        const QString wrong = dataLineFault(line, fields);
-        if (!addressed)
-            return fault(number, line,
-                         wrong.isEmpty() ? QStringLiteral("data before the first address line")
-                                         : QStringLiteral("the first line is not an address line"));
+        const QString wrong = lineFault(line, reading);
         if (!wrong.isEmpty())
-            return fault(number, line, wrong);
-        next += static_cast<quint64>(fields);
-        if (next > ADDRESS_END)
-            return fault(number, line, QStringLiteral("data past the loader's 24-bit address range"));
-        check.dataBytes += static_cast<unsigned int>(fields);
+            return fault(i + 1, line, wrong);
     }
-    if (!closed)
+    if (!reading.closed)
         return fault(count + 1, QByteArray(), QStringLiteral("the closing q line is missing"));
+    check.dataBytes = reading.dataBytes;
     if (check.dataBytes == 0)
         return fault(0, QByteArray(), QStringLiteral("the image holds no data bytes"));
     check.ok = true;

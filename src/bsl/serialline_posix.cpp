@@ -146,6 +146,55 @@ SerialLine::OpenFailure failureFor(int error)
     }
 }
 
+// Opens a terminal device for this program alone, or gives the reason it cannot in `error`.
+int openExclusive(const std::string &device, int &error)
+{
+    // Non-blocking: the open must not wait for a carrier, and reads and writes keep their own time.
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+        return -1;
+    }
+    // Exclusive: TIOCEXCL keeps ordinary users out (root ignores it), the advisory lock is what
+    // other serial programs, and a second open of ours, test before they touch the port.
+    const bool serial = isatty(fd) != 0;
+    if (!serial || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error = serial ? errno : ENOTTY;
+        ::close(fd);
+        return -1;
+    }
+    ioctl(fd, TIOCEXCL);
+    return fd;
+}
+
+// Raw 8-bit bytes at `rate`, even parity when asked, no flow control, reads that never block,
+// DTR and RTS on.
+SerialLine::OpenResult setLine(int fd, long rate, unsigned char parity)
+{
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0)
+        return SerialLine::GetCommStateFailed;
+    speed_t speed = B115200;
+    if (!speedFor(rate, speed))
+        return SerialLine::SetCommStateFailed;
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, speed);
+    cfsetospeed(&tio, speed);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    if (parity)
+        tio.c_cflag |= PARENB; // even parity
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (tcsetattr(fd, TCSANOW, &tio) != 0)
+        return SerialLine::SetCommStateFailed;
+    // DTR and RTS on. Devices without modem lines (a pseudo-terminal answers ENOTTY) are fine.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ioctl(fd, TIOCMBIS, &lines);
+    return SerialLine::OpenOk;
+}
+
 } // namespace
 
 SerialLine::SerialLine() : _state(new State) {}
@@ -182,24 +231,11 @@ SerialLine::OpenResult SerialLine::open(const wchar_t *path, long rate, unsigned
     }
     _state->failure = OpenFailure::None;
     _state->errorCode = 0;
-    // Non-blocking: the open must not wait for a carrier, and reads and writes keep their own time.
-    const std::string device = toUtf8(path);
-    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = openExclusive(toUtf8(path), _state->errorCode);
     if (fd < 0) {
-        _state->errorCode = errno;
         _state->failure = failureFor(_state->errorCode);
         return CreateFileFailed;
     }
-    // Exclusive: TIOCEXCL keeps ordinary users out (root ignores it), the advisory lock is what
-    // other serial programs, and a second open of ours, test before they touch the port.
-    const bool serial = isatty(fd) != 0;
-    if (!serial || flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        _state->errorCode = serial ? errno : ENOTTY;
-        _state->failure = failureFor(_state->errorCode);
-        ::close(fd);
-        return CreateFileFailed;
-    }
-    ioctl(fd, TIOCEXCL);
     _state->fd = fd;
 
     // Driver queues are fixed on POSIX systems: nothing to ask for (the counterpart of SetupComm).
@@ -215,27 +251,9 @@ SerialLine::OpenResult SerialLine::open(const wchar_t *path, long rate, unsigned
     if (tcsetattr(fd, TCSANOW, &tio) != 0)
         return SetCommTimeoutsFailed;
 
-    if (tcgetattr(fd, &tio) != 0)
-        return GetCommStateFailed;
-    speed_t speed = B115200;
-    if (!speedFor(rate, speed))
-        return SetCommStateFailed;
-    cfmakeraw(&tio);
-    cfsetispeed(&tio, speed);
-    cfsetospeed(&tio, speed);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS);
-    tio.c_cflag |= CS8 | CLOCAL | CREAD;
-    if (parity)
-        tio.c_cflag |= PARENB; // even parity
-    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
-    if (tcsetattr(fd, TCSANOW, &tio) != 0)
-        return SetCommStateFailed;
-    // DTR and RTS on. Devices without modem lines (a pseudo-terminal answers ENOTTY) are fine.
-    int lines = TIOCM_DTR | TIOCM_RTS;
-    ioctl(fd, TIOCMBIS, &lines);
-
+    const OpenResult configured = setLine(fd, rate, parity);
+    if (configured != OpenOk)
+        return configured;
     clearBuffers();
     return OpenOk;
 }
