@@ -37,6 +37,15 @@ void onSignal(int signalNumber)
     static_cast<void>(written);
     errno = savedErrno;
 }
+
+// The signal's action: the default one, or none.
+void setDisposition(int signalNumber, void (*handler)(int))
+{
+    struct sigaction action = {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = handler;
+    sigaction(signalNumber, &action, nullptr);
+}
 #endif
 
 #ifdef Q_OS_WIN
@@ -124,10 +133,7 @@ void InterruptGuard::setMode(Mode mode)
 void InterruptGuard::terminateBy(int signalNumber)
 {
 #ifdef Q_OS_UNIX
-    struct sigaction action = {};
-    sigemptyset(&action.sa_mask);
-    action.sa_handler = SIG_DFL;
-    sigaction(signalNumber, &action, nullptr);
+    setDisposition(signalNumber, SIG_DFL);
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, signalNumber);
@@ -141,20 +147,14 @@ void InterruptGuard::terminateBy(int signalNumber)
 void InterruptGuard::ignoreBrokenPipes()
 {
 #ifdef Q_OS_UNIX
-    struct sigaction action = {};
-    sigemptyset(&action.sa_mask);
-    action.sa_handler = SIG_IGN;
-    sigaction(SIGPIPE, &action, nullptr);
+    setDisposition(SIGPIPE, SIG_IGN);
 #endif
 }
 
 void InterruptGuard::ignoreFileSizeLimit()
 {
 #ifdef Q_OS_UNIX
-    struct sigaction action = {};
-    sigemptyset(&action.sa_mask);
-    action.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &action, nullptr);
+    setDisposition(SIGXFSZ, SIG_IGN);
 #endif
 }
 
