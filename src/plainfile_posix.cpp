@@ -138,6 +138,45 @@ Outcome waitUntilSteady(int fd, struct stat *before, std::string *why)
     return Outcome::Done;
 }
 
+// Opens a regular file for reading (its state in `info`), or says why not and returns -1. The name
+// is looked at before anything is opened: opening a FIFO, or a serial port (which raises its
+// control lines), is already harm; whatever takes the name's place after that cannot make the open
+// wait either. A symbolic link is followed when `follow` is set, else refused.
+int openRegular(const Path &path, bool follow, struct stat *info, Outcome *outcome, std::string *why)
+{
+    if ((follow ? ::stat(path.c_str(), info) : ::lstat(path.c_str(), info)) != 0) {
+        const int error = errno;
+        setWhy(why, std::strerror(error));
+        *outcome = error == ENOENT ? Outcome::Missing : Outcome::Failed;
+        return -1;
+    }
+    if (!notRegular(*info).empty()) {
+        setWhy(why, notRegular(*info));
+        *outcome = Outcome::Refused;
+        return -1;
+    }
+    const int fd =
+        ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
+    if (fd < 0) {
+        const int error = errno;
+        const bool link = error == ELOOP && !follow;
+        setWhy(why, link ? std::string("it is a symbolic link") : std::strerror(error));
+        *outcome = error == ENOENT ? Outcome::Missing : link ? Outcome::Refused : Outcome::Failed;
+        return -1;
+    }
+    if (::fstat(fd, info) != 0) {
+        setWhy(why, std::strerror(errno));
+        *outcome = Outcome::Failed;
+    } else if (!notRegular(*info).empty()) {
+        setWhy(why, notRegular(*info));
+        *outcome = Outcome::Refused;
+    } else {
+        return fd;
+    }
+    ::close(fd);
+    return -1;
+}
+
 // The whole file read twice from the one descriptor: both the same, and the file's state as before.
 Outcome readTwice(int fd, const struct stat &before, std::size_t maxBytes, std::string *content,
                   std::string *why)
@@ -169,30 +208,11 @@ Outcome readUnchanged(const Path &path, std::size_t maxBytes, std::string *conte
 {
     content->clear();
     struct stat before;
-    if (::stat(path.c_str(), &before) != 0) {
-        setWhy(why, std::strerror(errno));
-        return errno == ENOENT ? Outcome::Missing : Outcome::Failed;
-    }
-    if (!notRegular(before).empty()) {
-        setWhy(why, notRegular(before));
-        return Outcome::Refused;
-    }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        setWhy(why, std::strerror(error));
-        return error == ENOENT ? Outcome::Missing : Outcome::Failed;
-    }
     Outcome outcome = Outcome::Done;
-    if (::fstat(fd, &before) != 0) {
-        setWhy(why, std::strerror(errno));
-        outcome = Outcome::Failed;
-    } else if (!notRegular(before).empty()) {
-        setWhy(why, notRegular(before));
-        outcome = Outcome::Refused;
-    }
-    if (outcome == Outcome::Done)
-        outcome = waitUntilSteady(fd, &before, why);
+    const int fd = openRegular(path, true, &before, &outcome, why);
+    if (fd < 0)
+        return outcome;
+    outcome = waitUntilSteady(fd, &before, why);
     if (outcome == Outcome::Done)
         outcome = readTwice(fd, before, maxBytes, content, why);
     ::close(fd);
@@ -204,32 +224,12 @@ Outcome readUnchanged(const Path &path, std::size_t maxBytes, std::string *conte
 Outcome read(const Path &path, std::size_t maxBytes, std::string *content, std::string *why)
 {
     content->clear();
-    // The name is looked at before anything is opened: opening a FIFO, or a serial port (which
-    // raises its control lines), is already harm.
     struct stat info;
-    if (::lstat(path.c_str(), &info) != 0) {
-        setWhy(why, std::strerror(errno));
-        return errno == ENOENT ? Outcome::Missing : Outcome::Failed;
-    }
-    if (!notRegular(info).empty()) {
-        setWhy(why, notRegular(info));
-        return Outcome::Refused;
-    }
-    // Whatever took the name's place since cannot make this wait or lead elsewhere either.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        setWhy(why, error == ELOOP ? std::string("it is a symbolic link") : std::strerror(error));
-        return error == ENOENT ? Outcome::Missing : error == ELOOP ? Outcome::Refused : Outcome::Failed;
-    }
     Outcome outcome = Outcome::Done;
-    if (::fstat(fd, &info) != 0) {
-        setWhy(why, std::strerror(errno));
-        outcome = Outcome::Failed;
-    } else if (!notRegular(info).empty()) {
-        setWhy(why, notRegular(info));
-        outcome = Outcome::Refused;
-    } else if (std::size_t(info.st_size) > maxBytes) {
+    const int fd = openRegular(path, false, &info, &outcome, why);
+    if (fd < 0)
+        return outcome;
+    if (std::size_t(info.st_size) > maxBytes) {
         setWhy(why, tooLarge(maxBytes));
         outcome = Outcome::Refused;
     }
