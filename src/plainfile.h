@@ -85,6 +85,12 @@ private:
     long long _handle = -1; // a descriptor, or a HANDLE on Windows
 };
 
+#ifndef _WIN32
+// Writes all of `bytes` to the descriptor `fd`, going on after an interrupted or partial write: 0,
+// or the system's reason when not every byte went in (a full disk, a file size limit).
+int writeAll(int fd, const std::string &bytes);
+#endif
+
 #ifdef _WIN32
 // The system's words for an error code (GetLastError()), in UTF-8, without the closing full stop.
 std::string systemErrorWords(unsigned long code);

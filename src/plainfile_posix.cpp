@@ -45,20 +45,6 @@ void setWhy(std::string *why, const std::string &text)
         *why = text;
 }
 
-bool writeAll(int fd, const std::string &content)
-{
-    std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t written = ::write(fd, content.data() + done, content.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += std::size_t(written);
-    }
-    return true;
-}
-
 std::string folderOf(const Path &path)
 {
     const std::size_t slash = path.rfind('/');
@@ -204,6 +190,22 @@ Outcome readTwice(int fd, const struct stat &before, std::size_t maxBytes, std::
 
 } // namespace
 
+int writeAll(int fd, const std::string &bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            return errno;
+        if (written == 0)
+            return EIO;
+        done += std::size_t(written);
+    }
+    return 0;
+}
+
 Outcome readUnchanged(const Path &path, std::size_t maxBytes, std::string *content, std::string *why)
 {
     content->clear();
@@ -272,7 +274,9 @@ bool replace(const Path &path, const std::string &content, std::string *why)
         setWhy(why, std::strerror(errno));
         return false;
     }
-    int error = writeAll(fd, content) && ::fsync(fd) == 0 ? 0 : errno != 0 ? errno : EIO;
+    int error = writeAll(fd, content);
+    if (error == 0 && ::fsync(fd) != 0)
+        error = errno;
     if (::close(fd) != 0 && error == 0)
         error = errno;
     if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0)

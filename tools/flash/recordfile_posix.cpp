@@ -8,27 +8,6 @@
 
 namespace RecordFile {
 
-namespace {
-
-// 0 when every byte went in, else the system's reason (a full disk, a file size limit).
-int writeAll(int fd, const std::string &bytes)
-{
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0)
-            return errno;
-        if (written == 0)
-            return EIO;
-        done += std::size_t(written);
-    }
-    return 0;
-}
-
-} // namespace
-
 bool canAppend(const PlainFile::Path &path, std::string *why)
 {
     const int fd = PlainFile::openToAppend(path, why, PlainFile::Links::Refuse);
@@ -63,7 +42,7 @@ Outcome append(const PlainFile::Path &path, const std::string &header, const std
     std::string words;
     if (error == 0) {
         // Under the lock no other run appends: the file's size tells whether the header is there.
-        error = writeAll(fd, info.st_size == 0 ? header + rows : rows);
+        error = PlainFile::writeAll(fd, info.st_size == 0 ? header + rows : rows);
         // The part of a row that went in would glue the next row to it: the file gets its length back.
         if (error != 0 && ::ftruncate(fd, info.st_size) != 0)
             words = std::string("; the part written could not be taken back (") + std::strerror(errno) + ")";
