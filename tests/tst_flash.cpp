@@ -323,14 +323,12 @@ void tst_Flash::wrongUsageExitsWith2()
     const QString pty = QString::fromLocal8Bit(ptsname(master));
     const int slave = ::open(qPrintable(pty), O_RDWR | O_NOCTTY); // the line stays up
     QVERIFY(mkfifo(qPrintable(dir.filePath("fifo")), 0600) == 0);
-    QFile image(dir.filePath("fw.txt"));
-    QVERIFY(image.open(QIODevice::WriteOnly) && image.write(TestImage::write(TestImage::small())) > 0);
-    image.close();
-    QVERIFY(::link(qPrintable(image.fileName()), qPrintable(dir.filePath("hard.log"))) == 0);
+    const QString image = dir.filePath("fw.txt");
+    QVERIFY(TestImage::writeFile(image, TestImage::small()));
+    QVERIFY(::link(qPrintable(image), qPrintable(dir.filePath("hard.log"))) == 0);
     arguments << error; // its files named as the arguments name them
     arguments.replaceInStrings("@fifo", dir.filePath("fifo")).replaceInStrings("@pty", pty);
-    arguments.replaceInStrings("@same-image", dir.path() + "/./fw.txt")
-        .replaceInStrings("@image", image.fileName());
+    arguments.replaceInStrings("@same-image", dir.path() + "/./fw.txt").replaceInStrings("@image", image);
     arguments.replaceInStrings("@hard-link", dir.filePath("hard.log"));
     error = arguments.takeLast();
     const Run run = flash(arguments, false, output == Output::Pipe ? QString() : dir.filePath("out"),
@@ -1033,11 +1031,10 @@ void tst_Flash::allTellsOfAKilledRun()
     const QTemporaryDir dir;
     QVERIFY(QDir().mkpath(dir.filePath("tmp")));
     const QString record = dir.filePath("station.csv"), port = units[0]->portPath();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("TMPDIR", dir.filePath("tmp"));
-    environment.insert("TALVO_EXTRA_PORTS", QString("%1=TV0001;%2=TV0002").arg(port, units[1]->portPath()));
     TestProcess station;
-    station.setProcessEnvironment(environment);
+    station.setVariables(
+        {{"TMPDIR", dir.filePath("tmp")},
+         {"TALVO_EXTRA_PORTS", QString("%1=TV0001;%2=TV0002").arg(port, units[1]->portPath())}});
     station.setProcessChannelMode(QProcess::MergedChannels);
     station.start(TALVO_FLASH_PATH, {"--all", "--install", "--fast", "--report", record});
     QVERIFY(!station.waitForLine(QString("[%1] 3 %").arg(port.mid(5)).toUtf8(), RUN_TIMEOUT_MS).isEmpty());
@@ -1085,10 +1082,8 @@ void tst_Flash::stationRecordKeepsEveryFinishedRow()
                       .arg(i + 1);
     }
     units[2]->addFrameFault(SimulatedUnit::FrameFault::refused(SimulatedUnit::CMD_RX_DATA_BLOCK, 1, -1));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("TALVO_EXTRA_PORTS", listed.mid(0, 4).join(';'));
     TestProcess station;
-    station.setProcessEnvironment(environment);
+    station.setVariables({{"TALVO_EXTRA_PORTS", listed.mid(0, 4).join(';')}});
     station.start(TALVO_FLASH_PATH, {"--all", "--install", "--fast", "--report", record});
     QVERIFY(station.waitForFinished(RUN_TIMEOUT_MS));
     QCOMPARE(station.exitCodeOr(-1), 1);
@@ -1203,10 +1198,7 @@ void tst_Flash::stationRowsAreWholeAndHarmless()
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
     file.close();
     QVERIFY(setup != "link" || QFile::link(file.fileName(), record));
-    QFile imageFile(image);
-    QVERIFY(imageFile.open(QIODevice::WriteOnly) &&
-            imageFile.write(TestImage::write(TestImage::small())) > 0);
-    imageFile.close();
+    QVERIFY(TestImage::writeFile(image, TestImage::small()));
     const int holder = setup.startsWith("held") ? ::open(qPrintable(record), O_RDONLY | O_CLOEXEC) : -1;
     QVERIFY(holder < 0 || ::flock(holder, LOCK_EX) == 0);
     const QString port = unit->portPath();
@@ -1214,10 +1206,8 @@ void tst_Flash::stationRowsAreWholeAndHarmless()
         .replaceInStrings("RECORD", record)
         .replaceInStrings("IMAGE", image);
     TestProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (!serial.isEmpty())
-        environment.insert("TALVO_EXTRA_PORTS", port + '=' + serial);
-    process.setProcessEnvironment(environment);
+        process.setVariables({{"TALVO_EXTRA_PORTS", port + '=' + serial}});
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.fileSizeLimit = setup == "limit" ? before.size() + 40 : -1;
     process.start(TALVO_FLASH_PATH, arguments);
@@ -1256,11 +1246,9 @@ void tst_Flash::allOnATerminalRedrawsALinePerUnit()
     QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
     const QString terminal = QString::fromLocal8Bit(ptsname(master));
     TestProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("TALVO_EXTRA_PORTS",
-                       QString("%1=TV0001;%2=TV0002").arg(units[0]->portPath(), units[1]->portPath()));
-    environment.insert("TERM", "xterm");
-    process.setProcessEnvironment(environment);
+    process.setVariables({{"TALVO_EXTRA_PORTS",
+                           QString("%1=TV0001;%2=TV0002").arg(units[0]->portPath(), units[1]->portPath())},
+                          {"TERM", "xterm"}});
     process.setStandardOutputFile(terminal);
     process.setStandardErrorFile(terminal);
     process.start(TALVO_FLASH_PATH, {"--all", "--install", "--fast"});
@@ -1446,10 +1434,7 @@ void tst_Flash::restoresTakeOnlyTheUnitsOwnEntry()
         images.insert(QString("kept%1").arg(i), started.back()->memory(0, MEMORY_BYTES));
     }
     TestProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("XDG_DATA_HOME", home.path());
-    environment.insert("TALVO_EXTRA_PORTS", listed.join(';'));
-    process.setProcessEnvironment(environment);
+    process.setVariables({{"XDG_DATA_HOME", home.path()}, {"TALVO_EXTRA_PORTS", listed.join(';')}});
     process.start(TALVO_FLASH_PATH, arguments);
     QVERIFY(process.waitForFinished(RUN_TIMEOUT_MS));
     const QString output = process.readAllStandardOutput() + process.readAllStandardError();

@@ -63,6 +63,15 @@ public:
 
     ~TestProcess() override { stop(); }
 
+    // Runs the program in this process's environment with these variables set over it.
+    void setVariables(std::initializer_list<std::pair<const char *, QString>> variables)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const auto &variable : variables)
+            environment.insert(variable.first, variable.second);
+        setProcessEnvironment(environment);
+    }
+
     // Reads the output (standard output, or both channels when merged) until a whole line that
     // contains text, the program's end, or timeoutMs from now. Returns that line without its line
     // break, or nothing.
