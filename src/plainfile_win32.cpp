@@ -215,32 +215,49 @@ Outcome checkNamed(const Path &path, DWORD followed, std::string *why)
     return Outcome::Done;
 }
 
+// Opens a regular file for reading (its state in `info`), or says why not and returns
+// INVALID_HANDLE_VALUE. The name is looked at first: a device, or anything but a regular file, is
+// never opened. A link is followed when `follow` is set; else the link itself is opened, should one
+// have taken the name's place since, and refused.
+HANDLE openRegular(const Path &path, bool follow, BY_HANDLE_FILE_INFORMATION *info, Outcome *outcome,
+                   std::string *why)
+{
+    *outcome = checkNamed(path, follow ? FILE_ATTRIBUTE_REPARSE_POINT : 0, why);
+    if (*outcome != Outcome::Done)
+        return INVALID_HANDLE_VALUE;
+    const HANDLE file = CreateFileW(
+        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, follow ? FILE_ATTRIBUTE_NORMAL : FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *outcome = lastFailure(why);
+        return file;
+    }
+    const std::string what = notRegular(file);
+    if (!what.empty()) {
+        setWhy(why, what);
+        *outcome = Outcome::Refused;
+    } else if (!GetFileInformationByHandle(file, info)) {
+        setWhy(why, lastError());
+        *outcome = Outcome::Failed;
+    } else {
+        return file;
+    }
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+}
+
 } // namespace
 
 Outcome readUnchanged(const Path &path, std::size_t maxBytes, std::string *content, std::string *why)
 {
     content->clear();
-    // The user named it: a link to a regular file is followed.
-    const Outcome named = checkNamed(path, FILE_ATTRIBUTE_REPARSE_POINT, why);
-    if (named != Outcome::Done)
-        return named;
-    const HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return lastFailure(why);
-    Outcome outcome = Outcome::Done;
     BY_HANDLE_FILE_INFORMATION before = {};
-    const std::string what = notRegular(file);
-    if (!what.empty()) {
-        setWhy(why, what);
-        outcome = Outcome::Refused;
-    } else if (!GetFileInformationByHandle(file, &before)) {
-        setWhy(why, lastError());
-        outcome = Outcome::Failed;
-    }
-    if (outcome == Outcome::Done)
-        outcome = waitUntilSteady(file, &before, why);
+    Outcome outcome = Outcome::Done;
+    // The user named it: a link to a regular file is followed.
+    const HANDLE file = openRegular(path, true, &before, &outcome, why);
+    if (file == INVALID_HANDLE_VALUE)
+        return outcome;
+    outcome = waitUntilSteady(file, &before, why);
     if (outcome == Outcome::Done)
         outcome = readTwice(file, before, maxBytes, content, why);
     CloseHandle(file);
@@ -252,25 +269,12 @@ Outcome readUnchanged(const Path &path, std::size_t maxBytes, std::string *conte
 Outcome read(const Path &path, std::size_t maxBytes, std::string *content, std::string *why)
 {
     content->clear();
-    const Outcome named = checkNamed(path, 0, why);
-    if (named != Outcome::Done)
-        return named;
-    // The link itself, should one have taken the name's place since.
-    const HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return lastFailure(why);
+    BY_HANDLE_FILE_INFORMATION info = {};
     Outcome outcome = Outcome::Done;
-    LARGE_INTEGER size;
-    const std::string what = notRegular(file);
-    if (!what.empty()) {
-        setWhy(why, what);
-        outcome = Outcome::Refused;
-    } else if (!GetFileSizeEx(file, &size)) {
-        setWhy(why, lastError());
-        outcome = Outcome::Failed;
-    } else if (static_cast<unsigned long long>(size.QuadPart) > maxBytes) {
+    const HANDLE file = openRegular(path, false, &info, &outcome, why);
+    if (file == INVALID_HANDLE_VALUE)
+        return outcome;
+    if (((static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow) > maxBytes) {
         setWhy(why, tooLarge(maxBytes));
         outcome = Outcome::Refused;
     }
