@@ -95,7 +95,9 @@ flash)
   flash="$inst/bin/talvo-flash.exe"
   rm -f "$work"/COM*.memory "$folder/journal.ini"
   report='C:\users\Jürgen Müller\Stationsbericht März.csv'
-  # case|port|talvo-sim options|talvo-flash options (%REPORT%: the path above)|exit status|output
+  image='C:\users\Jürgen Müller\Firmware März.txt' # the carried S image, as a station's file
+  cp "$src/resources/fmw/s/image.txt" "$c/users/$USER/Firmware März.txt"
+  # case|port|talvo-sim options|talvo-flash options (%REPORT%, %IMAGE%: the paths above)|exit status|output
   # (extended regex)|the memory afterwards
   rows=(
     "version|||--version|0|^talvo-flash 1\.0\.0\.1$|"
@@ -107,6 +109,7 @@ flash)
     "recover from the journal|COM6|--paced|--recover --fast --port COM6|0|Verified|S"
     "--json|COM7|--family S|--install --fast --json|0|^\{\"event\":\"result\",\"ok\":true,\"exit\":0,\"reason\":\"installed\"|S"
     "--report into a folder with spaces and non-ASCII letters|COM8|--family L|--install --fast --report %REPORT%|0|Update successful!|L"
+    "--image from a folder with spaces and non-ASCII letters|COM10|--family S|--install --fast --family S --image %IMAGE%|0|Verified|S"
   )
   for row in "${rows[@]}"; do
     IFS='|' read -r name port unit options status pattern family <<<"$row"
@@ -115,6 +118,7 @@ flash)
     [ -z "$port" ] || start_unit "$port" "$(printf TV%04d "${port#COM}")" $unit
     read -ra args <<<"$options"
     args=("${args[@]/\%REPORT\%/$report}")
+    args=("${args[@]/\%IMAGE\%/$image}")
     set +e
     w "$flash" "${args[@]}" >"$work/flash.out" 2>&1
     got=$?
